@@ -1,0 +1,29 @@
+# Warnings, sanitizers and fuzzing flags shared by every target of the tree.
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+                    -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+if(HORODEX_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(HORODEX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(HORODEX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "HORODEX_FUZZ needs clang (CXX=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# horodex_layer(NAME SOURCES... DEPENDS deps...): the objects of one layer folder; they all end
+# up in libhorodex.so.1. DEPENDS names the layers below it (for include paths and flags).
+function(horodex_layer name)
+  cmake_parse_arguments(L "" "" "SOURCES;DEPENDS" ${ARGN})
+  add_library(${name} OBJECT ${L_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
+  target_link_libraries(${name} PUBLIC ${L_DEPENDS})
+endfunction()

@@ -1,0 +1,1 @@
+// The CryptoAPI stand-in grows here.

@@ -1,0 +1,52 @@
+// Basic types of the platform layer: the fixed-width stand-ins for the Windows types that the
+// library's interfaces name. On Linux `long` is 64 bits, so every 32-bit platform type is spelt
+// with an explicit width here.
+#pragma once
+
+#include <cstdint>
+
+namespace Velmora::Platform {
+
+using HRESULT = std::int32_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using BOOL = int;
+using BYTE = unsigned char;
+using ALG_ID = std::uint32_t;
+using WCHAR16 = unsigned short;  // one UTF-16 code unit
+
+// 100-nanosecond intervals since 1601-01-01 UTC, split in two 32-bit halves.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+struct CRYPT_DATA_BLOB {
+  DWORD cbData;
+  BYTE* pbData;
+};
+using CRYPT_INTEGER_BLOB = CRYPT_DATA_BLOB;
+using CRYPT_OBJID_BLOB = CRYPT_DATA_BLOB;
+
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+
+constexpr bool SUCCEEDED(HRESULT hr) {
+  return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+  return hr < 0;
+}
+constexpr DWORD HRESULT_FACILITY(HRESULT hr) {
+  return (static_cast<DWORD>(hr) >> 16) & 0x1FFF;
+}
+constexpr DWORD HRESULT_CODE(HRESULT hr) {
+  return static_cast<DWORD>(hr) & 0xFFFF;
+}
+
+// Builds an HRESULT from its unsigned 32-bit spelling (0x8007000E ...).
+constexpr HRESULT MakeHResult(std::uint32_t value) {
+  return static_cast<HRESULT>(value);
+}
+
+}  // namespace Velmora::Platform

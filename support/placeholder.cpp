@@ -1,0 +1,1 @@
+// Support code grows here.

@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("horodex");
+  return 0;
+}
