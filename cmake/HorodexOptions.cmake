@@ -19,11 +19,16 @@ if(HORODEX_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# horodex_layer(NAME SOURCES... DEPENDS deps...): the objects of one layer folder; they all end
-# up in libhorodex.so.1. DEPENDS names the layers below it (for include paths and flags).
+# horodex_layer(NAME DIRS dirs... DEPENDS deps...): the objects of one layer, every .cpp under
+# its folders; they all end up in libhorodex.so.1. DEPENDS names the layers below it.
 function(horodex_layer name)
-  cmake_parse_arguments(L "" "" "SOURCES;DEPENDS" ${ARGN})
-  add_library(${name} OBJECT ${L_SOURCES})
+  cmake_parse_arguments(L "" "" "DIRS;DEPENDS" ${ARGN})
+  set(sources)
+  foreach(dir IN LISTS L_DIRS)
+    file(GLOB_RECURSE found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
+    list(APPEND sources ${found})
+  endforeach()
+  add_library(${name} OBJECT ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
   target_link_libraries(${name} PUBLIC ${L_DEPENDS})
 endfunction()

@@ -1,1 +1,0 @@
-// The CryptoAPI stand-in grows here.

@@ -1,0 +1,1 @@
+// Kept so the layer always has a source.

@@ -1,1 +1,0 @@
-// Support code grows here.
