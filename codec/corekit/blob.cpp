@@ -13,10 +13,18 @@ void CBlob::assign(const unsigned char* data, unsigned long length) {
   if (length != 0 && data == nullptr) {
     Platform::AtlThrow(Platform::E_INVALIDARG);
   }
-  m_bytes.assign(data, data + length);
+  // The source may lie inside this blob, which vector::assign does not allow.
+  std::vector<unsigned char> copy(data, data + length);
+  m_bytes.swap(copy);
 }
 
 CBlob& CBlob::operator+=(const CBlob& other) {
+  if (&other == this) {
+    // vector::insert may not read from the vector it grows.
+    const std::vector<unsigned char> copy(m_bytes);
+    m_bytes.insert(m_bytes.end(), copy.begin(), copy.end());
+    return *this;
+  }
   m_bytes.insert(m_bytes.end(), other.m_bytes.begin(), other.m_bytes.end());
   return *this;
 }
