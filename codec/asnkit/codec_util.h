@@ -5,6 +5,8 @@
 #include "codec/corekit/blob.h"
 #include "codec/der/der_reader.h"
 #include "codec/der/der_writer.h"
+#include "platform/text/atl_exception.h"
+#include "platform/text/winerror.h"
 
 namespace Velmora::ASN1 {
 
@@ -21,6 +23,26 @@ CBlob EncodeWhole(const T& value) {
   Der::Writer writer;
   value.write(writer);
   return CBlob(writer.take());
+}
+
+// ERROR_INVALID_STATE as an HRESULT: a value used before it was given what it needs (an encode()
+// of an empty CHOICE or of a list that must not be empty).
+inline constexpr Platform::HRESULT kInvalidState = Platform::MakeHResult(0x8007139F);
+
+[[noreturn]] inline void ThrowInvalidState() {
+  Platform::AtlThrow(kInvalidState);
+}
+
+// Checks dotted OID text as the writer would encode it: null throws E_INVALIDARG, text that is not
+// an OID CRYPT_E_OID_FORMAT. "" is accepted when `allowEmpty`.
+inline void CheckOidText(const char* oid, bool allowEmpty) {
+  if (oid == nullptr) {
+    Platform::AtlThrow(Platform::E_INVALIDARG);
+  }
+  if (*oid == '\0' && allowEmpty) {
+    return;
+  }
+  (void)Der::EncodeOidContent(oid);
 }
 
 inline CBlob ToBlob(Der::Bytes bytes) {

@@ -100,7 +100,8 @@ class CAttrContentType {
 class CCertificateValues {
  public:
   CCertificateValues() = default;
-  explicit CCertificateValues(const CBlobList& certs) : m_certs(certs) {}
+  // Each blob must hold one SEQUENCE element, else the reader's code is thrown.
+  explicit CCertificateValues(const CBlobList& certs);
   // Decodes `der` (see decode).
   explicit CCertificateValues(const CBlob& der) { decode(der); }
 
