@@ -1,0 +1,312 @@
+#include "codec/cms/signature_check.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include "platform/text/winerror.h"
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Velmora::ASN1 {
+
+namespace {
+
+template <auto Free>
+struct Deleter {
+  template <typename T>
+  void operator()(T* handle) const noexcept {
+    Free(handle);
+  }
+};
+using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
+using MdPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
+using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
+
+enum class Scheme { RsaPkcs1, RsaPss, Ecdsa, Ed25519, Ed448, Gost };
+
+struct SignatureAlgorithm {
+  const char* oid;
+  Scheme scheme;
+  const char* digestOid;  // the hash the OID names, or null when digestAlgorithm decides
+};
+
+constexpr const char* kMd5 = "1.2.840.113549.2.5";
+constexpr const char* kSha1 = "1.3.14.3.2.26";
+constexpr const char* kSha224 = "2.16.840.1.101.3.4.2.4";
+constexpr const char* kSha256 = "2.16.840.1.101.3.4.2.1";
+constexpr const char* kSha384 = "2.16.840.1.101.3.4.2.2";
+constexpr const char* kSha512 = "2.16.840.1.101.3.4.2.3";
+constexpr const char* kSha3_224 = "2.16.840.1.101.3.4.2.7";
+constexpr const char* kSha3_256 = "2.16.840.1.101.3.4.2.8";
+constexpr const char* kSha3_384 = "2.16.840.1.101.3.4.2.9";
+constexpr const char* kSha3_512 = "2.16.840.1.101.3.4.2.10";
+constexpr const char* kRsaPss = "1.2.840.113549.1.1.10";
+constexpr const char* kMgf1 = "1.2.840.113549.1.1.8";
+
+constexpr SignatureAlgorithm kSignatureAlgorithms[] = {
+    {"1.2.840.113549.1.1.1", Scheme::RsaPkcs1, nullptr},  // rsaEncryption
+    {"1.2.840.113549.1.1.4", Scheme::RsaPkcs1, kMd5},
+    {"1.2.840.113549.1.1.5", Scheme::RsaPkcs1, kSha1},
+    {"1.3.14.3.2.29", Scheme::RsaPkcs1, kSha1},  // the OIW spelling of sha1WithRSA
+    {"1.2.840.113549.1.1.14", Scheme::RsaPkcs1, kSha224},
+    {"1.2.840.113549.1.1.11", Scheme::RsaPkcs1, kSha256},
+    {"1.2.840.113549.1.1.12", Scheme::RsaPkcs1, kSha384},
+    {"1.2.840.113549.1.1.13", Scheme::RsaPkcs1, kSha512},
+    {"2.16.840.1.101.3.4.3.13", Scheme::RsaPkcs1, kSha3_224},
+    {"2.16.840.1.101.3.4.3.14", Scheme::RsaPkcs1, kSha3_256},
+    {"2.16.840.1.101.3.4.3.15", Scheme::RsaPkcs1, kSha3_384},
+    {"2.16.840.1.101.3.4.3.16", Scheme::RsaPkcs1, kSha3_512},
+    {kRsaPss, Scheme::RsaPss, nullptr},
+    {"1.2.840.10045.2.1", Scheme::Ecdsa, nullptr},  // id-ecPublicKey
+    {"1.2.840.10045.4.1", Scheme::Ecdsa, kSha1},
+    {"1.2.840.10045.4.3.1", Scheme::Ecdsa, kSha224},
+    {"1.2.840.10045.4.3.2", Scheme::Ecdsa, kSha256},
+    {"1.2.840.10045.4.3.3", Scheme::Ecdsa, kSha384},
+    {"1.2.840.10045.4.3.4", Scheme::Ecdsa, kSha512},
+    {"2.16.840.1.101.3.4.3.9", Scheme::Ecdsa, kSha3_224},
+    {"2.16.840.1.101.3.4.3.10", Scheme::Ecdsa, kSha3_256},
+    {"2.16.840.1.101.3.4.3.11", Scheme::Ecdsa, kSha3_384},
+    {"2.16.840.1.101.3.4.3.12", Scheme::Ecdsa, kSha3_512},
+    {"1.3.101.112", Scheme::Ed25519, nullptr},
+    {"1.3.101.113", Scheme::Ed448, nullptr},
+    // GOST R 34.10-2001 and -2012 (key and signature OIDs both occur); only with a provider.
+    {"1.2.643.2.2.19", Scheme::Gost, nullptr},
+    {"1.2.643.2.2.3", Scheme::Gost, nullptr},
+    {"1.2.643.7.1.1.1.1", Scheme::Gost, nullptr},
+    {"1.2.643.7.1.1.1.2", Scheme::Gost, nullptr},
+    {"1.2.643.7.1.1.3.2", Scheme::Gost, nullptr},
+    {"1.2.643.7.1.1.3.3", Scheme::Gost, nullptr},
+};
+
+const SignatureAlgorithm* FindSignatureAlgorithm(std::string_view oid) {
+  for (const auto& algorithm : kSignatureAlgorithms) {
+    if (oid == algorithm.oid) {
+      return &algorithm;
+    }
+  }
+  return nullptr;
+}
+
+// The digest OpenSSL offers under the given OID (its providers list OIDs as names).
+MdPtr FetchDigest(const std::string& oid) {
+  if (oid.empty()) {
+    return nullptr;
+  }
+  return MdPtr(EVP_MD_fetch(nullptr, oid.c_str(), nullptr));
+}
+
+bool SameDigest(const EVP_MD* a, const EVP_MD* b) {
+  return a != nullptr && b != nullptr && EVP_MD_get_type(a) == EVP_MD_get_type(b);
+}
+
+std::optional<std::vector<unsigned char>> Digest(const EVP_MD* md, Der::Bytes data) {
+  MdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1 ||
+      EVP_DigestUpdate(ctx.get(), data.data(), data.size()) != 1) {
+    return std::nullopt;
+  }
+  if ((EVP_MD_get_flags(md) & EVP_MD_FLAG_XOF) != 0) {
+    // The SHAKE functions as CMS digests: 256 bits of SHAKE128, 512 bits of SHAKE256.
+    std::vector<unsigned char> out(EVP_MD_is_a(md, "SHAKE-128") ? 32 : 64);
+    if (EVP_DigestFinalXOF(ctx.get(), out.data(), out.size()) != 1) {
+      return std::nullopt;
+    }
+    return out;
+  }
+  std::vector<unsigned char> out(EVP_MAX_MD_SIZE);
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), out.data(), &length) != 1) {
+    return std::nullopt;
+  }
+  out.resize(length);
+  return out;
+}
+
+// The parts of RSASSA-PSS-params that the check applies.
+//   RSASSA-PSS-params ::= SEQUENCE {
+//     hashAlgorithm    [0] HashAlgorithm    DEFAULT sha1,
+//     maskGenAlgorithm [1] MaskGenAlgorithm DEFAULT mgf1SHA1,
+//     saltLength       [2] INTEGER          DEFAULT 20,
+//     trailerField     [3] TrailerField     DEFAULT trailerFieldBC }
+struct PssParameters {
+  std::string hashOid = kSha1;
+  std::string mgf1HashOid = kSha1;
+  int saltLength = 20;
+};
+
+// Reads the parameters; throws the codec's exception on anything malformed or unsupported.
+PssParameters ReadPssParameters(const CBlob& parameters) {
+  if (parameters.empty()) {
+    Der::Fail(Platform::CRYPT_E_ASN1_ERROR);  // required when PSS signs
+  }
+  PssParameters pss;
+  const Der::Element sequence = Der::ReadSingle(parameters.span());
+  if (!(sequence.tag == Der::Tags::Sequence)) {
+    Der::Fail(Platform::CRYPT_E_ASN1_BADTAG);
+  }
+  Der::Reader fields = sequence.children();
+  if (const auto hash = fields.optional(Der::ContextTag(0, true))) {
+    Der::Reader inner = hash->children();
+    CAlgorithmIdentifier algorithm;
+    algorithm.read(inner.next());
+    inner.finish();
+    pss.hashOid = algorithm.get_algorithm();
+  }
+  if (const auto mgf = fields.optional(Der::ContextTag(1, true))) {
+    Der::Reader inner = mgf->children();
+    CAlgorithmIdentifier algorithm;
+    algorithm.read(inner.next());
+    inner.finish();
+    if (std::string_view(algorithm.get_algorithm()) != kMgf1) {
+      Der::Fail(Platform::CRYPT_E_ASN1_ERROR);
+    }
+    CAlgorithmIdentifier mgfHash;
+    mgfHash.decode(algorithm.get_parameters());
+    pss.mgf1HashOid = mgfHash.get_algorithm();
+  }
+  if (const auto salt = fields.optional(Der::ContextTag(2, true))) {
+    Der::Reader inner = salt->children();
+    pss.saltLength = static_cast<int>(Der::ReadSmallUnsigned(inner.next(), INT_MAX));
+    inner.finish();
+  }
+  if (const auto trailer = fields.optional(Der::ContextTag(3, true))) {
+    Der::Reader inner = trailer->children();
+    if (Der::ReadSmallUnsigned(inner.next(), 1) != 1) {
+      Der::Fail(Platform::CRYPT_E_ASN1_ERROR);
+    }
+    inner.finish();
+  }
+  fields.finish();
+  return pss;
+}
+
+bool KeyFits(EVP_PKEY* key, Scheme scheme) {
+  switch (scheme) {
+    case Scheme::RsaPkcs1:
+      return EVP_PKEY_is_a(key, "RSA") == 1;
+    case Scheme::RsaPss:
+      return EVP_PKEY_is_a(key, "RSA") == 1 || EVP_PKEY_is_a(key, "RSA-PSS") == 1;
+    case Scheme::Ecdsa:
+      return EVP_PKEY_is_a(key, "EC") == 1;
+    case Scheme::Ed25519:
+      return EVP_PKEY_is_a(key, "ED25519") == 1;
+    case Scheme::Ed448:
+      return EVP_PKEY_is_a(key, "ED448") == 1;
+    case Scheme::Gost:
+      return true;  // the provider that knows the key decides
+  }
+  return false;
+}
+
+bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, EVP_PKEY* key,
+                    Der::Bytes signedBytes) {
+  const CAlgorithmIdentifier& algorithmId = signer.get_signatureAlgorithm();
+  const SignatureAlgorithm* algorithm = FindSignatureAlgorithm(algorithmId.get_algorithm());
+  if (algorithm == nullptr || !KeyFits(key, algorithm->scheme)) {
+    return false;
+  }
+  if (algorithm->digestOid != nullptr) {
+    const MdPtr named = FetchDigest(algorithm->digestOid);
+    if (!SameDigest(named.get(), digest)) {
+      return false;  // the signature algorithm names another hash than the signer's
+    }
+  }
+
+  std::optional<PssParameters> pss;
+  MdPtr mgf1Digest;
+  if (algorithm->scheme == Scheme::RsaPss) {
+    pss = ReadPssParameters(algorithmId.get_parameters());
+    const MdPtr pssDigest = FetchDigest(pss->hashOid);
+    mgf1Digest = FetchDigest(pss->mgf1HashOid);
+    if (!SameDigest(pssDigest.get(), digest) || !mgf1Digest) {
+      return false;
+    }
+  }
+
+  MdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx) {
+    return false;
+  }
+  EVP_PKEY_CTX* keyCtx = nullptr;  // owned by ctx
+  const bool pure = algorithm->scheme == Scheme::Ed25519 || algorithm->scheme == Scheme::Ed448;
+  if (EVP_DigestVerifyInit_ex(ctx.get(), &keyCtx, pure ? nullptr : EVP_MD_get0_name(digest),
+                              nullptr, nullptr, key, nullptr) != 1) {
+    return false;
+  }
+  if (algorithm->scheme == Scheme::RsaPkcs1 &&
+      EVP_PKEY_CTX_set_rsa_padding(keyCtx, RSA_PKCS1_PADDING) <= 0) {
+    return false;
+  }
+  if (pss && (EVP_PKEY_CTX_set_rsa_padding(keyCtx, RSA_PKCS1_PSS_PADDING) <= 0 ||
+              EVP_PKEY_CTX_set_rsa_mgf1_md(keyCtx, mgf1Digest.get()) <= 0 ||
+              EVP_PKEY_CTX_set_rsa_pss_saltlen(keyCtx, pss->saltLength) <= 0)) {
+    return false;
+  }
+  const CBlob& signature = signer.get_signature();
+  return EVP_DigestVerify(ctx.get(), signature.pbData(), signature.cbData(), signedBytes.data(),
+                          signedBytes.size()) == 1;
+}
+
+bool Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob* content,
+            std::span<const unsigned char> certificateDer) {
+  if (content == nullptr || signer.encode().empty()) {
+    return false;
+  }
+  const unsigned char* cursor = certificateDer.data();
+  X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(certificateDer.size())));
+  if (!certificate || cursor != certificateDer.data() + certificateDer.size()) {
+    return false;
+  }
+  EVP_PKEY* key = X509_get0_pubkey(certificate.get());  // owned by the certificate
+  const MdPtr digest = FetchDigest(signer.get_digestAlgorithm().get_algorithm());
+  if (key == nullptr || !digest) {
+    return false;
+  }
+
+  const CAttributes* attributes = signer.get_signedAttributes();
+  if (attributes == nullptr) {
+    return CheckSignature(signer, digest.get(), key, content->span());
+  }
+
+  const CBlob* messageDigest = attributes->findSingleValue(AttributeOids::MessageDigest);
+  if (messageDigest == nullptr) {
+    return false;
+  }
+  const std::vector<std::uint8_t> expected =
+      Der::ReadOctetString(Der::ReadSingle(messageDigest->span()));
+  const auto actual = Digest(digest.get(), content->span());
+  if (!actual || *actual != expected) {
+    return false;
+  }
+  if (!contentType.empty()) {
+    const CBlob* typeValue = attributes->findSingleValue(AttributeOids::ContentType);
+    if (typeValue == nullptr || Der::ReadOid(Der::ReadSingle(typeValue->span())) != contentType) {
+      return false;
+    }
+  }
+  const CBlob toBeSigned = signer.get_signedAttributesToBeSigned();
+  return CheckSignature(signer, digest.get(), key, toBeSigned.span());
+}
+
+}  // namespace
+
+bool VerifySignerInfo(const CSignerInfo& signer, std::string_view contentType, const CBlob* content,
+                      std::span<const unsigned char> certificateDer) noexcept {
+  bool valid = false;
+  try {
+    valid = Verify(signer, contentType, content, certificateDer);
+  } catch (...) {
+    valid = false;  // a malformed attribute, parameter or certificate is a negative verdict
+  }
+  ERR_clear_error();
+  return valid;
+}
+
+}  // namespace Velmora::ASN1
