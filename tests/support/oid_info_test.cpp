@@ -1,0 +1,163 @@
+// FindOIDInfo over the real registry: what it skips, which duplicate wins, and the error it
+// leaves when nothing matches.
+#include <gtest/gtest.h>
+#include <openssl/objects.h>
+
+#include "platform/capi/wincrypt_oid.h"
+#include "platform/text/last_error.h"
+#include "platform/text/winerror.h"
+#include "support/oid_info.h"
+
+namespace P = Velmora::Platform;
+using P::ALG_ID;
+using P::CRYPT_OID_INFO;
+using P::DWORD;
+using Velmora::Support::FindOIDInfo;
+
+namespace {
+
+constexpr DWORD kOid = P::CRYPT_OID_INFO_OID_KEY;
+constexpr DWORD kName = P::CRYPT_OID_INFO_NAME_KEY;
+constexpr DWORD kAlg = P::CRYPT_OID_INFO_ALGID_KEY;
+constexpr DWORD kSign = P::CRYPT_OID_INFO_SIGN_KEY;
+constexpr DWORD kHashGroup = P::CRYPT_HASH_ALG_OID_GROUP_ID;
+
+const CRYPT_OID_INFO* ByAlg(ALG_ID algid, DWORD group) {
+  return FindOIDInfo(kAlg, &algid, group);
+}
+
+DWORD Code(P::HRESULT hr) {
+  return static_cast<DWORD>(hr);
+}
+
+}  // namespace
+
+TEST(FindOIDInfo, EntriesWithoutACryptoApiAlgorithmAreNotFoundByOidOrName) {
+  // SHA-512/224 has only a CNG-only entry; the platform's own lookup does find it.
+  ASSERT_NE(P::CryptFindOIDInfo(kOid, "2.16.840.1.101.3.4.2.5", 0), nullptr);
+  for (DWORD group : {DWORD{0}, kHashGroup}) {
+    P::SetLastError(0);
+    EXPECT_EQ(FindOIDInfo(kOid, "2.16.840.1.101.3.4.2.5", group), nullptr);
+    EXPECT_EQ(P::GetLastError(), Code(P::CRYPT_E_NOT_FOUND));
+  }
+  EXPECT_EQ(FindOIDInfo(kName, L"sha3-256", 0), nullptr);
+  EXPECT_EQ(P::GetLastError(), Code(P::CRYPT_E_NOT_FOUND));
+  // A parameter entry is skipped too: RSASSA-PSS as a signature is not found, while its
+  // public-key entry, which carries an ALG_ID, is.
+  EXPECT_EQ(FindOIDInfo(kOid, "1.2.840.113549.1.1.10", P::CRYPT_SIGN_ALG_OID_GROUP_ID), nullptr);
+  const CRYPT_OID_INFO* pss = FindOIDInfo(kOid, "1.2.840.113549.1.1.10", 0);
+  ASSERT_NE(pss, nullptr);
+  EXPECT_EQ(pss->dwGroupId, P::CRYPT_PUBKEY_ALG_OID_GROUP_ID);
+  // The same CNG-only entry is what the CNG preference asks for: it names the algorithm.
+  const CRYPT_OID_INFO* cng =
+      FindOIDInfo(kOid | P::CRYPT_OID_PREFER_CNG_ALGID_FLAG, "2.16.840.1.101.3.4.2.5", kHashGroup);
+  ASSERT_NE(cng, nullptr);
+  EXPECT_STREQ(cng->pwszCNGAlgid, L"SHA512-224");
+}
+
+TEST(FindOIDInfo, AlgIdIsLookedUpInTheGroupAsked) {
+  const CRYPT_OID_INFO* sha1 = ByAlg(P::CALG_SHA1, kHashGroup);
+  ASSERT_NE(sha1, nullptr);
+  EXPECT_STREQ(sha1->pszOID, "1.3.14.3.2.26");
+  EXPECT_STREQ(sha1->pwszName, L"sha1");
+  EXPECT_EQ(ByAlg(P::CALG_SHA1, 0), sha1);  // the hash group comes first
+  EXPECT_EQ(ByAlg(P::CALG_SHA1, (160u << 16) | kHashGroup), sha1);
+
+  for (DWORD group : {P::CRYPT_ENHKEY_USAGE_OID_GROUP_ID, P::CRYPT_ENCRYPT_ALG_OID_GROUP_ID}) {
+    EXPECT_EQ(ByAlg(P::CALG_SHA1, group), nullptr);
+    EXPECT_EQ(P::GetLastError(), Code(P::NTE_BAD_ALGID));
+  }
+  EXPECT_EQ(ByAlg(0x1234, 0), nullptr);
+  EXPECT_EQ(P::GetLastError(), Code(P::NTE_BAD_ALGID));
+}
+
+TEST(FindOIDInfo, TheFirstOfSeveralMatchesInTheRegistrysOrderWins) {
+  const CRYPT_OID_INFO* sha1 = FindOIDInfo(kOid, "1.3.14.3.2.26", 0);
+  ASSERT_NE(sha1, nullptr);
+  EXPECT_STREQ(sha1->pwszName, L"sha1");  // not its alias "sha"
+  const CRYPT_OID_INFO* alias = FindOIDInfo(kName, L"sha", kHashGroup);
+  ASSERT_NE(alias, nullptr);
+  EXPECT_NE(alias, sha1);
+  EXPECT_STREQ(alias->pszOID, "1.3.14.3.2.26");
+
+  const CRYPT_OID_INFO* sha1Rsa = FindOIDInfo(kName, L"sha1RSA", 0);
+  ASSERT_NE(sha1Rsa, nullptr);
+  EXPECT_STREQ(sha1Rsa->pszOID, "1.2.840.113549.1.1.5");
+  const CRYPT_OID_INFO* basic = FindOIDInfo(kName, L"Basic Constraints", 0);
+  ASSERT_NE(basic, nullptr);
+  EXPECT_STREQ(basic->pszOID, "2.5.29.19");
+
+  const ALG_ID rsa[2] = {P::CALG_SHA1, P::CALG_RSA_SIGN};
+  EXPECT_EQ(FindOIDInfo(kSign, rsa, P::CRYPT_SIGN_ALG_OID_GROUP_ID), sha1Rsa);
+  const ALG_ID dsa[2] = {P::CALG_SHA1, P::CALG_DSA_SIGN};
+  const CRYPT_OID_INFO* sha1Dsa = FindOIDInfo(kSign, dsa, 0);
+  ASSERT_NE(sha1Dsa, nullptr);
+  EXPECT_STREQ(sha1Dsa->pszOID, "1.2.840.10040.4.3");
+  const ALG_ID ecdsa[2] = {P::CALG_SHA_256, P::CALG_ECDSA};
+  const CRYPT_OID_INFO* sha256Ecdsa = FindOIDInfo(kSign, ecdsa, 0);
+  ASSERT_NE(sha256Ecdsa, nullptr);
+  EXPECT_STREQ(sha256Ecdsa->pwszName, L"sha256ECDSA");
+}
+
+TEST(FindOIDInfo, KeysThatMatchNothing) {
+  // Names compare exactly, unlike the platform's lookup.
+  ASSERT_NE(P::CryptFindOIDInfo(kName, L"SHA1", 0), nullptr);
+  EXPECT_EQ(FindOIDInfo(kName, L"SHA1", 0), nullptr);
+  EXPECT_EQ(P::GetLastError(), Code(P::CRYPT_E_NOT_FOUND));
+  EXPECT_EQ(FindOIDInfo(kOid, "1.2.3.4", 0), nullptr);
+  EXPECT_EQ(P::GetLastError(), Code(P::CRYPT_E_NOT_FOUND));
+  // A pair against entries that have no ExtraInfo word to compare.
+  const ALG_ID pair[2] = {P::CALG_SHA1, 0};
+  EXPECT_EQ(FindOIDInfo(kSign, pair, kHashGroup), nullptr);
+  EXPECT_EQ(P::GetLastError(), Code(P::CRYPT_E_NOT_FOUND));
+
+  EXPECT_EQ(FindOIDInfo(kOid, nullptr, 0), nullptr);
+  EXPECT_EQ(P::GetLastError(), P::ERROR_BAD_ARGUMENTS);
+  // The CNG preference is handed to the platform before the key is looked at.
+  EXPECT_EQ(FindOIDInfo(kOid | P::CRYPT_OID_PREFER_CNG_ALGID_FLAG, nullptr, 0), nullptr);
+  EXPECT_EQ(P::GetLastError(), P::ERROR_INVALID_PARAMETER);
+}
+
+TEST(FindOIDInfo, AnErrorLeftByAnEarlierCallIsNeverReported) {
+  P::SetLastError(P::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ByAlg(0x1234, kHashGroup), nullptr);
+  EXPECT_EQ(P::GetLastError(), Code(P::NTE_BAD_ALGID));
+  P::SetLastError(P::ERROR_ACCESS_DENIED);
+  EXPECT_NE(FindOIDInfo(kOid, "2.5.29.15", 0), nullptr);
+  EXPECT_EQ(P::GetLastError(), P::ERROR_SUCCESS);
+}
+
+TEST(FindOIDInfo, CngKeysGoToThePlatform) {
+  const CRYPT_OID_INFO* sha256 =
+      FindOIDInfo(P::CRYPT_OID_INFO_CNG_ALGID_KEY, L"SHA256", kHashGroup);
+  ASSERT_NE(sha256, nullptr);
+  EXPECT_EQ(sha256->Algid, P::CALG_SHA_256);
+  const wchar_t* const names[2] = {L"SHA512", L"RSA"};
+  const CRYPT_OID_INFO* sign = FindOIDInfo(P::CRYPT_OID_INFO_CNG_SIGN_KEY, names, 0);
+  ASSERT_NE(sign, nullptr);
+  EXPECT_STREQ(sign->pszOID, "1.2.840.113549.1.1.13");
+}
+
+TEST(FindOIDInfo, HashAlgIdsAndOidsMapBothWaysAsOpenSslNamesThem) {
+  const struct {
+    ALG_ID algid;
+    int nid;
+    const wchar_t* name;
+  } hashes[] = {{P::CALG_MD2, NID_md2, L"md2"},           {P::CALG_MD4, NID_md4, L"md4"},
+                {P::CALG_MD5, NID_md5, L"md5"},           {P::CALG_SHA1, NID_sha1, L"sha1"},
+                {P::CALG_SHA_256, NID_sha256, L"sha256"}, {P::CALG_SHA_384, NID_sha384, L"sha384"},
+                {P::CALG_SHA_512, NID_sha512, L"sha512"}};
+  for (const auto& h : hashes) {
+    const CRYPT_OID_INFO* info = ByAlg(h.algid, kHashGroup);
+    ASSERT_NE(info, nullptr);
+    char text[64];
+    OBJ_obj2txt(text, sizeof text, OBJ_nid2obj(h.nid), 1);
+    EXPECT_STREQ(info->pszOID, text);
+    EXPECT_STREQ(info->pwszName, h.name);
+    // And back: the OID and the display name lead to the same ALG_ID.
+    const CRYPT_OID_INFO* byOid = FindOIDInfo(kOid, text, 0);
+    ASSERT_NE(byOid, nullptr);
+    EXPECT_EQ(byOid->Algid, h.algid);
+    EXPECT_EQ(FindOIDInfo(kName, h.name, kHashGroup), info);
+  }
+}
