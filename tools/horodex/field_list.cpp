@@ -1,0 +1,101 @@
+#include "tools/horodex/field_list.h"
+
+#include <cstdio>
+
+namespace Horodex {
+
+void FieldList::text(std::string key, std::string label, std::string value) {
+  m_fields.push_back({std::move(key), std::move(label), std::move(value)});
+}
+
+void FieldList::number(std::string key, std::string label, std::int64_t value) {
+  m_fields.push_back({std::move(key), std::move(label), value});
+}
+
+void FieldList::flag(std::string key, std::string label, bool value) {
+  m_fields.push_back({std::move(key), std::move(label), value});
+}
+
+namespace {
+
+// Characters of UTF-8 text, for aligning columns.
+std::size_t DisplayWidth(const std::string& text) {
+  std::size_t width = 0;
+  for (const char c : text) {
+    width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  }
+  return width;
+}
+
+}  // namespace
+
+void FieldList::writeText(std::ostream& out) const {
+  std::size_t width = 0;
+  for (const Field& f : m_fields) {
+    width = std::max(width, DisplayWidth(f.label));
+  }
+  for (const Field& f : m_fields) {
+    out << f.label << ':' << std::string(width - DisplayWidth(f.label) + 2, ' ');
+    if (const auto* s = std::get_if<std::string>(&f.value)) {
+      out << *s;
+    } else if (const auto* n = std::get_if<std::int64_t>(&f.value)) {
+      out << *n;
+    } else {
+      out << (std::get<bool>(f.value) ? "yes" : "no");
+    }
+    out << '\n';
+  }
+}
+
+void FieldList::writeJson(std::ostream& out) const {
+  out << '{';
+  bool first = true;
+  for (const Field& f : m_fields) {
+    out << (first ? "" : ",") << "\n  " << JsonQuote(f.key) << ": ";
+    first = false;
+    if (const auto* s = std::get_if<std::string>(&f.value)) {
+      out << JsonQuote(*s);
+    } else if (const auto* n = std::get_if<std::int64_t>(&f.value)) {
+      out << *n;
+    } else {
+      out << (std::get<bool>(f.value) ? "true" : "false");
+    }
+  }
+  out << "\n}\n";
+}
+
+std::string JsonQuote(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (u < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+}  // namespace Horodex

@@ -1,0 +1,214 @@
+#include "tools/horodex/show_command.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "codec/stampmsg/request.h"
+#include "codec/stampmsg/response.h"
+#include "codec/stampmsg/token.h"
+#include "platform/text/atl_exception.h"
+#include "platform/text/convert.h"
+#include "tools/horodex/exit_codes.h"
+#include "tools/horodex/message_file.h"
+
+namespace Horodex {
+namespace {
+
+using Velmora::CBlob;
+namespace ASN1 = Velmora::ASN1;
+namespace TSP = Velmora::PKI::TSP;
+
+std::string Hex(const CBlob& blob) {
+  return blob.writeToHexString(0).str();
+}
+
+std::string StatusName(unsigned long status) {
+  static constexpr const char* kNames[] = {"granted",           "grantedWithMods",
+                                           "rejection",         "waiting",
+                                           "revocationWarning", "revocationNotification"};
+  return status < 6 ? kNames[status] : "unknown";
+}
+
+std::string FailInfoNames(unsigned int bits) {
+  struct Name {
+    unsigned bit;
+    const char* text;
+  };
+  static constexpr Name kNames[] = {{0, "badAlg"},
+                                    {2, "badRequest"},
+                                    {5, "badDataFormat"},
+                                    {14, "timeNotAvailable"},
+                                    {15, "unacceptedPolicy"},
+                                    {16, "unacceptedExtension"},
+                                    {17, "addInfoNotAvailable"},
+                                    {25, "systemFailure"}};
+  if (bits == 0) {
+    return "none";
+  }
+  std::string text;
+  for (unsigned bit = 0; bit < 32; ++bit) {
+    if ((bits >> bit & 1u) == 0) {
+      continue;
+    }
+    std::string name = "bit " + std::to_string(bit);
+    for (const Name& n : kNames) {
+      if (n.bit == bit) {
+        name = n.text;
+      }
+    }
+    text += (text.empty() ? "" : ", ") + name;
+  }
+  return text;
+}
+
+// "2026-12-06 08:44:09.123456 UTC": always six fraction digits, so that stamps line up.
+std::string TimeText(const Velmora::CDateTime& time) {
+  const std::time_t seconds = static_cast<std::time_t>(time.seconds());
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06u UTC", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, time.microseconds());
+  return text;
+}
+
+void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {
+  if (extensions == nullptr) {
+    return;
+  }
+  std::string text;
+  for (const ASN1::CExtension& e : *extensions) {
+    text += (text.empty() ? "" : ", ") + std::string(e.get_extnID()) +
+            (e.get_critical() ? " (critical)" : "");
+  }
+  fields.text("extensions", "Extensions", text);
+}
+
+void DescribeToken(FieldList& fields, const TSP::CToken& token) {
+  fields.number("version", "Version", token.get_version());
+  fields.text("policy", "Policy", token.get_policy());
+  fields.text("time", "Time", TimeText(token.get_genTime()));
+  if (const ASN1::CAccuracy* accuracy = token.get_accuracy()) {
+    const std::int64_t micros = (static_cast<std::int64_t>(accuracy->get_seconds()) * 1000 +
+                                 static_cast<std::int64_t>(accuracy->get_millis())) *
+                                    1000 +
+                                static_cast<std::int64_t>(accuracy->get_micros());
+    fields.number("accuracyMicroseconds", "Accuracy (µs)", micros);
+  } else {
+    fields.text("accuracy", "Accuracy", "absent");
+  }
+  fields.flag("ordering", "Ordering", token.get_ordering());
+  fields.text("serialNumber", "Serial number", Hex(token.get_serialNumber()));
+  fields.text("nonce", "Nonce", token.get_nonce() != nullptr ? Hex(*token.get_nonce()) : "absent");
+  fields.text("tsa", "TSA",
+              token.get_tsa() != nullptr
+                  ? Velmora::Platform::WideToUtf8(token.get_tsa()->toString().str())
+                  : "absent");
+  fields.text("hashAlgorithm", "Hash algorithm", token.get_hashAlgorithm().get_algorithm());
+  fields.text("hashValue", "Hash value", Hex(token.get_hashedMessage()));
+  const Velmora::CBlobList* certificates = token.get_certificates();
+  fields.number("certificates", "Certificates",
+                certificates != nullptr ? static_cast<std::int64_t>(certificates->size()) : 0);
+  fields.text("signatureAlgorithm", "Signature algorithm",
+              token.get_signerInfo().get_signatureAlgorithm().get_algorithm());
+  AddExtensions(fields, token.get_extensions());
+}
+
+void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
+  fields.text("type", "Type", "time-stamp request");
+  fields.number("version", "Version", request.get_version());
+  fields.text("hashAlgorithm", "Hash algorithm", request.get_hashAlgorithm().get_algorithm());
+  fields.text("hashValue", "Hash value", Hex(request.get_hashedMessage()));
+  fields.text("policy", "Policy",
+              request.get_reqPolicy() != nullptr ? request.get_reqPolicy() : "absent");
+  fields.text("nonce", "Nonce",
+              request.get_nonce() != nullptr ? Hex(*request.get_nonce()) : "absent");
+  fields.flag("certReq", "Certificate requested", request.get_certReq());
+  AddExtensions(fields, request.get_extensions());
+}
+
+}  // namespace
+
+FieldList DescribeMessage(const CBlob& bytes) {
+  FieldList fields;
+  try {
+    TSP::CResponse response;
+    response.decode(bytes);
+    fields.text("type", "Type", "time-stamp response");
+    const ASN1::CPKIStatusInfo& status = response.get_status();
+    fields.number("status", "Status", static_cast<std::int64_t>(status.get_pkiStatus()));
+    fields.text("statusName", "Status name", StatusName(status.get_pkiStatus()));
+    std::wstring statusText;
+    if (const ASN1::CPKIFreeText* texts = status.get_statusString()) {
+      for (const auto& text : *texts) {
+        statusText += text.c_str();
+      }
+    }
+    fields.text("statusText", "Status text", Velmora::Platform::WideToUtf8(statusText));
+    fields.text("failureInfo", "Failure info", FailInfoNames(status.get_failureInfo().get_value()));
+    if (const TSP::CToken* token = response.get_timeStampToken()) {
+      DescribeToken(fields, *token);
+    }
+    return fields;
+  } catch (const Velmora::Platform::CAtlException&) {
+    // Not a response: try a bare token, then a request.
+  }
+  try {
+    TSP::CRequest request;
+    request.decode(bytes);
+    DescribeRequest(fields, request);
+    return fields;
+  } catch (const Velmora::Platform::CAtlException&) {
+    // Not a request either: the token decoder's verdict is the one reported.
+  }
+  TSP::CToken token;
+  token.decode(bytes);
+  fields.text("type", "Type", "time-stamp token");
+  DescribeToken(fields, token);
+  return fields;
+}
+
+int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  bool json = false;
+  std::string path;
+  for (const std::string& arg : args) {
+    if (arg == "--json") {
+      json = true;
+    } else if (path.empty() && !arg.starts_with("--")) {
+      path = arg;
+    } else {
+      err << "horodex show: unexpected argument '" << arg << "'\n";
+      return kExitUsage;
+    }
+  }
+  if (path.empty()) {
+    err << "usage: horodex show [--json] FILE\n";
+    return kExitUsage;
+  }
+  CBlob bytes;
+  try {
+    bytes = ReadMessageBytes(path);
+  } catch (const Velmora::Platform::CAtlException& e) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.m_hr));
+    err << "horodex show: cannot read " << path << " (" << code << ")\n";
+    return kExitFile;
+  }
+  try {
+    const FieldList fields = DescribeMessage(bytes);
+    if (json) {
+      fields.writeJson(out);
+    } else {
+      fields.writeText(out);
+    }
+    return kExitOk;
+  } catch (const Velmora::Platform::CAtlException& e) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.m_hr));
+    err << "horodex show: " << path << " is not a time-stamp request, response or token (" << code
+        << ")\n";
+    return kExitBadMessage;
+  }
+}
+
+}  // namespace Horodex
