@@ -1,0 +1,117 @@
+// CBigInteger: bytes kept as received, abs() and the shortest encoding, checked against OpenSSL's
+// big numbers.
+#include <openssl/asn1.h>
+#include <openssl/bn.h>
+#include <openssl/rand.h>
+
+#include "codec/asnkit/big_integer.h"
+#include "tests/codec/asnkit_test_util.h"
+
+using namespace asnkit_test;
+using Velmora::ASN1::CBigInteger;
+
+namespace {
+
+CBigInteger Int(const V& bytes) {
+  return CBigInteger(B(bytes));
+}
+
+// |x| encoded by OpenSSL, for x given as minimal two's-complement content octets.
+V OpenSslAbsDer(const V& content) {
+  V der{0x02, static_cast<unsigned char>(content.size())};
+  der.insert(der.end(), content.begin(), content.end());
+  const unsigned char* p = der.data();
+  ASN1_INTEGER* integer = d2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(der.size()));
+  EXPECT_NE(integer, nullptr);
+  BIGNUM* bn = ASN1_INTEGER_to_BN(integer, nullptr);
+  BN_set_negative(bn, 0);
+  ASN1_INTEGER* magnitude = BN_to_ASN1_INTEGER(bn, nullptr);
+  const V out = ToDer(magnitude, i2d_ASN1_INTEGER);
+  ASN1_INTEGER_free(magnitude);
+  BN_free(bn);
+  ASN1_INTEGER_free(integer);
+  return out;
+}
+
+}  // namespace
+
+TEST(AsnkitInteger, DecodeKeepsPaddedAndNegativeSerialsByteForByte) {
+  CBigInteger padded;
+  padded.decode(B({0x02, 0x04, 0x00, 0x00, 0x12, 0x34}));
+  EXPECT_EQ(Hex(padded), "00001234");
+  // encode() writes the shortest form; the held bytes stay as received.
+  EXPECT_EQ(padded.encode(), B({0x02, 0x02, 0x12, 0x34}));
+
+  CBigInteger negative;
+  negative.decode(B({0x02, 0x02, 0xFF, 0x7F}));
+  EXPECT_EQ(Hex(negative), "FF7F");
+  EXPECT_TRUE(negative.isNegative());
+  EXPECT_EQ(negative.encode(), B({0x02, 0x02, 0xFF, 0x7F}));
+
+  // Byte equality keeps the two spellings apart; sameValue() does not.
+  EXPECT_NE(padded, Int({0x12, 0x34}));
+  EXPECT_TRUE(padded.sameValue(Int({0x12, 0x34})));
+  EXPECT_FALSE(negative.sameValue(Int({0x7F})));
+  EXPECT_TRUE(Int({0xFF, 0xFF, 0x80}).sameValue(Int({0x80})));
+}
+
+TEST(AsnkitInteger, DecodeRefusesOtherInputAndLeavesTheValue) {
+  CBigInteger value = Int({0x05});
+  EXPECT_EQ(CodeOf([&] { value.decode(B({0x04, 0x01, 0x05})); }), P::CRYPT_E_ASN1_BADTAG);
+  EXPECT_EQ(CodeOf([&] { value.decode(B({0x02, 0x01, 0x07, 0x00})); }), P::CRYPT_E_ASN1_ERROR);
+  EXPECT_EQ(CodeOf([&] { value.decode(B({0x02, 0x00})); }), P::CRYPT_E_ASN1_ERROR);
+  EXPECT_EQ(CodeOf([&] { value.decode(B({0x02, 0x03, 0x01})); }), P::CRYPT_E_ASN1_EOD);
+  EXPECT_EQ(CodeOf([&] { value.decode(CBlob()); }), P::CRYPT_E_ASN1_EOD);
+  EXPECT_EQ(value, Int({0x05}));
+}
+
+TEST(AsnkitInteger, AbsGivesTheNonNegativeShortestForm) {
+  struct Case {
+    V in;
+    V out;
+  } cases[] = {
+      {{0x80}, {0x00, 0x80}},        // -128: its magnitude needs a sign byte
+      {{0xFF, 0x80}, {0x00, 0x80}},  // the same value, padded
+      {{0xFF}, {0x01}},              // -1
+      {{0x81, 0x00}, {0x7F, 0x00}},  // -32512
+      {{0x80, 0x00, 0x00}, {0x00, 0x80, 0x00, 0x00}},
+      {{0x00, 0x00, 0x7F}, {0x7F}},  // padded positive
+      {{0x00}, {0x00}},              // zero
+      {{0x00, 0x00}, {0x00}},
+      {{0x7F, 0xFF}, {0x7F, 0xFF}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Int(c.in).abs(), Int(c.out)) << Hex(B(c.in));
+  }
+  EXPECT_TRUE(CBigInteger().abs().empty());
+  // A nonce of random bytes made non-negative encodes as the positive value.
+  CBigInteger nonce(4);
+  const V raw{0x9A, 0x00, 0x00, 0x01};
+  std::copy(raw.begin(), raw.end(), nonce.pbData());
+  EXPECT_EQ(nonce.abs().encode(), B({0x02, 0x04, 0x65, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST(AsnkitInteger, AbsAndEncodeAgreeWithOpenSsl) {
+  // Random minimal integers of 1 to 40 bytes, negative and positive, against OpenSSL's |x|.
+  for (int round = 0; round < 400; ++round) {
+    unsigned char length = 0;
+    RAND_bytes(&length, 1);
+    V bytes(1 + length % 40);
+    RAND_bytes(bytes.data(), static_cast<int>(bytes.size()));
+    // Make the content minimal so that OpenSSL accepts it.
+    while (bytes.size() > 1 && ((bytes[0] == 0x00 && (bytes[1] & 0x80) == 0) ||
+                                (bytes[0] == 0xFF && (bytes[1] & 0x80) != 0))) {
+      bytes.erase(bytes.begin());
+    }
+    const CBigInteger value = Int(bytes);
+    EXPECT_EQ(value.abs().encode(), B(OpenSslAbsDer(bytes))) << Hex(B(bytes));
+    CBigInteger back;
+    back.decode(value.encode());
+    EXPECT_EQ(back, value);
+  }
+}
+
+TEST(AsnkitInteger, EmptyValueEncodesAsZero) {
+  EXPECT_EQ(CBigInteger().encode(), B({0x02, 0x01, 0x00}));
+  EXPECT_EQ(CBigInteger(3).cbData(), 3u);
+}
