@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/text/atl_exception.h"
+#include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 
 namespace Velmora {
@@ -52,8 +53,10 @@ void CBlob::writeToFile(const char* path) const {
   };
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb"));
   auto fail = [] {
-    const int code = errno != 0 ? errno : EIO;
-    Platform::AtlThrow(Platform::MakeHResult(0x80070000u | (code == ENOENT ? 3u : 29u)));
+    // Creating a file meets ENOENT only when a folder of its path is missing.
+    const int code = errno;
+    Platform::AtlThrow(Platform::HRESULT_FROM_WIN32(
+        code == ENOENT ? Platform::ERROR_PATH_NOT_FOUND : Platform::Win32FromErrno(code)));
   };
   if (!file) {
     fail();
