@@ -1,1 +1,0 @@
-// Kept so the layer always has a source.
