@@ -1,0 +1,50 @@
+#include "tests/common/tsp_fixtures.h"
+
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+#include "tests/common/scratch.h"
+
+namespace Velmora::Testing {
+
+CBlob ToBlob(const std::vector<unsigned char>& bytes) {
+  return CBlob(std::span<const unsigned char>(bytes));
+}
+
+const std::filesystem::path& OpenSslTsaDir() {
+  static std::unique_ptr<TempDir> dir;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    auto made = std::make_unique<TempDir>();
+    const std::string script = std::string(HORODEX_SOURCE_DIR) + "/tests/data/openssl/make_tsa.sh";
+    const CommandResult result =
+        RunCommand("sh " + ShellQuote(script) + " " + ShellQuote(made->path().string()));
+    if (result.exitCode != 0) {
+      throw std::runtime_error("make_tsa.sh failed:\n" + result.output);
+    }
+    dir = std::move(made);
+  });
+  if (!dir) {
+    throw std::runtime_error("the OpenSSL fixtures could not be made");
+  }
+  return dir->path();
+}
+
+CBlob OpenSslTsaFile(const std::string& name) {
+  return ToBlob(ReadFileBytes(OpenSslTsaDir() / name));
+}
+
+std::filesystem::path InteropDir() {
+  const std::filesystem::path dir = HORODEX_INTEROP_DIR;
+  if (!std::filesystem::is_regular_file(dir / "MANIFEST.md")) {
+    throw std::runtime_error("the interop corpus is missing: no MANIFEST.md in " + dir.string());
+  }
+  return dir;
+}
+
+CBlob InteropFile(const std::string& relativePath) {
+  return ToBlob(ReadFileBytes(InteropDir() / relativePath));
+}
+
+}  // namespace Velmora::Testing

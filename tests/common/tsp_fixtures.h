@@ -1,0 +1,25 @@
+// Where the time-stamp tests find their inputs: the OpenSSL TSA made at test time by
+// tests/data/openssl/make_tsa.sh, and the corpus of real TSA messages.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "codec/corekit/blob.h"
+
+namespace Velmora::Testing {
+
+// The folder of the OpenSSL fixtures, made once per test program in a temporary folder that is
+// removed at exit. A failure of the script throws std::runtime_error with its output.
+const std::filesystem::path& OpenSslTsaDir();
+// One file of that folder.
+CBlob OpenSslTsaFile(const std::string& name);
+
+// The corpus of real TSA messages (HORODEX_INTEROP_DIR); throws std::runtime_error naming the
+// folder when it is missing.
+std::filesystem::path InteropDir();
+CBlob InteropFile(const std::string& relativePath);
+
+CBlob ToBlob(const std::vector<unsigned char>& bytes);
+
+}  // namespace Velmora::Testing
