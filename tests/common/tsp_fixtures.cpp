@@ -1,5 +1,6 @@
 #include "tests/common/tsp_fixtures.h"
 
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -10,6 +11,23 @@ namespace Velmora::Testing {
 
 CBlob ToBlob(const std::vector<unsigned char>& bytes) {
   return CBlob(std::span<const unsigned char>(bytes));
+}
+
+CDateTime GeneralizedTimeInstant(const std::string& text) {
+  std::tm tm{};
+  tm.tm_year = std::stoi(text.substr(0, 4)) - 1900;
+  tm.tm_mon = std::stoi(text.substr(4, 2)) - 1;
+  tm.tm_mday = std::stoi(text.substr(6, 2));
+  tm.tm_hour = std::stoi(text.substr(8, 2));
+  tm.tm_min = std::stoi(text.substr(10, 2));
+  tm.tm_sec = std::stoi(text.substr(12, 2));
+  std::uint32_t micros = 0;
+  if (text.size() > 15 && text[14] == '.') {
+    std::string fraction = text.substr(15, text.size() - 16);
+    fraction.resize(6, '0');
+    micros = static_cast<std::uint32_t>(std::stoul(fraction));
+  }
+  return CDateTime(timegm(&tm), micros);
 }
 
 const std::filesystem::path& OpenSslTsaDir() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "codec/corekit/blob.h"
+#include "codec/corekit/datetime.h"
 
 namespace Velmora::Testing {
 
@@ -21,5 +22,9 @@ std::filesystem::path InteropDir();
 CBlob InteropFile(const std::string& relativePath);
 
 CBlob ToBlob(const std::vector<unsigned char>& bytes);
+
+// The instant a GeneralizedTime text ("YYYYMMDDHHMMSS[.f]Z") names, worked out with the C library
+// rather than the codec.
+CDateTime GeneralizedTimeInstant(const std::string& text);
 
 }  // namespace Velmora::Testing
