@@ -1,0 +1,253 @@
+// The asnkit values inside the real-TSA corpus, taken out by OpenSSL and read by us: tsa names
+// (text against OpenSSL's printer), signing-certificate attributes (hash and issuer-serial
+// against the token's own certificates), accuracy, and the status of rejections.
+#include <openssl/bio.h>
+#include <openssl/ess.h>
+#include <openssl/pkcs7.h>
+#include <openssl/ts.h>
+#include <openssl/x509v3.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "codec/asnkit/accuracy.h"
+#include "codec/asnkit/general_name.h"
+#include "codec/asnkit/pki_status.h"
+#include "codec/asnkit/signed_attributes.h"
+#include "tests/codec/asnkit_test_util.h"
+
+using namespace asnkit_test;
+using namespace Velmora::ASN1;
+namespace fs = std::filesystem;
+
+namespace {
+
+V ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return V(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// OpenSSL's text of a name in our format (see asnkit_name_test.cpp), types mapped to our names.
+std::string OpenSslNameText(const X509_NAME* name) {
+  BIO* bio = BIO_new(BIO_s_mem());
+  X509_NAME_print_ex(bio, name, 0,
+                     XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_DN_REV | XN_FLAG_FN_OID |
+                         ASN1_STRFLGS_ESC_2253 | ASN1_STRFLGS_ESC_CTRL | ASN1_STRFLGS_UTF8_CONVERT |
+                         ASN1_STRFLGS_DUMP_UNKNOWN | ASN1_STRFLGS_DUMP_DER);
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio, &data);
+  std::string text(data, static_cast<std::size_t>(length));
+  BIO_free(bio);
+  const std::pair<const char*, const char*> names[] = {{"2.5.4.3=", "CN="},
+                                                       {"2.5.4.4=", "SN="},
+                                                       {"2.5.4.5=", "SERIALNUMBER="},
+                                                       {"2.5.4.6=", "C="},
+                                                       {"2.5.4.7=", "L="},
+                                                       {"2.5.4.8=", "S="},
+                                                       {"2.5.4.9=", "STREET="},
+                                                       {"2.5.4.10=", "O="},
+                                                       {"2.5.4.11=", "OU="},
+                                                       {"2.5.4.12=", "T="},
+                                                       {"2.5.4.42=", "G="},
+                                                       {"1.2.840.113549.1.9.1=", "E="},
+                                                       {"0.9.2342.19200300.100.1.25=", "DC="}};
+  std::string out;
+  // Replace only at the start of an attribute (text start, after ", " or " + ").
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const bool atStart = i == 0 || text.compare(i - 2, 2, ", ") == 0 ||
+                         (i >= 3 && text.compare(i - 3, 3, " + ") == 0);
+    bool replaced = false;
+    if (atStart) {
+      for (const auto& [oid, shortName] : names) {
+        if (text.compare(i, std::strlen(oid), oid) == 0) {
+          out += shortName;
+          i += std::strlen(oid);
+          replaced = true;
+          break;
+        }
+      }
+    }
+    if (!replaced) {
+      out.push_back(text[i++]);
+    }
+  }
+  return out;
+}
+
+V AttributeValue(PKCS7_SIGNER_INFO* si, int nid) {
+  ASN1_TYPE* value = PKCS7_get_signed_attribute(si, nid);
+  if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
+    return {};
+  }
+  const ASN1_STRING* seq = value->value.sequence;
+  return V(seq->data, seq->data + seq->length);
+}
+
+// The token's certificate whose hash under `md` is `hash`, or null.
+X509* CertificateWithHash(PKCS7* token, const EVP_MD* md, const CBlob& hash) {
+  STACK_OF(X509)* certs = token->d.sign->cert;
+  for (int i = 0; i < sk_X509_num(certs); ++i) {
+    X509* cert = sk_X509_value(certs, i);
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (X509_digest(cert, md, out, &length) == 1 && CBlob(out, length) == hash) {
+      return cert;
+    }
+  }
+  return nullptr;
+}
+
+// The issuer-serial of `cert` as the signer-identifier check builds it.
+CIssuerSerial IssuerSerialOf(const X509* cert) {
+  CGeneralName issuer;
+  issuer.put_directoryName(B(ToDer(X509_get_issuer_name(cert), i2d_X509_NAME)));
+  CGeneralNames names;
+  names.push_back(issuer);
+  CBigInteger serial;
+  serial.decode(B(ToDer(X509_get0_serialNumber(cert), i2d_ASN1_INTEGER)));
+  return CIssuerSerial(names, serial);
+}
+
+struct Counts {
+  int tokens = 0, tsaNames = 0, signingCerts = 0, matchedCerts = 0, accuracies = 0, rejections = 0;
+};
+
+void CheckToken(PKCS7* token, const std::string& file, Counts& counts) {
+  ++counts.tokens;
+  TS_TST_INFO* info = PKCS7_to_TS_TST_INFO(token);
+  ASSERT_NE(info, nullptr) << file;
+  if (const GENERAL_NAME* tsa = TS_TST_INFO_get_tsa(info)) {
+    ++counts.tsaNames;
+    const V der = ToDer(tsa, i2d_GENERAL_NAME);
+    CGeneralName name;
+    name.decode(B(der));
+    EXPECT_EQ(name.encode(), B(der)) << file;
+    if (tsa->type == GEN_DIRNAME) {
+      EXPECT_EQ(Narrow(name.toString().str()), OpenSslNameText(tsa->d.directoryName)) << file;
+    }
+  }
+  if (const TS_ACCURACY* accuracy = TS_TST_INFO_get_accuracy(info)) {
+    ++counts.accuracies;
+    CAccuracy ours;
+    ours.decode(B(ToDer(accuracy, i2d_TS_ACCURACY)));
+    auto get = [](const ASN1_INTEGER* v) {
+      return v ? static_cast<unsigned long>(ASN1_INTEGER_get(v)) : 0ul;
+    };
+    EXPECT_EQ(ours.get_seconds(), get(TS_ACCURACY_get_seconds(accuracy))) << file;
+    EXPECT_EQ(ours.get_millis(), get(TS_ACCURACY_get_millis(accuracy))) << file;
+    EXPECT_EQ(ours.get_micros(), get(TS_ACCURACY_get_micros(accuracy))) << file;
+  }
+  TS_TST_INFO_free(info);
+
+  PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(token), 0);
+  ASSERT_NE(si, nullptr) << file;
+  struct Found {
+    CBlob hash;
+    const EVP_MD* md;
+    const CIssuerSerial* issuerSerial;
+  };
+  std::vector<Found> found;
+  CAttrSigningCertificate v1;
+  CAttrSigningCertificateV2 v2;
+  if (const V der = AttributeValue(si, NID_id_smime_aa_signingCertificate); !der.empty()) {
+    v1.decode(B(der));
+    EXPECT_EQ(v1.encode(), B(der)) << file;
+    const CESSCertID& id = v1.get_certs().front();
+    found.push_back({id.get_certHash(), EVP_sha1(), id.get_issuerSerial()});
+  }
+  if (const V der = AttributeValue(si, NID_id_smime_aa_signingCertificateV2); !der.empty()) {
+    v2.decode(B(der));
+    EXPECT_EQ(v2.encode(), B(der)) << file;
+    const CESSCertIDv2& id = v2.get_certs().front();
+    const EVP_MD* md = EVP_get_digestbyname(id.get_hashAlgorithm().get_algorithm());
+    ASSERT_NE(md, nullptr) << file;
+    found.push_back({id.get_certHash(), md, id.get_issuerSerial()});
+  }
+  for (const Found& f : found) {
+    ++counts.signingCerts;
+    X509* cert = CertificateWithHash(token, f.md, f.hash);
+    if (cert == nullptr) {
+      continue;  // the token does not carry its signer's certificate
+    }
+    ++counts.matchedCerts;
+    if (f.issuerSerial != nullptr) {
+      EXPECT_TRUE(*f.issuerSerial == IssuerSerialOf(cert)) << file;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(AsnkitCorpus, ValuesInsideRealTokensAndResponses) {
+  const fs::path root = HORODEX_INTEROP_DIR;
+  ASSERT_TRUE(fs::is_directory(root)) << root;
+  Counts counts;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const fs::path& path = entry.path();
+    const std::string ext = path.extension().string();
+    if ((ext != ".tsr" && ext != ".tst") ||
+        path.string().find("authenticode-legacy") != std::string::npos) {
+      continue;
+    }
+    const V bytes = ReadFile(path);
+    const std::string file = path.filename().string();
+    const unsigned char* p = bytes.data();
+    if (ext == ".tsr") {
+      TS_RESP* response = d2i_TS_RESP(nullptr, &p, static_cast<long>(bytes.size()));
+      if (response == nullptr) {
+        continue;  // OpenSSL cannot read it; the stampmsg corpus test covers those
+      }
+      const TS_STATUS_INFO* status = TS_RESP_get_status_info(response);
+      CPKIStatusInfo ours;
+      ours.decode(B(ToDer(status, i2d_TS_STATUS_INFO)));
+      EXPECT_EQ(static_cast<long>(ours.get_pkiStatus()),
+                ASN1_INTEGER_get(TS_STATUS_INFO_get0_status(status)));
+      if (const ASN1_BIT_STRING* bits = TS_STATUS_INFO_get0_failure_info(status)) {
+        for (unsigned n = 0; n < 32; ++n) {
+          EXPECT_EQ(ours.get_failureInfo().get_bit(n),
+                    ASN1_BIT_STRING_get_bit(bits, static_cast<int>(n)) == 1)
+              << file << " bit " << n;
+        }
+      }
+      if (const auto* texts = TS_STATUS_INFO_get0_text(status)) {
+        std::string joined;
+        for (int i = 0; i < sk_ASN1_UTF8STRING_num(texts); ++i) {
+          const ASN1_UTF8STRING* text = sk_ASN1_UTF8STRING_value(texts, i);
+          joined.append(reinterpret_cast<const char*>(text->data),
+                        static_cast<std::size_t>(text->length));
+        }
+        ASSERT_NE(ours.get_statusString(), nullptr) << file;
+        EXPECT_EQ(Narrow(ours.get_statusString()->joined()), joined) << file;
+      }
+      if (ours.get_pkiStatus() >= 2) {
+        ++counts.rejections;
+      }
+      if (PKCS7* token = TS_RESP_get_token(response)) {
+        CheckToken(token, file, counts);
+      }
+      TS_RESP_free(response);
+    } else {
+      PKCS7* token = d2i_PKCS7(nullptr, &p, static_cast<long>(bytes.size()));
+      if (token == nullptr) {
+        continue;
+      }
+      CheckToken(token, file, counts);
+      PKCS7_free(token);
+    }
+  }
+  // The corpus holds tokens of more than twenty TSAs; most carry a tsa name and their signer.
+  EXPECT_GE(counts.tokens, 30);
+  EXPECT_GE(counts.tsaNames, 15);
+  EXPECT_GE(counts.signingCerts, counts.tokens);
+  EXPECT_GE(counts.matchedCerts, 20);
+  EXPECT_GE(counts.accuracies, 15);
+  EXPECT_GE(counts.rejections, 3);
+  std::printf(
+      "tokens %d, tsa names %d, signing-certificate entries %d (%d matched), accuracy %d, "
+      "rejections %d\n",
+      counts.tokens, counts.tsaNames, counts.signingCerts, counts.matchedCerts, counts.accuracies,
+      counts.rejections);
+}
