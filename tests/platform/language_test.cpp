@@ -1,0 +1,84 @@
+// The choice of the texts' language from locale names and from the environment.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "platform/text/language.h"
+
+namespace P = Velmora::Platform;
+
+namespace {
+
+// Sets or clears the locale variables for one test and puts the old values back.
+class LocaleEnvironment {
+ public:
+  LocaleEnvironment() {
+    for (int i = 0; i < 3; ++i) {
+      const char* value = std::getenv(kNames[i]);
+      m_saved[i] = value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+      unsetenv(kNames[i]);
+    }
+  }
+  ~LocaleEnvironment() {
+    for (int i = 0; i < 3; ++i) {
+      if (m_saved[i]) {
+        setenv(kNames[i], m_saved[i]->c_str(), 1);
+      } else {
+        unsetenv(kNames[i]);
+      }
+    }
+  }
+  LocaleEnvironment(const LocaleEnvironment&) = delete;
+  LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
+
+  void Set(const char* name, const char* value) { setenv(name, value, 1); }
+
+ private:
+  static constexpr const char* kNames[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::optional<std::string> m_saved[3];
+};
+
+}  // namespace
+
+TEST(Language, FromLocaleName) {
+  for (const char* name : {"ru", "ru_RU", "ru_RU.UTF-8", "RU_ru.koi8r", "ru.CP1251", "ru@latin",
+                           "ru-RU", "ru_UA.UTF-8"}) {
+    EXPECT_EQ(P::LanguageFromLocaleName(name), P::Language::Russian) << name;
+  }
+  for (const char* name :
+       {"", "C", "POSIX", "C.UTF-8", "en_US.UTF-8", "de_DE", "r", "run", "rus", "ur_PK", "br_FR"}) {
+    EXPECT_EQ(P::LanguageFromLocaleName(name), P::Language::English) << name;
+  }
+}
+
+TEST(Language, EnvironmentDecidesWhileTheProgramLocaleIsNeutral) {
+  ASSERT_STREQ(std::setlocale(LC_MESSAGES, nullptr), "C");
+  LocaleEnvironment env;
+  EXPECT_EQ(P::UserLanguage(), P::Language::English);
+
+  // A Russian locale that is not installed here still gives Russian texts.
+  env.Set("LANG", "ru_RU.UTF-8");
+  ASSERT_EQ(std::setlocale(LC_MESSAGES, "ru_RU.UTF-8"), nullptr) << "locale unexpectedly present";
+  EXPECT_EQ(P::UserLanguage(), P::Language::Russian);
+
+  // POSIX precedence: LC_ALL, then LC_MESSAGES, then LANG; empty values do not count.
+  env.Set("LC_MESSAGES", "en_GB.UTF-8");
+  EXPECT_EQ(P::UserLanguage(), P::Language::English);
+  env.Set("LC_ALL", "ru_RU.KOI8-R");
+  EXPECT_EQ(P::UserLanguage(), P::Language::Russian);
+  env.Set("LC_ALL", "");
+  EXPECT_EQ(P::UserLanguage(), P::Language::English);
+  env.Set("LC_MESSAGES", "");
+  EXPECT_EQ(P::UserLanguage(), P::Language::Russian);
+}
+
+TEST(Language, ProgramLocaleOfNoLanguageLeavesTheChoiceToTheEnvironment) {
+  LocaleEnvironment env;
+  env.Set("LANG", "ru_RU.UTF-8");
+  ASSERT_NE(std::setlocale(LC_MESSAGES, "C.UTF-8"), nullptr);
+  EXPECT_EQ(P::UserLanguage(), P::Language::Russian);
+  std::setlocale(LC_MESSAGES, "C");
+}

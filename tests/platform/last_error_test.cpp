@@ -1,0 +1,72 @@
+// The per-thread last error and the errno mapping, down to the error a file write reports.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "codec/corekit/blob.h"
+#include "platform/text/atl_exception.h"
+#include "platform/text/last_error.h"
+#include "platform/text/messages.h"
+#include "platform/text/winerror.h"
+
+namespace P = Velmora::Platform;
+
+TEST(LastError, IsKeptPerThread) {
+  P::SetLastError(P::ERROR_ACCESS_DENIED);
+  P::DWORD seenByOther = 1;
+  std::thread other([&] {
+    seenByOther = P::GetLastError();
+    P::SetLastError(P::ERROR_WINHTTP_TIMEOUT);
+  });
+  other.join();
+  EXPECT_EQ(seenByOther, P::ERROR_SUCCESS);
+  EXPECT_EQ(P::GetLastError(), P::ERROR_ACCESS_DENIED);
+  P::SetLastError(0);
+}
+
+TEST(LastError, ErrnoMapping) {
+  EXPECT_EQ(P::Win32FromErrno(ENOENT), 2u);
+  EXPECT_EQ(P::Win32FromErrno(ENOTDIR), 3u);
+  EXPECT_EQ(P::Win32FromErrno(EACCES), 5u);
+  EXPECT_EQ(P::Win32FromErrno(EPERM), 5u);
+  EXPECT_EQ(P::Win32FromErrno(ENOMEM), 8u);
+  EXPECT_EQ(P::Win32FromErrno(EEXIST), 80u);
+  EXPECT_EQ(P::Win32FromErrno(EINVAL), 87u);
+  EXPECT_EQ(P::Win32FromErrno(ENOSPC), 112u);
+  // A failure is never mapped to success, whatever errno held.
+  EXPECT_EQ(P::Win32FromErrno(0), P::ERROR_GEN_FAILURE);
+  EXPECT_EQ(P::Win32FromErrno(-1), P::ERROR_GEN_FAILURE);
+  EXPECT_EQ(P::Win32FromErrno(99999), P::ERROR_GEN_FAILURE);
+}
+
+TEST(LastError, EveryMappedCodeHasATextInBothLanguages) {
+  for (int e = 0; e < 200; ++e) {
+    const P::DWORD code = P::Win32FromErrno(e);
+    const P::PlatformMessage* entry = P::FindPlatformMessage(P::MessageSource::System, code);
+    ASSERT_NE(entry, nullptr) << "errno " << e << " gives " << code << " with no text";
+  }
+}
+
+TEST(LastError, FileWriteFailuresCarryTheMappedCode) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("horodex_last_error_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const Velmora::CBlob blob(std::vector<unsigned char>{1, 2, 3});
+  auto codeOf = [&](const fs::path& path) {
+    try {
+      blob.writeToFile(path.c_str());
+    } catch (const P::CAtlException& e) {
+      return e.hr();
+    }
+    return P::S_OK;
+  };
+  EXPECT_EQ(codeOf(dir / "missing" / "out.tsq"), P::HRESULT_FROM_WIN32(P::ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(codeOf(dir), P::HRESULT_FROM_WIN32(P::ERROR_ACCESS_DENIED));  // a folder
+  EXPECT_EQ(codeOf(dir / "ok.tsq"), P::S_OK);
+  fs::remove_all(dir);
+}
