@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
 #include "codec/corekit/blob.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/last_error.h"
