@@ -3,8 +3,6 @@
 // Authenticode countersignatures of the corpus.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "codec/der/der_writer.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
+#include "tests/common/der_build.h"
 #include "tests/common/ossl.h"
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"
@@ -21,7 +20,7 @@ namespace ASN1 = Velmora::ASN1;
 namespace Der = Velmora::ASN1::Der;
 namespace P = Velmora::Platform;
 using Velmora::CBlob;
-using V = std::vector<std::uint8_t>;
+using namespace Velmora::Testing::DerBuild;
 using namespace Velmora::Testing;
 
 namespace {
@@ -29,45 +28,8 @@ namespace {
 constexpr const char* kTstInfo = "1.2.840.113549.1.9.16.1.4";
 constexpr const char* kData = "1.2.840.113549.1.7.1";
 
-V Tlv(const Der::Tag& tag, const V& content) {
-  Der::Writer w;
-  w.tlv(tag, content);
-  return w.take();
-}
-V Join(std::initializer_list<V> parts) {
-  V out;
-  for (const V& part : parts) {
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  return out;
-}
-V Seq(std::initializer_list<V> parts) {
-  return Tlv(Der::Tags::Sequence, Join(parts));
-}
-V Oid(const char* oid) {
-  Der::Writer w;
-  w.oid(oid);
-  return w.take();
-}
-V Int(std::uint64_t value) {
-  Der::Writer w;
-  w.integer(value);
-  return w.take();
-}
-V Octets(const V& content) {
-  return Tlv(Der::Tags::OctetString, content);
-}
 V Of(const CBlob& blob) {
   return blob.bytes();
-}
-
-P::HRESULT CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const P::CAtlException& e) {
-    return e.hr();
-  }
-  return P::S_OK;
 }
 
 // The signer written again with another signature algorithm identifier, all else as received.

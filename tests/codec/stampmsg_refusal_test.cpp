@@ -2,8 +2,6 @@
 // refused decode leaves the object as it was. Also the BER forms that are read on purpose.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -13,57 +11,15 @@
 #include "codec/stampmsg/token.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
+#include "tests/common/der_build.h"
 
 namespace TSP = Velmora::PKI::TSP;
 namespace Der = Velmora::ASN1::Der;
 namespace P = Velmora::Platform;
 using Velmora::CBlob;
-using V = std::vector<std::uint8_t>;
+using namespace Velmora::Testing::DerBuild;
 
 namespace {
-
-V Tlv(const Der::Tag& tag, const V& content) {
-  Der::Writer w;
-  w.tlv(tag, content);
-  return w.take();
-}
-V Join(std::initializer_list<V> parts) {
-  V out;
-  for (const V& part : parts) {
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  return out;
-}
-V Seq(std::initializer_list<V> parts) {
-  return Tlv(Der::Tags::Sequence, Join(parts));
-}
-V Set(std::initializer_list<V> parts) {
-  return Tlv(Der::Tags::Set, Join(parts));
-}
-V Ctx(std::uint32_t n, const V& content) {
-  return Tlv(Der::ContextTag(n, true), content);
-}
-V Int(std::uint64_t value) {
-  Der::Writer w;
-  w.integer(value);
-  return w.take();
-}
-V Oid(const char* oid) {
-  Der::Writer w;
-  w.oid(oid);
-  return w.take();
-}
-V Octets(const V& content) {
-  return Tlv(Der::Tags::OctetString, content);
-}
-V Bool(bool value) {
-  Der::Writer w;
-  w.boolean(value);
-  return w.take();
-}
-V Time(const std::string& text) {
-  return Tlv(Der::Tags::GeneralizedTime, V(text.begin(), text.end()));
-}
 
 constexpr const char* kSignedData = "1.2.840.113549.1.7.2";
 constexpr const char* kData = "1.2.840.113549.1.7.1";
@@ -107,15 +63,6 @@ V Token(const TokenParts& parts) {
   const V signedData = Seq({Int(3), Set({Seq({Oid("2.16.840.1.101.3.4.2.1")})}),
                             Tlv(Der::Tags::Sequence, encap), Tlv(Der::Tags::Set, signers)});
   return Seq({Oid(parts.contentType), Ctx(0, signedData)});
-}
-
-P::HRESULT CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const P::CAtlException& e) {
-    return e.hr();
-  }
-  return P::S_OK;
 }
 
 P::HRESULT TokenCode(const V& bytes) {
