@@ -282,6 +282,7 @@ TEST(AsnkitGeneralName, EveryChoiceMadeByOpenSslReadsAndShows) {
 
   // ediPartyName with and without its name assigner.
   EDIPARTYNAME* edi = EDIPARTYNAME_new();
+  ASN1_STRING_free(edi->partyName);  // made by EDIPARTYNAME_new, replaced below
   edi->partyName = ASN1_STRING_type_new(V_ASN1_UTF8STRING);
   ASN1_STRING_set(edi->partyName, "Party", -1);
   edi->nameAssigner = ASN1_STRING_type_new(V_ASN1_PRINTABLESTRING);
