@@ -54,7 +54,7 @@ void CToken::read(const Der::Element& element) {
   token.m_signedData.read(element);
   const ASN1::CSignedData& signedData = token.m_signedData;
   if (std::string_view(signedData.get_eContentType()) != ASN1::CmsOids::TstInfo) {
-    Der::Fail(CRYPT_E_UNEXPECTED_MSG_TYPE);
+    Der::Fail(Platform::CRYPT_E_INVALID_MSG_TYPE);
   }
   if (signedData.get_eContent() == nullptr) {
     Der::Fail(Platform::CRYPT_E_MSG_ERROR);

@@ -18,12 +18,14 @@
 // every level, with only the reader's named BER tolerances (indefinite lengths, constructed
 // strings, padded or negative INTEGERs, unsorted SETs, genTime fractions of any length) and one
 // of its own: ordering written out as FALSE. The faults that say "this is not a time-stamp
-// token" have codes of their own:
-//   CRYPT_E_INVALID_MSG_TYPE     the ContentInfo is not id-signedData
-//   CRYPT_E_UNEXPECTED_MSG_TYPE  the eContentType is not id-ct-TSTInfo
-//   CRYPT_E_MSG_ERROR            the SignedData carries no eContent (no TSTInfo), or more than
-//                                one signer (RFC 3161 allows only the TSA's signature)
-//   CRYPT_E_NO_SIGNER            the SignedData has no signer
+// token" have codes of their own rather than an ASN.1 code:
+//   CRYPT_E_INVALID_MSG_TYPE  the ContentInfo is not id-signedData, or its eContentType is not
+//                             id-ct-TSTInfo ("Invalid cryptographic message type")
+//   CRYPT_E_MSG_ERROR         the SignedData carries no eContent (no TSTInfo), or more than one
+//                             signer (RFC 3161 allows only the TSA's signature)
+//   CRYPT_E_NO_SIGNER         the SignedData has no signer
+// (The platform's CRYPT_E_UNEXPECTED_MSG_TYPE would fit the second case by name, but its
+// message text speaks of a private-key property, which would mislead whoever reads it.)
 // and anything else malformed throws the reader's ASN.1 code. A failed decode leaves the token
 // as it was. Certificates carried in the token are untrusted material, never trust anchors.
 #pragma once
@@ -43,10 +45,6 @@
 #include "platform/text/types.h"
 
 namespace Velmora::PKI::TSP {
-
-// "An unexpected cryptographic message type" of the platform: a CMS message of another inner
-// content type than the one asked for.
-inline constexpr Platform::HRESULT CRYPT_E_UNEXPECTED_MSG_TYPE = Platform::MakeHResult(0x8009200A);
 
 class CToken {
  public:

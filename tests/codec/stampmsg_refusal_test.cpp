@@ -91,7 +91,7 @@ TEST(StampRefusal, AWellFormedHandBuiltTokenReads) {
 
 TEST(StampRefusal, MessagesOfAnotherTypeHaveTheirOwnCodes) {
   EXPECT_EQ(TokenCode(Token({.contentType = kData})), P::CRYPT_E_INVALID_MSG_TYPE);
-  EXPECT_EQ(TokenCode(Token({.eContentType = kData})), TSP::CRYPT_E_UNEXPECTED_MSG_TYPE);
+  EXPECT_EQ(TokenCode(Token({.eContentType = kData})), P::CRYPT_E_INVALID_MSG_TYPE);
   EXPECT_EQ(TokenCode(Token({.withEContent = false})), P::CRYPT_E_MSG_ERROR);
   EXPECT_EQ(TokenCode(Token({.signers = 0})), P::CRYPT_E_NO_SIGNER);
   EXPECT_EQ(TokenCode(Token({.signers = 2})), P::CRYPT_E_MSG_ERROR);
@@ -161,7 +161,7 @@ TEST(StampRefusal, ResponsesAreReadWholeAndOnlyWhole) {
   EXPECT_EQ(CodeOf([&] {
               TSP::CResponse().decode(CBlob(Seq({status, Token({.eContentType = kData})})));
             }),
-            TSP::CRYPT_E_UNEXPECTED_MSG_TYPE);
+            P::CRYPT_E_INVALID_MSG_TYPE);
 
   // Granted without a token reads; the caller judges it.
   TSP::CResponse empty;
