@@ -8,6 +8,8 @@
 #include "codec/stampmsg/token.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
+#include "support/error_messages.h"
+#include "support/oid_info.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/message_file.h"
 
@@ -20,6 +22,26 @@ namespace TSP = Velmora::PKI::TSP;
 
 std::string Hex(const CBlob& blob) {
   return blob.writeToHexString(0).str();
+}
+
+// "2.16.840.1.101.3.4.2.1 (sha256)": the OID and, when the registry knows it, its name.
+std::string OidText(const char* oid) {
+  std::string text = oid;
+  if (const auto* info =
+          Velmora::Support::FindOIDInfo(Velmora::Platform::CRYPT_OID_INFO_OID_KEY, oid, 0)) {
+    if (info->pwszName != nullptr && *info->pwszName != L'\0') {
+      text += " (" + Velmora::Platform::WideToUtf8(info->pwszName) + ")";
+    }
+  }
+  return text;
+}
+
+// "0x80093102: ASN1 unexpected end of data." in the user's language.
+std::string ErrorText(Velmora::Platform::HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  return std::string(code) + ": " +
+         Velmora::Platform::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
 }
 
 std::string StatusName(unsigned long status) {
@@ -104,20 +126,22 @@ void DescribeToken(FieldList& fields, const TSP::CToken& token) {
               token.get_tsa() != nullptr
                   ? Velmora::Platform::WideToUtf8(token.get_tsa()->toString().str())
                   : "absent");
-  fields.text("hashAlgorithm", "Hash algorithm", token.get_hashAlgorithm().get_algorithm());
+  fields.text("hashAlgorithm", "Hash algorithm",
+              OidText(token.get_hashAlgorithm().get_algorithm()));
   fields.text("hashValue", "Hash value", Hex(token.get_hashedMessage()));
   const Velmora::CBlobList* certificates = token.get_certificates();
   fields.number("certificates", "Certificates",
                 certificates != nullptr ? static_cast<std::int64_t>(certificates->size()) : 0);
   fields.text("signatureAlgorithm", "Signature algorithm",
-              token.get_signerInfo().get_signatureAlgorithm().get_algorithm());
+              OidText(token.get_signerInfo().get_signatureAlgorithm().get_algorithm()));
   AddExtensions(fields, token.get_extensions());
 }
 
 void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
   fields.text("type", "Type", "time-stamp request");
   fields.number("version", "Version", request.get_version());
-  fields.text("hashAlgorithm", "Hash algorithm", request.get_hashAlgorithm().get_algorithm());
+  fields.text("hashAlgorithm", "Hash algorithm",
+              OidText(request.get_hashAlgorithm().get_algorithm()));
   fields.text("hashValue", "Hash value", Hex(request.get_hashedMessage()));
   fields.text("policy", "Policy",
               request.get_reqPolicy() != nullptr ? request.get_reqPolicy() : "absent");
@@ -189,9 +213,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   try {
     bytes = ReadMessageBytes(path);
   } catch (const Velmora::Platform::CAtlException& e) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.m_hr));
-    err << "horodex show: cannot read " << path << " (" << code << ")\n";
+    err << "horodex show: cannot read " << path << " (" << ErrorText(e) << ")\n";
     return kExitFile;
   }
   try {
@@ -203,10 +225,8 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     return kExitOk;
   } catch (const Velmora::Platform::CAtlException& e) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.m_hr));
-    err << "horodex show: " << path << " is not a time-stamp request, response or token (" << code
-        << ")\n";
+    err << "horodex show: " << path << " is not a time-stamp request, response or token ("
+        << ErrorText(e) << ")\n";
     return kExitBadMessage;
   }
 }
