@@ -1,6 +1,6 @@
 // The asnkit values inside the real-TSA corpus, taken out by OpenSSL and read by us: tsa names
 // (text against OpenSSL's printer), signing-certificate attributes (hash and issuer-serial
-// against the token's own certificates), accuracy, and the status of rejections.
+// against the token's own certificates), and the status of responses.
 #include <openssl/bio.h>
 #include <openssl/ess.h>
 #include <openssl/pkcs7.h>
@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "codec/asnkit/accuracy.h"
 #include "codec/asnkit/general_name.h"
 #include "codec/asnkit/pki_status.h"
 #include "codec/asnkit/signed_attributes.h"
@@ -27,54 +26,6 @@ namespace {
 V ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return V(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// OpenSSL's text of a name in our format (see asnkit_name_test.cpp), types mapped to our names.
-std::string OpenSslNameText(const X509_NAME* name) {
-  BIO* bio = BIO_new(BIO_s_mem());
-  X509_NAME_print_ex(bio, name, 0,
-                     XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_DN_REV | XN_FLAG_FN_OID |
-                         ASN1_STRFLGS_ESC_2253 | ASN1_STRFLGS_ESC_CTRL | ASN1_STRFLGS_UTF8_CONVERT |
-                         ASN1_STRFLGS_DUMP_UNKNOWN | ASN1_STRFLGS_DUMP_DER);
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(bio, &data);
-  std::string text(data, static_cast<std::size_t>(length));
-  BIO_free(bio);
-  const std::pair<const char*, const char*> names[] = {{"2.5.4.3=", "CN="},
-                                                       {"2.5.4.4=", "SN="},
-                                                       {"2.5.4.5=", "SERIALNUMBER="},
-                                                       {"2.5.4.6=", "C="},
-                                                       {"2.5.4.7=", "L="},
-                                                       {"2.5.4.8=", "S="},
-                                                       {"2.5.4.9=", "STREET="},
-                                                       {"2.5.4.10=", "O="},
-                                                       {"2.5.4.11=", "OU="},
-                                                       {"2.5.4.12=", "T="},
-                                                       {"2.5.4.42=", "G="},
-                                                       {"1.2.840.113549.1.9.1=", "E="},
-                                                       {"0.9.2342.19200300.100.1.25=", "DC="}};
-  std::string out;
-  // Replace only at the start of an attribute (text start, after ", " or " + ").
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const bool atStart = i == 0 || text.compare(i - 2, 2, ", ") == 0 ||
-                         (i >= 3 && text.compare(i - 3, 3, " + ") == 0);
-    bool replaced = false;
-    if (atStart) {
-      for (const auto& [oid, shortName] : names) {
-        if (text.compare(i, std::strlen(oid), oid) == 0) {
-          out += shortName;
-          i += std::strlen(oid);
-          replaced = true;
-          break;
-        }
-      }
-    }
-    if (!replaced) {
-      out.push_back(text[i++]);
-    }
-  }
-  return out;
 }
 
 V AttributeValue(PKCS7_SIGNER_INFO* si, int nid) {
@@ -112,7 +63,7 @@ CIssuerSerial IssuerSerialOf(const X509* cert) {
 }
 
 struct Counts {
-  int tokens = 0, tsaNames = 0, signingCerts = 0, matchedCerts = 0, accuracies = 0, rejections = 0;
+  int tokens = 0, tsaNames = 0, signingCerts = 0, matchedCerts = 0, rejections = 0;
 };
 
 void CheckToken(PKCS7* token, const std::string& file, Counts& counts) {
@@ -128,17 +79,6 @@ void CheckToken(PKCS7* token, const std::string& file, Counts& counts) {
     if (tsa->type == GEN_DIRNAME) {
       EXPECT_EQ(Narrow(name.toString().str()), OpenSslNameText(tsa->d.directoryName)) << file;
     }
-  }
-  if (const TS_ACCURACY* accuracy = TS_TST_INFO_get_accuracy(info)) {
-    ++counts.accuracies;
-    CAccuracy ours;
-    ours.decode(B(ToDer(accuracy, i2d_TS_ACCURACY)));
-    auto get = [](const ASN1_INTEGER* v) {
-      return v ? static_cast<unsigned long>(ASN1_INTEGER_get(v)) : 0ul;
-    };
-    EXPECT_EQ(ours.get_seconds(), get(TS_ACCURACY_get_seconds(accuracy))) << file;
-    EXPECT_EQ(ours.get_millis(), get(TS_ACCURACY_get_millis(accuracy))) << file;
-    EXPECT_EQ(ours.get_micros(), get(TS_ACCURACY_get_micros(accuracy))) << file;
   }
   TS_TST_INFO_free(info);
 
@@ -243,11 +183,9 @@ TEST(AsnkitCorpus, ValuesInsideRealTokensAndResponses) {
   EXPECT_GE(counts.tsaNames, 15);
   EXPECT_GE(counts.signingCerts, counts.tokens);
   EXPECT_GE(counts.matchedCerts, 20);
-  EXPECT_GE(counts.accuracies, 15);
   EXPECT_GE(counts.rejections, 3);
   std::printf(
-      "tokens %d, tsa names %d, signing-certificate entries %d (%d matched), accuracy %d, "
+      "tokens %d, tsa names %d, signing-certificate entries %d (%d matched), "
       "rejections %d\n",
-      counts.tokens, counts.tsaNames, counts.signingCerts, counts.matchedCerts, counts.accuracies,
-      counts.rejections);
+      counts.tokens, counts.tsaNames, counts.signingCerts, counts.matchedCerts, counts.rejections);
 }

@@ -89,13 +89,8 @@ TEST(AsnkitAlgorithmIdentifier, ExtendedFormDropsItsAlgIdWhenTheOidChanges) {
   CAlgorithmIdentifierEx id("1.3.14.3.2.26");
   id.put_algId(0x8004);
   CAlgorithmIdentifierEx copy(id);
-  EXPECT_EQ(copy.get_algId(), 0x8004u);
-  CAlgorithmIdentifierEx other;
-  other.swap(copy);
-  EXPECT_EQ(other.get_algId(), 0x8004u);
+  copy.decode(B(AlgorithmDer(EVP_sha1())));
   EXPECT_EQ(copy.get_algId(), 0u);
-  other.decode(B(AlgorithmDer(EVP_sha256())));
-  EXPECT_EQ(other.get_algId(), 0u);
   id.put_algorithm("2.16.840.1.101.3.4.2.1");
   EXPECT_EQ(id.get_algId(), 0u);
 }

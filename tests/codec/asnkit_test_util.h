@@ -3,15 +3,20 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "codec/corekit/blob.h"
 #include "codec/der/der_reader.h"
+#include "codec/der/der_strings.h"
 #include "codec/der/der_writer.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
@@ -42,28 +47,9 @@ inline std::string Hex(const CBlob& blob) {
   return blob.writeToHexString(0).str();
 }
 
-// UTF-8 text of a wide text, for readable failures and comparisons with OpenSSL output.
+// UTF-8 text of a wide text, for readable failures and comparisons with OpenSSL's output.
 inline std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (const wchar_t wc : text) {
-    const auto c = static_cast<char32_t>(wc);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | c >> 6));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | c >> 12));
-      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | c >> 18));
-      out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
+  return Der::ToUtf8(text);
 }
 
 struct OsslFree {
@@ -84,6 +70,52 @@ V ToDer(const T* object, I2d i2d) {
   V bytes(out, out + (length > 0 ? length : 0));
   OPENSSL_free(out);
   return bytes;
+}
+
+// OpenSSL's text of a name in our format: reversed RDNs, ", " and " + ", RFC 2253 escapes,
+// control characters as \XX, UTF-8, non-strings as #hex; OpenSSL writes the types as OIDs and
+// the usual ones are then given our short names, so that the two texts compare whole.
+inline std::string OpenSslNameText(const X509_NAME* name) {
+  BIO* bio = BIO_new(BIO_s_mem());
+  X509_NAME_print_ex(bio, name, 0,
+                     XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_DN_REV | XN_FLAG_FN_OID |
+                         ASN1_STRFLGS_ESC_2253 | ASN1_STRFLGS_ESC_CTRL | ASN1_STRFLGS_UTF8_CONVERT |
+                         ASN1_STRFLGS_DUMP_UNKNOWN | ASN1_STRFLGS_DUMP_DER);
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio, &data);
+  const std::string printed(data, static_cast<std::size_t>(length));
+  BIO_free(bio);
+  static const std::pair<const char*, const char*> kNames[] = {
+      {"2.5.4.3=", "CN="},
+      {"2.5.4.4=", "SN="},
+      {"2.5.4.5=", "SERIALNUMBER="},
+      {"2.5.4.6=", "C="},
+      {"2.5.4.7=", "L="},
+      {"2.5.4.8=", "S="},
+      {"2.5.4.9=", "STREET="},
+      {"2.5.4.10=", "O="},
+      {"2.5.4.11=", "OU="},
+      {"2.5.4.12=", "T="},
+      {"2.5.4.42=", "G="},
+      {"1.2.840.113549.1.9.1=", "E="},
+      {"0.9.2342.19200300.100.1.25=", "DC="},
+      {"0.9.2342.19200300.100.1.1=", "UID="}};
+  std::string out;
+  for (std::size_t i = 0; i < printed.size();) {
+    // Types stand at the start, after ", " and after " + ".
+    const bool atType = i == 0 || (i >= 2 && printed.compare(i - 2, 2, ", ") == 0) ||
+                        (i >= 3 && printed.compare(i - 3, 3, " + ") == 0);
+    const auto* match = std::find_if(std::begin(kNames), std::end(kNames), [&](const auto& n) {
+      return atType && printed.compare(i, std::strlen(n.first), n.first) == 0;
+    });
+    if (match != std::end(kNames)) {
+      out += match->second;
+      i += std::strlen(match->first);
+    } else {
+      out.push_back(printed[i++]);
+    }
+  }
+  return out;
 }
 
 // A self-signed EC certificate whose serial number content octets are `serial` exactly (padded or
