@@ -91,6 +91,8 @@ constexpr std::array kMessages = {
         L"request.",
         L"Операция ввода/вывода была прервана из-за завершения потока команд или по запросу "
         L"приложения."),
+    SYS(ERROR_BADDB, L"The configuration registry database is corrupt.",
+        L"Повреждена база данных конфигурации реестра."),
     SYS(ERROR_NO_UNICODE_TRANSLATION,
         L"No mapping for the Unicode character exists in the target multi-byte code page.",
         L"Для символа Юникода не существует сопоставления в целевой многобайтовой кодовой "
