@@ -1,0 +1,42 @@
+// libcurl as the HTTP client uses it: one global initialisation, owners for its handles, option
+// setting that cannot be ignored, and the WinHTTP error number of each libcurl failure.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+#include "platform/text/types.h"
+
+namespace Velmora::Platform {
+
+struct CurlEasyDeleter {
+  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+};
+struct CurlSlistDeleter {
+  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
+
+// curl_global_init, once per process, on first use (never from a static initialiser); its
+// failure is remembered and reported to every caller as ERROR_WINHTTP_INTERNAL_ERROR.
+void EnsureCurlInitialised();
+
+// curl_easy_setopt whose failure throws HttpFailure: ERROR_NOT_ENOUGH_MEMORY when libcurl ran
+// out of memory, ERROR_NOT_SUPPORTED for an option or value this libcurl was built without,
+// ERROR_WINHTTP_INTERNAL_ERROR otherwise.
+void CheckSetopt(CURLcode code);
+template <typename T>
+void SetOpt(CURL* handle, CURLoption option, T value) {
+  CheckSetopt(curl_easy_setopt(handle, option, value));
+}
+
+// What the transfer's libcurl failure means as a WinHTTP error number.
+struct TransferFacts {
+  bool bodyTooLarge = false;         // the write callback refused the body
+  bool clientCertRequested = false;  // the TLS server asked for a certificate we had not got
+};
+DWORD WinHttpErrorOf(CURLcode code, const TransferFacts& facts) noexcept;
+
+}  // namespace Velmora::Platform

@@ -1,0 +1,276 @@
+// One exchange on the session's easy handle: every option set for this request (nothing is left
+// over from the previous one), the reply's last header block and its body collected, and the
+// outcome kept on the request for the status, challenge and body queries.
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+
+#include "platform/http/handles.h"
+
+namespace Velmora::Platform {
+
+namespace {
+
+struct Collector {
+  std::vector<std::string> headers;
+  std::vector<unsigned char> body;
+  TransferFacts& facts;
+};
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& collector = *static_cast<Collector*>(user);
+  std::string_view line(data, size * count);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+    line.remove_suffix(1);
+  }
+  // Each status line starts a new block (a proxy's answer to CONNECT, an interim 100, a first
+  // leg of an authentication handshake); only the last block describes the reply.
+  if (line.substr(0, 5) == "HTTP/") {
+    collector.headers.clear();
+  }
+  if (!line.empty()) {
+    collector.headers.emplace_back(line);
+  }
+  return size * count;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& collector = *static_cast<Collector*>(user);
+  const std::size_t length = size * count;
+  if (length > kMaxResponseBodyBytes - collector.body.size()) {
+    collector.facts.bodyTooLarge = true;
+    return 0;  // libcurl stops the transfer with CURLE_WRITE_ERROR
+  }
+  collector.body.insert(collector.body.end(), data, data + length);
+  return length;
+}
+
+// The index of our slot in an SSL_CTX's extra data, where the collector's facts are found.
+int FactsIndex() {
+  static std::once_flag once;
+  static int index = -1;
+  std::call_once(once,
+                 [] { index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr); });
+  return index;
+}
+
+// Called by OpenSSL when the server asks for a client certificate and none was configured.
+int OnClientCertRequested(SSL* ssl, X509** /*certificate*/, EVP_PKEY** /*key*/) {
+  auto* facts =
+      static_cast<TransferFacts*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), FactsIndex()));
+  if (facts != nullptr) {
+    facts->clientCertRequested = true;
+  }
+  return 0;  // go on without a certificate; the server decides
+}
+
+CURLcode OnSslContext(CURL* /*handle*/, void* sslContext, void* user) {
+  auto* context = static_cast<SSL_CTX*>(sslContext);
+  if (FactsIndex() < 0 || SSL_CTX_set_ex_data(context, FactsIndex(), user) != 1) {
+    return CURLE_SSL_CONNECT_ERROR;
+  }
+  SSL_CTX_set_client_cert_cb(context, OnClientCertRequested);
+  return CURLE_OK;
+}
+
+long CurlAuthOf(DWORD scheme) {
+  switch (scheme) {
+    case WINHTTP_AUTH_SCHEME_NTLM:
+      return static_cast<long>(CURLAUTH_NTLM);
+    case WINHTTP_AUTH_SCHEME_DIGEST:
+      return static_cast<long>(CURLAUTH_DIGEST);
+    case WINHTTP_AUTH_SCHEME_NEGOTIATE:
+      return static_cast<long>(CURLAUTH_NEGOTIATE);
+    default:
+      return static_cast<long>(CURLAUTH_BASIC);
+  }
+}
+
+// Credentials for one target: the ones set, or at the LOW automatic-logon level the user's own
+// through Negotiate (GSS-API takes them from the credential cache; libcurl needs an empty user
+// name to try), or none.
+void SetAuth(CURL* easy, const Credentials& credentials, DWORD autologon, CURLoption auth,
+             CURLoption user, CURLoption password) {
+  if (credentials.scheme != 0) {
+    SetOpt(easy, auth, CurlAuthOf(credentials.scheme));
+    SetOpt(easy, user, credentials.user.c_str());
+    SetOpt(easy, password, credentials.password.c_str());
+  } else if (autologon == WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW) {
+    SetOpt(easy, auth, static_cast<long>(CURLAUTH_NEGOTIATE));
+    SetOpt(easy, user, "");
+    SetOpt(easy, password, "");
+  } else {
+    SetOpt(easy, auth, static_cast<long>(CURLAUTH_BASIC));
+    SetOpt(easy, user, static_cast<const char*>(nullptr));
+    SetOpt(easy, password, static_cast<const char*>(nullptr));
+  }
+}
+
+// Header lines separated by CR LF; each must be "name: value" without stray line breaks.
+CurlSlist HeaderList(const std::string& headers, bool* hasContentType) {
+  CurlSlist list;
+  const auto append = [&list](const std::string& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (grown == nullptr) {
+      FailWith(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    static_cast<void>(list.release());
+    list.reset(grown);
+  };
+  *hasContentType = false;
+  std::size_t start = 0;
+  while (start < headers.size()) {
+    std::size_t end = headers.find("\r\n", start);
+    if (end == std::string::npos) {
+      end = headers.size();
+    }
+    const std::string line = headers.substr(start, end - start);
+    start = end + 2;
+    if (line.empty()) {
+      continue;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string::npos ||
+        line.find_first_of("\r\n") != std::string::npos ||
+        line.substr(0, colon).find_first_of(" \t") != std::string::npos) {
+      FailWith(ERROR_WINHTTP_INVALID_HEADER);
+    }
+    if (colon == 12 && strncasecmp(line.c_str(), "Content-Type", 12) == 0) {
+      *hasContentType = true;
+    }
+    append(line);
+  }
+  // libcurl's own additions that WinHTTP does not make: a form content type for a POST
+  // without one, "Expect: 100-continue" for large bodies, and "Accept: */*".
+  if (!*hasContentType) {
+    append("Content-Type:");
+  }
+  append("Expect:");
+  append("Accept:");
+  return list;
+}
+
+}  // namespace
+
+void PerformRequest(RequestObject& request, const std::string& headers, const unsigned char* body,
+                    std::size_t bodyLength) {
+  SessionState& session = *request.session;
+  CURL* easy = session.easy.get();
+  request.reply.reset();
+  request.sendError = 0;
+
+  const std::string host =
+      request.host.find(':') != std::string::npos ? "[" + request.host + "]" : request.host;
+  const std::string url = std::string(request.secure ? "https://" : "http://") + host + ":" +
+                          std::to_string(request.port) + request.target;
+  bool hasContentType = false;
+  const CurlSlist headerList = HeaderList(headers, &hasContentType);
+  // The facts live in the session: the TLS contexts of kept-alive connections point at them.
+  session.facts = TransferFacts{};
+  Collector collector{{}, {}, session.facts};
+
+  session.errorBuffer[0] = '\0';
+  SetOpt(easy, CURLOPT_ERRORBUFFER, session.errorBuffer.data());
+  SetOpt(easy, CURLOPT_NOSIGNAL, 1L);
+  SetOpt(easy, CURLOPT_VERBOSE, 0L);
+  SetOpt(easy, CURLOPT_URL, url.c_str());
+  SetOpt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  SetOpt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  SetOpt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  SetOpt(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
+  SetOpt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  SetOpt(easy, CURLOPT_USERAGENT, session.userAgent.empty() ? nullptr : session.userAgent.c_str());
+  SetOpt(easy, CURLOPT_HTTPHEADER, headerList.get());
+  SetOpt(easy, CURLOPT_ACCEPT_ENCODING, static_cast<const char*>(nullptr));
+  if (request.post) {
+    SetOpt(easy, CURLOPT_POST, 1L);
+    SetOpt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
+    SetOpt(easy, CURLOPT_POSTFIELDS, bodyLength == 0 ? "" : reinterpret_cast<const char*>(body));
+  } else {
+    SetOpt(easy, CURLOPT_HTTPGET, 1L);
+  }
+
+  SetOpt(easy, CURLOPT_HEADERFUNCTION, &OnHeader);
+  SetOpt(easy, CURLOPT_HEADERDATA, &collector);
+  SetOpt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
+  SetOpt(easy, CURLOPT_WRITEDATA, &collector);
+  SetOpt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBodyBytes));
+
+  const Timeouts& limits = session.timeouts;
+  const long idleMs = std::max(limits.sendMs, limits.receiveMs);
+  SetOpt(easy, CURLOPT_CONNECTTIMEOUT_MS, limits.connectMs);
+  SetOpt(easy, CURLOPT_LOW_SPEED_LIMIT, idleMs > 0 ? 1L : 0L);
+  SetOpt(easy, CURLOPT_LOW_SPEED_TIME, idleMs > 0 ? (idleMs + 999) / 1000 : 0L);
+  const bool bounded = limits.connectMs > 0 && limits.sendMs > 0 && limits.receiveMs > 0;
+  SetOpt(easy, CURLOPT_TIMEOUT_MS,
+         bounded ? limits.connectMs + limits.sendMs + limits.receiveMs : 0L);
+
+  // TLS: the peer is always verified, host name included.
+  SetOpt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  SetOpt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  SetOpt(easy, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
+  SetOpt(easy, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
+  curl_blob extraCa{session.extraCaPem.data(), session.extraCaPem.size(), CURL_BLOB_COPY};
+  SetOpt(easy, CURLOPT_CAINFO_BLOB, session.extraCaPem.empty() ? nullptr : &extraCa);
+  SetOpt(easy, CURLOPT_PROXY_CAINFO_BLOB, session.extraCaPem.empty() ? nullptr : &extraCa);
+  if (request.clientCert) {
+    curl_blob cert{request.clientCert->der.data(), request.clientCert->der.size(), CURL_BLOB_COPY};
+    SetOpt(easy, CURLOPT_SSLCERT_BLOB, &cert);
+    SetOpt(easy, CURLOPT_SSLCERTTYPE, "DER");
+    SetOpt(easy, CURLOPT_SSLKEY, request.clientCert->keyFile.c_str());
+    SetOpt(easy, CURLOPT_SSLKEYTYPE, request.clientCert->keyType.c_str());
+  } else {
+    SetOpt(easy, CURLOPT_SSLCERT_BLOB, static_cast<curl_blob*>(nullptr));
+    SetOpt(easy, CURLOPT_SSLCERTTYPE, static_cast<const char*>(nullptr));
+    SetOpt(easy, CURLOPT_SSLKEY, static_cast<const char*>(nullptr));
+    SetOpt(easy, CURLOPT_SSLKEYTYPE, static_cast<const char*>(nullptr));
+  }
+  SetOpt(easy, CURLOPT_SSL_CTX_FUNCTION, &OnSslContext);
+  SetOpt(easy, CURLOPT_SSL_CTX_DATA, &session.facts);
+
+  // Proxy: only the session's setting counts; an empty proxy text also keeps libcurl from
+  // reading the environment's proxy variables, and an empty no-proxy list from reading no_proxy.
+  const std::string proxy =
+      session.proxy
+          ? ProxyFor(*session.proxy, request.secure ? INTERNET_SCHEME_HTTPS : INTERNET_SCHEME_HTTP,
+                     request.host)
+          : std::string();
+  SetOpt(easy, CURLOPT_PROXY, proxy.c_str());
+  SetOpt(easy, CURLOPT_NOPROXY, "");
+  SetOpt(easy, CURLOPT_HTTPPROXYTUNNEL, 0L);
+  SetOpt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
+  SetOpt(easy, CURLOPT_PROXY_SSLCERT_BLOB, static_cast<curl_blob*>(nullptr));
+
+  SetAuth(easy, request.server, request.autologon, CURLOPT_HTTPAUTH, CURLOPT_USERNAME,
+          CURLOPT_PASSWORD);
+  SetAuth(easy, request.proxy, request.autologon, CURLOPT_PROXYAUTH, CURLOPT_PROXYUSERNAME,
+          CURLOPT_PROXYPASSWORD);
+
+  const CURLcode result = curl_easy_perform(easy);
+
+  // Nothing of this request may stay reachable from the handle once the call returns.
+  SetOpt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+  SetOpt(easy, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
+  SetOpt(easy, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+  SetOpt(easy, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+
+  long status = 0;
+  long connectStatus = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+  if (result == CURLE_OK && status > 0) {
+    request.reply = Reply{status, std::move(collector.headers), std::move(collector.body), 0};
+  } else if (status == 0 && connectStatus >= 300) {
+    // The proxy refused the tunnel (407 asks for its credentials): its answer is the reply.
+    request.reply = Reply{connectStatus, std::move(collector.headers), {}, 0};
+  } else {
+    const DWORD code =
+        WinHttpErrorOf(result == CURLE_OK ? CURLE_GOT_NOTHING : result, collector.facts);
+    request.sendError = code != ERROR_SUCCESS ? code : ERROR_WINHTTP_INTERNAL_ERROR;
+  }
+}
+
+}  // namespace Velmora::Platform
