@@ -23,7 +23,8 @@ print("# Benchmarks\n")
 print("Made by `scripts/bench` (Google Benchmark, median of 5 repetitions, CPU time) on "
       f"{context['num_cpus']} CPUs at {context['mhz_per_cpu']} MHz, {platform.machine()}, "
       f"{context['date'][:10]}. Ours and the OpenSSL counterpart run in the same program on the "
-      "same bytes.\n")
+      "same bytes. Debian's libbenchmark warns that it was itself built as DEBUG; that touches its own "
+      f"bookkeeping only, not the code measured. Load average at the start: {context.get('load_avg', ['?'])[0]}.\n")
 print("| benchmark | µs per operation | OpenSSL / ours |")
 print("|---|---:|---:|")
 for name, micros in rows.items():
