@@ -1,0 +1,185 @@
+// horodex-testtsa: a small, honest time-stamping authority for the tests, the demo and the
+// benchmarks, on OpenSSL's own responder. It listens on loopback only and prints the port it
+// listens on as the first line of its standard output.
+//
+//   horodex-testtsa [--port N] [--bind 127.0.0.1|::1] [--dir DIR] [--tls]
+//                   [--require-client-cert] [--tsa-cert FILE --tsa-key FILE --ca FILE]
+//                   [--clock-offset SECONDS] [--user NAME] [--password TEXT] [--log FILE]
+//                   [--watch-stdin]
+//
+// It makes a throwaway CA, TSA certificate, TLS server certificate (localhost, 127.0.0.1, ::1)
+// and client certificates at start, and writes them to DIR when given (see pki.h), unless a TSA
+// certificate and key are given. --tls serves HTTPS with the server certificate;
+// --require-client-cert makes the TLS handshake demand a client certificate under the CA.
+// --watch-stdin ends the server when its standard input reaches its end; it also ends with its
+// parent process.
+//
+// The segments of a request's path choose what it gets, from left to right (others are
+// ignored, so "/" and "/tsa" are the plain TSA):
+//   basic/ digest/ ntlm/     demand that authentication (user "tsa-user", password "tsa-pass"
+//                            unless --user/--password) before going on
+//   negotiate/               always answer 401 "WWW-Authenticate: Negotiate"
+//   offer/S1+S2/             answer 401 with one "WWW-Authenticate: S" header per scheme
+//   status/N/                answer status N with an empty body (200 included)
+//   reject/FAILINFO/         a TimeStampResp with status rejection and that failInfo (a bit
+//                            number or a name: badAlg, badRequest, badDataFormat, ...)
+//   token/                   the bare TimeStampToken instead of the TimeStampResp
+//   othernonce/ nononce/     answer for the nonce plus one, or without a nonce
+//   offset/S/                move genTime by S seconds (on top of --clock-offset)
+//   slow/MS/                 wait MS milliseconds before going on
+//   echo/                    answer 200 with the request's body
+//   big/N/                   answer 200 with N bytes of a fixed pattern
+//   garbage/                 answer 200 with bytes that are not DER
+//   raw-garbage/             answer with bytes that are not HTTP, then close
+//   endless/ trickle/        an endless chunked body, as fast as read / a byte every 200 ms
+//   truncate/                promise 1000 bytes, send 500, close
+//   reset/                   reset the connection after reading the request
+//   close/                   close the connection without answering
+//   silent/                  never answer (until the client leaves)
+//   redirect/                answer 302 to "/"
+// Every request is logged to --log as one line of tab-separated name=value fields.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include <openssl/pem.h>
+
+#include "pki.h"
+#include "responder.h"
+#include "server.h"
+
+namespace {
+
+[[noreturn]] void Usage(const char* problem) {
+  std::fprintf(stderr, "horodex-testtsa: %s\n(see the comment at the top of main.cpp)\n", problem);
+  std::exit(2);
+}
+
+TestTsa::SslCtxPtr MakeTlsContext(const TestTsa::Pki& pki, bool requireClientCert) {
+  TestTsa::SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
+  TestTsa::Require(ctx != nullptr, "SSL_CTX_new");
+  TestTsa::Require(SSL_CTX_use_certificate(ctx.get(), pki.server.cert.get()) == 1 &&
+                       SSL_CTX_use_PrivateKey(ctx.get(), pki.server.key.get()) == 1 &&
+                       SSL_CTX_add1_chain_cert(ctx.get(), pki.ca.cert.get()) == 1,
+                   "server certificate");
+  if (requireClientCert) {
+    X509_STORE* store = SSL_CTX_get_cert_store(ctx.get());
+    TestTsa::Require(X509_STORE_add_cert(store, pki.ca.cert.get()) == 1, "client CA");
+    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    STACK_OF(X509_NAME)* names = sk_X509_NAME_new_null();
+    TestTsa::Require(names != nullptr, "CA names");
+    sk_X509_NAME_push(names, X509_NAME_dup(X509_get_subject_name(pki.ca.cert.get())));
+    SSL_CTX_set_client_CA_list(ctx.get(), names);
+  }
+  return ctx;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  signal(SIGPIPE, SIG_IGN);
+
+  TestTsa::ServerOptions options;
+  std::string dir;
+  std::string tsaCert;
+  std::string tsaKey;
+  std::string caFile;
+  bool tls = false;
+  bool requireClientCert = false;
+  bool watchStdin = false;
+  long clockOffset = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        Usage(("missing value after " + arg).c_str());
+      }
+      return argv[++i];
+    };
+    try {
+      if (arg == "--port") {
+        options.port = std::stoi(value());
+      } else if (arg == "--bind") {
+        options.bind = value();
+      } else if (arg == "--dir") {
+        dir = value();
+      } else if (arg == "--tls") {
+        tls = true;
+      } else if (arg == "--require-client-cert") {
+        requireClientCert = true;
+      } else if (arg == "--tsa-cert") {
+        tsaCert = value();
+      } else if (arg == "--tsa-key") {
+        tsaKey = value();
+      } else if (arg == "--ca") {
+        caFile = value();
+      } else if (arg == "--clock-offset") {
+        clockOffset = std::stol(value());
+      } else if (arg == "--user") {
+        options.credentials.user = value();
+      } else if (arg == "--password") {
+        options.credentials.password = value();
+      } else if (arg == "--log") {
+        options.logFile = value();
+      } else if (arg == "--watch-stdin") {
+        watchStdin = true;
+      } else {
+        Usage(("unknown argument " + arg).c_str());
+      }
+    } catch (const std::logic_error&) {
+      Usage(("bad value for " + arg).c_str());
+    }
+  }
+  if (requireClientCert && !tls) {
+    Usage("--require-client-cert needs --tls");
+  }
+  if (tsaCert.empty() != tsaKey.empty() || tsaCert.empty() != caFile.empty()) {
+    Usage("--tsa-cert, --tsa-key and --ca go together");
+  }
+
+  try {
+    TestTsa::Pki pki = TestTsa::MakePki();
+    if (!dir.empty()) {
+      TestTsa::WritePki(pki, dir);
+    }
+    // A TSA certificate given on the command line signs the stamps; the generated PKI still
+    // serves TLS.
+    TestTsa::Identity givenTsa;
+    TestTsa::X509Ptr givenCa;
+    if (!tsaCert.empty()) {
+      givenTsa = TestTsa::ReadIdentity(tsaCert, tsaKey);
+      TestTsa::BioPtr in(BIO_new_file(caFile.c_str(), "r"));
+      TestTsa::Require(in != nullptr, "opening " + caFile);
+      givenCa.reset(PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr));
+      TestTsa::Require(givenCa != nullptr, "reading " + caFile);
+    }
+    TestTsa::Responder responder(givenCa ? givenTsa : pki.tsa,
+                                 givenCa ? givenCa.get() : pki.ca.cert.get(), clockOffset);
+    TestTsa::SslCtxPtr tlsContext;
+    if (tls) {
+      tlsContext = MakeTlsContext(pki, requireClientCert);
+    }
+    TestTsa::Server server(options, responder, tlsContext.get());
+    std::cout << server.port() << std::endl;
+    if (watchStdin) {
+      std::thread([] {
+        char scratch[256];
+        while (read(STDIN_FILENO, scratch, sizeof scratch) > 0) {
+        }
+        _exit(0);
+      }).detach();
+    }
+    server.Run();
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "horodex-testtsa: %s\n", failure.what());
+    return 1;
+  }
+}

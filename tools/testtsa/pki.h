@@ -1,0 +1,35 @@
+// The throwaway PKI of the test TSA: a CA, the TSA's signing certificate, the TLS server's
+// certificate, and client certificates for TLS client authentication (one under the CA, one
+// under a stranger CA that the server does not trust).
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "ossl_ptr.h"
+
+namespace TestTsa {
+
+struct Identity {
+  X509Ptr cert;
+  PkeyPtr key;
+};
+
+struct Pki {
+  Identity ca;
+  Identity tsa;
+  Identity server;
+  Identity client;
+  Identity strangerCa;
+  Identity strangerClient;
+};
+
+// Makes every certificate and key (EC P-256, valid from an hour ago for ten years).
+Pki MakePki();
+// Writes ca.pem, tsa.pem, tsa.key, server.pem, server.key, client.pem, client.key, client.der,
+// stranger-client.pem, stranger-client.key and stranger-ca.pem into `dir`.
+void WritePki(const Pki& pki, const std::filesystem::path& dir);
+// Reads a TSA certificate and key given on the command line, and the CA file.
+Identity ReadIdentity(const std::filesystem::path& certFile, const std::filesystem::path& keyFile);
+
+}  // namespace TestTsa

@@ -1,0 +1,41 @@
+// The time-stamp answers of the test TSA, made by OpenSSL's responder (TS_RESP_CTX): granted
+// responses (SHA-256/384/512 and SHA-1 imprints, any of a few policies, accuracy 1 s, the TSA
+// and CA certificates when asked), rejections with a chosen failInfo, bare tokens, and answers
+// for another nonce or without a nonce.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "ossl_ptr.h"
+#include "pki.h"
+
+namespace TestTsa {
+
+enum class NonceVariant { asked, other, none };
+
+class Responder {
+ public:
+  // `clockOffsetSeconds` moves every genTime by that much.
+  Responder(const Identity& tsa, const X509* caCert, long clockOffsetSeconds);
+
+  // The DER of a TimeStampResp to `request` (an unreadable request gets OpenSSL's rejection),
+  // or of the bare token when `tokenOnly`; `extraOffsetSeconds` is added to the clock offset.
+  std::string Respond(const std::string& request, NonceVariant nonce, long extraOffsetSeconds,
+                      bool tokenOnly);
+
+  // A TimeStampResp with status rejection (2), the given failInfo bit and status text.
+  static std::string Rejection(int failInfoBit, const std::string& text);
+
+ private:
+  static int CurrentTime(TS_RESP_CTX* ctx, void* data, long* seconds, long* microseconds);
+  static ASN1_INTEGER* NextSerial(TS_RESP_CTX* ctx, void* data);
+
+  std::mutex m_lock;
+  TsRespCtxPtr m_ctx;
+  long m_clockOffset;
+  long m_callOffset = 0;
+  long m_serial = 0x1000;
+};
+
+}  // namespace TestTsa

@@ -1,0 +1,494 @@
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace TestTsa {
+
+namespace {
+
+constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
+
+std::vector<std::string> Segments(const std::string& target) {
+  std::vector<std::string> out;
+  const std::string path = target.substr(0, target.find_first_of("?#"));
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) {
+      end = path.size();
+    }
+    if (end > start) {
+      out.push_back(path.substr(start, end - start));
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
+int FailInfoBit(const std::string& name) {
+  static const std::pair<const char*, int> kNames[] = {{"badAlg", 0},
+                                                       {"badRequest", 2},
+                                                       {"badDataFormat", 5},
+                                                       {"timeNotAvailable", 14},
+                                                       {"unacceptedPolicy", 15},
+                                                       {"unacceptedExtension", 16},
+                                                       {"addInfoNotAvailable", 17},
+                                                       {"systemFailure", 25}};
+  for (const auto& [text, bit] : kNames) {
+    if (name == text) {
+      return bit;
+    }
+  }
+  return std::stoi(name);
+}
+
+}  // namespace
+
+// One client connection: a socket, and a TLS session on it when the server speaks TLS.
+struct Server::Connection {
+  int fd = -1;
+  SslPtr ssl;
+  std::string buffer;  // bytes read and not yet used
+  NtlmHandshake ntlm;
+
+  long ReadSome(char* data, std::size_t size) {
+    if (ssl) {
+      const int n = SSL_read(ssl.get(), data, static_cast<int>(size));
+      return n > 0 ? n : -1;
+    }
+    const ssize_t n = recv(fd, data, size, 0);
+    return n > 0 ? static_cast<long>(n) : -1;
+  }
+  bool WriteAll(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      long n = 0;
+      if (ssl) {
+        n = SSL_write(ssl.get(), bytes.data() + done, static_cast<int>(bytes.size() - done));
+      } else {
+        n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      }
+      if (n <= 0) {
+        return false;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Waits until the client closes its side or `seconds` pass.
+  void AwaitClose(int seconds) {
+    pollfd p{fd, POLLIN, 0};
+    for (int i = 0; i < seconds * 10; ++i) {
+      if (poll(&p, 1, 100) > 0) {
+        char scratch[256];
+        if (recv(fd, scratch, sizeof scratch, 0) <= 0) {
+          return;
+        }
+      }
+    }
+  }
+};
+
+struct Server::Request {
+  std::string method;
+  std::string target;
+  std::string version;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+
+  std::string Header(const char* name) const {
+    for (const auto& [key, value] : headers) {
+      if (strcasecmp(key.c_str(), name) == 0) {
+        return value;
+      }
+    }
+    return {};
+  }
+  bool KeepAlive() const {
+    const std::string connection = Header("Connection");
+    if (version == "HTTP/1.0") {
+      return strcasecmp(connection.c_str(), "keep-alive") == 0;
+    }
+    return strcasecmp(connection.c_str(), "close") != 0;
+  }
+};
+
+namespace {
+
+std::string Reason(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 302:
+      return "Found";
+    case 401:
+      return "Unauthorized";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Status";
+  }
+}
+
+std::string ResponseText(int status, const std::vector<std::string>& headers,
+                         const std::string& body, bool keepAlive) {
+  std::string text = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n";
+  for (const std::string& header : headers) {
+    text += header + "\r\n";
+  }
+  text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  text += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
+  text += "\r\n";
+  return text + body;
+}
+
+// Reads one request; false at the end of the connection or for a request we cannot read.
+bool ReadRequest(auto& connection, auto& request) {
+  std::size_t headerEnd = std::string::npos;
+  char chunk[16384];
+  while ((headerEnd = connection.buffer.find("\r\n\r\n")) == std::string::npos) {
+    if (connection.buffer.size() > kMaxHeaderBytes) {
+      return false;
+    }
+    const long n = connection.ReadSome(chunk, sizeof chunk);
+    if (n <= 0) {
+      return false;
+    }
+    connection.buffer.append(chunk, static_cast<std::size_t>(n));
+  }
+  const std::string head = connection.buffer.substr(0, headerEnd);
+  connection.buffer.erase(0, headerEnd + 4);
+  std::size_t lineEnd = head.find("\r\n");
+  const std::string requestLine = head.substr(0, lineEnd);
+  const std::size_t firstSpace = requestLine.find(' ');
+  const std::size_t secondSpace = requestLine.rfind(' ');
+  if (firstSpace == std::string::npos || secondSpace == firstSpace) {
+    return false;
+  }
+  request.method = requestLine.substr(0, firstSpace);
+  request.target = requestLine.substr(firstSpace + 1, secondSpace - firstSpace - 1);
+  request.version = requestLine.substr(secondSpace + 1);
+  // A proxy may forward the absolute form "http://host:port/path".
+  if (request.target.rfind("http://", 0) == 0 || request.target.rfind("https://", 0) == 0) {
+    const std::size_t slash = request.target.find('/', request.target.find("//") + 2);
+    request.target = slash == std::string::npos ? "/" : request.target.substr(slash);
+  }
+  while (lineEnd != std::string::npos) {
+    const std::size_t start = lineEnd + 2;
+    lineEnd = head.find("\r\n", start);
+    const std::string line =
+        head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) {
+      continue;
+    }
+    std::string value = line.substr(colon + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    request.headers.emplace_back(line.substr(0, colon), value);
+  }
+  const std::string length = request.Header("Content-Length");
+  const std::size_t bodyLength = length.empty() ? 0 : std::stoul(length);
+  if (bodyLength > kMaxBodyBytes || !request.Header("Transfer-Encoding").empty()) {
+    return false;
+  }
+  while (connection.buffer.size() < bodyLength) {
+    const long n = connection.ReadSome(chunk, sizeof chunk);
+    if (n <= 0) {
+      return false;
+    }
+    connection.buffer.append(chunk, static_cast<std::size_t>(n));
+  }
+  request.body = connection.buffer.substr(0, bodyLength);
+  connection.buffer.erase(0, bodyLength);
+  return true;
+}
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<char>((i * 131 + 7) & 0xFF);
+  }
+  return bytes;
+}
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    out += (c == '\t' || c == '\n' || c == '\r') ? ' ' : c;
+  }
+  return out.empty() ? "-" : out;
+}
+
+}  // namespace
+
+Server::Server(const ServerOptions& options, Responder& responder, SSL_CTX* tls)
+    : m_options(options), m_responder(responder), m_tls(tls) {
+  const bool v6 = options.bind.find(':') != std::string::npos;
+  sockaddr_storage address{};
+  socklen_t addressLength = 0;
+  if (v6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&address);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = htons(static_cast<std::uint16_t>(options.port));
+    Require(inet_pton(AF_INET6, options.bind.c_str(), &a->sin6_addr) == 1 &&
+                IN6_IS_ADDR_LOOPBACK(&a->sin6_addr),
+            "a loopback address to bind (" + options.bind + ")");
+    addressLength = sizeof(sockaddr_in6);
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&address);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(static_cast<std::uint16_t>(options.port));
+    Require(inet_pton(AF_INET, options.bind.c_str(), &a->sin_addr) == 1 &&
+                (ntohl(a->sin_addr.s_addr) >> 24) == 127,
+            "a loopback address to bind (" + options.bind + ")");
+    addressLength = sizeof(sockaddr_in);
+  }
+  m_listener = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  Require(m_listener >= 0, "socket");
+  const int yes = 1;
+  setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  Require(bind(m_listener, reinterpret_cast<sockaddr*>(&address), addressLength) == 0,
+          "bind to " + options.bind + ":" + std::to_string(options.port));
+  Require(listen(m_listener, 64) == 0, "listen");
+  sockaddr_storage bound{};
+  socklen_t boundLength = sizeof bound;
+  getsockname(m_listener, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+  m_port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                    : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  if (!options.logFile.empty()) {
+    m_log = std::fopen(options.logFile.c_str(), "a");
+    Require(m_log != nullptr, "opening " + options.logFile);
+  }
+}
+
+Server::~Server() {
+  if (m_listener >= 0) {
+    close(m_listener);
+  }
+  if (m_log != nullptr) {
+    std::fclose(m_log);
+  }
+}
+
+void Server::Run() {
+  long id = 0;
+  for (;;) {
+    const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      continue;
+    }
+    const int yes = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    std::thread([this, fd, connectionId = ++id] { Serve(fd, connectionId); }).detach();
+  }
+}
+
+void Server::Log(long connectionId, const Request& request) {
+  if (m_log == nullptr) {
+    return;
+  }
+  const std::lock_guard<std::mutex> guard(m_logLock);
+  std::fprintf(m_log,
+               "seq=%ld\tconn=%ld\tmethod=%s\ttarget=%s\tauthorization=%s\tvia=%s\t"
+               "user-agent=%s\tcontent-type=%s\tbody=%zu\n",
+               ++m_sequence, connectionId, Escaped(request.method).c_str(),
+               Escaped(request.target).c_str(), Escaped(request.Header("Authorization")).c_str(),
+               Escaped(request.Header("Via")).c_str(),
+               Escaped(request.Header("User-Agent")).c_str(),
+               Escaped(request.Header("Content-Type")).c_str(), request.body.size());
+  std::fflush(m_log);
+}
+
+void Server::Serve(int fd, long id) {
+  Connection connection;
+  connection.fd = fd;
+  // A client that stalls in the TLS handshake or between requests is let go after a while.
+  timeval idle{60, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
+  if (m_tls != nullptr) {
+    connection.ssl.reset(SSL_new(m_tls));
+    if (!connection.ssl || SSL_set_fd(connection.ssl.get(), fd) != 1 ||
+        SSL_accept(connection.ssl.get()) != 1) {
+      connection.ssl.reset();
+      close(fd);
+      return;
+    }
+  }
+  for (;;) {
+    Request request;
+    if (!ReadRequest(connection, request)) {
+      break;
+    }
+    Log(id, request);
+    bool goOn = false;
+    try {
+      goOn = Answer(connection, request) && request.KeepAlive();
+    } catch (const std::exception&) {
+      // A mode with an unreadable argument (/status/abc/) or a failure of the responder.
+      connection.WriteAll(ResponseText(400, {}, "bad test TSA path\n", false));
+    }
+    if (!goOn) {
+      break;
+    }
+  }
+  if (connection.ssl) {
+    SSL_shutdown(connection.ssl.get());
+    connection.ssl.reset();
+  }
+  close(fd);
+}
+
+bool Server::Answer(Connection& connection, const Request& request) {
+  const bool keep = request.KeepAlive();
+  const auto reply = [&](int status, const std::vector<std::string>& headers,
+                         const std::string& body) {
+    return connection.WriteAll(ResponseText(status, headers, body, keep));
+  };
+  const auto challenge = [&](const std::string& value) {
+    return reply(401, {"WWW-Authenticate: " + value, "Content-Type: text/plain"}, "no entry\n");
+  };
+  const std::vector<std::string> segments = Segments(request.target);
+  NonceVariant nonce = NonceVariant::asked;
+  long offset = 0;
+  bool tokenOnly = false;
+  const std::string authorization = request.Header("Authorization");
+  const Credentials& credentials = m_options.credentials;
+
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    const std::string& mode = segments[i];
+    const std::string argument = i + 1 < segments.size() ? segments[i + 1] : std::string();
+    if (mode == "basic") {
+      if (!CheckBasic(authorization, credentials)) {
+        return challenge("Basic realm=\"horodex-testtsa\"");
+      }
+    } else if (mode == "digest") {
+      if (!m_digest.Check(authorization, request.method, credentials)) {
+        return challenge(m_digest.Challenge());
+      }
+    } else if (mode == "ntlm") {
+      std::string next;
+      switch (connection.ntlm.Step(authorization, credentials, &next)) {
+        case NtlmHandshake::Outcome::accepted:
+          break;
+        case NtlmHandshake::Outcome::challenge:
+          if (!challenge(next)) {
+            return false;
+          }
+          return true;  // the next message comes on this connection
+        case NtlmHandshake::Outcome::refused:
+          return challenge("NTLM");
+      }
+    } else if (mode == "negotiate") {
+      // No Kerberos here: every Negotiate token is refused, and the challenge repeated.
+      return challenge("Negotiate");
+    } else if (mode == "offer") {
+      // /offer/NTLM+Negotiate/: a 401 offering exactly these schemes, one header each.
+      std::vector<std::string> headers;
+      std::size_t start = 0;
+      while (start <= argument.size()) {
+        std::size_t end = argument.find('+', start);
+        if (end == std::string::npos) {
+          end = argument.size();
+        }
+        headers.push_back("WWW-Authenticate: " + argument.substr(start, end - start));
+        start = end + 1;
+      }
+      return reply(401, headers, "");
+    } else if (mode == "status") {
+      return reply(std::stoi(argument), {}, "");
+    } else if (mode == "reject") {
+      return reply(200, {"Content-Type: application/timestamp-reply"},
+                   Responder::Rejection(FailInfoBit(argument), "refused by the test TSA"));
+    } else if (mode == "token") {
+      tokenOnly = true;
+    } else if (mode == "othernonce") {
+      nonce = NonceVariant::other;
+    } else if (mode == "nononce") {
+      nonce = NonceVariant::none;
+    } else if (mode == "offset") {
+      offset = std::stol(argument);
+      ++i;
+    } else if (mode == "slow") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(argument)));
+      ++i;
+    } else if (mode == "echo") {
+      return reply(200, {"Content-Type: application/octet-stream"}, request.body);
+    } else if (mode == "big") {
+      return reply(200, {"Content-Type: application/octet-stream"}, Pattern(std::stoul(argument)));
+    } else if (mode == "garbage") {
+      return reply(200, {"Content-Type: application/timestamp-reply"},
+                   "\x13\x37 this is not DER at all \xff\xfe\x00\x01");
+    } else if (mode == "raw-garbage") {
+      connection.WriteAll("\x16\x03 not HTTP \xff\xfe garbage\r\n\r\n");
+      return false;
+    } else if (mode == "endless") {
+      // As fast as the client reads, without end (bounded at 256 MiB).
+      if (!connection.WriteAll("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")) {
+        return false;
+      }
+      const std::string block = Pattern(65536);
+      char size[32];
+      std::snprintf(size, sizeof size, "%zx\r\n", block.size());
+      for (int n = 0; n < 4096; ++n) {
+        if (!connection.WriteAll(size + block + "\r\n")) {
+          break;
+        }
+      }
+      return false;
+    } else if (mode == "trickle") {
+      // One byte every 200 ms until the client gives up (bounded at two minutes).
+      if (!connection.WriteAll("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")) {
+        return false;
+      }
+      for (int n = 0; n < 600; ++n) {
+        if (!connection.WriteAll("1\r\nx\r\n")) {
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
+      return false;
+    } else if (mode == "truncate") {
+      connection.WriteAll(
+          "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nContent-Type: "
+          "application/timestamp-reply\r\n\r\n" +
+          Pattern(500));
+      return false;
+    } else if (mode == "reset") {
+      // An abortive close: the client sees a connection reset, not an orderly end.
+      const linger abortive{1, 0};
+      setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+      connection.ssl.reset();
+      return false;
+    } else if (mode == "close") {
+      return false;
+    } else if (mode == "silent") {
+      connection.AwaitClose(120);
+      return false;
+    } else if (mode == "redirect") {
+      return reply(302, {"Location: /"}, "");
+    }
+  }
+  if (request.method != "POST") {
+    return reply(405, {"Allow: POST"}, "");
+  }
+  return reply(200, {"Content-Type: application/timestamp-reply"},
+               m_responder.Respond(request.body, nonce, offset, tokenOnly));
+}
+
+}  // namespace TestTsa

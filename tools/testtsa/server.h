@@ -1,0 +1,55 @@
+// The HTTP side of the test TSA: a loopback listener, one thread per connection, HTTP/1.1 with
+// keep-alive, optionally TLS (with, on request, a client certificate the server requires).
+// What a request gets is chosen by the segments of its path; see main.cpp for the list.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "auth.h"
+#include "ossl_ptr.h"
+#include "responder.h"
+
+namespace TestTsa {
+
+struct ServerOptions {
+  std::string bind = "127.0.0.1";
+  int port = 0;
+  Credentials credentials;
+  std::string logFile;  // one line per request, tab-separated name=value fields
+};
+
+class Server {
+ public:
+  // `tls` null: plain HTTP.
+  Server(const ServerOptions& options, Responder& responder, SSL_CTX* tls);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  int port() const { return m_port; }
+  // Accepts connections until the process ends.
+  [[noreturn]] void Run();
+
+ private:
+  struct Connection;
+  struct Request;
+  void Serve(int fd, long id);
+  // Answers one request; false when the connection must close.
+  bool Answer(Connection& connection, const Request& request);
+  void Log(long connectionId, const Request& request);
+
+  ServerOptions m_options;
+  Responder& m_responder;
+  SSL_CTX* m_tls;
+  int m_listener = -1;
+  int m_port = 0;
+  DigestAuth m_digest;
+  std::mutex m_logLock;
+  std::FILE* m_log = nullptr;
+  std::atomic<long> m_sequence{0};
+};
+
+}  // namespace TestTsa
