@@ -1,0 +1,282 @@
+// The hive files: the forms of the registry editor's export format, as real files under a
+// temporary VELMORA_ROOT and XDG_CONFIG_HOME, read through the registry operations.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/registry/registry.h"
+#include "platform/text/winerror.h"
+#include "tests/common/hive_env.h"
+
+namespace P = Velmora::Platform;
+using Velmora::Testing::ConfigEnvironment;
+using Velmora::Testing::RegeditBytes;
+
+namespace {
+
+struct Value {
+  P::LSTATUS status = -1;
+  P::DWORD type = 0;
+  std::vector<P::BYTE> data;
+};
+
+// Opens `path` under `root` and reads `name` of it.
+Value Read(P::HKEY root, const wchar_t* path, const wchar_t* name) {
+  Value value;
+  P::HKEY key = nullptr;
+  value.status = P::RegOpenKeyExW(root, path, 0, P::KEY_READ, &key);
+  if (value.status != P::ERROR_SUCCESS) {
+    return value;
+  }
+  const P::UniqueHKey owner(key);
+  P::DWORD size = 0;
+  value.status = P::RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size);
+  if (value.status == P::ERROR_SUCCESS) {
+    value.data.resize(size);
+    value.status = P::RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size);
+  }
+  return value;
+}
+
+// The data of a string type as wide text, NULs included.
+std::wstring Wide(const std::vector<P::BYTE>& data) {
+  std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+  std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+  return text;
+}
+
+std::vector<P::BYTE> Bytes(std::initializer_list<int> bytes) {
+  std::vector<P::BYTE> out;
+  for (const int b : bytes) {
+    out.push_back(static_cast<P::BYTE>(b));
+  }
+  return out;
+}
+
+constexpr const wchar_t* kKey = L"Software\\Velmora\\Test";
+
+}  // namespace
+
+TEST(RegistryFile, RegeditUtf16FileWithEveryKindOfData) {
+  ConfigEnvironment env;
+  ConfigEnvironment::WriteBytes(env.machineHive(),
+                                RegeditBytes(R"(Windows Registry Editor Version 5.00
+
+; exported by the registry editor
+[HKEY_LOCAL_MACHINE\Software\Velmora\Test]
+@="default value"
+"Path"="C:\\Temp\\\"quoted\""
+"Число"="значение"
+"Number"=dword:0000002a
+"Short"=dword:7
+"Big"=hex(b):00,00,00,00,01,00,00,00
+"Expand"=hex(2):25,00,54,00,4d,00,50,00,25,00,00,00
+"Multi"=hex(7):61,00,00,00,62,00,00,00,00,00
+"Blob"=hex:01,02,03,\
+  04,05,\
+  ff
+"Nothing"=hex(0):
+"Emoji"=hex(1):3d,d8,00,de,00,00
+"OddText"=hex(1):41,00,42
+)"));
+
+  EXPECT_EQ(Wide(Read(P::HKEY_LOCAL_MACHINE, kKey, nullptr).data),
+            std::wstring(L"default value\0", 14));
+  EXPECT_EQ(Wide(Read(P::HKEY_LOCAL_MACHINE, kKey, L"").data),
+            std::wstring(L"default value\0", 14));
+
+  const Value path = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Path");
+  EXPECT_EQ(path.type, P::REG_SZ);
+  EXPECT_EQ(Wide(path.data), std::wstring(L"C:\\Temp\\\"quoted\"\0", 17));
+  EXPECT_EQ(Wide(Read(P::HKEY_LOCAL_MACHINE, kKey, L"число").data), std::wstring(L"значение\0", 9));
+
+  const Value number = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Number");
+  EXPECT_EQ(number.type, P::REG_DWORD);
+  EXPECT_EQ(number.data, Bytes({0x2a, 0, 0, 0}));
+  EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"Short").data, Bytes({7, 0, 0, 0}));
+
+  const Value big = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Big");
+  EXPECT_EQ(big.type, P::REG_QWORD);
+  EXPECT_EQ(big.data, Bytes({0, 0, 0, 0, 1, 0, 0, 0}));
+
+  const Value expand = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Expand");
+  EXPECT_EQ(expand.type, P::REG_EXPAND_SZ);
+  EXPECT_EQ(Wide(expand.data), std::wstring(L"%TMP%\0", 6));
+
+  const Value multi = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Multi");
+  EXPECT_EQ(multi.type, P::REG_MULTI_SZ);
+  EXPECT_EQ(Wide(multi.data), std::wstring(L"a\0b\0\0", 5));
+
+  const Value blob = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Blob");
+  EXPECT_EQ(blob.type, P::REG_BINARY);
+  EXPECT_EQ(blob.data, Bytes({1, 2, 3, 4, 5, 0xff}));
+
+  const Value nothing = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Nothing");
+  EXPECT_EQ(nothing.status, P::ERROR_SUCCESS);
+  EXPECT_EQ(nothing.type, P::REG_NONE);
+  EXPECT_TRUE(nothing.data.empty());
+
+  // A surrogate pair is one character; odd UTF-16 data keeps its odd size.
+  EXPECT_EQ(Wide(Read(P::HKEY_LOCAL_MACHINE, kKey, L"Emoji").data),
+            std::wstring(L"\U0001F600\0", 2));
+  const Value odd = Read(P::HKEY_LOCAL_MACHINE, kKey, L"OddText");
+  EXPECT_EQ(odd.data.size(), sizeof(wchar_t) + 1);  // 'A', then the lone byte
+}
+
+TEST(RegistryFile, Regedit4FileHoldsNarrowStringData) {
+  ConfigEnvironment env;
+  ConfigEnvironment::Write(env.userHive(),
+                           "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Velmora\\Test]\n"
+                           "\"Expand\"=hex(2):25,54,4d,50,25,00\n"
+                           "\"Plain\"=\"text\"\n");
+  const Value expand = Read(P::HKEY_CURRENT_USER, kKey, L"Expand");
+  EXPECT_EQ(expand.type, P::REG_EXPAND_SZ);
+  EXPECT_EQ(Wide(expand.data), std::wstring(L"%TMP%\0", 6));
+  EXPECT_EQ(Wide(Read(P::HKEY_CURRENT_USER, kKey, L"Plain").data), std::wstring(L"text\0", 5));
+}
+
+TEST(RegistryFile, LinesApplyInOrderWithDeletionsAndNamesIgnoringCase) {
+  ConfigEnvironment env;
+  ConfigEnvironment::Write(env.machineHive(),
+                           "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n"
+                           "[HKEY_LOCAL_MACHINE\\Software\\Old\\Child]\n"
+                           "\"A\"=dword:1\n"
+                           "[hkey_local_machine\\SOFTWARE\\velmora\\test]\n"
+                           "\"Kept\"=\"first\"\n"
+                           "\"Gone\"=\"soon\"\n"
+                           "\"KEPT\"=\"second\"\n"
+                           "\"gone\"=-\n"
+                           "[-HKEY_LOCAL_MACHINE\\Software\\Old]\n"
+                           "\"Dropped\"=dword:1\n"
+                           "[HKEY_LOCAL_MACHINE\\Software\\Old\\Again]\n");
+  const Value kept = Read(P::HKEY_LOCAL_MACHINE, kKey, L"kept");
+  EXPECT_EQ(Wide(kept.data), std::wstring(L"second\0", 7));
+  EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"Gone").status, P::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, L"Software\\Old\\Child", L"A").status,
+            P::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, L"Software\\Old", L"Dropped").status,
+            P::ERROR_FILE_NOT_FOUND);
+  // Recreated after the deletion, without what the deleted key held.
+  P::HKEY old = nullptr;
+  ASSERT_EQ(P::RegOpenKeyExW(P::HKEY_LOCAL_MACHINE, L"Software\\Old", 0, P::KEY_READ, &old),
+            P::ERROR_SUCCESS);
+  const P::UniqueHKey owner(old);
+  P::DWORD subKeys = 0;
+  P::DWORD values = 0;
+  ASSERT_EQ(P::RegQueryInfoKeyW(old, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                                nullptr, nullptr, nullptr, nullptr),
+            P::ERROR_SUCCESS);
+  EXPECT_EQ(subKeys, 1u);
+  EXPECT_EQ(values, 0u);
+  // The user hive holds nothing: its file is missing.
+  EXPECT_EQ(Read(P::HKEY_CURRENT_USER, kKey, L"Kept").status, P::ERROR_FILE_NOT_FOUND);
+}
+
+// A file that does not parse makes its whole hive fail with ERROR_BADDB and says where.
+TEST(RegistryFile, BrokenFileFailsEveryOpeningAndNamesTheLine) {
+  struct Case {
+    std::string text;
+    std::size_t line;
+    const char* problem;
+  };
+  const std::string header = "Windows Registry Editor Version 5.00\n";
+  const std::string key = "[HKEY_LOCAL_MACHINE\\Software\\Velmora\\Test]\n";
+  const std::vector<Case> cases = {
+      {"REGEDIT5\n" + key, 1, "first line"},
+      {header + key + "\"A\"=string:x\n", 3, "unknown kind of data"},
+      {header + key + "\"A\"=\"C:\\Temp\"\n", 3, "unknown escape"},
+      {header + key + "\"A\"=\"open\n", 3, "closing quote"},
+      {header + key + "\"A\"=\"x\" trailing\n", 3, "after the closing quote"},
+      {header + key + "\"A\"=hex:01,234\n", 3, "one or two hex digits"},
+      {header + key + "\"A\"=hex:01,02,\n\"B\"=dword:1\n", 3, "comma with no byte"},
+      {header + key + "\"A\"=hex:01,\\\n  02,zz\n", 4, "one or two hex digits"},
+      {header + key + "\"A\"=hex:01,\\\n", 3, "ends in a line continued"},
+      {header + key + "\"A\"=dword:123456789\n", 3, "1 to 8 hex digits"},
+      {header + key + "\"A\"=hex(xyz):00\n", 3, "hex(n)"},
+      {header + "\"A\"=dword:1\n", 2, "before the first key"},
+      {header + "[HKEY_CURRENT_USER\\Software]\n", 2, "HKEY_CURRENT_USER"},
+      {header + "[HKEY_NOWHERE\\Software]\n", 2, "unknown root"},
+      {header + "[HKEY_LOCAL_MACHINE\\Software\\\\Test]\n", 2, "empty part"},
+      {header + "[HKEY_LOCAL_MACHINE\\Software\n", 2, "does not end in ']'"},
+      {header + "[-HKEY_LOCAL_MACHINE]\n", 2, "cannot be deleted"},
+      {header + key + "A=dword:1\n", 3, "unexpected text"},
+      {header + key + "\"A\" dword:1\n", 3, "not followed by '='"},
+      {header + key + "\n\"A\"=\"\xC3\x28\"\n", 4, "invalid UTF-8"},
+      {header + key + std::string("\"A\"=\"nul\0here\"\n", 15), 3, "NUL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ConfigEnvironment env;
+    ConfigEnvironment::Write(env.machineHive(), c.text);
+    P::HKEY opened = nullptr;
+    EXPECT_EQ(P::RegOpenKeyExW(P::HKEY_LOCAL_MACHINE, L"Software", 0, P::KEY_READ, &opened),
+              P::ERROR_BADDB);
+    EXPECT_EQ(opened, nullptr);
+    const std::string problem = P::RegistryHiveProblem(P::HKEY_LOCAL_MACHINE);
+    EXPECT_NE(problem.find(env.machineHive().string() + ", line " + std::to_string(c.line) + ": "),
+              std::string::npos)
+        << problem;
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    // The other hive is not affected.
+    EXPECT_EQ(P::RegOpenKeyExW(P::HKEY_CURRENT_USER, L"Software", 0, P::KEY_READ, &opened),
+              P::ERROR_FILE_NOT_FOUND);
+  }
+}
+
+TEST(RegistryFile, BrokenEncodingsAndUnreadableFiles) {
+  ConfigEnvironment env;
+  // UTF-16 with an unpaired surrogate on line 2, then a file of odd length.
+  std::vector<unsigned char> bytes = RegeditBytes("Windows Registry Editor Version 5.00\n[");
+  bytes.insert(bytes.end(), {0x00, 0xD8});
+  ConfigEnvironment::WriteBytes(env.userHive(), bytes);
+  P::HKEY opened = nullptr;
+  EXPECT_EQ(P::RegOpenKeyExW(P::HKEY_CURRENT_USER, L"Software", 0, P::KEY_READ, &opened),
+            P::ERROR_BADDB);
+  EXPECT_NE(P::RegistryHiveProblem(P::HKEY_CURRENT_USER).find("line 2: invalid UTF-16"),
+            std::string::npos);
+  bytes.push_back(0x41);
+  ConfigEnvironment::WriteBytes(env.userHive(), bytes);
+  EXPECT_EQ(P::RegOpenKeyExW(P::HKEY_CURRENT_USER, L"Software", 0, P::KEY_READ, &opened),
+            P::ERROR_BADDB);
+
+  // A folder where the file should be is not an empty hive either.
+  std::filesystem::remove(env.userHive());
+  std::filesystem::create_directories(env.userHive());
+  const P::LSTATUS status =
+      P::RegOpenKeyExW(P::HKEY_CURRENT_USER, L"Software", 0, P::KEY_READ, &opened);
+  EXPECT_NE(status, P::ERROR_SUCCESS);
+  EXPECT_NE(status, P::ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(P::RegistryHiveProblem(P::HKEY_CURRENT_USER).empty());
+}
+
+TEST(RegistryFile, ChangedFileIsReadAgainWhileOpenKeysKeepTheirVersion) {
+  ConfigEnvironment env;
+  const std::string start =
+      "Windows Registry Editor Version 5.00\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Velmora\\Test]\n";
+  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:1\n");
+  P::HKEY before = nullptr;
+  ASSERT_EQ(P::RegOpenKeyExW(P::HKEY_LOCAL_MACHINE, kKey, 0, P::KEY_READ, &before),
+            P::ERROR_SUCCESS);
+  const P::UniqueHKey owner(before);
+
+  // Same size, written at once: the file's times may not move, its contents do.
+  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:2\n");
+  EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"N").data, Bytes({2, 0, 0, 0}));
+
+  P::DWORD number = 0;
+  P::DWORD size = sizeof number;
+  ASSERT_EQ(P::RegQueryValueExW(before, L"N", nullptr, nullptr, reinterpret_cast<P::BYTE*>(&number),
+                                &size),
+            P::ERROR_SUCCESS);
+  EXPECT_EQ(number, 1u);
+
+  // A subkey opened under an old key belongs to the same old version.
+  std::filesystem::remove(env.machineHive());
+  P::HKEY same = nullptr;
+  ASSERT_EQ(P::RegOpenKeyExW(before, nullptr, 0, P::KEY_READ, &same), P::ERROR_SUCCESS);
+  P::RegCloseKey(same);
+  EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"N").status, P::ERROR_FILE_NOT_FOUND);
+}
