@@ -6,6 +6,8 @@
 #include "codec/stampmsg/request.h"
 #include "codec/stampmsg/response.h"
 #include "codec/stampmsg/token.h"
+#include "horodex/TSPStamp.h"
+#include "platform/capi/wincrypt.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
 #include "support/error_messages.h"
@@ -19,6 +21,7 @@ namespace {
 using Velmora::CBlob;
 namespace ASN1 = Velmora::ASN1;
 namespace TSP = Velmora::PKI::TSP;
+namespace Client = Velmora::PKI::TSP::Client;
 
 std::string Hex(const CBlob& blob) {
   return blob.writeToHexString(0).str();
@@ -106,35 +109,88 @@ void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {
   fields.text("extensions", "Extensions", text);
 }
 
-void DescribeToken(FieldList& fields, const TSP::CToken& token) {
+// A byte property of the stamp, read by the size-query rule.
+CBlob StampBytes(const Client::CStamp& stamp,
+                 void (Client::CStamp::*get)(unsigned char*, unsigned long*) const) {
+  unsigned long length = 0;
+  (stamp.*get)(nullptr, &length);
+  CBlob bytes(length);
+  (stamp.*get)(bytes.pbData(), &length);
+  return bytes;
+}
+
+std::int64_t CountCertificates(void* store) {
+  std::int64_t count = 0;
+  Velmora::Platform::PCCERT_CONTEXT certificate = nullptr;
+  while ((certificate = Velmora::Platform::CertEnumCertificatesInStore(store, certificate)) !=
+         nullptr) {
+    ++count;
+  }
+  return count;
+}
+
+// The token's fields as the imported stamp holds them. `token` is the same token decoded by the
+// codec, for what a stamp does not keep: the version, the nonce's value, the signer's algorithm
+// and the extensions.
+void DescribeToken(FieldList& fields, const Client::CStamp& stamp, const TSP::CToken& token) {
   fields.number("version", "Version", token.get_version());
-  fields.text("policy", "Policy", token.get_policy());
-  fields.text("time", "Time", TimeText(token.get_genTime()));
-  if (const ASN1::CAccuracy* accuracy = token.get_accuracy()) {
-    const std::int64_t micros = (static_cast<std::int64_t>(accuracy->get_seconds()) * 1000 +
-                                 static_cast<std::int64_t>(accuracy->get_millis())) *
-                                    1000 +
-                                static_cast<std::int64_t>(accuracy->get_micros());
-    fields.number("accuracyMicroseconds", "Accuracy (µs)", micros);
+  fields.text("policy", "Policy", stamp.get_PolicyID());
+  fields.text("time", "Time", TimeText(stamp.get_Time()));
+  if (stamp.get_Accuracy() != -1) {
+    fields.number("accuracyMicroseconds", "Accuracy (µs)", stamp.get_Accuracy());
   } else {
     fields.text("accuracy", "Accuracy", "absent");
   }
-  fields.flag("ordering", "Ordering", token.get_ordering());
-  fields.text("serialNumber", "Serial number", Hex(token.get_serialNumber()));
-  fields.text("nonce", "Nonce", token.get_nonce() != nullptr ? Hex(*token.get_nonce()) : "absent");
+  fields.flag("ordering", "Ordering", stamp.get_Ordering());
+  fields.text("serialNumber", "Serial number",
+              Hex(StampBytes(stamp, &Client::CStamp::get_SerialNumber)));
+  fields.text(
+      "nonce", "Nonce",
+      stamp.get_HasNonce() && token.get_nonce() != nullptr ? Hex(*token.get_nonce()) : "absent");
   fields.text("tsa", "TSA",
-              token.get_tsa() != nullptr
-                  ? Velmora::Platform::WideToUtf8(token.get_tsa()->toString().str())
-                  : "absent");
-  fields.text("hashAlgorithm", "Hash algorithm",
-              OidText(token.get_hashAlgorithm().get_algorithm()));
-  fields.text("hashValue", "Hash value", Hex(token.get_hashedMessage()));
-  const Velmora::CBlobList* certificates = token.get_certificates();
-  fields.number("certificates", "Certificates",
-                certificates != nullptr ? static_cast<std::int64_t>(certificates->size()) : 0);
+              StampBytes(stamp, &Client::CStamp::get_TSABlob).empty()
+                  ? "absent"
+                  : Velmora::Platform::WideToUtf8(stamp.get_TSA()));
+  fields.text("hashAlgorithm", "Hash algorithm", OidText(stamp.get_DataHashAlgOID()));
+  fields.text("hashValue", "Hash value", Hex(StampBytes(stamp, &Client::CStamp::get_DataHash)));
+  fields.number("certificates", "Certificates", CountCertificates(stamp.get_Certificates()));
   fields.text("signatureAlgorithm", "Signature algorithm",
               OidText(token.get_signerInfo().get_signatureAlgorithm().get_algorithm()));
   AddExtensions(fields, token.get_extensions());
+}
+
+// The token of an imported message, decoded by the codec: a response's, or the bare token.
+TSP::CToken TokenOf(const CBlob& bytes, bool fromResponse) {
+  if (fromResponse) {
+    TSP::CResponse response;
+    response.decode(bytes);
+    return *response.get_timeStampToken();
+  }
+  TSP::CToken token;
+  token.decode(bytes);
+  return token;
+}
+
+void DescribeStamp(FieldList& fields, const Client::CStamp& stamp, const CBlob& bytes) {
+  bool fromResponse = true;
+  try {
+    (void)stamp.get_Status();
+  } catch (const Velmora::Platform::CAtlException&) {
+    fromResponse = false;  // a bare token has no status
+  }
+  if (!fromResponse) {
+    fields.text("type", "Type", "time-stamp token");
+    DescribeToken(fields, stamp, TokenOf(bytes, false));
+    return;
+  }
+  fields.text("type", "Type", "time-stamp response");
+  fields.number("status", "Status", stamp.get_Status());
+  fields.text("statusName", "Status name", StatusName(stamp.get_Status()));
+  fields.text("statusText", "Status text", Velmora::Platform::WideToUtf8(stamp.get_StatusString()));
+  fields.text("failureInfo", "Failure info", FailInfoNames(stamp.get_FailInfo()));
+  if (stamp.get_Status() <= 1) {
+    DescribeToken(fields, stamp, TokenOf(bytes, true));
+  }
 }
 
 void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
@@ -155,40 +211,21 @@ void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
 
 FieldList DescribeMessage(const CBlob& bytes) {
   FieldList fields;
+  Client::CStamp stamp;
   try {
-    TSP::CResponse response;
-    response.decode(bytes);
-    fields.text("type", "Type", "time-stamp response");
-    const ASN1::CPKIStatusInfo& status = response.get_status();
-    fields.number("status", "Status", static_cast<std::int64_t>(status.get_pkiStatus()));
-    fields.text("statusName", "Status name", StatusName(status.get_pkiStatus()));
-    std::wstring statusText;
-    if (const ASN1::CPKIFreeText* texts = status.get_statusString()) {
-      for (const auto& text : *texts) {
-        statusText += text.c_str();
-      }
+    stamp.Import(bytes.pbData(), bytes.cbData(), nullptr);
+  } catch (const Velmora::Platform::CAtlException& importFailure) {
+    // Not a response or token: perhaps a request. If not, the import's verdict is reported.
+    try {
+      TSP::CRequest request;
+      request.decode(bytes);
+      DescribeRequest(fields, request);
+      return fields;
+    } catch (const Velmora::Platform::CAtlException&) {
+      throw importFailure;
     }
-    fields.text("statusText", "Status text", Velmora::Platform::WideToUtf8(statusText));
-    fields.text("failureInfo", "Failure info", FailInfoNames(status.get_failureInfo().get_value()));
-    if (const TSP::CToken* token = response.get_timeStampToken()) {
-      DescribeToken(fields, *token);
-    }
-    return fields;
-  } catch (const Velmora::Platform::CAtlException&) {
-    // Not a response: try a bare token, then a request.
   }
-  try {
-    TSP::CRequest request;
-    request.decode(bytes);
-    DescribeRequest(fields, request);
-    return fields;
-  } catch (const Velmora::Platform::CAtlException&) {
-    // Not a request either: the token decoder's verdict is the one reported.
-  }
-  TSP::CToken token;
-  token.decode(bytes);
-  fields.text("type", "Type", "time-stamp token");
-  DescribeToken(fields, token);
+  DescribeStamp(fields, stamp, bytes);
   return fields;
 }
 
@@ -225,7 +262,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     return kExitOk;
   } catch (const Velmora::Platform::CAtlException& e) {
-    err << "horodex show: " << path << " is not a time-stamp request, response or token ("
+    err << "horodex show: cannot read " << path << " as a time-stamp request, response or token ("
         << ErrorText(e) << ")\n";
     return kExitBadMessage;
   }

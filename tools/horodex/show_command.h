@@ -1,5 +1,5 @@
-// `horodex show [--json] FILE`: decodes a request, a response or a bare token and prints its
-// fields.
+// `horodex show [--json] FILE`: imports a response or a bare token into a time stamp (CStamp), or
+// decodes a request, and prints its fields.
 #pragma once
 
 #include <ostream>
@@ -13,8 +13,8 @@ namespace Horodex {
 
 int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// The fields of a TimeStampResp, a bare TimeStampToken or a TimeStampReq, tried in that order.
-// Bytes that are none of them throw the token decoder's CAtlException.
+// The fields of a TimeStampResp or a bare TimeStampToken as an imported stamp gives them, else of
+// a TimeStampReq. Bytes that are none of them throw the stamp import's CAtlException.
 FieldList DescribeMessage(const Velmora::CBlob& bytes);
 
 }  // namespace Horodex

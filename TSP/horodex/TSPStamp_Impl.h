@@ -1,0 +1,68 @@
+// The state of one CStamp, and the private steps of its import.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "TSP/horodex/CapiHandles.h"
+#include "TSP/horodex/CertStoreHandle.h"
+#include "codec/asnkit/big_integer.h"
+#include "codec/corekit/blob.h"
+#include "codec/corekit/datetime.h"
+#include "horodex/TSPStamp.h"
+#include "platform/text/convert.h"
+
+namespace Velmora::PKI::TSP::Client {
+
+struct CStamp::Impl {
+  // PKIStatus of the imported response (0 granted ... 6), its statusString texts joined without
+  // separator, and its failInfo bits (0 when absent); meaningful only when fromResponse.
+  std::uint32_t status = 0;
+  std::wstring statusString;
+  std::uint32_t failInfo = 0;
+  // True when the last import decoded a TimeStampResp.
+  bool fromResponse = false;
+  // The token's certificates; always holds a store once the stamp is built. Stamp copies share
+  // it.
+  CertStoreHandle certStore;
+  // The TSA certificate, once found; belongs to the token in encodedToken.
+  CertContextPtr tsaCertificate;
+  std::string policyID;
+  ASN1::CBigInteger nonce;  // empty when the token has none
+  ASN1::CBigInteger serialNumber;
+  CDateTime genTime;
+  // Microseconds; -1 when absent (accuracy) or not set (defaultAccuracy). An imported accuracy is
+  // at most 2^31 - 1.
+  long accuracy = -1;
+  long defaultAccuracy = -1;
+  bool ordering = false;
+  Platform::ALG_ID hashAlg = 0;
+  std::string hashAlgOID;
+  std::wstring tsaName;
+  CBlob tsaBlob;  // DER GeneralName; empty when the token has no tsa field
+  CBlob hashedMessage;
+  // The TimeStampToken's DER; not empty exactly when a token is imported.
+  CBlob encodedToken;
+  // Decode message over encodedToken, opened on first need; belongs to that token.
+  CryptMsgPtr message;
+  // The UTF-16 forms of the two wide texts, for the `unsigned short` getters.
+  Platform::Utf16String statusString16;
+  Platform::Utf16String tsaName16;
+
+  // Copies every field of `other` except the message and the TSA certificate; shares its store.
+  void copyFrom(const Impl& other);
+
+  // Back to empty: no message, no TSA certificate, a new in-memory store, the fields cleared
+  // (genTime becomes the current time; ordering and hashAlg keep their values).
+  void Reset();
+  // Opens `message` over encodedToken and feeds it the whole token. E_FAIL when one is already
+  // open; otherwise S_OK or the HRESULT of the step that failed (the handle stays open when the
+  // update fails).
+  Platform::HRESULT OpenMessage();
+  // Adds the certificates of the unsigned certificate-values attributes to the store.
+  Platform::HRESULT AddCertificateValues();
+  // Makes a context of one DER certificate and adds a copy of it to the store.
+  Platform::HRESULT AddCertificate(const CBlob& certificate);
+};
+
+}  // namespace Velmora::PKI::TSP::Client
