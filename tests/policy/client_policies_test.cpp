@@ -1,0 +1,143 @@
+// The client policy set: defaults, values from either scope, the documented sample, and the
+// failures that stop a request from starting.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/text/atl_exception.h"
+#include "platform/text/winerror.h"
+#include "policy/ClientPolicies.h"
+#include "support/trace_internal.h"
+#include "tests/common/hive_env.h"
+
+namespace P = Velmora::Platform;
+using Velmora::PKI::TSP::Client::CClientPolicies;
+using Velmora::Testing::ConfigEnvironment;
+using Velmora::Testing::RegeditBytes;
+
+namespace {
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\n";
+const std::string kMachineKey = "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n";
+const std::string kUserKey = "[HKEY_CURRENT_USER\\Software\\Policies\\Velmora\\TSP]\n";
+
+P::HRESULT LoadFailure(CClientPolicies& policies) {
+  try {
+    policies.Load();
+  } catch (const P::CAtlException& e) {
+    return e.hr();
+  }
+  return P::S_OK;
+}
+
+// The first ```reg block of docs/policies.md.
+std::string DocumentedSample() {
+  const std::string doc =
+      Velmora::Testing::ReadFileText(std::string(HORODEX_SOURCE_DIR) + "/docs/policies.md");
+  const std::size_t start = doc.find("```reg\n");
+  const std::size_t end = doc.find("```", start + 7);
+  return doc.substr(start + 7, end - start - 7);
+}
+
+}  // namespace
+
+TEST(ClientPolicies, DefaultsWithNeitherKey) {
+  ConfigEnvironment env;
+  CClientPolicies policies;
+  policies.DefaultTSPURL = std::wstring(L"left over");
+  policies.Load();
+  EXPECT_EQ(static_cast<P::DWORD>(policies.NonceLength), 8u);
+  EXPECT_EQ(static_cast<P::DWORD>(policies.StampAccuracy), 180000u);
+  EXPECT_TRUE(policies.UseNonceByDefault);
+  EXPECT_FALSE(policies.DefaultCertReq);
+  EXPECT_FALSE(policies.RequireNonce);
+  EXPECT_FALSE(policies.DisableNonce);
+  EXPECT_FALSE(policies.AuthSSLDenyNegotiate);
+  EXPECT_FALSE(policies.ProxyAuthDenyAnonym);
+  EXPECT_EQ(static_cast<P::DWORD>(policies.AuthTypeDefault), 0u);
+  EXPECT_TRUE(policies.DefaultTSPURL.empty());
+  EXPECT_TRUE(policies.DefaultHashAlg.empty());
+  for (const auto* list :
+       {&policies.HashAlgsAllowed, &policies.HashAlgsDenied, &policies.AllowedTSPs,
+        &policies.AllowedProxies, &policies.AllowedPolicyID}) {
+    EXPECT_FALSE(list->IsSet());
+    EXPECT_TRUE(list->entries().empty());
+  }
+}
+
+TEST(ClientPolicies, UserValuesFillInAndChangesReachTheNextLoad) {
+  ConfigEnvironment env;
+  ConfigEnvironment::Write(env.userHive(), kHeader + kUserKey +
+                                               "\"DefaultCertReq\"=dword:1\n"
+                                               "\"AuthTypeDefault\"=dword:10\n"
+                                               "\"AuthSSLTypeDefault\"=dword:1\n"
+                                               "\"AllowedTSPsSetted\"=dword:1\n");
+  ConfigEnvironment::Write(env.machineHive(), kHeader + kMachineKey + "\"NonceLength\"=dword:20\n");
+  CClientPolicies policies;
+  policies.Load();
+  EXPECT_TRUE(policies.DefaultCertReq);
+  EXPECT_EQ(static_cast<P::DWORD>(policies.AuthTypeDefault), 16u);    // Negotiate
+  EXPECT_EQ(static_cast<P::DWORD>(policies.AuthSSLTypeDefault), 1u);  // Basic
+  EXPECT_EQ(static_cast<P::DWORD>(policies.NonceLength), 32u);
+  EXPECT_TRUE(policies.AllowedTSPs.IsSet());  // in force with no entries: allows nothing
+  EXPECT_TRUE(policies.AllowedTSPs.entries().empty());
+
+  ConfigEnvironment::Write(env.machineHive(),
+                           kHeader + kMachineKey + "\"DefaultCertReq\"=dword:0\n");
+  CClientPolicies next;
+  next.Load();
+  EXPECT_FALSE(next.DefaultCertReq);
+  EXPECT_EQ(static_cast<P::DWORD>(next.NonceLength), 8u);
+}
+
+TEST(ClientPolicies, DocumentedSampleSavedByTheRegistryEditor) {
+  ConfigEnvironment env;
+  ConfigEnvironment::WriteBytes(env.machineHive(), RegeditBytes(DocumentedSample()));
+  CClientPolicies policies;
+  policies.Load();
+  EXPECT_EQ(policies.DefaultTSPURL.str(), L"https://tsa.example.org/tsp");
+  EXPECT_EQ(policies.DefaultHashAlg.str(), L"2.16.840.1.101.3.4.2.1 SHA-256");
+  EXPECT_EQ(static_cast<P::DWORD>(policies.NonceLength), 16u);
+  EXPECT_EQ(static_cast<P::DWORD>(policies.StampAccuracy), 60000u);
+  EXPECT_EQ(static_cast<P::DWORD>(policies.ProxyAuthTypeDefault), 16u);
+  EXPECT_TRUE(policies.RequireNonce);
+  EXPECT_TRUE(policies.AuthSSLDenyAnonym);
+  EXPECT_TRUE(policies.AuthDenyBasic);
+  EXPECT_FALSE(policies.AuthDenyDigest);
+  EXPECT_EQ(policies.HashAlgsAllowed.entries(),
+            (Velmora::PKI::CGPStrings::Entries{L"2.16.840.1.101.3.4.2.1", L"2.16.840.1.101.3.4.2.2",
+                                               L"2.16.840.1.101.3.4.2.3"}));
+  EXPECT_TRUE(policies.AllowedTSPs.contains(L"https://backup-tsa.example.org/tsp"));
+  EXPECT_FALSE(policies.HashAlgsDenied.IsSet());
+}
+
+TEST(ClientPolicies, WrongTypeOrBrokenHiveStopsTheLoad) {
+  ConfigEnvironment env;
+  ConfigEnvironment::Write(env.machineHive(), kHeader + kMachineKey +
+                                                  "\"StampAccuracy\"=dword:1000\n"
+                                                  "\"RequireNonce\"=\"1\"\n");
+  ConfigEnvironment::Write(env.userHive(), kHeader + kUserKey + "\"RequireNonce\"=dword:1\n");
+  CClientPolicies policies;
+  EXPECT_EQ(LoadFailure(policies), P::MakeHResult(0x8007000D));
+  EXPECT_EQ(static_cast<P::DWORD>(policies.StampAccuracy), 0x1000u);  // read before the failure
+
+  // A broken user file stops the load too, and the trace says where.
+  ConfigEnvironment::Write(env.machineHive(), kHeader + kMachineKey);
+  ConfigEnvironment::Write(env.userHive(), kHeader + kUserKey +
+                                               "\"RequireNonce\"=dword:1\n"
+                                               "\"NonceLength\"=dword:1x\n");
+  ConfigEnvironment::Write(env.commonIni(), "[Trace]\nlibhorodex.so.1=1\n");
+  std::string trace;
+  {
+    const Velmora::Testing::StderrCapture capture;
+    Velmora::Support::ReloadTraceConfiguration();
+    EXPECT_EQ(LoadFailure(policies), P::MakeHResult(0x800703F1));
+    trace = capture.text();
+  }
+  std::filesystem::remove(env.commonIni());
+  Velmora::Support::ReloadTraceConfiguration();
+  EXPECT_EQ(trace,
+            "libhorodex.so.1: Opening policy key "
+            "HKEY_CURRENT_USER\\Software\\Policies\\Velmora\\TSP failed (0x000003F1): " +
+                env.userHive().string() + ", line 4: a dword that is not 1 to 8 hex digits\n");
+}
