@@ -31,8 +31,18 @@ void CheckSetopt(CURLcode code) {
 }
 
 DWORD WinHttpErrorOf(CURLcode code, const TransferFacts& facts) noexcept {
-  if (facts.bodyTooLarge) {
+  if (facts.bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED) {
     return ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW;
+  }
+  // A TLS peer that ended the session with a fatal alert refused the secure channel; TLS 1.3
+  // servers send theirs after the handshake, so it may surface as a failed read. "Certificate
+  // required" (116), or a handshake refused after a certificate was asked for and none given,
+  // means the server wants a client certificate.
+  if (code != CURLE_OK && facts.fatalAlert >= 0) {
+    const bool certificateWanted =
+        facts.fatalAlert == 116 ||
+        (facts.clientCertRequested && (facts.fatalAlert == 40 || facts.fatalAlert == 42));
+    return certificateWanted ? ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED : ERROR_WINHTTP_SECURE_FAILURE;
   }
   switch (code) {
     case CURLE_OK:

@@ -36,6 +36,7 @@ void SetOpt(CURL* handle, CURLoption option, T value) {
 struct TransferFacts {
   bool bodyTooLarge = false;         // the write callback refused the body
   bool clientCertRequested = false;  // the TLS server asked for a certificate we had not got
+  int fatalAlert = -1;               // the description of a fatal TLS alert from the peer
 };
 DWORD WinHttpErrorOf(CURLcode code, const TransferFacts& facts) noexcept;
 

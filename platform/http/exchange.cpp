@@ -67,12 +67,25 @@ int OnClientCertRequested(SSL* ssl, X509** /*certificate*/, EVP_PKEY** /*key*/) 
   return 0;  // go on without a certificate; the server decides
 }
 
+// Called by OpenSSL at points of the TLS session; a fatal alert from the peer is recorded.
+void OnTlsInfo(const SSL* ssl, int where, int value) {
+  if ((where & SSL_CB_READ_ALERT) == 0 || (value >> 8) != SSL3_AL_FATAL) {
+    return;
+  }
+  auto* facts =
+      static_cast<TransferFacts*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), FactsIndex()));
+  if (facts != nullptr) {
+    facts->fatalAlert = value & 0xFF;
+  }
+}
+
 CURLcode OnSslContext(CURL* /*handle*/, void* sslContext, void* user) {
   auto* context = static_cast<SSL_CTX*>(sslContext);
   if (FactsIndex() < 0 || SSL_CTX_set_ex_data(context, FactsIndex(), user) != 1) {
     return CURLE_SSL_CONNECT_ERROR;
   }
   SSL_CTX_set_client_cert_cb(context, OnClientCertRequested);
+  SSL_CTX_set_info_callback(context, OnTlsInfo);
   return CURLE_OK;
 }
 

@@ -235,11 +235,8 @@ BOOL WinHttpSetOption(HINTERNET handle, DWORD option, const void* buffer, DWORD 
         return TRUE;
       }
       case WINHTTP_OPTION_CLIENT_CERT_CONTEXT: {
+        // On a plain http request the certificate is checked and kept, and has no use.
         auto& request = ObjectOf<RequestObject, HttpObjectKind::request>(handle);
-        if (!request.secure) {
-          // A certificate for a plain http request has nowhere to go.
-          FailWith(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE);
-        }
         if (buffer == nullptr) {
           request.clientCert.reset();
           return TRUE;

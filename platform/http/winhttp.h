@@ -194,10 +194,9 @@ HINTERNET WinHttpOpenRequest(HINTERNET connect, const wchar_t* verb, const wchar
 
 // WinHttpSetOption: WINHTTP_OPTION_PROXY and WINHTTP_OPTION_EXTRA_CA_FILE on a session;
 // WINHTTP_OPTION_AUTOLOGON_POLICY (a DWORD) and WINHTTP_OPTION_CLIENT_CERT_CONTEXT on a
-// request. A client certificate on an http request is refused with
-// ERROR_WINHTTP_INCORRECT_HANDLE_TYPE; a certificate that does not parse or a key file that
-// cannot be read or does not match it fails with ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY or
-// ERROR_INVALID_DATA.
+// request. A certificate that does not parse fails with ERROR_INVALID_DATA, a key file that
+// cannot be read or does not belong to the certificate with
+// ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY; on an http request the certificate has no use.
 BOOL WinHttpSetOption(HINTERNET handle, DWORD option, const void* buffer, DWORD length);
 
 // WinHttpSetTimeouts, in milliseconds; 0 or -1 waits without limit. The resolve time-out is

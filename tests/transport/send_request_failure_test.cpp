@@ -1,0 +1,241 @@
+// SendRequest when things go wrong below HTTP: URLs that cannot be used, servers that never
+// answer, reset, truncate, trickle or flood, bytes that are not HTTP, TLS peers we must not
+// trust or that want a client certificate. Each ends with its WinHTTP number within the
+// time-outs, and the same settings object serves the next exchange.
+#include <gtest/gtest.h>
+#include <openssl/pem.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/common/scratch.h"
+#include "tests/common/testtsa_process.h"
+#include "tests/transport/transport_test_util.h"
+
+namespace Velmora::Testing {
+namespace {
+
+using namespace std::chrono_literals;
+using PKI::CHttpSettings;
+using PKI::SendRequest;
+
+std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+// After a failure the same settings reach `tsa` again and get a response.
+void ExpectUsableAfterwards(CHttpSettings& settings, const TestTsaProcess& tsa) {
+  settings.url = tsa.WideUrl("/after-failure");
+  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 200u);
+}
+
+class SendRequestFailureTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { tsa = new TestTsaProcess(); }
+  static void TearDownTestSuite() {
+    delete tsa;
+    tsa = nullptr;
+  }
+  void SetUp() override { ClearProxyEnvironment(); }
+
+  static TestTsaProcess* tsa;
+};
+TestTsaProcess* SendRequestFailureTest::tsa = nullptr;
+
+TEST_F(SendRequestFailureTest, UrlsThatCannotBeUsedFailBeforeAnythingIsSent) {
+  const std::string port = std::to_string(tsa->port());
+  const struct {
+    std::wstring url;
+    unsigned code;
+  } cases[] = {
+      {L"", 12006},
+      {L"127.0.0.1:" + Wide(port) + L"/tsp", 12006},  // no scheme
+      {L"ftp://127.0.0.1:" + Wide(port) + L"/", 12006},
+      {L"file:///etc/passwd", 12006},
+      {L"http://", 12005},
+      {L"http://:" + Wide(port) + L"/", 12005},
+      {L"http://127.0.0.1:0/", 12005},
+      {L"http://127.0.0.1:65536/", 12005},
+      {L"http://127.0.0.1:8x/", 12005},
+      {L"http://[::1/", 12005},
+      {L"http://a b/", 12005},
+      // A line break must never reach the request line.
+      {L"http://127.0.0.1:" + Wide(port) + L"/x\r\nX-Injected: 1", 12005},
+  };
+  const std::size_t before = tsa->Requests().size();
+  CHttpSettings settings = FastSettings(L"");
+  for (const auto& bad : cases) {
+    settings.url = bad.url;
+    EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+              WinHttpHResult(bad.code))
+        << std::string(bad.url.begin(), bad.url.end());
+    EXPECT_EQ(settings.httpStatus, 0u);
+  }
+  EXPECT_EQ(tsa->Requests().size(), before);
+  ExpectUsableAfterwards(settings, *tsa);
+}
+
+TEST_F(SendRequestFailureTest, FailuresBelowHttpEndWithTheirNumberWithinTheTimeouts) {
+  const struct {
+    const char* path;
+    unsigned code;
+  } cases[] = {
+      {"/silent/", 12002},        // never answers: the receive time-out
+      {"/trickle/", 12002},       // a byte now and then, for ever: the whole-exchange bound
+      {"/reset/", 12030},         // connection reset after the request
+      {"/close/", 12030},         // closed without a reply
+      {"/truncate/", 12030},      // fewer bytes than announced
+      {"/raw-garbage/", 12152},   // bytes that are not HTTP
+      {"/endless/", 12184},       // a body without end, refused at 64 MiB
+      {"/big/70000000/", 12184},  // a body announced beyond 64 MiB
+  };
+  CHttpSettings settings = FastSettings(L"");
+  settings.timeouts = {1000, 1000, 1000};
+  for (const auto& bad : cases) {
+    settings.url = tsa->WideUrl(bad.path);
+    Platform::HRESULT thrown = 0;
+    const auto took = Timed([&] {
+      thrown = ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); });
+    });
+    EXPECT_EQ(thrown, WinHttpHResult(bad.code)) << bad.path;
+    EXPECT_EQ(settings.httpStatus, 0u) << bad.path;
+    EXPECT_LT(took, 4500ms) << bad.path;
+    ExpectUsableAfterwards(settings, *tsa);
+  }
+}
+
+TEST_F(SendRequestFailureTest, UnreachableServersAndBadHeaders) {
+  CHttpSettings settings = FastSettings(L"");
+  // Nothing listens there: cannot connect.
+  const int closed = FreeLoopbackPort();
+  settings.url = L"http://127.0.0.1:" + Wide(std::to_string(closed)) + L"/";
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(12029));
+  // A label longer than DNS allows is refused by the resolver itself, so nothing leaves the
+  // machine: the name is not resolved.
+  settings.url = L"http://" + std::wstring(70, L'a') + L".test/";
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(12007));
+  // A header line without a name.
+  settings.url = tsa->WideUrl("/tsp");
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, L"no colon here", TimeStampQuery(), false); }),
+            WinHttpHResult(12153));
+  ExpectUsableAfterwards(settings, *tsa);
+}
+
+class SendRequestTlsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    TestTsaOptions options;
+    options.tls = true;
+    https = new TestTsaProcess(options);
+    options.requireClientCert = true;
+    mutual = new TestTsaProcess(options);
+  }
+  static void TearDownTestSuite() {
+    delete https;
+    delete mutual;
+    https = mutual = nullptr;
+  }
+  void SetUp() override { ClearProxyEnvironment(); }
+
+  static TestTsaProcess* https;
+  static TestTsaProcess* mutual;
+};
+TestTsaProcess* SendRequestTlsTest::https = nullptr;
+TestTsaProcess* SendRequestTlsTest::mutual = nullptr;
+
+TEST_F(SendRequestTlsTest, ServerCertificatesAreAlwaysVerified) {
+  CHttpSettings settings = FastSettings(https->WideUrl("/tls"));
+  // The test CA is in no system store: refused.
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(12175));
+  // A CA that did not sign the server's certificate changes nothing.
+  settings.extraCaFile = https->File("stranger-ca.pem").wstring();
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(12175));
+  // Its own CA, added explicitly: the exchange goes through, by address and by name.
+  settings.extraCaFile = https->File("ca.pem").wstring();
+  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 200u);
+  settings.url = L"https://localhost:" + Wide(std::to_string(https->port())) + L"/tls";
+  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  // A CA file that is not there.
+  settings.extraCaFile = L"/nonexistent/ca.pem";
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(2));
+}
+
+TEST_F(SendRequestTlsTest, SchemeAndServerMustAgree) {
+  CHttpSettings settings = FastSettings(L"");
+  settings.extraCaFile = https->File("ca.pem").wstring();
+  // TLS to a plain HTTP server, which waits for the end of a request that never comes: the
+  // handshake is bounded by the connect time-out. Plain HTTP to a TLS server: refused at once.
+  const TestTsaProcess plain;
+  settings.url = plain.WideUrl("/");
+  settings.url.replace(0, 4, L"https");
+  settings.timeouts.connectMs = 500;
+  Platform::HRESULT thrown = 0;
+  EXPECT_LT(Timed([&] {
+              thrown =
+                  ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); });
+            }),
+            2000ms);
+  EXPECT_EQ(thrown, WinHttpHResult(12002));
+  settings.url = https->WideUrl("/");
+  settings.url.replace(0, 5, L"http");
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(12030));
+  ExpectUsableAfterwards(settings, *https);
+}
+
+TEST_F(SendRequestTlsTest, ClientCertificateTheServerRequires) {
+  CHttpSettings settings = FastSettings(mutual->WideUrl("/mutual"));
+  settings.extraCaFile = mutual->File("ca.pem").wstring();
+  // None given: the server's demand is reported as such.
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(12044));
+
+  const std::vector<unsigned char> der = ReadFileBytes(mutual->File("client.der"));
+  const std::wstring key = mutual->File("client.key").wstring();
+  const Platform::WINHTTP_CLIENT_CERT cert{der.data(), static_cast<Platform::DWORD>(der.size()),
+                                           key.c_str()};
+  settings.clientCert = &cert;
+  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 200u);
+
+  // A key that is not the certificate's is refused before any connection.
+  const std::wstring otherKey = mutual->File("stranger-client.key").wstring();
+  const Platform::WINHTTP_CLIENT_CERT mismatched{
+      der.data(), static_cast<Platform::DWORD>(der.size()), otherKey.c_str()};
+  settings.clientCert = &mismatched;
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(12185));
+
+  // A certificate under a CA the server does not trust: the server refuses the channel.
+  const std::vector<unsigned char> strangerPem = ReadFileBytes(mutual->File("stranger-client.pem"));
+  const std::string pem(strangerPem.begin(), strangerPem.end());
+  BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  X509* x509 = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+  unsigned char* strangerDer = nullptr;
+  const int strangerLength = i2d_X509(x509, &strangerDer);
+  const Platform::WINHTTP_CLIENT_CERT stranger{
+      strangerDer, static_cast<Platform::DWORD>(strangerLength), otherKey.c_str()};
+  settings.clientCert = &stranger;
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(12175));
+  OPENSSL_free(strangerDer);
+  X509_free(x509);
+  BIO_free(bio);
+
+  // The right certificate again on the same settings: still fine. A server that does not ask
+  // for one takes the exchange all the same.
+  settings.clientCert = &cert;
+  ExpectUsableAfterwards(settings, *mutual);
+  settings.extraCaFile = https->File("ca.pem").wstring();
+  ExpectUsableAfterwards(settings, *https);
+}
+
+}  // namespace
+}  // namespace Velmora::Testing

@@ -1,0 +1,256 @@
+// SendRequest against horodex-testtsa: what goes on the wire (object name, headers, user
+// agent), what comes back (status, whole bodies, empty bodies), credentials from the URL, and
+// the counting of sends while challenges are answered, NTLM and Negotiate included.
+#include <gtest/gtest.h>
+#include <openssl/ts.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/common/scratch.h"
+#include "tests/common/testtsa_process.h"
+#include "tests/transport/transport_test_util.h"
+
+namespace Velmora::Testing {
+namespace {
+
+using PKI::CHttpSettings;
+using PKI::SendRequest;
+
+class SendRequestTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { tsa = new TestTsaProcess(); }
+  static void TearDownTestSuite() {
+    delete tsa;
+    tsa = nullptr;
+  }
+  void SetUp() override { ClearProxyEnvironment(); }
+
+  static TestTsaProcess* tsa;
+};
+TestTsaProcess* SendRequestTest::tsa = nullptr;
+
+TEST_F(SendRequestTest, PostsTheQueryAndReturnsAResponseOpenSslAccepts) {
+  CHttpSettings settings = FastSettings(tsa->WideUrl("/plain/tsp?x=1"));
+  const CBlob reply = SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 200u);
+  const unsigned char* cursor = reply.pbData();
+  TS_RESP* response = d2i_TS_RESP(nullptr, &cursor, static_cast<long>(reply.cbData()));
+  ASSERT_NE(response, nullptr);
+  EXPECT_EQ(ASN1_INTEGER_get(TS_STATUS_INFO_get0_status(TS_RESP_get_status_info(response))), 0);
+  TS_RESP_free(response);
+
+  // The object name keeps the query; the headers are the caller's and the user agent ours.
+  const auto requests = tsa->RequestsTo("/plain/tsp?x=1");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].at("method"), "POST");
+  EXPECT_EQ(requests[0].at("content-type"), "application/timestamp-query");
+  EXPECT_EQ(requests[0].at("user-agent"), "Velmora horodex.dll");
+  EXPECT_EQ(requests[0].at("body"), "60");
+  EXPECT_EQ(requests[0].at("authorization"), "-");
+}
+
+TEST_F(SendRequestTest, ObjectNameOfAUrlWithoutPathIsEmpty) {
+  // "http://host:port" and "http://host:port?q" post to "/" and "/?q"; no form content type is
+  // made up when the caller gives no headers.
+  CHttpSettings settings = FastSettings(tsa->WideUrl(""));
+  SendRequest(settings, nullptr, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 200u);
+  settings.url = tsa->WideUrl("?only=query");
+  SendRequest(settings, nullptr, TimeStampQuery(), false);
+  const auto all = tsa->Requests();
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[all.size() - 2].at("target"), "/");
+  EXPECT_EQ(all[all.size() - 2].at("content-type"), "-");
+  EXPECT_EQ(all.back().at("target"), "/?only=query");
+}
+
+TEST_F(SendRequestTest, StatusesOtherThan2xxGiveAnEmptyReplyAndNoException) {
+  for (const unsigned status : {500u, 404u, 302u}) {
+    CHttpSettings settings = FastSettings(tsa->WideUrl("/status/" + std::to_string(status) + "/"));
+    EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+    EXPECT_EQ(settings.httpStatus, status);
+  }
+  // A redirect is not followed: one request only.
+  CHttpSettings settings = FastSettings(tsa->WideUrl("/redirect/"));
+  const std::size_t before = tsa->Requests().size();
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 302u);
+  EXPECT_EQ(tsa->Requests().size(), before + 1);
+
+  // 200 without a body: an empty reply, status 200.
+  settings.url = tsa->WideUrl("/status/200/");
+  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 200u);
+}
+
+TEST_F(SendRequestTest, RepliesAreReturnedWholeWhateverTheirSize) {
+  // Bodies around and well beyond the 64 KiB read size, and the body echoed byte for byte.
+  CHttpSettings settings = FastSettings(tsa->WideUrl("/big/65536/"));
+  for (const unsigned long size : {65535ul, 65536ul, 65537ul, 1000000ul}) {
+    settings.url = tsa->WideUrl("/big/" + std::to_string(size) + "/");
+    const CBlob reply = SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+    ASSERT_EQ(reply.cbData(), size);
+    for (unsigned long i = 0; i < size; i += 4099) {
+      ASSERT_EQ(reply.pbData()[i], static_cast<unsigned char>((i * 131 + 7) & 0xFF)) << i;
+    }
+    EXPECT_EQ(reply.pbData()[size - 1], static_cast<unsigned char>(((size - 1) * 131 + 7) & 0xFF));
+  }
+  CBlob body(100000);
+  for (unsigned long i = 0; i < body.cbData(); ++i) {
+    body.pbData()[i] = static_cast<unsigned char>(i % 251);
+  }
+  settings.url = tsa->WideUrl("/echo/");
+  EXPECT_EQ(SendRequest(settings, kQueryHeader, body, false), body);
+  EXPECT_TRUE(SendRequest(settings, kQueryHeader, CBlob(), false).empty());
+}
+
+TEST_F(SendRequestTest, CredentialsInTheUrlServeOnlyWhenTheSettingsHaveNone) {
+  const std::string authority = "127.0.0.1:" + std::to_string(tsa->port());
+  CHttpSettings settings =
+      FastSettings(L"http://tsa-user:tsa-pass@" + std::wstring(authority.begin(), authority.end()) +
+                   L"/basic/url-creds");
+  settings.serverAuthScheme = 1;
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 200u);
+  // The working copy took them; the caller's settings are unchanged.
+  EXPECT_TRUE(settings.serverUserName.empty());
+
+  // With a user name in the settings, the URL's are ignored both ways.
+  settings.serverUserName = L"tsa-user";
+  settings.serverPassword = L"wrong";
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 401u);
+  settings.url = L"http://nobody:nothing@" + std::wstring(authority.begin(), authority.end()) +
+                 L"/basic/url-creds";
+  settings.serverPassword = L"tsa-pass";
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 200u);
+}
+
+TEST_F(SendRequestTest, ChallengesAreAnsweredWithTheExactNumberOfSends) {
+  // No scheme of ours offered: one send, 401.
+  CHttpSettings settings = FastSettings(tsa->WideUrl("/basic/count-a"));
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 401u);
+  EXPECT_EQ(tsa->RequestsTo("/basic/count-a").size(), 1u);
+
+  // Basic offered but the password refused: the second 401 ends it after two sends.
+  settings.url = tsa->WideUrl("/basic/count-b");
+  settings.serverAuthScheme = 1;
+  settings.serverUserName = L"tsa-user";
+  settings.serverPassword = L"wrong";
+  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 401u);
+  auto requests = tsa->RequestsTo("/basic/count-b");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].at("authorization"), "-");
+  EXPECT_EQ(requests[1].at("authorization").substr(0, 6), "Basic ");
+
+  // The right password: two sends, 200 and the response.
+  settings.url = tsa->WideUrl("/basic/count-c");
+  settings.serverPassword = L"tsa-pass";
+  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 200u);
+  EXPECT_EQ(tsa->RequestsTo("/basic/count-c").size(), 2u);
+
+  // A Basic scheme where the server offers only Digest: one send.
+  settings.url = tsa->WideUrl("/digest/count-d");
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 401u);
+  EXPECT_EQ(tsa->RequestsTo("/digest/count-d").size(), 1u);
+
+  // Digest answers the nonce of the first challenge at once: two sends.
+  settings.serverAuthScheme = 8;
+  settings.url = tsa->WideUrl("/digest/count-e");
+  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 200u);
+  requests = tsa->RequestsTo("/digest/count-e");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].at("authorization").substr(0, 7), "Digest ");
+}
+
+TEST_F(SendRequestTest, NtlmUsesTheGivenCredentialsInAFullHandshake) {
+  // The server checks the NTLMv2 answer against the password.
+  CHttpSettings settings = FastSettings(tsa->WideUrl("/ntlm/given"));
+  settings.serverAuthScheme = 2;
+  settings.serverUserName = L"tsa-user";
+  settings.serverPassword = L"tsa-pass";
+  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 200u);
+  auto requests = tsa->RequestsTo("/ntlm/given");
+  // The unauthenticated send, then the negotiate and authenticate legs on one connection.
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].at("authorization"), "-");
+  EXPECT_EQ(requests[1].at("authorization").substr(0, 5), "NTLM ");
+  EXPECT_EQ(requests[2].at("authorization").substr(0, 5), "NTLM ");
+  EXPECT_EQ(requests[1].at("conn"), requests[2].at("conn"));
+
+  settings.url = tsa->WideUrl("/ntlm/refused");
+  settings.serverPassword = L"wrong";
+  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 401u);
+}
+
+TEST_F(SendRequestTest, EmptyUserNameForNtlmOrNegotiateFallsBackToTheLoggedOnUser) {
+  // Without a Kerberos ticket and with no NTLM credentials of the logged-on user on Linux, the
+  // automatic logon has nothing to send: the exchange ends with the 401, no exception.
+  TempDir krb;
+  {
+    std::ofstream config(krb / "krb5.conf");
+    config << "[libdefaults]\n dns_lookup_kdc = false\n dns_lookup_realm = false\n"
+              " rdns = false\n dns_canonicalize_hostname = false\n";
+  }
+  setenv("KRB5_CONFIG", (krb / "krb5.conf").c_str(), 1);
+  setenv("KRB5CCNAME", ("FILE:" + (krb / "no-ticket").string()).c_str(), 1);
+
+  CHttpSettings settings = FastSettings(tsa->WideUrl("/ntlm/auto"));
+  settings.serverAuthScheme = 2;
+  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 401u);
+  auto requests = tsa->RequestsTo("/ntlm/auto");
+  ASSERT_EQ(requests.size(), 2u);  // one send without credentials, one after logon was lowered
+  EXPECT_EQ(requests[1].at("authorization"), "-");
+
+  settings.url = tsa->WideUrl("/negotiate/auto");
+  settings.serverAuthScheme = 16;
+  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 401u);
+  for (const auto& request : tsa->RequestsTo("/negotiate/auto")) {
+    EXPECT_EQ(request.at("authorization"), "-");
+  }
+
+  // A scheme that the server does not offer is never tried: one send.
+  settings.url = tsa->WideUrl("/offer/NTLM/only-ntlm");
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 401u);
+  EXPECT_EQ(tsa->RequestsTo("/offer/NTLM/only-ntlm").size(), 1u);
+  unsetenv("KRB5_CONFIG");
+  unsetenv("KRB5CCNAME");
+}
+
+TEST_F(SendRequestTest, StatusIsResetAndSessionKeptAcrossExchanges) {
+  CHttpSettings settings = FastSettings(tsa->WideUrl("/status/500/"));
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  ASSERT_TRUE(settings.session);
+  const auto* session = settings.session.get();
+  settings.url = L"http://[::1";
+  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
+            WinHttpHResult(12005));
+  EXPECT_EQ(settings.httpStatus, 0u);  // set to 0 before anything else
+  EXPECT_EQ(settings.session.get(), session);
+
+  // A copy starts without a session and opens its own; the connection of the original stays
+  // alive between its exchanges.
+  CHttpSettings copy = settings;
+  EXPECT_FALSE(copy.session);
+  settings.url = tsa->WideUrl("/keepalive");
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  const auto requests = tsa->RequestsTo("/keepalive");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].at("conn"), requests[1].at("conn"));
+}
+
+}  // namespace
+}  // namespace Velmora::Testing
