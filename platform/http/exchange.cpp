@@ -188,7 +188,7 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
   session.errorBuffer[0] = '\0';
   SetOpt(easy, CURLOPT_ERRORBUFFER, session.errorBuffer.data());
   SetOpt(easy, CURLOPT_NOSIGNAL, 1L);
-  SetOpt(easy, CURLOPT_VERBOSE, 0L);
+  SetOpt(easy, CURLOPT_VERBOSE, 0L);  // its output would show authorization headers
   SetOpt(easy, CURLOPT_URL, url.c_str());
   SetOpt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   SetOpt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -274,8 +274,16 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
   long connectStatus = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+  const bool abortedAfterHeaders =
+      (result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR || result == CURLE_PARTIAL_FILE) &&
+      !session.facts.bodyTooLarge && (status < 200 || status > 299);
   if (result == CURLE_OK && status > 0) {
     request.reply = Reply{status, std::move(collector.headers), std::move(collector.body), 0};
+  } else if (status > 0 && abortedAfterHeaders) {
+    // A refusal (a proxy's 407 among them) whose sender closed the connection before reading
+    // our body or before finishing its own: the status and challenge stand; its body is
+    // never used, and a 2xx body cut short is never taken for a whole one.
+    request.reply = Reply{status, std::move(collector.headers), {}, 0};
   } else if (status == 0 && connectStatus >= 300) {
     // The proxy refused the tunnel (407 asks for its credentials): its answer is the reply.
     request.reply = Reply{connectStatus, std::move(collector.headers), {}, 0};
