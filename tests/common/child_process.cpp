@@ -117,8 +117,18 @@ std::string ChildProcess::FirstLine(std::chrono::milliseconds timeout) {
   throw std::runtime_error("no output from the helper program (pid " + std::to_string(m_pid) + ")");
 }
 
+void ChildProcess::CloseInput() {
+  if (m_stdin >= 0) {
+    close(m_stdin);
+    m_stdin = -1;
+  }
+}
+
 bool ChildProcess::Running() {
-  return m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0;
+  if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+    m_pid = -1;  // reaped: never signal that number again
+  }
+  return m_pid > 0;
 }
 
 int FreeLoopbackPort() {

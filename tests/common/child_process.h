@@ -23,6 +23,8 @@ class ChildProcess {
 
   // The first line the program prints, waiting at most `timeout`; throws when none comes.
   std::string FirstLine(std::chrono::milliseconds timeout);
+  // Closes the program's standard input.
+  void CloseInput();
   // Whether the program still runs.
   bool Running();
   pid_t pid() const noexcept { return m_pid; }
