@@ -53,10 +53,11 @@ struct Decoded {
   Bytes bytes;
 };
 Decoded Decode(const std::string& text, std::size_t room) {
-  Bytes out(room, 0xEE);
+  Bytes out(room + 1, 0xEE);  // never a null buffer, even for no room
   std::size_t length = room;
   P::SetLastError(0);
   const bool ok = Base64Decode(text.data(), text.size(), out.data(), &length);
+  out.resize(room);
   return {ok, P::GetLastError(), length, out};
 }
 
