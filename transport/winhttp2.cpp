@@ -1,6 +1,7 @@
 // SendRequest: one POST exchange with the TSA, in the order the platform's HTTP client expects:
 // URL, session, proxy, connection, request, logon policy, client certificate, the send loop,
 // then the body.
+#include <memory>
 #include <vector>
 
 #include "support/errors.h"
@@ -86,16 +87,16 @@ void SetClientCertificate(const CHttpSettings& work, HINTERNET request, int sche
 
 CBlob ReadBody(HINTERNET request) {
   std::vector<unsigned char> reply;
-  std::vector<unsigned char> buffer(kReadChunk);
+  const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kReadChunk);
   for (;;) {
     DWORD read = 0;
-    if (!WinHttpReadData(request, buffer.data(), kReadChunk, &read)) {
+    if (!WinHttpReadData(request, buffer.get(), kReadChunk, &read)) {
       Support::ThrowLastError();
     }
     if (read == 0) {
       break;
     }
-    reply.insert(reply.end(), buffer.begin(), buffer.begin() + read);
+    reply.insert(reply.end(), buffer.get(), buffer.get() + read);
   }
   return CBlob(std::move(reply));
 }

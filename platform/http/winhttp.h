@@ -90,7 +90,7 @@ inline constexpr DWORD WINHTTP_OPTION_CLIENT_CERT_CONTEXT = 47;
 inline constexpr DWORD WINHTTP_OPTION_AUTOLOGON_POLICY = 77;
 // Our own: the path (a NUL-terminated wide text) of a PEM file whose CA certificates are
 // trusted for the session's TLS servers in addition to the system's store; an empty text
-// removes it. Set on a session.
+// removes it. Set on a session; the file is read when the option names a new path.
 inline constexpr DWORD WINHTTP_OPTION_EXTRA_CA_FILE = 0x10001;
 
 // WINHTTP_OPTION_AUTOLOGON_POLICY values.

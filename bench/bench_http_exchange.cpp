@@ -1,0 +1,218 @@
+// One HTTP exchange with a local TSA (horodex-testtsa on loopback, signing every answer): a
+// 60-byte time-stamp query posted and the response read, wall-clock time per exchange. Ours is
+// SendRequest through one settings object (its session keeps the connection alive), against a
+// plain libcurl loop on one easy handle doing the same posts, and against one `curl` process
+// per post (100 posts a repetition, 1000 for the other two).
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "horodex/winhttp2.h"
+
+extern char** environ;
+
+namespace {
+
+// A DER TimeStampReq for a SHA-256 imprint with a two-byte nonce: 60 bytes.
+std::vector<unsigned char> Query() {
+  std::vector<unsigned char> query = {0x30, 0x3A, 0x02, 0x01, 0x01, 0x30, 0x31, 0x30,
+                                      0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65,
+                                      0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+  for (int i = 0; i < 32; ++i) {
+    query.push_back(static_cast<unsigned char>(i * 7 + 1));
+  }
+  for (const int tail : {0x02, 0x02, 0x01, 0x11}) {
+    query.push_back(static_cast<unsigned char>(tail));
+  }
+  return query;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "bench_http_exchange: %s\n", what.c_str());
+  std::exit(2);
+}
+
+// horodex-testtsa of this build, started once for the whole run; it ends with our input.
+class LocalTsa {
+ public:
+  LocalTsa() {
+    char self[PATH_MAX] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
+      Fail("cannot find the program's own path");
+    }
+    const std::filesystem::path program =
+        std::filesystem::path(self).parent_path().parent_path() / "tools/testtsa/horodex-testtsa";
+    int in[2];
+    int out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) {
+      Fail("pipe");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string path = program.string();
+    std::string watch = "--watch-stdin";
+    char* argv[] = {path.data(), watch.data(), nullptr};
+    if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv, environ) != 0) {
+      Fail("cannot start " + path);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    m_input = in[1];
+    std::string line;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n') {
+      line += c;
+    }
+    close(out[0]);
+    m_url = "http://127.0.0.1:" + line + "/bench";
+    if (line.empty()) {
+      Fail("horodex-testtsa printed no port");
+    }
+  }
+  ~LocalTsa() {
+    close(m_input);
+    kill(m_pid, SIGTERM);
+    waitpid(m_pid, nullptr, 0);
+  }
+  const std::string& url() const { return m_url; }
+
+ private:
+  pid_t m_pid = -1;
+  int m_input = -1;
+  std::string m_url;
+};
+
+LocalTsa& Tsa() {
+  static LocalTsa tsa;
+  return tsa;
+}
+
+void ExchangeOurs(benchmark::State& state) {
+  const std::string& url = Tsa().url();
+  Velmora::PKI::CHttpSettings settings;
+  settings.url.assign(url.begin(), url.end());
+  settings.proxySet = true;
+  const std::vector<unsigned char> bytes = Query();
+  const Velmora::CBlob body(bytes.data(), static_cast<unsigned long>(bytes.size()));
+  for (auto _ : state) {
+    const Velmora::CBlob reply = Velmora::PKI::SendRequest(
+        settings, L"Content-type: application/timestamp-query", body, true);
+    if (settings.httpStatus != 200 || reply.empty()) {
+      state.SkipWithError("exchange failed");
+      break;
+    }
+    benchmark::DoNotOptimize(reply.pbData());
+  }
+}
+
+std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* reply = static_cast<std::vector<unsigned char>*>(user);
+  reply->insert(reply->end(), data, data + size * count);
+  return size * count;
+}
+
+void ExchangeLibcurl(benchmark::State& state) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  std::unique_ptr<CURL, void (*)(CURL*)> easy(curl_easy_init(), curl_easy_cleanup);
+  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/timestamp-query");
+  const std::vector<unsigned char> body = Query();
+  std::vector<unsigned char> reply;
+  CURL* h = easy.get();
+  curl_easy_setopt(h, CURLOPT_URL, Tsa().url().c_str());
+  curl_easy_setopt(h, CURLOPT_PROXY, "");
+  curl_easy_setopt(h, CURLOPT_USERAGENT, "Velmora horodex.dll");
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Collect);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
+  for (auto _ : state) {
+    reply.clear();
+    long status = 0;
+    if (curl_easy_perform(h) != CURLE_OK ||
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200) {
+      state.SkipWithError("exchange failed");
+      break;
+    }
+    benchmark::DoNotOptimize(reply.data());
+  }
+  curl_slist_free_all(headers);
+}
+
+void ExchangeCurlProcess(benchmark::State& state) {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("bench_http_query_" + std::to_string(getpid()));
+  {
+    const std::vector<unsigned char> body = Query();
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(body.data()),
+              static_cast<std::streamsize>(body.size()));
+  }
+  std::vector<std::string> args = {"curl",
+                                   "-s",
+                                   "-f",
+                                   "--noproxy",
+                                   "*",
+                                   "-o",
+                                   "/dev/null",
+                                   "-A",
+                                   "Velmora horodex.dll",
+                                   "-H",
+                                   "Content-Type: application/timestamp-query",
+                                   "--data-binary",
+                                   "@" + file.string(),
+                                   Tsa().url()};
+  std::vector<char*> argv;
+  for (std::string& arg : args) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+  for (auto _ : state) {
+    pid_t pid = -1;
+    int status = 0;
+    if (posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("curl failed");
+      break;
+    }
+  }
+  std::filesystem::remove(file);
+}
+
+}  // namespace
+
+BENCHMARK(ExchangeOurs)
+    ->Name("http_exchange/ours")
+    ->Iterations(1000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(ExchangeLibcurl)
+    ->Name("http_exchange/libcurl")
+    ->Iterations(1000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(ExchangeCurlProcess)
+    ->Name("http_exchange/curl_process")
+    ->Iterations(100)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();
