@@ -1,7 +1,9 @@
 #include "horodex/GroupPolicies.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "platform/text/winerror.h"
@@ -222,8 +224,14 @@ void CGPString::Load(HKEY machineKey, HKEY userKey, const wchar_t* name) {
 }
 
 bool CGPStrings::Utf16Less::operator()(std::wstring_view a, std::wstring_view b) const noexcept {
-  Utf16Units left{a};
-  Utf16Units right{b};
+  // Equal characters are equal units: only what follows the common prefix needs the units.
+  const std::size_t common = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  while (i < common && a[i] == b[i]) {
+    ++i;
+  }
+  Utf16Units left{a.substr(i)};
+  Utf16Units right{b.substr(i)};
   while (true) {
     unsigned x = 0;
     unsigned y = 0;
@@ -243,16 +251,12 @@ bool CGPStrings::CGPStringsEnum::OnValue(const wchar_t* /*name*/, DWORD type, co
   if (type != Platform::REG_SZ) {
     return true;
   }
-  std::wstring text;
-  const std::size_t characters = size / sizeof(wchar_t);
-  for (std::size_t i = 0; i < characters; ++i) {
-    wchar_t c = L'\0';
-    std::memcpy(&c, data + i * sizeof(wchar_t), sizeof c);
-    if (c == L'\0') {
-      break;
-    }
-    text += c;
+  // The data as wide text up to its first NUL or its end (a stray last byte is no character).
+  std::wstring text(size / sizeof(wchar_t), L'\0');
+  if (!text.empty()) {
+    std::memcpy(text.data(), data, text.size() * sizeof(wchar_t));
   }
+  text.resize(std::wcslen(text.c_str()));
   POLICY_TRACE(kOnValue, "Loading policy value succeeded (%s).\n", TraceText(text).c_str());
   m_list.m_entries.insert(std::move(text));
   return true;
