@@ -74,6 +74,10 @@ std::optional<IniFile> IniFile::Load(const std::string& path) {
   if (fd < 0) {
     return std::nullopt;
   }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } const closer{fd};
   std::string bytes;
   bool usable = true;
   char chunk[4096];
@@ -92,7 +96,6 @@ std::optional<IniFile> IniFile::Load(const std::string& path) {
       break;
     }
   }
-  ::close(fd);
   return usable ? Parse(bytes) : std::nullopt;
 }
 

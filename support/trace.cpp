@@ -60,7 +60,7 @@ struct Facility {
   ModuleRecord module;
   TraceCategory* categories[2] = {&VelmoraTraceGeneral, &VelmoraTraceSnapin};
   std::shared_mutex sinkLock;
-  int logFile = -1;
+  UniqueFd logFile;
   std::string logFilePath;
 };
 
@@ -180,7 +180,7 @@ void WriteAll(int fd, const char* data, std::size_t length) {
 void Output(const char* line, std::size_t length) {
   Facility& facility = TheFacility();
   const std::shared_lock lock(facility.sinkLock);
-  if (facility.logFile < 0) {
+  if (facility.logFile.get() < 0) {
     WriteAll(STDERR_FILENO, line, length);
     return;
   }
@@ -198,7 +198,7 @@ void Output(const char* line, std::size_t length) {
     }
     out[at++] = line[i];
   }
-  WriteAll(facility.logFile, out, at);
+  WriteAll(facility.logFile.get(), out, at);
 }
 
 // The filter's answer for every category, from the records (configLock held).
@@ -270,12 +270,8 @@ void Apply(Facility& facility, TraceConfiguration& config) {
     }
     {
       const std::unique_lock sink(facility.sinkLock);
-      if (facility.logFile >= 0) {
-        ::close(facility.logFile);
-      }
-      facility.logFile = config.logFile;
+      facility.logFile = std::move(config.logFile);  // the file in use before is closed
       facility.logFilePath = config.logFilePath;
-      config.logFile = -1;
     }
     DeriveThresholds(facility);
   }

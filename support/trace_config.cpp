@@ -289,7 +289,7 @@ TraceConfiguration ReadTraceConfiguration(const std::string& modulePath) noexcep
         logName = ini.get(moduleName + ".logfile");
       }
       if (logName && !logName->empty()) {
-        config.logFile = OpenLogFile(*logName, config.logFilePath);
+        config.logFile.reset(OpenLogFile(*logName, config.logFilePath));
       }
     }
 
@@ -318,9 +318,6 @@ TraceConfiguration ReadTraceConfiguration(const std::string& modulePath) noexcep
     }
   } catch (...) {
     // Settings half read change nothing: the records stay as registration made them.
-    if (config.logFile >= 0) {
-      ::close(config.logFile);
-    }
     TraceConfiguration unchanged;
     unchanged.moduleStatus = kTraceInherit;
     return unchanged;

@@ -3,14 +3,44 @@
 // tests use ReloadTraceConfiguration after changing the environment.
 #pragma once
 
+#include <unistd.h>
+
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Velmora::Support {
 
 // The name under which the library registers with the facility and reads its settings.
 inline constexpr const char* kTraceModuleName = "libhorodex.so.1";
+
+// Owns an open file descriptor.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) noexcept : m_fd(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      reset(other.release());
+    }
+    return *this;
+  }
+  ~UniqueFd() { reset(); }
+
+  int get() const noexcept { return m_fd; }
+  int release() noexcept { return std::exchange(m_fd, -1); }
+  void reset(int fd = -1) noexcept {
+    if (m_fd >= 0) {
+      ::close(m_fd);
+    }
+    m_fd = fd;
+  }
+
+ private:
+  int m_fd = -1;
+};
 
 // What a settings file (the format of the outside trace tool) says.
 struct TraceSettingsFile {
@@ -38,7 +68,7 @@ struct TraceConfiguration {
   unsigned moduleLevel = 0;
   unsigned moduleStatus = 2;  // disabled when there is no module setting
   std::optional<TraceSettingsFile> settingsFile;
-  int logFile = -1;         // an open log file, owned; -1 for standard error
+  UniqueFd logFile;         // an open log file; none for standard error
   std::string logFilePath;  // where it is
   std::string problem;      // a settings source that could not be read, for a trace line
 };
