@@ -81,7 +81,7 @@ class Utf16Units {
 
 // Reads a REG_DWORD. Returns ERROR_SUCCESS with the number, ERROR_FILE_NOT_FOUND, or the code of
 // the failure: a value of another type is ERROR_INVALID_DATA (a text too, whatever its length),
-// a longer number ERROR_MORE_DATA, and so is a shorter one ERROR_INVALID_DATA.
+// a number longer than 4 bytes ERROR_MORE_DATA, a shorter one ERROR_INVALID_DATA.
 DWORD QueryNumber(HKEY key, const wchar_t* name, DWORD& number) {
   DWORD type = Platform::REG_NONE;
   DWORD data = 0;
@@ -138,8 +138,8 @@ DWORD QueryString(HKEY key, const wchar_t* name, std::wstring& text) {
   return ERROR_SUCCESS;
 }
 
-// The scalar rule: machine key, else user key, else keep. `query` reads one root; `take` keeps
-// what it read. Returns whether a value was found.
+// The scalar rule: machine key, else user key, else keep. `query` reads one root and keeps what
+// it read; a failure other than "not found" is thrown. Returns whether a value was found.
 template <typename Query>
 bool LoadScalar(const char* function, HKEY machineKey, HKEY userKey, const wchar_t* name,
                 Query query) {
