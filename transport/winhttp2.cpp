@@ -64,7 +64,7 @@ void ApplySessionSettings(const CHttpSettings& work, HINTERNET session) {
 void SetClientCertificate(const CHttpSettings& work, HINTERNET request, int scheme) {
   if (work.clientCert != nullptr) {
     if (!WinHttpSetOption(request, WINHTTP_OPTION_CLIENT_CERT_CONTEXT, work.clientCert,
-                          sizeof(WINHTTP_CLIENT_CERT))) {
+                          sizeof(CERT_CONTEXT))) {
       Support::ThrowLastError();
     }
     return;

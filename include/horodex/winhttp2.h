@@ -54,9 +54,8 @@ struct CHttpSettings {
   DWORD serverAuthScheme = 0;  // 0 none, 1 Basic, 2 NTLM, 8 Digest, 16 Negotiate
   std::wstring serverUserName;
   std::wstring serverPassword;
-  // Not owned. Until certificate contexts exist in the platform layer this is the certificate's
-  // DER and the path of its private key file.
-  const Platform::WINHTTP_CLIENT_CERT* clientCert = nullptr;
+  // Not owned; its key provider information names its private key file.
+  Platform::PCCERT_CONTEXT clientCert = nullptr;
   std::wstring proxy;         // explicit proxy URL "http://[user[:password]@]host[:port]", or empty
   bool proxySet = false;      // the proxy was set explicitly, even to empty: no discovery
   std::wstring proxyBypass;   // filled by discovery only

@@ -3,6 +3,7 @@
 #include <openssl/x509.h>
 
 #include <climits>
+#include <cstddef>
 #include <cwchar>
 #include <fstream>
 #include <iterator>
@@ -42,12 +43,34 @@ struct OpenSslFree {
 
 // The client certificate must parse, and its key must parse and belong to it: a mismatch is
 // reported here, where its cause is plain, rather than as a failed TLS handshake later.
-ClientCertificate CheckedClientCertificate(const WINHTTP_CLIENT_CERT& given) {
-  if (given.pbCertEncoded == nullptr || given.cbCertEncoded == 0 || given.cbCertEncoded > INT_MAX) {
+// The key file that the context's key provider information names.
+std::string KeyFileOf(PCCERT_CONTEXT context) {
+  DWORD size = 0;
+  if (!CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) ||
+      size < sizeof(CRYPT_KEY_PROV_INFO)) {
+    FailWith(ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY);
+  }
+  std::vector<std::max_align_t> buffer((size + sizeof(std::max_align_t) - 1) /
+                                       sizeof(std::max_align_t));
+  if (!CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(),
+                                         &size)) {
+    FailWith(ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY);
+  }
+  const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
+  const std::wstring_view path = ViewOf(info->pwszContainerName);
+  if (path.empty()) {
+    FailWith(ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY);
+  }
+  return Utf8Of(path.data(), path.size(), ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY);
+}
+
+ClientCertificate CheckedClientCertificate(PCCERT_CONTEXT given) {
+  if (given->pbCertEncoded == nullptr || given->cbCertEncoded == 0 ||
+      given->cbCertEncoded > INT_MAX) {
     FailWith(ERROR_INVALID_PARAMETER);
   }
   ClientCertificate cert;
-  cert.der.assign(given.pbCertEncoded, given.pbCertEncoded + given.cbCertEncoded);
+  cert.der.assign(given->pbCertEncoded, given->pbCertEncoded + given->cbCertEncoded);
   const unsigned char* cursor = cert.der.data();
   std::unique_ptr<X509, OpenSslFree<X509_free>> x509(
       d2i_X509(nullptr, &cursor, static_cast<long>(cert.der.size())));
@@ -55,11 +78,7 @@ ClientCertificate CheckedClientCertificate(const WINHTTP_CLIENT_CERT& given) {
     FailWith(ERROR_INVALID_DATA);
   }
 
-  const std::wstring_view keyPath = ViewOf(given.pwszKeyFile);
-  if (keyPath.empty()) {
-    FailWith(ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY);
-  }
-  cert.keyFile = Utf8Of(keyPath.data(), keyPath.size(), ERROR_INVALID_PARAMETER);
+  cert.keyFile = KeyFileOf(given);
   const std::string key = ReadWholeFile(cert.keyFile, ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY);
   std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>> pkey;
   if (key.find("-----BEGIN") != std::string::npos) {
@@ -241,11 +260,10 @@ BOOL WinHttpSetOption(HINTERNET handle, DWORD option, const void* buffer, DWORD 
           request.clientCert.reset();
           return TRUE;
         }
-        if (length < sizeof(WINHTTP_CLIENT_CERT)) {
+        if (length < sizeof(CERT_CONTEXT)) {
           FailWith(ERROR_INVALID_PARAMETER);
         }
-        request.clientCert =
-            CheckedClientCertificate(*static_cast<const WINHTTP_CLIENT_CERT*>(buffer));
+        request.clientCert = CheckedClientCertificate(static_cast<PCCERT_CONTEXT>(buffer));
         return TRUE;
       }
       default:

@@ -26,8 +26,7 @@
 //   - TLS server certificates are always verified, host name included, against the system's
 //     trust store. WINHTTP_OPTION_EXTRA_CA_FILE (our own option) adds the certificates of one
 //     PEM file to that store for a session; nothing turns verification off.
-//   - Client certificates are given as WINHTTP_CLIENT_CERT (DER of the certificate and the path
-//     of its private key file) rather than as a certificate context.
+//   - A client certificate's private key is the file its key provider information names.
 //   - Automatic logon (the logged-on user's credentials for NTLM and Negotiate): at level LOW
 //     the Negotiate scheme uses the user's Kerberos credentials (GSS-API default credential
 //     cache); there are no default credentials for NTLM on Linux, so NTLM needs a user name.
@@ -40,6 +39,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/capi/wincrypt.h"
 #include "platform/text/types.h"
 
 namespace Velmora::Platform {
@@ -110,15 +110,11 @@ struct WINHTTP_PROXY_INFO {
   const wchar_t* lpszProxyBypass;
 };
 
-// WINHTTP_OPTION_CLIENT_CERT_CONTEXT: the certificate (DER) and its private key file (PEM or
-// DER, unencrypted). Passing a null pointer (WINHTTP_NO_CLIENT_CERT_CONTEXT) asks for no
-// client certificate.
-struct WINHTTP_CLIENT_CERT {
-  const BYTE* pbCertEncoded;
-  DWORD cbCertEncoded;
-  const wchar_t* pwszKeyFile;
-};
-inline constexpr const WINHTTP_CLIENT_CERT* WINHTTP_NO_CLIENT_CERT_CONTEXT = nullptr;
+// WINHTTP_OPTION_CLIENT_CERT_CONTEXT takes a certificate context (PCCERT_CONTEXT, length
+// sizeof(CERT_CONTEXT)) whose key provider information (CERT_KEY_PROV_INFO_PROP_ID) names its
+// private key file (PEM or DER, unencrypted) in pwszContainerName. A null pointer
+// (WINHTTP_NO_CLIENT_CERT_CONTEXT) asks for no client certificate.
+inline constexpr PCCERT_CONTEXT WINHTTP_NO_CLIENT_CERT_CONTEXT = nullptr;
 
 // WinHttpQueryHeaders.
 inline constexpr DWORD WINHTTP_QUERY_STATUS_CODE = 19;
@@ -194,9 +190,10 @@ HINTERNET WinHttpOpenRequest(HINTERNET connect, const wchar_t* verb, const wchar
 
 // WinHttpSetOption: WINHTTP_OPTION_PROXY and WINHTTP_OPTION_EXTRA_CA_FILE on a session;
 // WINHTTP_OPTION_AUTOLOGON_POLICY (a DWORD) and WINHTTP_OPTION_CLIENT_CERT_CONTEXT on a
-// request. A certificate that does not parse fails with ERROR_INVALID_DATA, a key file that
-// cannot be read or does not belong to the certificate with
-// ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY; on an http request the certificate has no use.
+// request. A certificate that does not parse fails with ERROR_INVALID_DATA; one without key
+// provider information, or whose key file cannot be read or does not belong to it, with
+// ERROR_WINHTTP_CLIENT_CERT_NO_PRIVATE_KEY. The certificate and the key are copied: the
+// context may be freed afterwards. On an http request the certificate has no use.
 BOOL WinHttpSetOption(HINTERNET handle, DWORD option, const void* buffer, DWORD length);
 
 // WinHttpSetTimeouts, in milliseconds; 0 or -1 waits without limit. The resolve time-out is

@@ -10,6 +10,7 @@
 #include "platform/http/winhttp.h"
 #include "platform/text/last_error.h"
 #include "tests/common/testtsa_process.h"
+#include "tests/transport/transport_test_util.h"
 
 namespace Velmora::Platform {
 namespace {
@@ -201,29 +202,26 @@ TEST_F(HttpClientTest, HandlesMayBeClosedInAnyOrder) {
 TEST_F(HttpClientTest, ClientCertificatesAreCheckedWhenSet) {
   Handle request = Open(L"tsp");
   const std::vector<unsigned char> der = Testing::ReadFileBytes(tsa->File("client.der"));
-  const std::wstring key = tsa->File("client.key").wstring();
-  const std::wstring strangerKey = tsa->File("stranger-client.key").wstring();
-  WINHTTP_CLIENT_CERT cert{der.data(), static_cast<DWORD>(der.size()), key.c_str()};
-  EXPECT_TRUE(
-      WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, &cert, sizeof cert));
-  cert.pwszKeyFile = strangerKey.c_str();
-  EXPECT_FALSE(
-      WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, &cert, sizeof cert));
-  EXPECT_EQ(GetLastError(), 12185u);
-  cert.pwszKeyFile = L"/nonexistent.key";
-  EXPECT_FALSE(
-      WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, &cert, sizeof cert));
-  EXPECT_EQ(GetLastError(), 12185u);
-  const unsigned char notACertificate[] = {0x30, 0x03, 0x02, 0x01, 0x01};
-  WINHTTP_CLIENT_CERT junk{notACertificate, sizeof notACertificate, key.c_str()};
-  EXPECT_FALSE(
-      WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, &junk, sizeof junk));
-  EXPECT_EQ(GetLastError(), 13u);
+  const auto set = [&](PCCERT_CONTEXT context) {
+    return WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, context,
+                            sizeof(CERT_CONTEXT));
+  };
+  {
+    // The certificate and key are taken in: the context may go before the request is sent.
+    const Testing::CertContext good = Testing::ContextOf(der, tsa->File("client.key").wstring());
+    EXPECT_TRUE(set(good.get()));
+  }
+  for (const std::wstring& key : {tsa->File("stranger-client.key").wstring(),
+                                  std::wstring(L"/nonexistent.key"), std::wstring()}) {
+    const Testing::CertContext bad = Testing::ContextOf(der, key);
+    EXPECT_FALSE(set(bad.get()));
+    EXPECT_EQ(GetLastError(), 12185u);
+  }
   // On this plain http request the certificate is kept and unused.
-  EXPECT_TRUE(WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT,
-                               WINHTTP_NO_CLIENT_CERT_CONTEXT, 0));
   ASSERT_TRUE(Send(request.get()));
   EXPECT_EQ(Status(request.get()), 200u);
+  EXPECT_TRUE(WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT,
+                               WINHTTP_NO_CLIENT_CERT_CONTEXT, 0));
 }
 
 }  // namespace

@@ -7,9 +7,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "horodex/winhttp2.h"
+#include "platform/capi/wincrypt.h"
 #include "platform/text/atl_exception.h"
 
 namespace Velmora::Testing {
@@ -63,6 +66,29 @@ inline void ClearProxyEnvironment() {
                            "no_proxy", "NO_PROXY", "HTTP_PROXY"}) {
     unsetenv(name);
   }
+}
+
+struct CertContextFree {
+  void operator()(Platform::PCCERT_CONTEXT context) const {
+    Platform::CertFreeCertificateContext(context);
+  }
+};
+using CertContext = std::unique_ptr<const Platform::CERT_CONTEXT, CertContextFree>;
+
+// A certificate context for `der`; with a key file, its key provider information names it, as a
+// certificate of the user's personal store has it.
+inline CertContext ContextOf(const std::vector<unsigned char>& der, const std::wstring& keyFile) {
+  CertContext context(Platform::CertCreateCertificateContext(
+      Platform::X509_ASN_ENCODING | Platform::PKCS_7_ASN_ENCODING, der.data(),
+      static_cast<Platform::DWORD>(der.size())));
+  EXPECT_TRUE(context);
+  if (context && !keyFile.empty()) {
+    Platform::CRYPT_KEY_PROV_INFO info{};
+    info.pwszContainerName = const_cast<wchar_t*>(keyFile.c_str());
+    EXPECT_TRUE(Platform::CertSetCertificateContextProperty(
+        context.get(), Platform::CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  }
+  return context;
 }
 
 // How long `action` takes.

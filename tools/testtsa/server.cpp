@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -430,7 +431,25 @@ bool Server::Answer(Connection& connection, const Request& request) {
     } else if (mode == "echo") {
       return reply(200, {"Content-Type: application/octet-stream"}, request.body);
     } else if (mode == "big") {
-      return reply(200, {"Content-Type: application/octet-stream"}, Pattern(std::stoul(argument)));
+      // Headers first, then the pattern in blocks: a client that refuses the announced length
+      // hears of it at once. The pattern repeats every 256 bytes.
+      const std::size_t size = std::stoul(argument);
+      if (!connection.WriteAll(
+              "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+              std::to_string(size) +
+              (keep ? "\r\nConnection: keep-alive" : "\r\nConnection: close") + "\r\n\r\n")) {
+        return false;
+      }
+      constexpr std::size_t kBlock = 65536;
+      const std::string block = Pattern(kBlock + 256);
+      for (std::size_t sent = 0; sent < size;) {
+        const std::size_t length = std::min(kBlock, size - sent);
+        if (!connection.WriteAll(block.substr(sent % 256, length))) {
+          return false;
+        }
+        sent += length;
+      }
+      return true;
     } else if (mode == "garbage") {
       return reply(200, {"Content-Type: application/timestamp-reply"},
                    "\x13\x37 this is not DER at all \xff\xfe\x00\x01");
