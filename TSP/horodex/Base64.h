@@ -9,8 +9,8 @@
 
 namespace Velmora::PKI::TSP::Client {
 
-// The longest input Base64Encode takes: 4 × 536,870,911 is the last multiple of 4 not above
-// 2,147,483,647, so the text's length always fits a signed 32-bit count.
+// The longest input Base64Encode takes: the largest n whose 4n does not pass 2,147,483,647, so
+// that every count of the encoding fits a signed 32-bit integer.
 inline constexpr std::size_t kBase64MaxInput = 536'870'911;
 
 // The room Base64Encode sets aside for `length` input bytes before it writes: r = 4n/3 + n mod 3,

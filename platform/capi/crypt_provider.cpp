@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string_view>
 
 #include "platform/capi/crypt_provider_internal.h"
@@ -107,9 +108,12 @@ bool RegistryKnows(ALG_ID algid) {
   return known;
 }
 
+// Built once and never destroyed, like everything the handles lead to: a call made while the
+// process exits (from another static destructor) still finds it.
 const std::vector<HashAlgorithm>& Algorithms() {
-  static const std::vector<HashAlgorithm> algorithms = [] {
-    std::vector<HashAlgorithm> available;
+  static const auto* const algorithms = [] {
+    auto available = std::make_unique<std::vector<HashAlgorithm>>();
+    available->reserve(std::size(kAlgorithmRows));  // no push_back below can throw
     for (const AlgorithmRow& row : kAlgorithmRows) {
       if (row.gost && !RegistryKnows(row.algid)) {
         continue;
@@ -118,12 +122,12 @@ const std::vector<HashAlgorithm>& Algorithms() {
       if (md == nullptr) {
         continue;
       }
-      available.push_back({row.algid, row.digest, row.name, row.longName, md,
-                           static_cast<DWORD>(EVP_MD_get_size(md)) * 8});
+      available->push_back({row.algid, row.digest, row.name, row.longName, md,
+                            static_cast<DWORD>(EVP_MD_get_size(md)) * 8});
     }
-    return available;
+    return available.release();
   }();
-  return algorithms;
+  return *algorithms;
 }
 
 const HashAlgorithm* FindAlgorithm(ALG_ID algid) {
@@ -218,8 +222,8 @@ std::atomic<ULONG_PTR> g_nextHandle{0x10000};
 }  // namespace
 
 const Catalogue& Installed() {
-  static const Catalogue catalogue = [] {
-    Catalogue built;
+  static const auto* const catalogue = [] {  // never destroyed, as Algorithms()
+    auto built = std::make_unique<Catalogue>();
     for (const ProviderRow& row : kProviderRows) {
       if (row.needs != 0 && FindAlgorithm(row.needs) == nullptr) {
         continue;
@@ -230,16 +234,16 @@ const Catalogue& Installed() {
           info.algorithms.push_back(a);
         }
       }
-      built.byName.push_back(std::move(info));
+      built->byName.push_back(std::move(info));
     }
-    for (const ProviderInfo& info : built.byName) {
-      built.byType.push_back(&info);
+    for (const ProviderInfo& info : built->byName) {
+      built->byType.push_back(&info);
     }
-    std::sort(built.byType.begin(), built.byType.end(),
+    std::sort(built->byType.begin(), built->byType.end(),
               [](const ProviderInfo* a, const ProviderInfo* b) { return a->type < b->type; });
-    return built;
+    return built.release();
   }();
-  return catalogue;
+  return *catalogue;
 }
 
 ULONG_PTR NewHandle() noexcept {

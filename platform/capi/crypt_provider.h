@@ -21,12 +21,13 @@
 // written for it that hashes SHA-1 in a PROV_RSA_FULL context runs unchanged.
 //
 // Types are enumerated in ascending order (1, 24, 75, 80, 81) and providers in the order of
-// their names (the GOST ones first), as the platform lists its registry keys. So the search for
-// a hash provider by type, default provider first, finds:
+// their names, letter case aside (the GOST ones first), as the platform lists its registry keys. So
+// the search for a hash provider by type, default provider first, finds:
 //   MD5, SHA-1                    type 1, "Velmora OpenSSL RSA Full Provider"
 //   SHA-256, SHA-384, SHA-512     type 24, "Velmora OpenSSL RSA and AES Provider"
 //   GOST R 34.11-94               type 75; 2012 256 bits: type 80; 2012 512 bits: type 81
 //   anything else (MD2, MD4, 0)   nothing: every enumeration ends with ERROR_NO_MORE_ITEMS
+// Random numbers come from a context of any type.
 //
 // Conventions every operation here keeps:
 //   - A failure returns FALSE and sets the calling thread's last error: a CryptoAPI HRESULT

@@ -26,8 +26,9 @@ struct HashAlgorithm {
   const char* digest;    // OpenSSL's name of the digest
   const char* name;      // short name, at most 19 characters
   const char* longName;  // long name, at most 39 characters
-  // Fetched once and kept for the life of the process: an EVP_MD freed from a static destructor
-  // could run after OpenSSL's own exit handler has torn its library down.
+  // Fetched once and kept for the life of the process, so that a hash made while the process
+  // exits still runs; never freed (OpenSSL's exit handler may already have torn down its
+  // library when the last static destructor runs).
   const EVP_MD* md;
   DWORD bits;  // size of the value
 };
