@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "TSP/horodex/TSPRequest_Impl.h"
 #include "TSP/horodex/TSPStamp_Impl.h"
 #include "codec/asnkit/general_name.h"
 #include "codec/asnkit/pki_status.h"
@@ -386,8 +387,15 @@ void CStamp::Import(const unsigned char* data, unsigned long length, const CRequ
     }
 
     if (request != nullptr) {
-      // The checks of a stamp against its request come with the exported request class.
-      ThrowHResult(Platform::E_NOTIMPL);
+      // The stamp must answer its request: the hash the request carries (as it stands; a hash
+      // still running is not finished here), and its nonce echoed, or none on both sides.
+      const CRequest::Impl& asked = *request->m_impl;
+      if (!(asked.dataHash == s.hashedMessage)) {
+        ThrowHResult(Platform::CRYPT_E_HASH_VALUE);
+      }
+      if ((!asked.nonce.empty() || !s.nonce.empty()) && !(asked.nonce == s.nonce)) {
+        ThrowHResult(Support::HORODEX_E_NONCE_MISMATCH);
+      }
     }
 
     s.encodedToken = working;

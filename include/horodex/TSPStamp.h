@@ -64,8 +64,10 @@ class CStamp {
   //     seconds), which the stamp's microsecond count cannot hold;
   //   - the certificate decoder's code for a certificate of the token that does not parse;
   //   - E_INVALIDARG for a null `data` with a non-zero `length`;
-  //   - E_NOTIMPL when `request` is not null: checking a stamp against its request is not
-  //     offered yet.
+  //   - with a `request` given, for a token that does not answer it: CRYPT_E_HASH_VALUE
+  //     (0x80091007) when its message-imprint hash differs from the request's hash value (the
+  //     algorithms are not compared), 0xC2100120 when its nonce differs from the request's or is
+  //     present on one side only. A null `request` skips both checks.
   // A response with status 2 to 6 is not a failure: the stamp then holds the status but no
   // token.
   void Import(const unsigned char* data, unsigned long length, const CRequest* request);

@@ -11,6 +11,7 @@
 
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_internal.h"
+#include "platform/capi/cert_system_store.h"
 
 namespace Velmora::Platform {
 
@@ -241,9 +242,13 @@ void InheritProperties(CertContextImpl& to, const CertContextImpl& from) {
 
 using Capi::StoreImpl;
 
-HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*) {
+HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD, HCRYPTPROV_LEGACY, DWORD dwFlags,
+                         const void* pvPara) {
   if (lpszStoreProvider == nullptr) {
     return Fail<HCERTSTORE>(E_INVALIDARG, nullptr);
+  }
+  if (lpszStoreProvider == CERT_STORE_PROV_SYSTEM_W) {
+    return Capi::OpenSystemStore(dwFlags, pvPara);
   }
   StoreImpl::Kind kind;
   if (Capi::IsProvider(lpszStoreProvider, CERT_STORE_PROV_MEMORY, sz_CERT_STORE_PROV_MEMORY)) {

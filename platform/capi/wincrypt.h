@@ -247,7 +247,10 @@ struct CERT_ID {
 };
 
 // Opens a store. CERT_STORE_PROV_MEMORY: an empty store in memory. CERT_STORE_PROV_COLLECTION:
-// an empty collection, which shows the certificates of the stores added to it. Other providers
+// an empty collection, which shows the certificates of the stores added to it.
+// CERT_STORE_PROV_SYSTEM_W: the system store named by the wide text pvPara ("My", "Root" ...) of
+// the location in dwFlags (CERT_SYSTEM_STORE_CURRENT_USER or _LOCAL_MACHINE), read from its
+// folder of certificate files into memory (platform/capi/cert_system_store.cpp). Other providers
 // fail with ERROR_CALL_NOT_IMPLEMENTED. Close with CertCloseStore.
 HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
                          HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara);

@@ -1,0 +1,15 @@
+// The system-store provider of CertOpenStore (CERT_STORE_PROV_SYSTEM_W): see
+// cert_system_store.cpp for where the stores live and how their folders are read.
+#pragma once
+
+#include "platform/text/types.h"
+
+namespace Velmora::Platform::Capi {
+
+// Opens the system store named by the wide text `pvPara` at the location that `flags` gives
+// (CERT_SYSTEM_STORE_CURRENT_USER or CERT_SYSTEM_STORE_LOCAL_MACHINE) as a memory store holding
+// its certificates. A missing folder gives an empty store. Failures return null with the last
+// error: E_INVALIDARG for a null name, a name that is not valid text or another location.
+void* OpenSystemStore(DWORD flags, const void* pvPara);
+
+}  // namespace Velmora::Platform::Capi
