@@ -4,8 +4,11 @@
 
 #include <string>
 
+#include <regex>
+
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"
+#include "tests/tsp/stamp_tokens.h"
 
 namespace T = Velmora::Testing;
 
@@ -58,6 +61,48 @@ TEST(HorodexShow, GrantedRejectedAndBareTokens) {
   ASSERT_EQ(bare.exitCode, 0) << bare.output;
   EXPECT_NE(bare.output.find(R"("type": "time-stamp token")"), std::string::npos);
   EXPECT_NE(bare.output.find(R"("nonce": "absent")"), std::string::npos);
+}
+
+TEST(HorodexShow, EveryFieldOfAnImportedStamp) {
+  const T::CommandResult r = Show("--json " + Fixture("rsa-full.tsr"));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const char* const expected[] = {
+      R"("status": 0)",
+      R"("statusText": "")",
+      R"("failureInfo": "none")",
+      R"("policy": "1.2.3.4.5")",
+      R"("accuracyMicroseconds": 1500100)",
+      R"("ordering": true)",
+      R"("tsa": "CN=TSA rsa, O=Horodex Test, C=DE")",
+      R"x("hashAlgorithm": "2.16.840.1.101.3.4.2.1 (sha256)")x",
+      R"("certificates": 2)",
+  };
+  for (const char* field : expected) {
+    EXPECT_NE(r.output.find(field), std::string::npos) << field << "\n" << r.output;
+  }
+  // Time to the microsecond; the nonce, serial number and hash as hexadecimal.
+  EXPECT_TRUE(std::regex_search(
+      r.output, std::regex(R"("time": "\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} UTC")")));
+  EXPECT_TRUE(std::regex_search(r.output, std::regex(R"("nonce": "[0-9A-F]{2,}")")));
+  EXPECT_TRUE(std::regex_search(r.output, std::regex(R"("serialNumber": "[0-9A-F]{2,}")")));
+  EXPECT_TRUE(std::regex_search(r.output, std::regex(R"("hashValue": "[0-9A-F]{64}")")));
+
+  // Certificates of a certificate-values attribute count too.
+  T::Stamps::SignOptions options;
+  options.certValues = {T::OpenSslTsaFile("rsa.der")};
+  T::TempDir dir;
+  T::WriteFileBytes(dir / "values.tst", T::Stamps::Token(T::Stamps::TstFields{}, options).bytes());
+  const T::CommandResult values = Show("--json " + T::ShellQuote((dir / "values.tst").string()));
+  ASSERT_EQ(values.exitCode, 0) << values.output;
+  EXPECT_NE(values.output.find(R"("certificates": 3)"), std::string::npos) << values.output;
+
+  // A token the library refuses to import is reported with the import's code.
+  T::Stamps::TstFields unknown;
+  unknown.hashOid = "1.2.3.4.5.6.7";
+  T::WriteFileBytes(dir / "unknown.tst", T::Stamps::Token(unknown).bytes());
+  const T::CommandResult refused = Show(T::ShellQuote((dir / "unknown.tst").string()));
+  EXPECT_EQ(refused.exitCode, 3);
+  EXPECT_NE(refused.output.find("0x80092004"), std::string::npos) << refused.output;
 }
 
 TEST(HorodexShow, Base64TextGivesTheSameFieldsAsDer) {
