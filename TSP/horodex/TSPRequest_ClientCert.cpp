@@ -99,10 +99,14 @@ void CRequest::put_ClientCertificate(Platform::PCCERT_CONTEXT certificate) {
       Platform::PCCERT_CONTEXT twin = Platform::CertFindCertificateInStore(
           my.get(), Platform::X509_ASN_ENCODING | Platform::PKCS_7_ASN_ENCODING, 0,
           Platform::CERT_FIND_EXISTING, chosen.get(), nullptr);
-      if (twin != nullptr) {
+      // Only a copy bound to its key is worth taking; an unbound one would change nothing for the
+      // exchange, so the caller's certificate is used as given.
+      if (twin != nullptr && HasKeyProvInfo(twin)) {
         // A failed clone keeps the store's own context, which carries the key link all the same.
         CloneCertificateWithProperties(&twin);
         chosen.reset(twin);
+      } else {
+        Platform::CertFreeCertificateContext(twin);
       }
     }
   }
