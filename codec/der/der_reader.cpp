@@ -281,10 +281,13 @@ std::string ReadOid(const Element& e) {
     }
     if (first) {
       const std::uint64_t arc0 = value < 40 ? 0 : (value < 80 ? 1 : 2);
-      text = std::to_string(arc0) + "." + std::to_string(value - arc0 * 40);
+      text = std::to_string(arc0);
+      text += '.';
+      text += std::to_string(value - arc0 * 40);
       first = false;
     } else {
-      text += "." + std::to_string(value);
+      text += '.';
+      text += std::to_string(value);
     }
   }
   return text;
