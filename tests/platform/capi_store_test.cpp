@@ -96,7 +96,8 @@ TEST(CapiStore, AddDispositionsAndEnumeration) {
 
   EXPECT_FALSE(P::CertAddCertificateContextToStore(store.get(), rsa.get(), 9, nullptr));
   EXPECT_EQ(static_cast<P::HRESULT>(P::GetLastError()), P::E_INVALIDARG);
-  EXPECT_EQ(P::CertOpenStore(P::CERT_STORE_PROV_SYSTEM_W, 0, 0, 0, L"My"), nullptr);
+  const P::LPCSTR fileProvider = reinterpret_cast<P::LPCSTR>(std::uintptr_t{3});
+  EXPECT_EQ(P::CertOpenStore(fileProvider, 0, 0, 0, nullptr), nullptr);
   EXPECT_EQ(P::GetLastError(), P::ERROR_CALL_NOT_IMPLEMENTED);
   EXPECT_TRUE(P::CertCloseStore(nullptr, 0));
 }

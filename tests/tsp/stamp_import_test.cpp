@@ -15,7 +15,6 @@
 
 namespace P = Velmora::Platform;
 using Velmora::CBlob;
-using Velmora::PKI::TSP::Client::CRequest;
 using Velmora::PKI::TSP::Client::CStamp;
 using namespace Velmora::Testing;
 using namespace Velmora::Testing::Stamps;
@@ -265,15 +264,8 @@ TEST(StampImport, BadInputFailsAndLeavesNoToken) {
     ExpectNotImported(stamp);
   }
 
-  // Null data, and a request to check against (a later addition), are refused too.
+  // Null data is refused too.
   EXPECT_EQ(CodeOf([&] { stamp.Import(nullptr, 5, nullptr); }), P::E_INVALIDARG);
-  ExpectNotImported(stamp);
-  int notARequest = 0;
-  EXPECT_EQ(CodeOf([&] {
-              stamp.Import(good.pbData(), good.cbData(),
-                           reinterpret_cast<const CRequest*>(&notARequest));
-            }),
-            P::E_NOTIMPL);
   ExpectNotImported(stamp);
 
   // The largest accuracy the stamp holds still imports.
