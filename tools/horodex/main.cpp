@@ -7,14 +7,20 @@
 
 #include "platform/text/atl_exception.h"
 #include "tools/horodex/exit_codes.h"
+#include "tools/horodex/query_command.h"
 #include "tools/horodex/show_command.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: horodex show [--json] FILE\n"
+    "       horodex query (FILE | --digest HEX) [--hash ALG] [--policy OID] [--no-nonce]\n"
+    "                     [--cert-req] [--base64] -o OUT\n"
     "  show   decode a time-stamp request (.tsq), response or token (.tsr) and print its fields\n"
-    "         FILE may be DER or Base64 text; --json prints one JSON object\n";
+    "         FILE may be DER or Base64 text; --json prints one JSON object\n"
+    "  query  make a time-stamp request for FILE, or for a hash value given in hex, and write it\n"
+    "         to OUT as DER (Base64 text with --base64); ALG is a dotted OID or a name such as\n"
+    "         sha256; defaults come from the client policies\n";
 
 }  // namespace
 
@@ -27,6 +33,9 @@ int main(int argc, char** argv) {
   }
   const std::string command = args[0];
   args.erase(args.begin());
+  if (command == "query") {
+    return Horodex::RunQuery(args, std::cout, std::cerr);
+  }
   if (command == "show") {
     return Horodex::RunShow(args, std::cout, std::cerr);
   }

@@ -1,0 +1,240 @@
+// horodex query: options, hashing the file with a progress bar, and writing the request.
+#include "tools/horodex/query_command.h"
+
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "TSP/horodex/Base64.h"
+#include "horodex/TSPRequest.h"
+#include "platform/capi/wincrypt_oid.h"
+#include "platform/text/convert.h"
+#include "support/error_messages.h"
+#include "support/oid_info.h"
+#include "tools/horodex/exit_codes.h"
+
+namespace Horodex {
+
+namespace {
+
+using Velmora::PKI::TSP::Client::CRequest;
+namespace P = Velmora::Platform;
+
+constexpr const char* kUsage =
+    "usage: horodex query (FILE | --digest HEX) [--hash ALG] [--policy OID] [--no-nonce]\n"
+    "                     [--cert-req] [--base64] -o OUT\n";
+// Files from this size on show a progress bar while they are hashed, when stderr is a terminal.
+constexpr std::uintmax_t kProgressFrom = 64u << 20;
+constexpr std::size_t kPiece = 1u << 20;
+
+std::string ErrorText(P::HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  return std::string(code) + ": " + P::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
+}
+
+// The dotted OID of a hash algorithm given by OID or by its usual name ("sha256", "SHA-256"...);
+// empty when the name is unknown.
+std::string HashOid(const std::string& given) {
+  if (!given.empty() && std::isdigit(static_cast<unsigned char>(given[0]))) {
+    return given;
+  }
+  std::string name;
+  for (const char c : given) {
+    if (c != '-') {
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  const std::wstring wide = P::NarrowToWide(name);
+  const P::CRYPT_OID_INFO* info = Velmora::Support::FindOIDInfo(
+      P::CRYPT_OID_INFO_NAME_KEY, wide.c_str(), P::CRYPT_HASH_ALG_OID_GROUP_ID);
+  return info != nullptr ? info->pszOID : std::string();
+}
+
+// The size in bytes of the algorithm's hash value as OpenSSL knows it; 0 when it does not.
+int DigestSize(const std::string& oid) {
+  ASN1_OBJECT* object = OBJ_txt2obj(oid.c_str(), 1);
+  if (object == nullptr) {
+    return 0;
+  }
+  const EVP_MD* md = EVP_get_digestbyobj(object);
+  ASN1_OBJECT_free(object);
+  return md != nullptr ? EVP_MD_get_size(md) : 0;
+}
+
+bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes) {
+  if (text.empty() || text.size() % 2 != 0) {
+    return false;
+  }
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    unsigned value = 0;
+    for (std::size_t j = i; j < i + 2; ++j) {
+      const int c = std::tolower(static_cast<unsigned char>(text[j]));
+      if (!std::isxdigit(c)) {
+        return false;
+      }
+      value = value * 16 + static_cast<unsigned>(std::isdigit(c) ? c - '0' : c - 'a' + 10);
+    }
+    bytes.push_back(static_cast<unsigned char>(value));
+  }
+  return true;
+}
+
+void ShowProgress(std::ostream& err, std::uintmax_t done, std::uintmax_t total) {
+  constexpr int kWidth = 40;
+  const int filled = static_cast<int>(done * kWidth / total);
+  err << "\rhashing [" << std::string(static_cast<std::size_t>(filled), '#')
+      << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] "
+      << static_cast<int>(done * 100 / total) << "%" << std::flush;
+}
+
+// Feeds the file to the request piece by piece. False with a message when it cannot be read.
+bool HashFile(CRequest& request, const std::string& path, std::ostream& err) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    err << "horodex query: cannot open " << path << "\n";
+    return false;
+  }
+  in.seekg(0, std::ios::end);
+  const auto total = static_cast<std::uintmax_t>(in.tellg());
+  in.seekg(0);
+  const bool progress = total >= kProgressFrom && isatty(STDERR_FILENO) == 1;
+  std::vector<unsigned char> piece(kPiece);
+  std::uintmax_t done = 0;
+  request.AddData(nullptr, 0);  // an empty file has a hash too
+  while (in) {
+    in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
+    const auto got = static_cast<unsigned long>(in.gcount());
+    if (got == 0) {
+      break;
+    }
+    request.AddData(piece.data(), got);
+    done += got;
+    if (progress) {
+      ShowProgress(err, done, total);
+    }
+  }
+  if (progress) {
+    err << "\n";
+  }
+  if (in.bad()) {
+    err << "horodex query: cannot read " << path << "\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err) {
+  std::string file, hash, policy, digest, output;
+  bool noNonce = false, certReq = false, base64 = false, haveDigest = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) {
+        return false;
+      }
+      into = args[++i];
+      return true;
+    };
+    bool ok = true;
+    if (arg == "--hash") {
+      ok = value(hash);
+    } else if (arg == "--policy") {
+      ok = value(policy);
+    } else if (arg == "--digest") {
+      ok = value(digest);
+      haveDigest = true;
+    } else if (arg == "-o") {
+      ok = value(output);
+    } else if (arg == "--no-nonce") {
+      noNonce = true;
+    } else if (arg == "--cert-req") {
+      certReq = true;
+    } else if (arg == "--base64") {
+      base64 = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      err << "horodex query: unknown option '" << arg << "'\n" << kUsage;
+      return kExitUsage;
+    } else if (file.empty()) {
+      file = arg;
+    } else {
+      err << "horodex query: unexpected argument '" << arg << "'\n" << kUsage;
+      return kExitUsage;
+    }
+    if (!ok) {
+      err << "horodex query: " << arg << " needs a value\n" << kUsage;
+      return kExitUsage;
+    }
+  }
+  if (output.empty() || file.empty() == !haveDigest) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  try {
+    CRequest request;
+    if (!hash.empty()) {
+      const std::string oid = HashOid(hash);
+      if (oid.empty()) {
+        err << "horodex query: unknown hash algorithm '" << hash << "'\n";
+        return kExitUsage;
+      }
+      request.put_DataHashAlg(oid.c_str());
+    }
+    if (!policy.empty()) {
+      request.put_PolicyID(policy.c_str());
+    }
+    if (noNonce) {
+      request.put_UseNonce(false);
+    }
+    if (certReq) {
+      request.put_CertReq(true);
+    }
+    if (haveDigest) {
+      std::vector<unsigned char> value;
+      if (!ParseHex(digest, value)) {
+        err << "horodex query: --digest takes the hash value as an even number of hex digits\n";
+        return kExitUsage;
+      }
+      const int expected = DigestSize(request.get_DataHashAlgOID());
+      if (expected > 0 && value.size() != static_cast<std::size_t>(expected)) {
+        err << "horodex query: the hash value has " << value.size() << " bytes, but "
+            << request.get_DataHashAlgOID() << " gives " << expected << "\n";
+        return kExitUsage;
+      }
+      request.put_DataHash(value.data(), static_cast<unsigned long>(value.size()));
+    } else if (!HashFile(request, file, err)) {
+      return kExitFile;
+    }
+    unsigned long length = 0;
+    request.Export(nullptr, &length);
+    Velmora::CBlob der(length);
+    request.Export(der.pbData(), &length);
+    Velmora::CBlob written = base64 ? Velmora::PKI::TSP::Client::Base64Encode(der) : der;
+    if (base64 && (written.empty() || written.bytes().back() != '\n')) {
+      const unsigned char crlf[] = {'\r', '\n'};
+      written += Velmora::CBlob(crlf, 2);  // a text file ends with a line break
+    }
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(written.pbData()),
+              static_cast<std::streamsize>(written.cbData()));
+    out.close();
+    if (!out) {
+      err << "horodex query: cannot write " << output << "\n";
+      return kExitFile;
+    }
+    return kExitOk;
+  } catch (const P::CAtlException& e) {
+    err << "horodex query: cannot make the request (" << ErrorText(e) << ")\n";
+    return kExitBadMessage;
+  }
+}
+
+}  // namespace Horodex
