@@ -181,6 +181,21 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
                           std::to_string(request.port) + request.target;
   bool hasContentType = false;
   const CurlSlist headerList = HeaderList(headers, &hasContentType);
+  // Nothing of this call (headers, body, collector) may stay reachable from the handle once it
+  // returns, whichever way it returns.
+  struct Forget {
+    CURL* easy;
+    // Setting these pointer options to null only forgets a pointer; it has no failure to
+    // report, and a destructor could not report one.
+    ~Forget() {
+      static_cast<void>(
+          curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr)));
+      static_cast<void>(
+          curl_easy_setopt(easy, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr)));
+      static_cast<void>(curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(nullptr)));
+      static_cast<void>(curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(nullptr)));
+    }
+  } forget{easy};
   // The facts live in the session: the TLS contexts of kept-alive connections point at them.
   session.facts = TransferFacts{};
   Collector collector{{}, {}, session.facts};
@@ -263,12 +278,6 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
           CURLOPT_PROXYPASSWORD);
 
   const CURLcode result = curl_easy_perform(easy);
-
-  // Nothing of this request may stay reachable from the handle once the call returns.
-  SetOpt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
-  SetOpt(easy, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
-  SetOpt(easy, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
-  SetOpt(easy, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
 
   long status = 0;
   long connectStatus = 0;
