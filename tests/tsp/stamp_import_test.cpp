@@ -28,23 +28,6 @@ P::HRESULT ImportCode(CStamp& stamp, const CBlob& bytes) {
   return CodeOf([&] { stamp.Import(bytes.pbData(), bytes.cbData(), nullptr); });
 }
 
-CBlob Bytes(const CStamp& stamp, void (CStamp::*get)(unsigned char*, unsigned long*) const) {
-  unsigned long length = 0;
-  (stamp.*get)(nullptr, &length);
-  CBlob bytes(length);
-  (stamp.*get)(bytes.pbData(), &length);
-  return bytes;
-}
-
-std::vector<CBlob> StoreCertificates(void* store) {
-  std::vector<CBlob> certificates;
-  P::PCCERT_CONTEXT context = nullptr;
-  while ((context = P::CertEnumCertificatesInStore(store, context)) != nullptr) {
-    certificates.emplace_back(context->pbCertEncoded, context->cbCertEncoded);
-  }
-  return certificates;
-}
-
 void ExpectNotImported(const CStamp& stamp) {
   EXPECT_EQ(CodeOf([&] { (void)stamp.get_Time(); }), kInvalidState);
   EXPECT_EQ(CodeOf([&] { (void)stamp.get_Certificates(); }), kInvalidState);
@@ -121,22 +104,22 @@ TEST(StampImport, GrantedResponsesGiveBackWhatOpenSslWasAsked) {
     EXPECT_EQ(stamp.get_Ordering(), c.ordering);
     EXPECT_EQ(stamp.get_HasNonce(), c.nonce);
     EXPECT_STREQ(stamp.get_TSA(), c.tsa);
-    EXPECT_EQ(Bytes(stamp, &CStamp::get_TSABlob), openssl.tsaName);
+    EXPECT_EQ(StampBytes(stamp, &CStamp::get_TSABlob), openssl.tsaName);
     EXPECT_STREQ(stamp.get_DataHashAlgOID(), c.hashOid);
     EXPECT_EQ(stamp.get_DataHashAlg(), c.hashAlg);
-    EXPECT_EQ(Bytes(stamp, &CStamp::get_DataHash), DigestOf(c.hashOid, data));
-    EXPECT_EQ(DecimalOf(Velmora::ASN1::CBigInteger(Bytes(stamp, &CStamp::get_SerialNumber))),
+    EXPECT_EQ(StampBytes(stamp, &CStamp::get_DataHash), DigestOf(c.hashOid, data));
+    EXPECT_EQ(DecimalOf(Velmora::ASN1::CBigInteger(StampBytes(stamp, &CStamp::get_SerialNumber))),
               openssl.serial);
     EXPECT_EQ(stamp.get_Time(), openssl.genTime);
     // The export is the token alone, and the store holds the token's certificates in order.
-    EXPECT_EQ(Bytes(stamp, &CStamp::Export), openssl.token);
+    EXPECT_EQ(StampBytes(stamp, &CStamp::Export), openssl.token);
     EXPECT_EQ(StoreCertificates(stamp.get_Certificates()), openssl.certificates);
   }
 
   // A bare token has fields but no status.
   CStamp bare;
   ASSERT_EQ(ImportCode(bare, OpenSslTsaFile("rsa-full.tst")), 0);
-  EXPECT_EQ(Bytes(bare, &CStamp::Export), OpenSslTsaFile("rsa-full.tst"));
+  EXPECT_EQ(StampBytes(bare, &CStamp::Export), OpenSslTsaFile("rsa-full.tst"));
   EXPECT_STREQ(bare.get_PolicyID(), "1.2.3.4.5");
   EXPECT_EQ(CodeOf([&] { (void)bare.get_Status(); }), kInvalidState);
   EXPECT_EQ(CodeOf([&] { (void)bare.get_StatusString(); }), kInvalidState);
@@ -286,20 +269,12 @@ TEST(StampImport, GettersFollowTheBufferRule) {
   EXPECT_EQ(CodeOf([&] { stamp.get_DataHash(small, &length); }), kMoreData);
   EXPECT_EQ(length, 32u);
   EXPECT_EQ(small[0], 0);
-  unsigned char exact[32] = {};
-  length = sizeof exact;
-  stamp.get_DataHash(exact, &length);
-  EXPECT_EQ(exact[31], 0xAB);
-
-  // No tsa field: length 0 and an empty text.
+  // No tsa field: length 0 and an empty text. A null length is refused.
   length = 99;
   stamp.get_TSABlob(nullptr, &length);
   EXPECT_EQ(length, 0u);
   EXPECT_STREQ(stamp.get_TSA(), L"");
-  EXPECT_EQ(stamp.get_TSA<unsigned short>()[0], 0);
-  EXPECT_EQ(CodeOf([&] { stamp.get_SerialNumber(exact, nullptr); }), P::E_POINTER);
-  EXPECT_FALSE(stamp.get_HasNonce());
-  EXPECT_STREQ(stamp.get_PolicyID(), "1.2.3.4.1");
+  EXPECT_EQ(CodeOf([&] { stamp.get_SerialNumber(small, nullptr); }), P::E_POINTER);
 }
 
 TEST(StampImport, CertificateValuesJoinTheStore) {
@@ -313,11 +288,6 @@ TEST(StampImport, CertificateValuesJoinTheStore) {
   ASSERT_EQ(stored.size(), 4u);  // the TSA and CA of the SignedData, then the two values
   EXPECT_EQ(stored[2], rsa);
   EXPECT_EQ(stored[3], pss);
-
-  options.certificates = false;
-  options.certValues = {rsa};
-  ASSERT_EQ(ImportCode(stamp, Token(TstFields{}, options)), 0);
-  EXPECT_EQ(StoreCertificates(stamp.get_Certificates()), std::vector<CBlob>{rsa});
 }
 
 TEST(StampImport, CopiesShareTheStoreUntilTheyImport) {
@@ -331,7 +301,7 @@ TEST(StampImport, CopiesShareTheStoreUntilTheyImport) {
   CStamp copy(original);
   EXPECT_EQ(copy.get_Certificates(), store);
   EXPECT_EQ(copy.get_DefaultAccuracy(), 5000);
-  EXPECT_EQ(Bytes(copy, &CStamp::Export), Bytes(original, &CStamp::Export));
+  EXPECT_EQ(StampBytes(copy, &CStamp::Export), StampBytes(original, &CStamp::Export));
   EXPECT_EQ(copy.get_Time(), original.get_Time());
 
   // Importing into the copy gives it a store of its own and leaves the original's alone.
@@ -348,7 +318,7 @@ TEST(StampImport, CopiesShareTheStoreUntilTheyImport) {
   EXPECT_EQ(assigned.get_Certificates(), store);
   assigned = assigned;
   EXPECT_EQ(assigned.get_Certificates(), store);
-  EXPECT_EQ(Bytes(assigned, &CStamp::Export), Bytes(original, &CStamp::Export));
+  EXPECT_EQ(StampBytes(assigned, &CStamp::Export), StampBytes(original, &CStamp::Export));
 
   // The store outlives the stamp that made it while a copy holds it.
   {

@@ -16,6 +16,7 @@
 #include "tests/common/ossl.h"
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"
+#include "tests/tsp/stamp_tokens.h"
 
 namespace fs = std::filesystem;
 using Velmora::CBlob;
@@ -68,23 +69,6 @@ const std::map<std::string, unsigned> kFailureBits = {
     {"system_failure", 25},
 };
 
-CBlob Bytes(const CStamp& stamp, void (CStamp::*get)(unsigned char*, unsigned long*) const) {
-  unsigned long length = 0;
-  (stamp.*get)(nullptr, &length);
-  CBlob bytes(length);
-  (stamp.*get)(bytes.pbData(), &length);
-  return bytes;
-}
-
-std::size_t CountCertificates(void* store) {
-  std::size_t count = 0;
-  Velmora::Platform::PCCERT_CONTEXT context = nullptr;
-  while ((context = Velmora::Platform::CertEnumCertificatesInStore(store, context)) != nullptr) {
-    ++count;
-  }
-  return count;
-}
-
 long AccuracyMicros(const std::string& text) {
   if (text == "absent") {
     return -1;
@@ -101,23 +85,24 @@ long AccuracyMicros(const std::string& text) {
 
 void CheckToken(const CStamp& stamp, const std::string& facts) {
   EXPECT_STREQ(stamp.get_PolicyID(), Fact(facts, R"(Policy ([0-9.]+);)").c_str());
-  EXPECT_EQ(DecimalOf(Velmora::ASN1::CBigInteger(Bytes(stamp, &CStamp::get_SerialNumber))),
-            Fact(facts, R"(; serial (-?\d+);)"));
+  EXPECT_EQ(
+      DecimalOf(Velmora::ASN1::CBigInteger(Stamps::StampBytes(stamp, &CStamp::get_SerialNumber))),
+      Fact(facts, R"(; serial (-?\d+);)"));
   EXPECT_EQ(stamp.get_Time(), GeneralizedTimeInstant(Fact(facts, R"(genTime `([^`]+)`)")));
   EXPECT_STREQ(stamp.get_DataHashAlgOID(),
                kHashOids.at(Fact(facts, R"(Imprint: (\w+) \()")).c_str());
   EXPECT_NE(stamp.get_DataHashAlg(), 0u);
-  EXPECT_EQ(HexOf(Bytes(stamp, &CStamp::get_DataHash)),
+  EXPECT_EQ(HexOf(Stamps::StampBytes(stamp, &CStamp::get_DataHash)),
             Fact(facts, R"(Imprint: [^`]*`([0-9a-f]+)`)"));
   const std::string nonce = Fact(facts, R"(Nonce: (-|-?\d+);)");
   EXPECT_EQ(stamp.get_HasNonce(), nonce != "-");
   EXPECT_EQ(stamp.get_Accuracy(), AccuracyMicros(Fact(facts, R"(accuracy: ([^;]+);)")));
   EXPECT_EQ(stamp.get_Ordering(), Fact(facts, R"(ordering: (\w+))") == "TRUE");
-  EXPECT_EQ(CountCertificates(stamp.get_Certificates()),
+  EXPECT_EQ(Stamps::StoreCertificates(stamp.get_Certificates()).size(),
             std::stoul(Fact(facts, R"(Certificates: (\d+))")));
 
   const std::string tsa = Fact(facts, R"(tsa field: ([^\n]*))");
-  const CBlob tsaBlob = Bytes(stamp, &CStamp::get_TSABlob);
+  const CBlob tsaBlob = Stamps::StampBytes(stamp, &CStamp::get_TSABlob);
   const std::string tsaText = Velmora::Platform::WideToUtf8(stamp.get_TSA());
   if (tsa == "absent") {
     EXPECT_TRUE(tsaBlob.empty());
@@ -177,10 +162,10 @@ TEST(StampInterop, EveryResponseAndTokenImportsWithItsManifestFields) {
     ++tokens;
     CheckToken(stamp, facts);
     // The export is the token alone: it imports again as a bare token with the same fields.
-    const CBlob token = Bytes(stamp, &CStamp::Export);
+    const CBlob token = Stamps::StampBytes(stamp, &CStamp::Export);
     CStamp again;
     again.Import(token.pbData(), token.cbData(), nullptr);
-    EXPECT_EQ(Bytes(again, &CStamp::Export), token);
+    EXPECT_EQ(Stamps::StampBytes(again, &CStamp::Export), token);
     CheckToken(again, facts);
   }
   EXPECT_EQ(tokens, 43u);

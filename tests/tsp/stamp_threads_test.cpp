@@ -9,6 +9,7 @@
 #include "horodex/TSPStamp.h"
 #include "platform/capi/wincrypt.h"
 #include "tests/common/tsp_fixtures.h"
+#include "tests/tsp/stamp_tokens.h"
 
 namespace P = Velmora::Platform;
 using Velmora::CBlob;
@@ -19,12 +20,7 @@ namespace {
 constexpr int kRounds = 300;
 
 int CountCertificates(void* store) {
-  int count = 0;
-  P::PCCERT_CONTEXT context = nullptr;
-  while ((context = P::CertEnumCertificatesInStore(store, context)) != nullptr) {
-    ++count;
-  }
-  return count;
+  return static_cast<int>(Velmora::Testing::Stamps::StoreCertificates(store).size());
 }
 
 // One thread's work on its stamp: copies that share the store, reads and searches of the store,

@@ -1,6 +1,6 @@
 // Time-stamp tokens with chosen fields for the stamp tests: a TSTInfo written with the codec's DER
 // writer, signed by the ECDSA TSA of the OpenSSL fixtures through OpenSSL's CMS code, and
-// responses wrapped around tokens or standing alone.
+// responses wrapped around tokens or standing alone. Also the readers the stamp tests share.
 #pragma once
 
 #include <openssl/cms.h>
@@ -13,6 +13,8 @@
 
 #include "codec/asnkit/pki_status.h"
 #include "codec/corekit/blob.h"
+#include "horodex/TSPStamp.h"
+#include "platform/capi/wincrypt.h"
 #include "tests/common/der_build.h"
 #include "tests/common/ossl.h"
 #include "tests/common/tsp_fixtures.h"
@@ -150,6 +152,27 @@ inline CBlob Response(const ASN1::CPKIStatusInfo& status, const CBlob* token = n
 
 inline CBlob Response(unsigned long status, const CBlob* token = nullptr) {
   return Response(ASN1::CPKIStatusInfo(status), token);
+}
+
+// A byte property of a stamp, read by the size-query rule.
+inline CBlob StampBytes(const PKI::TSP::Client::CStamp& stamp,
+                        void (PKI::TSP::Client::CStamp::*get)(unsigned char*, unsigned long*)
+                            const) {
+  unsigned long length = 0;
+  (stamp.*get)(nullptr, &length);
+  CBlob bytes(length);
+  (stamp.*get)(bytes.pbData(), &length);
+  return bytes;
+}
+
+// The certificates of a store, in enumeration order.
+inline std::vector<CBlob> StoreCertificates(void* store) {
+  std::vector<CBlob> certificates;
+  Platform::PCCERT_CONTEXT context = nullptr;
+  while ((context = Platform::CertEnumCertificatesInStore(store, context)) != nullptr) {
+    certificates.emplace_back(context->pbCertEncoded, context->cbCertEncoded);
+  }
+  return certificates;
 }
 
 }  // namespace Velmora::Testing::Stamps
