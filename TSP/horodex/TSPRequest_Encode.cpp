@@ -16,6 +16,10 @@ using Support::ThrowLastError;
 namespace {
 
 constexpr const char* kMakeRequest = "Velmora::PKI::TSP::Client::CRequest::Impl::MakeRequest";
+// The longest nonce a request draws. A NonceLength policy above it is refused as a bad policy
+// value rather than drawn: a few gigabytes of "nonce" would only exhaust memory, and no TSA
+// takes a nonce of more than a few dozen bytes.
+constexpr Platform::DWORD kMaxNonceLength = 1024;
 
 }  // namespace
 
@@ -66,6 +70,9 @@ void CRequest::Impl::MakeRequest() {
     request.put_reqPolicy(policyID.c_str());
   }
   if (useNonce) {
+    if (policies.NonceLength > kMaxNonceLength) {
+      ThrowHResult(Support::HResultFromWin32(Platform::ERROR_INVALID_DATA));
+    }
     const ASN1::CBigInteger drawn = GenerateNonce(policies.NonceLength).abs();
     request.put_nonce(&drawn);
   }

@@ -191,7 +191,7 @@ void CRequest::put_DataHash(const unsigned char* hash, unsigned long length) {
   m_impl->dataHash = std::move(value);
 }
 
-void CRequest::get_DataHash(unsigned char* buffer, unsigned long* length) {
+void CRequest::get_DataHash(unsigned char* buffer, unsigned long* length) const {
   if (length == nullptr) {
     ThrowHResult(Platform::E_POINTER);
   }

@@ -97,7 +97,7 @@ class CRequest {
   void put_DataHash(const unsigned char* hash, unsigned long length);
   // The hash value; builds the request first (finishing a running hash). No hash value at all
   // throws 0xC2100123.
-  void get_DataHash(unsigned char* buffer, unsigned long* length);
+  void get_DataHash(unsigned char* buffer, unsigned long* length) const;
   // Hashes a further piece of data with a provider of the request's algorithm. A failed call
   // leaves the data hashed before it in the running hash.
   void AddData(const unsigned char* data, unsigned long length);

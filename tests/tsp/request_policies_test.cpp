@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "codec/stampmsg/request.h"
 #include "horodex/TSPRequest.h"
 #include "support/errors.h"
 #include "tests/common/hive_env.h"
@@ -90,6 +91,30 @@ TEST_F(RequestPolicyTest, DefaultsFromPolicies) {
   // A policy default the platform does not know fails the construction.
   Policies("\"DefaultHashAlg\"=\"not-an-oid\"\n");
   EXPECT_THROW(CRequest(), P::CAtlException);
+}
+
+TEST_F(RequestPolicyTest, NonceLength) {
+  const auto nonceOf = [](CRequest& request) {
+    const unsigned char hash[20] = {};
+    request.put_DataHash(hash, 20);
+    unsigned char der[512];
+    unsigned long length = sizeof der;
+    request.Export(der, &length);
+    Velmora::PKI::TSP::CRequest decoded;
+    decoded.decode(Velmora::CBlob(der, length));
+    return *decoded.get_nonce();
+  };
+  Policies("\"NonceLength\"=dword:00000020\n");
+  CRequest request;
+  const auto nonce = nonceOf(request);
+  EXPECT_GE(nonce.cbData(), 30u);  // 32 random bytes, shortest form, never negative
+  EXPECT_LE(nonce.cbData(), 33u);
+  EXPECT_FALSE(nonce.isNegative());
+
+  // A length no TSA would take is refused as a bad policy value, not drawn.
+  Policies("\"NonceLength\"=dword:7fffffff\n");
+  CRequest huge;
+  EXPECT_EQ(Send(huge), P::MakeHResult(0x8007000D));
 }
 
 TEST_F(RequestPolicyTest, NoPoliciesLetEverythingThrough) {
