@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 
 #include "platform/http/winhttp.h"
@@ -25,17 +26,18 @@ struct Cracked {
   std::wstring extra() const { return Part(parts.lpszExtraInfo, parts.dwExtraInfoLength); }
 };
 
-Cracked Crack(const std::wstring& url) {
+// The parts point into `url`, which must outlive them (literals do).
+Cracked Crack(const wchar_t* url) {
   Cracked result;
   SetLastError(0);
-  result.ok = WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &result.parts) != 0;
+  result.ok = WinHttpCrackUrl(url, static_cast<DWORD>(std::wcslen(url)), 0, &result.parts) != 0;
   result.error = GetLastError();
   return result;
 }
 
 TEST(WinHttpCrackUrl, SplitsEveryPartAsPointersIntoTheUrl) {
   const std::wstring url = L"HTTPS://user:p@ss:w@tsa.example.org/tsp/path?a=1&b=2#frag";
-  const Cracked c = Crack(url);
+  const Cracked c = Crack(url.c_str());
   ASSERT_TRUE(c.ok);
   EXPECT_EQ(c.parts.nScheme, INTERNET_SCHEME_HTTPS);
   EXPECT_EQ(c.scheme(), L"HTTPS");
