@@ -9,6 +9,7 @@
 
 #include "tests/common/scratch.h"
 #include "tests/common/testtsa_process.h"
+#include "tests/transport/kerberos_cache.h"
 #include "tests/transport/transport_test_util.h"
 
 namespace Velmora::Testing {
@@ -192,41 +193,51 @@ TEST_F(SendRequestTest, NtlmUsesTheGivenCredentialsInAFullHandshake) {
   EXPECT_EQ(settings.httpStatus, 401u);
 }
 
-TEST_F(SendRequestTest, EmptyUserNameForNtlmOrNegotiateFallsBackToTheLoggedOnUser) {
-  // Without a Kerberos ticket and with no NTLM credentials of the logged-on user on Linux, the
-  // automatic logon has nothing to send: the exchange ends with the 401, no exception.
-  TempDir krb;
-  {
-    std::ofstream config(krb / "krb5.conf");
-    config << "[libdefaults]\n dns_lookup_kdc = false\n dns_lookup_realm = false\n"
-              " rdns = false\n dns_canonicalize_hostname = false\n";
-  }
-  setenv("KRB5_CONFIG", (krb / "krb5.conf").c_str(), 1);
-  setenv("KRB5CCNAME", ("FILE:" + (krb / "no-ticket").string()).c_str(), 1);
+TEST_F(SendRequestTest, EmptyUserNameForNegotiateSendsTheLoggedOnUsersCredentials) {
+  // The logged-on user holds a Kerberos ticket for HTTP/127.0.0.1: with an empty user name the
+  // automatic logon is lowered and that ticket goes to the server, which cannot verify it and
+  // refuses: 401, no exception.
+  const KerberosUser user;
+  user.LogOn();
+  CHttpSettings settings = FastSettings(tsa->WideUrl("/negotiate/auto"));
+  settings.serverAuthScheme = 16;
+  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_EQ(settings.httpStatus, 401u);
+  auto requests = tsa->RequestsTo("/negotiate/auto");
+  // Two sends: the first without credentials, the second with the user's ticket.
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].at("authorization"), "-");
+  EXPECT_EQ(requests[1].at("authorization").substr(0, 10), "Negotiate ");
 
+  // A scheme the server does not offer is never tried: one send, no token.
+  settings.url = tsa->WideUrl("/offer/NTLM/negotiate-unoffered");
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 401u);
+  requests = tsa->RequestsTo("/offer/NTLM/negotiate-unoffered");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].at("authorization"), "-");
+
+  // A user without a ticket has nothing to send: the 401 stands after two sends.
+  const KerberosUser noTicket(false);
+  noTicket.LogOn();
+  settings.url = tsa->WideUrl("/negotiate/no-ticket");
+  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  EXPECT_EQ(settings.httpStatus, 401u);
+  for (const auto& request : tsa->RequestsTo("/negotiate/no-ticket")) {
+    EXPECT_EQ(request.at("authorization"), "-");
+  }
+}
+
+TEST_F(SendRequestTest, EmptyUserNameForNtlmHasNoLoggedOnCredentialsHere) {
+  // Linux keeps no NTLM credentials for the logged-on user: after the logon level is lowered
+  // the second send has nothing to offer and the 401 ends the exchange.
   CHttpSettings settings = FastSettings(tsa->WideUrl("/ntlm/auto"));
   settings.serverAuthScheme = 2;
   EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
   EXPECT_EQ(settings.httpStatus, 401u);
-  auto requests = tsa->RequestsTo("/ntlm/auto");
-  ASSERT_EQ(requests.size(), 2u);  // one send without credentials, one after logon was lowered
+  const auto requests = tsa->RequestsTo("/ntlm/auto");
+  ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].at("authorization"), "-");
-
-  settings.url = tsa->WideUrl("/negotiate/auto");
-  settings.serverAuthScheme = 16;
-  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
-  EXPECT_EQ(settings.httpStatus, 401u);
-  for (const auto& request : tsa->RequestsTo("/negotiate/auto")) {
-    EXPECT_EQ(request.at("authorization"), "-");
-  }
-
-  // A scheme that the server does not offer is never tried: one send.
-  settings.url = tsa->WideUrl("/offer/NTLM/only-ntlm");
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
-  EXPECT_EQ(settings.httpStatus, 401u);
-  EXPECT_EQ(tsa->RequestsTo("/offer/NTLM/only-ntlm").size(), 1u);
-  unsetenv("KRB5_CONFIG");
-  unsetenv("KRB5CCNAME");
 }
 
 TEST_F(SendRequestTest, StatusIsResetAndSessionKeptAcrossExchanges) {
