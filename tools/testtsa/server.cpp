@@ -326,7 +326,11 @@ void Server::Serve(int fd, long id) {
     connection.ssl.reset(SSL_new(m_tls));
     if (!connection.ssl || SSL_set_fd(connection.ssl.get(), fd) != 1 ||
         SSL_accept(connection.ssl.get()) != 1) {
+      // Let the alert reach the client: closing with its request still unread would reset the
+      // connection and could drop the alert on the way.
       connection.ssl.reset();
+      shutdown(fd, SHUT_WR);
+      connection.AwaitClose(2);
       close(fd);
       return;
     }
