@@ -34,6 +34,12 @@
 //     With Negotiate, GSS-API always uses the credential cache; a user name and password given
 //     for Negotiate are not used.
 //   - Only http and https are accepted, for the server and for a proxy.
+//   - A reply that is not 2xx keeps its status and challenge even when its sender closes the
+//     connection before reading our body or finishing its own (proxies answering 407 do); a
+//     2xx body cut short is a failure (12030), never a shorter reply.
+//   - A fatal TLS alert from the peer is a secure failure (12175), or 12044 when the server
+//     asked for a client certificate that was not given; after a failed send, the status
+//     query reports the send's error rather than a handle-state error.
 #pragma once
 
 #include <cstddef>
