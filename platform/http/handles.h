@@ -112,8 +112,6 @@ struct RequestObject final : HttpObject {
   std::optional<ClientCertificate> clientCert;
   Credentials server;
   Credentials proxy;
-  DWORD serverOffered = 0;  // schemes offered by the last challenge, for automatic logon
-  DWORD proxyOffered = 0;
   std::optional<Reply> reply;
   DWORD sendError = 0;  // why the last send brought no reply; 0 before the first send
 };
