@@ -290,6 +290,23 @@ TEST_F(RequestTest, ImportThenExport) {
   EXPECT_EQ(Failure([&] { request.Export(out, &tooSmall); }), P::MakeHResult(0x800700EA));
   EXPECT_EQ(tooSmall, before.size());
 
+  // OpenSSL-style bytes with an extension and a small nonce: kept as they came, dropped (and the
+  // nonce drawn afresh) once a change makes the request build anew.
+  std::vector<unsigned char> withExtension = {0x30, 0x34, 0x02, 0x01, 0x01, 0x30, 0x1F, 0x30, 0x07,
+                                              0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A, 0x04, 0x14};
+  withExtension.insert(withExtension.end(), 20, 0x42);
+  withExtension.insert(withExtension.end(), {0x02, 0x01, 0x05, 0xA0, 0x0B, 0x30, 0x09, 0x06, 0x03,
+                                             0x2A, 0x03, 0x04, 0x04, 0x02, 0x05, 0x00});
+  CRequest extended;
+  extended.Import(withExtension.data(), static_cast<unsigned long>(withExtension.size()));
+  EXPECT_EQ(Exported(extended), withExtension);
+  EXPECT_EQ(extended.get_DataHashAlg(), P::CALG_SHA1);
+  extended.put_CertReq(true);
+  const auto fresh = Decoded(Exported(extended));
+  EXPECT_EQ(fresh.get_extensions(), nullptr);
+  EXPECT_GE(fresh.get_nonce()->cbData(), 2u);
+  EXPECT_EQ(fresh.get_hashedMessage().bytes(), std::vector<unsigned char>(20, 0x42));
+
   // An import drops a running hash, which would otherwise replace the imported hash value.
   CRequest hashing;
   hashing.put_DataHashAlg(kSha256);
