@@ -37,6 +37,9 @@
 //   close/                   close the connection without answering
 //   silent/                  never answer (until the client leaves)
 //   redirect/                answer 302 to "/"
+//   authenticode/            an Authenticode time-stamp request: the Base64 text of a PKCS #7
+//                            SignedData over the request's content (see authenticode.h); the
+//                            log gets a line "authenticode=TARGET structure=... sent=HEX"
 // Every request is logged to --log as one line of tab-separated name=value fields.
 #include <signal.h>
 #include <sys/prctl.h>
@@ -51,6 +54,7 @@
 
 #include <openssl/pem.h>
 
+#include "authenticode.h"
 #include "pki.h"
 #include "responder.h"
 #include "server.h"
@@ -163,6 +167,8 @@ int main(int argc, char** argv) {
     }
     TestTsa::Responder responder(givenCa ? givenTsa : pki.tsa,
                                  givenCa ? givenCa.get() : pki.ca.cert.get(), clockOffset);
+    TestTsa::SetAuthenticodeSigner(givenCa ? givenTsa : pki.tsa,
+                                   givenCa ? givenCa.get() : pki.ca.cert.get());
     TestTsa::SslCtxPtr tlsContext;
     if (tls) {
       tlsContext = MakeTlsContext(pki, requireClientCert);

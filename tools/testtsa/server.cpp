@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include "authenticode.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -505,6 +507,16 @@ bool Server::Answer(Connection& connection, const Request& request) {
       return false;
     } else if (mode == "redirect") {
       return reply(302, {"Location: /"}, "");
+    } else if (mode == "authenticode") {
+      const AuthenticodeAnswer answer = AnswerAuthenticode(request.body);
+      if (m_log != nullptr) {
+        const std::lock_guard<std::mutex> guard(m_logLock);
+        std::fprintf(m_log, "authenticode=%s\tstructure=%s\tsent=%s\n",
+                     Escaped(request.target).c_str(), answer.structure.c_str(),
+                     answer.sentHex.c_str());
+        std::fflush(m_log);
+      }
+      return reply(answer.status, {"Content-Type: application/octet-stream"}, answer.body);
     }
   }
   if (request.method != "POST") {

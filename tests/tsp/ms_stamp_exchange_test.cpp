@@ -1,0 +1,282 @@
+// GetMSStamp against the test TSA's Authenticode mode: the request it posts (structure and
+// Base64 line layout, read back from the server's log), the signed reply it hands over, the
+// policy rules that stop it before anything is sent, and every way the exchange can fail.
+#include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "horodex/MSTimeStamp.h"
+#include "platform/capi/wincrypt_encode.h"
+#include "platform/text/last_error.h"
+#include "platform/text/winerror.h"
+#include "tests/common/hive_env.h"
+#include "tests/common/testtsa_process.h"
+#include "tests/common/tinyproxy_process.h"
+
+namespace P = Velmora::Platform;
+using Velmora::Testing::ConfigEnvironment;
+using Velmora::Testing::LoggedRequest;
+using Velmora::Testing::TestTsaProcess;
+using Velmora::Testing::TinyproxyProcess;
+
+namespace {
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\n";
+const std::string kKey = "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n";
+constexpr P::DWORD kHttpError = 0xC2100100;
+
+struct StampFree {
+  void operator()(P::CRYPT_DATA_BLOB* blob) const noexcept { FreeMSStamp(blob); }
+};
+using StampPtr = std::unique_ptr<P::CRYPT_DATA_BLOB, StampFree>;
+
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (const char c : bytes) {
+    out += digits[static_cast<unsigned char>(c) >> 4];
+    out += digits[static_cast<unsigned char>(c) & 15];
+  }
+  return out;
+}
+
+std::string Unhex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return out;
+}
+
+class MsStampTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { tsa = new TestTsaProcess(); }
+  static void TearDownTestSuite() {
+    delete tsa;
+    tsa = nullptr;
+  }
+  void SetUp() override {
+    for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY",
+                             "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY"}) {
+      unsetenv(name);
+    }
+  }
+
+  void Policies(const std::string& values) {
+    ConfigEnvironment::Write(env.machineHive(), kHeader + kKey + values);
+  }
+
+  // GetMSStamp of `content`; the last error is kept in `error`.
+  StampPtr Stamp(const std::string& content, const wchar_t* url,
+                 const P::CRYPT_ATTRIBUTES* attributes = nullptr) {
+    P::CRYPT_DATA_BLOB blob{static_cast<P::DWORD>(content.size()),
+                            reinterpret_cast<P::BYTE*>(const_cast<char*>(content.data()))};
+    P::SetLastError(0);
+    StampPtr stamp(GetMSStamp(&blob, url, attributes));
+    error = P::GetLastError();
+    return stamp;
+  }
+
+  // The Authenticode lines the server logged for `target`.
+  static std::vector<LoggedRequest> Logged(const std::string& target) {
+    std::vector<LoggedRequest> out;
+    for (LoggedRequest& line : tsa->Requests()) {
+      if (line["authenticode"] == target) {
+        out.push_back(std::move(line));
+      }
+    }
+    return out;
+  }
+
+  static std::string Expected(const std::string& content) {
+    return "SEQ{OID:1.3.6.1.4.1.311.3.2.1,SEQ{OID:1.2.840.113549.1.7.1,[0]{OCTETS:" + Hex(content) +
+           "}}}";
+  }
+
+  static TestTsaProcess* tsa;
+  ConfigEnvironment env;
+  P::DWORD error = 0;
+};
+
+TestTsaProcess* MsStampTest::tsa = nullptr;
+
+TEST_F(MsStampTest, GrantedStampIsTheServersSignedDataOverTheContent) {
+  const std::string content = "the encrypted digest of an Authenticode signature";
+  StampPtr stamp = Stamp(content, tsa->WideUrl("/authenticode/granted").c_str());
+  ASSERT_NE(stamp, nullptr) << std::hex << error;
+
+  const std::vector<LoggedRequest> logged = Logged("/authenticode/granted");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].at("structure"), Expected(content));
+
+  // The reply is a PKCS #7 SignedData that verifies under the test CA and carries the content.
+  const unsigned char* p = stamp->pbData;
+  std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(
+      d2i_PKCS7(nullptr, &p, static_cast<long>(stamp->cbData)), PKCS7_free);
+  ASSERT_NE(p7, nullptr);
+  EXPECT_EQ(p, stamp->pbData + stamp->cbData);
+  std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(X509_STORE_new(), X509_STORE_free);
+  std::unique_ptr<BIO, decltype(&BIO_free)> caFile(BIO_new_file(tsa->File("ca.pem").c_str(), "r"),
+                                                   BIO_free);
+  X509* ca = PEM_read_bio_X509(caFile.get(), nullptr, nullptr, nullptr);
+  ASSERT_NE(ca, nullptr);
+  X509_STORE_add_cert(store.get(), ca);
+  X509_free(ca);
+  X509_STORE_set_purpose(store.get(), X509_PURPOSE_ANY);
+  std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+  ASSERT_EQ(PKCS7_verify(p7.get(), nullptr, store.get(), nullptr, out.get(), PKCS7_BINARY), 1);
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(out.get(), &data);
+  EXPECT_EQ(std::string(data, static_cast<std::size_t>(length)), content);
+}
+
+TEST_F(MsStampTest, RequestCarriesTheCallersAttributesSorted) {
+  P::BYTE second[] = {0x04, 0x01, 0x02};
+  P::BYTE first[] = {0x02, 0x01, 0x05};
+  P::CRYPT_ATTR_BLOB values[] = {{3, second}, {3, first}};
+  char oid[] = "1.2.3.4";
+  P::CRYPT_ATTRIBUTE attribute{oid, 2, values};
+  P::CRYPT_ATTRIBUTES attributes{1, &attribute};
+  StampPtr stamp = Stamp("x", tsa->WideUrl("/authenticode/attributes").c_str(), &attributes);
+  ASSERT_NE(stamp, nullptr) << std::hex << error;
+  const std::vector<LoggedRequest> logged = Logged("/authenticode/attributes");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].at("structure"),
+            "SEQ{OID:1.3.6.1.4.1.311.3.2.1,SET{SEQ{OID:1.2.3.4,SET{T2:05,OCTETS:02}}},"
+            "SEQ{OID:1.2.840.113549.1.7.1,[0]{OCTETS:78}}}");
+
+  // A malformed attribute stops the request in the encoder, before anything is sent.
+  char badOid[] = "not an oid";
+  P::CRYPT_ATTRIBUTE bad{badOid, 0, nullptr};
+  P::CRYPT_ATTRIBUTES badList{1, &bad};
+  EXPECT_EQ(Stamp("x", tsa->WideUrl("/authenticode/bad-attribute").c_str(), &badList), nullptr);
+  EXPECT_EQ(error, 0x80091003u);  // CRYPT_E_OID_FORMAT
+  EXPECT_TRUE(Logged("/authenticode/bad-attribute").empty());
+}
+
+TEST_F(MsStampTest, BodyIsBase64InLinesOf76) {
+  // The request's DER is 31 bytes longer than the content: 26 and 27 bytes of content make
+  // requests of 57 and 58 bytes, one full line and one full line with a padded group.
+  ASSERT_NE(Stamp(std::string(26, 'a'), tsa->WideUrl("/authenticode/57").c_str()), nullptr);
+  ASSERT_NE(Stamp(std::string(27, 'b'), tsa->WideUrl("/authenticode/58").c_str()), nullptr);
+  ASSERT_NE(Stamp(std::string(200, 'c'), tsa->WideUrl("/authenticode/235").c_str()), nullptr);
+  const std::string full = Unhex(Logged("/authenticode/57").at(0).at("sent"));
+  const std::string padded = Unhex(Logged("/authenticode/58").at(0).at("sent"));
+  const std::string longer = Unhex(Logged("/authenticode/235").at(0).at("sent"));
+  EXPECT_EQ(full.size(), 78u);
+  EXPECT_EQ(full.find("\r\n"), 76u);
+  EXPECT_EQ(padded.size(), 82u);
+  EXPECT_EQ(padded.find("\r\n"), 76u);
+  EXPECT_EQ(padded.substr(80), "==");
+  EXPECT_EQ(padded.find("\r\n", 78), std::string::npos);
+  // 235 bytes (long lengths now): four full lines, then 8 characters and a padded group of 4,
+  // with no break at the end.
+  EXPECT_EQ(longer.size(), 4 * 78u + 12);
+  for (std::size_t line = 0; line < 4; ++line) {
+    EXPECT_EQ(longer.substr(line * 78 + 76, 2), "\r\n");
+  }
+  EXPECT_NE(longer.back(), '\n');
+}
+
+TEST_F(MsStampTest, AllowedListIsExactAndStopsTheRequestBeforeSending) {
+  const std::wstring url = tsa->WideUrl("/authenticode/policy");
+  std::string upper(url.begin(), url.end());
+  upper.replace(upper.find("authenticode"), 12, "AUTHENTICODE");
+  Policies(
+      "\"MSTSAsAllowedSetted\"=dword:00000001\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP\\AllowedMSTSPs]\n"
+      "\"1\"=\"" +
+      upper + "\"\n");
+  EXPECT_EQ(Stamp("x", url.c_str()), nullptr);
+  EXPECT_EQ(error, P::ERROR_ACCESS_DISABLED_BY_POLICY);
+  EXPECT_TRUE(Logged("/authenticode/policy").empty());
+  EXPECT_TRUE(tsa->RequestsTo("/authenticode/policy").empty());
+  // The listed spelling itself passes the policy (and reaches the server).
+  const std::wstring listed(upper.begin(), upper.end());
+  Stamp("x", listed.c_str());
+  EXPECT_EQ(tsa->RequestsTo("/AUTHENTICODE/policy").size(), 1u);
+}
+
+TEST_F(MsStampTest, NullUrlTakesThePolicyDefault) {
+  const std::wstring url = tsa->WideUrl("/authenticode/default");
+  Policies("\"DefaultMSTSPURL\"=\"" + std::string(url.begin(), url.end()) + "\"\n");
+  EXPECT_NE(Stamp("x", nullptr), nullptr) << std::hex << error;
+  EXPECT_EQ(Logged("/authenticode/default").size(), 1u);
+
+  // No default: the exchange is tried with an empty URL, which the HTTP layer refuses.
+  Policies("");
+  EXPECT_EQ(Stamp("x", nullptr), nullptr);
+  EXPECT_EQ(error, 0x80072EE6u);  // ERROR_WINHTTP_UNRECOGNIZED_SCHEME
+}
+
+TEST_F(MsStampTest, PolicyFailuresBecomeTheLastErrorNotExceptions) {
+  // A value of the wrong type.
+  Policies("\"DefaultMSTSPURL\"=dword:00000001\n");
+  EXPECT_EQ(Stamp("x", nullptr), nullptr);
+  EXPECT_EQ(error, 0x8007000Du);
+  // A hive that does not parse: the key pair cannot be opened.
+  ConfigEnvironment::Write(env.machineHive(), "this is no registry file\n");
+  EXPECT_EQ(Stamp("x", tsa->WideUrl("/authenticode/broken-hive").c_str()), nullptr);
+  EXPECT_EQ(error, 1009u);  // ERROR_BADDB
+  EXPECT_TRUE(Logged("/authenticode/broken-hive").empty());
+}
+
+TEST_F(MsStampTest, FailedExchanges) {
+  struct Case {
+    const char* path;
+    P::DWORD error;
+  };
+  for (const Case& c : {
+           Case{"/status/500/", kHttpError}, Case{"/status/404/", kHttpError},
+           Case{"/garbage/", P::ERROR_INVALID_DATA},     // 200, not Base64
+           Case{"/status/200/", P::ERROR_INVALID_DATA},  // 200, empty body
+           Case{"/echo/", 0},  // 200, Base64 of the request: not a stamp, but handed over
+       }) {
+    StampPtr stamp = Stamp("x", tsa->WideUrl(c.path).c_str());
+    if (c.error == 0) {
+      ASSERT_NE(stamp, nullptr) << c.path;
+      EXPECT_EQ(stamp->pbData[0], 0x30) << c.path;
+    } else {
+      EXPECT_EQ(stamp, nullptr) << c.path;
+      EXPECT_EQ(error, c.error) << c.path << std::hex << " " << error;
+    }
+  }
+  // Nobody listening.
+  EXPECT_EQ(Stamp("x", L"http://127.0.0.1:1/authenticode"), nullptr);
+  EXPECT_EQ(error, 0x80072EFDu);  // ERROR_WINHTTP_CANNOT_CONNECT
+
+  P::SetLastError(0);
+  EXPECT_EQ(GetMSStamp(nullptr, L"http://127.0.0.1:1/", nullptr), nullptr);
+  EXPECT_EQ(P::GetLastError(), P::ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(FreeMSStamp(nullptr), P::TRUE);
+}
+
+TEST_F(MsStampTest, ThroughProxies) {
+  if (!TinyproxyProcess::Available()) {
+    GTEST_SKIP() << "tinyproxy is not installed";
+  }
+  TinyproxyProcess open;
+  setenv("http_proxy", open.Url().c_str(), 1);
+  EXPECT_NE(Stamp("x", tsa->WideUrl("/authenticode/proxied").c_str()), nullptr)
+      << std::hex << error;
+  const std::vector<LoggedRequest> proxied = tsa->RequestsTo("/authenticode/proxied");
+  ASSERT_EQ(proxied.size(), 1u);
+  EXPECT_NE(proxied[0].at("via"), "-");
+
+  // A proxy that wants Basic answers 407 to the first exchange and to the Negotiate retry.
+  TinyproxyProcess guarded("proxy-user", "proxy-pass");
+  setenv("http_proxy", guarded.Url().c_str(), 1);
+  EXPECT_EQ(Stamp("x", tsa->WideUrl("/authenticode/guarded").c_str()), nullptr);
+  EXPECT_EQ(error, kHttpError);
+  EXPECT_TRUE(tsa->RequestsTo("/authenticode/guarded").empty());
+  unsetenv("http_proxy");
+}
+
+}  // namespace
