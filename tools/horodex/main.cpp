@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/text/atl_exception.h"
+#include "tools/horodex/authenticode_command.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/query_command.h"
 #include "tools/horodex/show_command.h"
@@ -20,7 +21,11 @@ constexpr const char* kUsage =
     "         FILE may be DER or Base64 text; --json prints one JSON object\n"
     "  query  make a time-stamp request for FILE, or for a hash value given in hex, and write it\n"
     "         to OUT as DER (Base64 text with --base64); ALG is a dotted OID or a name such as\n"
-    "         sha256; defaults come from the client policies\n";
+    "         sha256; defaults come from the client policies\n"
+    "       horodex authenticode FILE [--url URL] -o OUT\n"
+    "  authenticode  a legacy Authenticode time stamp for the bytes of FILE (a signature's\n"
+    "         encrypted digest) from URL (default: the DefaultMSTSPURL policy); the server's\n"
+    "         PKCS #7 reply is written to OUT\n";
 
 }  // namespace
 
@@ -35,6 +40,9 @@ int main(int argc, char** argv) {
   args.erase(args.begin());
   if (command == "query") {
     return Horodex::RunQuery(args, std::cout, std::cerr);
+  }
+  if (command == "authenticode") {
+    return Horodex::RunAuthenticode(args, std::cerr);
   }
   if (command == "show") {
     return Horodex::RunShow(args, std::cout, std::cerr);

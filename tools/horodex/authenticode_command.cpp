@@ -1,0 +1,90 @@
+// `horodex authenticode FILE [--url URL] -o OUT`.
+#include "tools/horodex/authenticode_command.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "horodex/MSTimeStamp.h"
+#include "platform/text/convert.h"
+#include "platform/text/last_error.h"
+#include "platform/text/winerror.h"
+#include "support/error_messages.h"
+#include "tools/horodex/exit_codes.h"
+
+namespace Horodex {
+
+namespace {
+
+namespace P = Velmora::Platform;
+
+constexpr const char* kUsage = "usage: horodex authenticode FILE [--url URL] -o OUT\n";
+
+struct StampFree {
+  void operator()(P::CRYPT_DATA_BLOB* blob) const noexcept { FreeMSStamp(blob); }
+};
+
+std::string ErrorText(P::DWORD code) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", code);
+  // Win32 numbers read as their HRESULT; HRESULTs pass as they are.
+  const P::HRESULT hr = P::HRESULT_FROM_WIN32(code);
+  return std::string(hex) + ": " + P::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
+}
+
+}  // namespace
+
+int RunAuthenticode(const std::vector<std::string>& args, std::ostream& err) {
+  std::string input;
+  std::string url;
+  std::string output;
+  bool haveUrl = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if ((arg == "--url" || arg == "-o") && i + 1 < args.size()) {
+      (arg == "-o" ? output : url) = args[++i];
+      haveUrl = haveUrl || arg == "--url";
+    } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
+      input = arg;
+    } else {
+      err << "horodex authenticode: unexpected argument '" << arg << "'\n" << kUsage;
+      return kExitUsage;
+    }
+  }
+  if (input.empty() || output.empty()) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  std::ifstream in(input, std::ios::binary);
+  if (!in) {
+    err << "horodex authenticode: cannot open " << input << "\n";
+    return kExitFile;
+  }
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad() || content.size() > 0xFFFFFFFFu) {
+    err << "horodex authenticode: cannot read " << input << "\n";
+    return kExitFile;
+  }
+  P::CRYPT_DATA_BLOB blob{static_cast<P::DWORD>(content.size()),
+                          reinterpret_cast<P::BYTE*>(content.data())};
+  // Without --url the policy's DefaultMSTSPURL is used.
+  const std::wstring wideUrl = P::NarrowToWide(url);
+  std::unique_ptr<P::CRYPT_DATA_BLOB, StampFree> stamp(
+      GetMSStamp(&blob, haveUrl ? wideUrl.c_str() : nullptr, nullptr));
+  if (!stamp) {
+    err << "horodex authenticode: no time stamp: " << ErrorText(P::GetLastError()) << "\n";
+    return kExitNoStamp;
+  }
+  std::ofstream file(output, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(stamp->pbData),
+             static_cast<std::streamsize>(stamp->cbData));
+  file.close();
+  if (!file) {
+    err << "horodex authenticode: cannot write " << output << "\n";
+    return kExitFile;
+  }
+  return kExitOk;
+}
+
+}  // namespace Horodex
