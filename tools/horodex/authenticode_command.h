@@ -3,14 +3,13 @@
 // reply is written as it came.
 #pragma once
 
+#include "tools/horodex/exit_codes.h"
+
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace Horodex {
-
-// The server gave no stamp (refused by policy, HTTP failure, a reply that is not Base64 ...).
-inline constexpr int kExitNoStamp = 5;
 
 int RunAuthenticode(const std::vector<std::string>& args, std::ostream& err);
 
