@@ -44,7 +44,7 @@ for name, micros in rows.items():
     if len(parts) >= 2 and parts[1].startswith(("openssl", "libcurl", "curl")):
         for ours_name, ours_micros in rows.items():
             ours_parts = ours_name.split("/")
-            if (len(ours_parts) >= 2 and ours_parts[1] == "ours"
+            if (len(ours_parts) >= 2 and ours_parts[1].startswith("ours")
                     and case_of(ours_parts) == case_of(parts) and ours_micros > 0):
                 ratio = f"{micros / ours_micros:.2f}×"
     print(f"| `{name}` | {micros:.2f} | {ratio} |")
