@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/der/der_writer.h"
+#include "bench/corpus_responses.h"
 #include "horodex/TSPStamp.h"
 #include "platform/capi/wincrypt.h"
 
@@ -22,34 +22,7 @@ namespace {
 
 using Velmora::PKI::TSP::Client::CStamp;
 
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
-    std::exit(2);
-  }
-  return {std::istreambuf_iterator<char>(file), {}};
-}
-
-// TimeStampResp ::= SEQUENCE { status PKIStatusInfo (granted), timeStampToken }
-std::vector<std::uint8_t> GrantedResponse(const std::string& tokenFile) {
-  const std::vector<std::uint8_t> token =
-      ReadFile(std::string(HORODEX_INTEROP_DIR) + "/" + tokenFile);
-  Velmora::ASN1::Der::Writer w;
-  w.sequence([&](Velmora::ASN1::Der::Writer& resp) {
-    resp.sequence([](Velmora::ASN1::Der::Writer& status) { status.integer(std::uint64_t{0}); });
-    resp.raw(token);
-  });
-  return w.take();
-}
-
-const std::vector<std::uint8_t>& Response(int which) {
-  static const std::vector<std::uint8_t> sslcom =
-      GrantedResponse("rust-openssl/sslcom-2021-negnonce.tst");
-  static const std::vector<std::uint8_t> apple =
-      GrantedResponse("signapple/apple-timestamp-signer-ma2.tst");
-  return which == 0 ? sslcom : apple;
-}
+using BenchCorpus::Response;
 
 void Ours(benchmark::State& state) {
   const std::vector<std::uint8_t>& bytes = Response(static_cast<int>(state.range(0)));
