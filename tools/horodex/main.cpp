@@ -17,15 +17,16 @@ constexpr const char* kUsage =
     "usage: horodex show [--json] FILE\n"
     "       horodex query (FILE | --digest HEX) [--hash ALG] [--policy OID] [--no-nonce]\n"
     "                     [--cert-req] [--base64] -o OUT\n"
-    "  show   decode a time-stamp request (.tsq), response or token (.tsr) and print its fields\n"
-    "         FILE may be DER or Base64 text; --json prints one JSON object\n"
-    "  query  make a time-stamp request for FILE, or for a hash value given in hex, and write it\n"
-    "         to OUT as DER (Base64 text with --base64); ALG is a dotted OID or a name such as\n"
-    "         sha256; defaults come from the client policies\n"
     "       horodex authenticode FILE [--url URL] -o OUT\n"
+    "\n"
+    "  show          decode a time-stamp request (.tsq), response or token (.tsr) and print\n"
+    "                its fields; FILE may be DER or Base64 text; --json prints one JSON object\n"
+    "  query         make a time-stamp request for FILE, or for a hash value given in hex, and\n"
+    "                write it to OUT as DER (Base64 text with --base64); ALG is a dotted OID or\n"
+    "                a name such as sha256; defaults come from the client policies\n"
     "  authenticode  a legacy Authenticode time stamp for the bytes of FILE (a signature's\n"
-    "         encrypted digest) from URL (default: the DefaultMSTSPURL policy); the server's\n"
-    "         PKCS #7 reply is written to OUT\n";
+    "                encrypted digest) from URL (default: the DefaultMSTSPURL policy); the\n"
+    "                server's PKCS #7 reply is written to OUT\n";
 
 }  // namespace
 
