@@ -1,4 +1,5 @@
 #include "codec/cms/signature_check.h"
+#include "platform/text/free_with.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -19,12 +20,7 @@ namespace Velmora::ASN1 {
 namespace {
 
 template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* handle) const noexcept {
-    Free(handle);
-  }
-};
+using Deleter = Velmora::Platform::FreeWith<Free>;
 using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
 using MdPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;

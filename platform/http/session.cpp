@@ -12,6 +12,7 @@
 #include "platform/http/handles.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
+#include "platform/text/free_with.h"
 
 namespace Velmora::Platform {
 
@@ -34,12 +35,7 @@ std::string ReadWholeFile(const std::string& path, DWORD failure) {
 }
 
 template <auto Free>
-struct OpenSslFree {
-  template <typename T>
-  void operator()(T* p) const noexcept {
-    Free(p);
-  }
-};
+using OpenSslFree = Velmora::Platform::FreeWith<Free>;
 
 // The client certificate must parse, and its key must parse and belong to it: a mismatch is
 // reported here, where its cause is plain, rather than as a failed TLS handshake later.

@@ -16,16 +16,12 @@
 #include "codec/cms/signer_info.h"
 #include "codec/corekit/blob.h"
 #include "codec/corekit/dll_list.h"
+#include "platform/text/free_with.h"
 
 namespace Velmora::Testing {
 
 template <auto Free>
-struct OsslDeleter {
-  template <typename T>
-  void operator()(T* handle) const noexcept {
-    Free(handle);
-  }
-};
+using OsslDeleter = Velmora::Platform::FreeWith<Free>;
 using X509Ptr = std::unique_ptr<X509, OsslDeleter<X509_free>>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, OsslDeleter<EVP_PKEY_free>>;
 using TsRespPtr = std::unique_ptr<TS_RESP, OsslDeleter<TS_RESP_free>>;
