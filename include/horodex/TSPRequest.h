@@ -181,6 +181,11 @@ class CRequest {
   // exchange itself is not offered yet and throws E_NOTIMPL.
   CStamp& Send(bool verify);
 
+  // The viewer's page for this request (built first when needed), and the modal sheet.
+  Platform::HPROPSHEETPAGE get_PropPage() const;
+  void Display(Platform::HWND parent, const wchar_t* caption) const;
+  void Display(Platform::HWND parent, const unsigned short* caption) const;
+
  private:
   friend class CStamp;  // reads the hash value and nonce to check a stamp against its request
   struct Impl;

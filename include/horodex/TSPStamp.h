@@ -125,6 +125,21 @@ class CStamp {
   // E_POINTER.
   int Compare(const CStamp* other) const;
 
+  // Checks the token's signature under the TSA certificate and its critical extensions against
+  // `list` (null: none accepted, "*": all, else OIDs joined by ";"). Returns S_OK or a failure.
+  int Verify(const Platform::CERT_CONTEXT* certificate, char* list) const;
+  // The TSA certificate, found through the signing-certificate attribute or the CMS signer id in
+  // the token's certificates, the caller's stores and the user's "AddressBook"; null if none.
+  const Platform::CERT_CONTEXT* get_TSACertificate(void** stores, unsigned long count) const;
+  // Judges the chain of `certificate` (the TSA certificate when null) at the stamp's time with the
+  // time-stamping chain policy. Returns S_OK or the policy's error code.
+  int VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** stores, unsigned long count) const;
+
+  // The viewer's page for this stamp, and the modal sheet that shows it.
+  Platform::HPROPSHEETPAGE get_PropPage() const;
+  void Display(Platform::HWND parent, const wchar_t* caption) const;
+  void Display(Platform::HWND parent, const unsigned short* caption) const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> m_impl;

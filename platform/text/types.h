@@ -28,6 +28,13 @@ struct CRYPT_DATA_BLOB {
 using CRYPT_INTEGER_BLOB = CRYPT_DATA_BLOB;
 using CRYPT_OBJID_BLOB = CRYPT_DATA_BLOB;
 
+// A parent window: null, or the parent widget of the viewer (opaque to the library).
+struct HWND__;
+using HWND = HWND__*;
+// A property page made by the viewer module (opaque to the library and its callers).
+struct _PSP;
+using HPROPSHEETPAGE = _PSP*;
+
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
 
