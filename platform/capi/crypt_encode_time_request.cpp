@@ -1,5 +1,5 @@
-// CryptEncodeObject for the Authenticode time-stamp request, on our DER writer; LocalAlloc and
-// LocalFree.
+// CryptEncodeObject for the Authenticode time-stamp request and multi-byte integers, on our DER
+// writer; LocalAlloc and LocalFree.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +77,14 @@ Encoding EncodeTimeRequest(const CRYPT_TIME_STAMP_REQUEST_INFO& info) {
   return out.take();
 }
 
+Encoding EncodeMultiByteInteger(const CRYPT_INTEGER_BLOB& value) {
+  const Der::Bytes littleEndian = BlobBytes(value);
+  Encoding bigEndian(littleEndian.rbegin(), littleEndian.rend());
+  Der::Writer out;
+  out.integer(bigEndian);
+  return out.take();
+}
+
 }  // namespace
 
 BOOL CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
@@ -86,11 +94,14 @@ BOOL CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const vo
         pcbEncoded == nullptr) {
       return Capi::Fail(E_INVALIDARG, FALSE);
     }
-    if (lpszStructType != PKCS_TIME_REQUEST) {
+    Encoding encoded;
+    if (lpszStructType == PKCS_TIME_REQUEST) {
+      encoded = EncodeTimeRequest(*static_cast<const CRYPT_TIME_STAMP_REQUEST_INFO*>(pvStructInfo));
+    } else if (lpszStructType == X509_MULTI_BYTE_INTEGER) {
+      encoded = EncodeMultiByteInteger(*static_cast<const CRYPT_INTEGER_BLOB*>(pvStructInfo));
+    } else {
       return Capi::FailWin32(ERROR_FILE_NOT_FOUND, FALSE);
     }
-    const Encoding encoded =
-        EncodeTimeRequest(*static_cast<const CRYPT_TIME_STAMP_REQUEST_INFO*>(pvStructInfo));
     if (encoded.size() > std::numeric_limits<DWORD>::max()) {
       return Capi::Fail(E_INVALIDARG, FALSE);
     }

@@ -341,3 +341,6 @@ HCRYPTMSG CryptMsgDuplicate(HCRYPTMSG hCryptMsg);
 BOOL CryptMsgClose(HCRYPTMSG hCryptMsg);
 
 }  // namespace Velmora::Platform
+
+// Chains, chain policies and certificate hashes.
+#include "platform/capi/wincrypt_chain.h"  // IWYU pragma: export

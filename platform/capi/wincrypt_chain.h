@@ -1,0 +1,263 @@
+// Certificate chains, installable chain policies and certificate hashes of the platform layer,
+// under the CryptoAPI's names, types and argument order. The conventions of wincrypt.h hold
+// (thread's last error, size-query protocol, counted contexts).
+//
+// The chain engine builds paths with OpenSSL from the subject up:
+//   - untrusted material: the certificates of the additional store (a token's certificates, the
+//     caller's stores). They are never trust anchors, not even when self-signed;
+//   - trust anchors: the machine's system trust store (OpenSSL's default file and folder), the
+//     "Root" folders of the machine and of the current user (cert_system_store.cpp says where),
+//     and the roots added for the process by CertAddTrustedRootsFromFile. The anchors are read
+//     once and read again only when one of the "Root" folders or the system trust store changes;
+//   - revocation: the CRLs found as files in the "Root" and "CA" store folders and the system
+//     trust folder; nothing is fetched from the network. A certificate whose issuer published no
+//     CRL there is not marked revoked (nor "status unknown": no CRL is expected offline).
+// A path is at most kMaxChainLength (32) certificates long; a longer one, or one that meets the
+// same certificate twice, ends in a refused chain (CERT_TRUST_IS_CYCLIC /
+// CERT_TRUST_IS_PARTIAL_CHAIN), never in a hang.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/capi/wincrypt.h"
+
+namespace Velmora::Platform {
+
+// ---------------------------------------------------------------------------------------------
+// Chain engine
+
+using HCERTCHAINENGINE = void*;
+// The default engines: null is the current user's, as on the platform. Both are the same here.
+inline const HCERTCHAINENGINE HCCE_CURRENT_USER = nullptr;
+inline const HCERTCHAINENGINE HCCE_LOCAL_MACHINE = reinterpret_cast<HCERTCHAINENGINE>(1);
+
+// Bits of CERT_TRUST_STATUS.dwErrorStatus.
+inline constexpr DWORD CERT_TRUST_NO_ERROR = 0x00000000;
+inline constexpr DWORD CERT_TRUST_IS_NOT_TIME_VALID = 0x00000001;
+inline constexpr DWORD CERT_TRUST_IS_NOT_TIME_NESTED = 0x00000002;
+inline constexpr DWORD CERT_TRUST_IS_REVOKED = 0x00000004;
+inline constexpr DWORD CERT_TRUST_IS_NOT_SIGNATURE_VALID = 0x00000008;
+inline constexpr DWORD CERT_TRUST_IS_NOT_VALID_FOR_USAGE = 0x00000010;
+inline constexpr DWORD CERT_TRUST_IS_UNTRUSTED_ROOT = 0x00000020;
+inline constexpr DWORD CERT_TRUST_REVOCATION_STATUS_UNKNOWN = 0x00000040;
+inline constexpr DWORD CERT_TRUST_IS_CYCLIC = 0x00000080;
+inline constexpr DWORD CERT_TRUST_INVALID_EXTENSION = 0x00000100;
+inline constexpr DWORD CERT_TRUST_INVALID_POLICY_CONSTRAINTS = 0x00000200;
+inline constexpr DWORD CERT_TRUST_INVALID_BASIC_CONSTRAINTS = 0x00000400;
+inline constexpr DWORD CERT_TRUST_INVALID_NAME_CONSTRAINTS = 0x00000800;
+inline constexpr DWORD CERT_TRUST_IS_PARTIAL_CHAIN = 0x00010000;
+inline constexpr DWORD CERT_TRUST_IS_EXPLICIT_DISTRUST = 0x04000000;
+inline constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT = 0x08000000;
+
+// Bits of CERT_TRUST_STATUS.dwInfoStatus.
+inline constexpr DWORD CERT_TRUST_HAS_EXACT_MATCH_ISSUER = 0x00000001;
+inline constexpr DWORD CERT_TRUST_HAS_KEY_MATCH_ISSUER = 0x00000002;
+inline constexpr DWORD CERT_TRUST_HAS_NAME_MATCH_ISSUER = 0x00000004;
+inline constexpr DWORD CERT_TRUST_IS_SELF_SIGNED = 0x00000008;
+inline constexpr DWORD CERT_TRUST_IS_COMPLEX_CHAIN = 0x00010000;
+
+struct CERT_TRUST_STATUS {
+  DWORD dwErrorStatus;
+  DWORD dwInfoStatus;
+};
+using PCERT_TRUST_STATUS = CERT_TRUST_STATUS*;
+
+struct CERT_ENHKEY_USAGE {
+  DWORD cUsageIdentifier;
+  LPSTR* rgpszUsageIdentifier;
+};
+using PCERT_ENHKEY_USAGE = CERT_ENHKEY_USAGE*;
+
+// Revocation details and certificate trust lists are not kept here: the members that point to
+// them are always null.
+struct CERT_REVOCATION_INFO;
+struct CERT_TRUST_LIST_INFO;
+
+// One certificate of a chain with its own trust status. pCertContext is a reference held by the
+// chain (duplicate it to keep it longer); its CERT_INFO carries the validity period that a policy
+// judges at its own time.
+struct CERT_CHAIN_ELEMENT {
+  DWORD cbSize;
+  PCCERT_CONTEXT pCertContext;
+  CERT_TRUST_STATUS TrustStatus;
+  CERT_REVOCATION_INFO* pRevocationInfo;
+  PCERT_ENHKEY_USAGE pIssuanceUsage;
+  PCERT_ENHKEY_USAGE pApplicationUsage;  // the extended key usages; null: valid for all
+  LPCWSTR pwszExtendedErrorInfo;
+};
+using PCERT_CHAIN_ELEMENT = CERT_CHAIN_ELEMENT*;
+
+// The elements from the subject (index 0) to the root or the last certificate found.
+struct CERT_SIMPLE_CHAIN {
+  DWORD cbSize;
+  CERT_TRUST_STATUS TrustStatus;  // the union of the elements' errors
+  DWORD cElement;
+  PCERT_CHAIN_ELEMENT* rgpElement;
+  CERT_TRUST_LIST_INFO* pTrustListInfo;
+  BOOL fHasRevocationFreshnessTime;
+  DWORD dwRevocationFreshnessTime;
+};
+using PCERT_SIMPLE_CHAIN = CERT_SIMPLE_CHAIN*;
+
+struct CERT_CHAIN_CONTEXT;
+using PCCERT_CHAIN_CONTEXT = const CERT_CHAIN_CONTEXT*;
+
+struct GUID {
+  std::uint32_t Data1;
+  std::uint16_t Data2;
+  std::uint16_t Data3;
+  BYTE Data4[8];
+};
+
+// A built chain: always one simple chain here. Counted by reference like a context.
+struct CERT_CHAIN_CONTEXT {
+  DWORD cbSize;
+  CERT_TRUST_STATUS TrustStatus;
+  DWORD cChain;
+  PCERT_SIMPLE_CHAIN* rgpChain;
+  DWORD cLowerQualityChainContext;
+  PCCERT_CHAIN_CONTEXT* rgpLowerQualityChainContext;
+  BOOL fHasRevocationFreshnessTime;
+  DWORD dwRevocationFreshnessTime;
+  DWORD dwCreateFlags;
+  GUID ChainId;
+};
+
+inline constexpr DWORD USAGE_MATCH_TYPE_AND = 0;
+inline constexpr DWORD USAGE_MATCH_TYPE_OR = 1;
+
+struct CERT_USAGE_MATCH {
+  DWORD dwType;
+  CERT_ENHKEY_USAGE Usage;
+};
+
+// The basic form of the chain parameters. When Usage names identifiers, the subject's extended
+// key usage must hold all of them (AND) or one of them (OR), else
+// CERT_TRUST_IS_NOT_VALID_FOR_USAGE.
+struct CERT_CHAIN_PARA {
+  DWORD cbSize;
+  CERT_USAGE_MATCH RequestedUsage;
+};
+
+// Flags of CertGetCertificateChain. Revocation is judged from local CRLs whatever is asked.
+inline constexpr DWORD CERT_CHAIN_CACHE_END_CERT = 0x00000001;
+inline constexpr DWORD CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE = 0x00000100;
+inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_END_CERT = 0x10000000;
+inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_CHAIN = 0x20000000;
+inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT = 0x40000000;
+
+inline constexpr DWORD kMaxChainLength = 32;
+
+// Builds the chain of `pCertContext` at the time `pTime` (null: now) with `hAdditionalStore`
+// (may be null) as untrusted material, and returns it in *ppChainContext (free it with
+// CertFreeCertificateChain). A chain that is not trusted is still a success: its TrustStatus
+// says why. Fails with E_INVALIDARG for a null subject or output, or an engine other than the
+// two default ones.
+BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCertContext,
+                             const FILETIME* pTime, HCERTSTORE hAdditionalStore,
+                             const CERT_CHAIN_PARA* pChainPara, DWORD dwFlags, void* pvReserved,
+                             PCCERT_CHAIN_CONTEXT* ppChainContext);
+// Drops one reference of the chain; the last one frees it with its element references. Null is
+// accepted.
+void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext);
+// Takes one more reference to the chain and returns it; null gives null.
+PCCERT_CHAIN_CONTEXT CertDuplicateCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext);
+
+// Makes every certificate of a PEM file (one or more CERTIFICATE blocks) or of a DER file (one
+// certificate) a trusted root of the default engine for the rest of the process. S_OK, or the
+// failure with nothing added: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) for a missing file, the
+// file system's error for an unreadable one, CRYPT_E_NOT_FOUND for a file without a
+// certificate, the decoder's code for a certificate that does not decode, E_INVALIDARG for null.
+HRESULT CertAddTrustedRootsFromFile(const char* path);
+
+// ---------------------------------------------------------------------------------------------
+// Chain policies
+
+struct CERT_CHAIN_POLICY_PARA {
+  DWORD cbSize;
+  DWORD dwFlags;
+  void* pvExtraPolicyPara;
+};
+using PCERT_CHAIN_POLICY_PARA = CERT_CHAIN_POLICY_PARA*;
+
+struct CERT_CHAIN_POLICY_STATUS {
+  DWORD cbSize;
+  DWORD dwError;  // 0: accepted; otherwise the policy's code (CERT_E_* ...)
+  LONG lChainIndex;
+  LONG lElementIndex;  // the element that failed, -1 when the whole chain did
+  void* pvExtraPolicyStatus;
+};
+using PCERT_CHAIN_POLICY_STATUS = CERT_CHAIN_POLICY_STATUS*;
+
+// Judges `pChainContext` by the policy registered under `pszPolicyOID` and writes the verdict
+// into *pPolicyStatus. TRUE when the policy could judge (whatever its verdict); FALSE with
+// CRYPT_E_NOT_FOUND for an identifier that no policy is registered under, E_INVALIDARG for null
+// arguments or a status whose cbSize is too small.
+BOOL CertVerifyCertificateChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT pChainContext,
+                                      const CERT_CHAIN_POLICY_PARA* pPolicyPara,
+                                      CERT_CHAIN_POLICY_STATUS* pPolicyStatus);
+
+using PFN_CERT_DLL_VERIFY_CERTIFICATE_CHAIN_POLICY =
+    BOOL (*)(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT pChainContext,
+             const CERT_CHAIN_POLICY_PARA* pPolicyPara, CERT_CHAIN_POLICY_STATUS* pPolicyStatus);
+
+using HMODULE = void*;
+
+struct CRYPT_OID_FUNC_ENTRY {
+  LPCSTR pszOID;
+  void* pvFuncAddr;
+};
+
+inline constexpr const char* CRYPT_OID_VERIFY_CERTIFICATE_CHAIN_POLICY_FUNC =
+    "CertDllVerifyCertificateChainPolicy";
+inline constexpr DWORD CRYPT_INSTALL_OID_FUNC_BEFORE_FLAG = 1;
+
+// Registers functions by OID (here: policy identifiers) for the function set `pszFuncName`; only
+// CRYPT_OID_VERIFY_CERTIFICATE_CHAIN_POLICY_FUNC exists (others fail with E_INVALIDARG).
+// `hModule` is not used. A function registered under an identifier that already has one replaces
+// it for every later call: the latest registration wins, so an application can put its own
+// time-stamping policy in place of the library's default. A null pvFuncAddr removes the entry.
+BOOL CryptInstallOIDFunctionAddress(HMODULE hModule, DWORD dwEncodingType, LPCSTR pszFuncName,
+                                    DWORD cFuncEntry, const CRYPT_OID_FUNC_ENTRY rgFuncEntry[],
+                                    DWORD dwFlags);
+
+// The time-stamping chain policy of the library, registered when the layer is first used.
+inline constexpr const char* TSP_CHAIN_POLICY_ID = "{AF74EE92-A059-492F-9B4B-EAD239B22A1B}";
+// Policy flag: pvExtraPolicyPara points to a TSP_CHAIN_POLICY_TIME_PARA whose time every
+// certificate of the chain must be valid at (without it: the current time).
+inline constexpr DWORD TSP_CHAIN_POLICY_TIME_FLAG = 0x00020000;
+struct TSP_CHAIN_POLICY_TIME_PARA {
+  DWORD cbSize;  // sizeof (16)
+  FILETIME* pftTimeStamp;
+};
+
+// The default policy itself, for an application's own policy that wants to add to it.
+// Checks, and reports the first failure in this order (lElementIndex names the element):
+//   1. a signature in the chain does not verify            TRUST_E_CERT_SIGNATURE 0x80096004
+//   2. the chain meets a certificate twice, or is too long  CERT_E_CHAINING       0x800B010A
+//      no path to a root (partial chain)                    CERT_E_CHAINING       0x800B010A
+//   3. the root is not trusted                              CERT_E_UNTRUSTEDROOT  0x800B0109
+//   4. a certificate is revoked by a CRL in the stores      CRYPT_E_REVOKED       0x80092010
+//   5. an unknown critical extension                        CERT_E_CRITICAL       0x800B0105
+//   6. a certificate not valid at the policy's time         CERT_E_EXPIRED        0x800B0101
+//   7. the TSA certificate's extended key usage is absent, not critical, lacks
+//      id-kp-timeStamping or names another purpose          CERT_E_WRONG_USAGE    0x800B0110
+BOOL VelmoraTimeStampChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT pChainContext,
+                                 const CERT_CHAIN_POLICY_PARA* pPolicyPara,
+                                 CERT_CHAIN_POLICY_STATUS* pPolicyStatus);
+
+// ---------------------------------------------------------------------------------------------
+// Certificate hashes
+
+// The hash of `pbEncoded` with the CryptoAPI algorithm `Algid` (0: SHA-1), by the size-query
+// protocol. `hCryptProv` and `dwFlags` are not used. An unknown algorithm: NTE_BAD_ALGID.
+BOOL CryptHashCertificate(HCRYPTPROV_LEGACY hCryptProv, ALG_ID Algid, DWORD dwFlags,
+                          const BYTE* pbEncoded, DWORD cbEncoded, BYTE* pbComputedHash,
+                          DWORD* pcbComputedHash);
+// The same by CNG algorithm name (the OID registry's pwszCNGAlgid: L"SHA256", L"SHA3-256" ...;
+// case is ignored). An unknown name: NTE_NOT_SUPPORTED. `dwFlags` and `pvReserved` must be 0.
+BOOL CryptHashCertificate2(LPCWSTR pwszCNGHashAlgid, DWORD dwFlags, void* pvReserved,
+                           const BYTE* pbEncoded, DWORD cbEncoded, BYTE* pbComputedHash,
+                           DWORD* pcbComputedHash);
+
+}  // namespace Velmora::Platform
