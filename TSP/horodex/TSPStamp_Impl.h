@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "TSP/horodex/CapiHandles.h"
 #include "TSP/horodex/CertStoreHandle.h"
 #include "codec/asnkit/big_integer.h"
+#include "codec/asnkit/ess.h"
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
 #include "horodex/TSPStamp.h"
@@ -63,6 +65,34 @@ struct CStamp::Impl {
   Platform::HRESULT AddCertificateValues();
   // Makes a context of one DER certificate and adds a copy of it to the store.
   Platform::HRESULT AddCertificate(const CBlob& certificate);
+
+  // Verification (TSPStamp_Verify.cpp).
+
+  // The signed attributes of signer 0, laid out in a buffer of their own.
+  struct SignedAttributes {
+    std::vector<std::uint64_t> buffer;  // aligned storage the attributes point into
+    const Platform::CRYPT_ATTRIBUTES* attributes = nullptr;
+  };
+  // Reads them from the message (or, when the platform cannot give them as attributes, by
+  // decoding the encoded signer); a failure throws its HRESULT.
+  static SignedAttributes GetSignedAttributes(Platform::HCRYPTMSG message);
+  // Whether the inner content type is id-ct-TSTInfo and the signed contentType attribute names
+  // the same type.
+  static bool CheckContentType(Platform::HCRYPTMSG message);
+  // The signer's identifier from the signing-certificate attributes; CRYPT_E_NOT_FOUND when it
+  // is given only in the bare SHA-1 form.
+  Platform::HRESULT ReadSignerCertId(ASN1::COtherCertID& id);
+  // Fills tsaCertificate with the certificate the signing-certificate attribute names: the
+  // candidate, else the first match in the token's store, the caller's stores, the user's
+  // "AddressBook".
+  Platform::HRESULT FindTSACertificate(void** stores, unsigned long count,
+                                       Platform::PCCERT_CONTEXT candidate);
+  // Fills tsaCertificate with the certificate the CMS signer identifier names, searched in the
+  // same places.
+  Platform::HRESULT FindTSACertificateBySignerId(void** stores, unsigned long count);
+  // Adds `member` to the collection and keeps it alive as long as the collection.
+  static Platform::HRESULT AddStoreToCollection(CertStoreHandle& collection,
+                                                const CertStoreHandle& member);
 };
 
 }  // namespace Velmora::PKI::TSP::Client
