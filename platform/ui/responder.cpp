@@ -3,6 +3,7 @@
 
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
+#include "platform/ui/viewer_module.h"
 #include "platform/ui/winuser.h"
 
 namespace Velmora::Platform {
@@ -45,8 +46,11 @@ int MessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UINT ty
       return result;
     }
   }
-  SetLastError(ERROR_MOD_NOT_FOUND);  // the viewer module is not wired in yet
-  return 0;
+  const ViewerModule* module = LoadViewerModule();
+  if (module == nullptr) {
+    return 0;
+  }
+  return module->messageBox(owner, text, shownCaption, type);
 }
 
 }  // namespace Velmora::Platform

@@ -1,0 +1,70 @@
+// Loading the viewer module: from the directory of the library itself first, then the normal
+// search path.
+#include <dlfcn.h>
+
+#include <mutex>
+#include <string>
+
+#include "platform/text/last_error.h"
+#include "platform/text/winerror.h"
+#include "platform/ui/viewer_module.h"
+
+namespace Velmora::Platform {
+
+namespace {
+
+std::mutex g_loadLock;
+const ViewerModule* g_module = nullptr;
+
+std::string OwnDirectory() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&LoadViewerModule), &info) == 0 || info.dli_fname == nullptr) {
+    return {};
+  }
+  std::string path = info.dli_fname;
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+const ViewerModule* LoadViewerModule() noexcept {
+  std::lock_guard guard(g_loadLock);
+  if (g_module != nullptr) {
+    return g_module;
+  }
+  try {
+    void* handle = nullptr;
+    const std::string directory = OwnDirectory();
+    if (!directory.empty()) {
+      handle = dlopen((directory + kViewerModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    if (handle == nullptr) {
+      handle = dlopen(kViewerModuleName, RTLD_NOW | RTLD_LOCAL);
+    }
+    if (handle == nullptr) {
+      SetLastError(ERROR_MOD_NOT_FOUND);
+      return nullptr;
+    }
+    using Entry = const ViewerModule* (*)();
+    auto entry = reinterpret_cast<Entry>(dlsym(handle, "HorodexViewerModule"));
+    if (entry == nullptr) {
+      dlclose(handle);
+      SetLastError(ERROR_PROC_NOT_FOUND);
+      return nullptr;
+    }
+    const ViewerModule* module = entry();
+    if (module == nullptr || module->version != kViewerModuleVersion) {
+      dlclose(handle);
+      SetLastError(ERROR_BAD_FORMAT);
+      return nullptr;
+    }
+    g_module = module;  // stays loaded for the life of the process
+    return g_module;
+  } catch (...) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+}
+
+}  // namespace Velmora::Platform
