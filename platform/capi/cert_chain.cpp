@@ -1,26 +1,426 @@
-// The chain engine: CertGetCertificateChain and the trusted roots of the default engine.
+// The chain engine: CertGetCertificateChain, CertFreeCertificateChain and
+// CertDuplicateCertificateChain.
+//
+// The path is found by a bounded depth-first walk from the subject towards a trusted root. The
+// issuers of a certificate are the certificates whose subject name is its issuer name, tried in
+// this order: those whose key verifies its signature before those whose key does not; among
+// them trusted roots first, then the "CA" folders' and the additional store's certificates;
+// then those valid at the chain's time first. The first path that ends in a trusted root with
+// every signature good is taken; otherwise the best path seen: one whose signatures all verify
+// before one with a bad signature, then a trusted root before a self-signed root that is not
+// trusted before a path that found no root, then fewer bad signatures. A certificate is never used twice in one path (a loop is reported as
+// CERT_TRUST_IS_CYCLIC), a path stops at kMaxChainLength certificates, and the whole walk at 256
+// steps, so that no set of certificates makes it run long.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "codec/der/der_writer.h"
 #include "platform/capi/capi_util.h"
-#include "platform/capi/wincrypt_chain.h"
+#include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/cert_internal.h"
 
 namespace Velmora::Platform {
 
-BOOL CertGetCertificateChain(HCERTCHAINENGINE, PCCERT_CONTEXT, const FILETIME*, HCERTSTORE,
-                             const CERT_CHAIN_PARA*, DWORD, void*,
+namespace Capi {
+
+namespace {
+
+constexpr int kMaxWalkSteps = 256;
+
+struct UsageList {
+  std::vector<std::string> oids;
+  std::vector<LPSTR> pointers;
+  CERT_ENHKEY_USAGE usage{};
+};
+
+struct ChainImpl : CERT_CHAIN_CONTEXT {
+  ChainImpl() : CERT_CHAIN_CONTEXT{} {}
+
+  std::atomic<long> refs{1};
+  std::vector<ContextRef> contexts;
+  std::vector<CERT_CHAIN_ELEMENT> elements;
+  std::vector<PCERT_CHAIN_ELEMENT> elementPointers;
+  std::vector<std::unique_ptr<UsageList>> usages;
+  CERT_SIMPLE_CHAIN simple{};
+  PCERT_SIMPLE_CHAIN simplePointer = nullptr;
+};
+
+ChainImpl* ChainOf(PCCERT_CHAIN_CONTEXT chain) {
+  return static_cast<ChainImpl*>(const_cast<CERT_CHAIN_CONTEXT*>(chain));
+}
+
+bool SameEncoding(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
+  return a == b || (a->cbCertEncoded == b->cbCertEncoded &&
+                    std::memcmp(a->pbCertEncoded, b->pbCertEncoded, a->cbCertEncoded) == 0);
+}
+
+bool SelfIssued(PCCERT_CONTEXT c) {
+  return NameKey(c->pCertInfo->Subject) == NameKey(c->pCertInfo->Issuer);
+}
+
+struct Link {
+  PCCERT_CONTEXT context;
+  bool anchor;
+};
+
+enum class Ending { None = 0, Partial = 1, SelfSigned = 2, Trusted = 3 };
+
+struct Path {
+  std::vector<Link> links;
+  Ending ending = Ending::None;
+  bool cyclic = false;
+  bool tooLong = false;
+  int badSignatures = 0;
+};
+
+class Builder {
+ public:
+  Builder(const TrustMaterial& trust, std::vector<PCCERT_CONTEXT> extra, std::uint64_t at)
+      : m_trust(trust), m_extra(std::move(extra)), m_at(at) {}
+
+  Path build(PCCERT_CONTEXT subject) {
+    std::vector<Link> links{{subject, m_trust.anchorFor(subject) != nullptr}};
+    walkFrom(links, 0);
+    return std::move(m_best);
+  }
+
+ private:
+  struct Candidate {
+    Link link;
+    bool verifies;
+    bool timeValid;
+  };
+
+  std::vector<Candidate> issuersOf(PCCERT_CONTEXT c) {
+    const std::string issuer(NameKey(c->pCertInfo->Issuer));
+    std::vector<Candidate> found;
+    auto consider = [&](PCCERT_CONTEXT candidate, bool anchor) {
+      if (SameEncoding(candidate, c)) {
+        return;
+      }
+      for (const Candidate& existing : found) {
+        if (SameEncoding(existing.link.context, candidate)) {
+          return;
+        }
+      }
+      found.push_back({{candidate, anchor},
+                       CertSignedBy(c, candidate),
+                       TimeValid(*candidate->pCertInfo, m_at)});
+    };
+    auto [first, last] = m_trust.anchors.equal_range(issuer);
+    for (auto it = first; it != last; ++it) {
+      consider(it->second.get(), true);
+    }
+    auto [ca, caEnd] = m_trust.intermediates.equal_range(issuer);
+    for (auto it = ca; it != caEnd; ++it) {
+      if (m_trust.anchorFor(it->second.get()) == nullptr) {
+        consider(it->second.get(), false);
+      }
+    }
+    for (PCCERT_CONTEXT extra : m_extra) {
+      if (NameKey(extra->pCertInfo->Subject) == issuer && m_trust.anchorFor(extra) == nullptr) {
+        consider(extra, false);
+      }
+    }
+    std::stable_sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
+      if (a.verifies != b.verifies) {
+        return a.verifies;
+      }
+      if (a.link.anchor != b.link.anchor) {
+        return a.link.anchor;
+      }
+      return a.timeValid && !b.timeValid;
+    });
+    return found;
+  }
+
+  void record(const std::vector<Link>& links, Ending ending, bool cyclic, bool tooLong,
+              int badSignatures) {
+    const auto rank = [](Ending e, int bad) { return std::tuple(bad == 0, e, -bad); };
+    const bool better =
+        m_best.ending == Ending::None ||
+        rank(ending, badSignatures) > rank(m_best.ending, m_best.badSignatures);
+    if (better) {
+      m_best = Path{links, ending, cyclic, tooLong, badSignatures};
+    }
+  }
+
+  bool done() const {
+    return (m_best.ending == Ending::Trusted && m_best.badSignatures == 0) ||
+           m_steps >= kMaxWalkSteps;
+  }
+
+  // `badSoFar` counts the links below the last whose signature failed.
+  void walkFrom(std::vector<Link>& links, int badSoFar) {
+    ++m_steps;
+    const Link current = links.back();
+    if (current.anchor) {
+      record(links, Ending::Trusted, false, false, badSoFar);
+      return;
+    }
+    const bool selfIssued = SelfIssued(current.context);
+    if (selfIssued && CertSignedBy(current.context, current.context)) {
+      record(links, Ending::SelfSigned, false, false, badSoFar);
+      return;
+    }
+    if (links.size() >= kMaxChainLength) {
+      record(links, Ending::Partial, false, true, badSoFar);
+      return;
+    }
+    bool cyclic = false;
+    bool extended = false;
+    for (const Candidate& candidate : issuersOf(current.context)) {
+      const bool inPath = std::any_of(links.begin(), links.end(), [&](const Link& l) {
+        return SameEncoding(l.context, candidate.link.context);
+      });
+      if (inPath) {
+        cyclic = true;
+        continue;
+      }
+      if (done()) {
+        break;
+      }
+      extended = true;
+      links.push_back(candidate.link);
+      walkFrom(links, badSoFar + (candidate.verifies ? 0 : 1));
+      links.pop_back();
+    }
+    if (!extended) {
+      // A self-issued certificate whose own signature fails, with no other issuer: a root with
+      // a bad signature. Anything else found no issuer.
+      record(links, selfIssued ? Ending::SelfSigned : Ending::Partial, cyclic, false,
+             badSoFar + (selfIssued ? 1 : 0));
+    }
+  }
+
+  const TrustMaterial& m_trust;
+  std::vector<PCCERT_CONTEXT> m_extra;
+  std::uint64_t m_at;
+  int m_steps = 0;
+  Path m_best;
+};
+
+// The INTEGER of the certificate's serial number as OpenSSL reads it.
+std::unique_ptr<ASN1_INTEGER, FreeWith<ASN1_INTEGER_free>> SerialOf(PCCERT_CONTEXT c) {
+  ASN1::Der::Writer writer;
+  writer.tlv(ASN1::Der::Tags::Integer, ImplOf(c)->data->certificate().get_serialNumber());
+  const std::vector<std::uint8_t> der = writer.take();
+  const unsigned char* p = der.data();
+  return std::unique_ptr<ASN1_INTEGER, FreeWith<ASN1_INTEGER_free>>(
+      d2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(der.size())));
+}
+
+// Whether a CRL of `issuer`, signed by it, lists `subject`.
+bool Revoked(const TrustMaterial& trust, PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
+  const auto [first, last] =
+      trust.crls.equal_range(std::string(NameKey(subject->pCertInfo->Issuer)));
+  if (first == last) {
+    return false;
+  }
+  const auto serial = SerialOf(subject);
+  if (!serial) {
+    return false;
+  }
+  for (auto it = first; it != last; ++it) {
+    X509_REVOKED* entry = nullptr;
+    if (X509_CRL_get0_by_serial(it->second.get(), &entry, serial.get()) == 1 &&
+        CrlSignedBy(it->second.get(), issuer)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::unique_ptr<UsageList> UsageOf(PCCERT_CONTEXT c) {
+  const CERT_EXTENSION* extension = FindExtension(*c->pCertInfo, kOidExtKeyUsage);
+  if (extension == nullptr) {
+    return nullptr;
+  }
+  auto list = std::make_unique<UsageList>();
+  if (auto purposes = ReadKeyPurposes(extension->Value)) {
+    list->oids = std::move(*purposes);
+  }
+  for (std::string& oid : list->oids) {
+    list->pointers.push_back(oid.data());
+  }
+  list->usage.cUsageIdentifier = static_cast<DWORD>(list->pointers.size());
+  list->usage.rgpszUsageIdentifier = list->pointers.empty() ? nullptr : list->pointers.data();
+  return list;
+}
+
+bool UsageMatches(const UsageList* usage, const CERT_USAGE_MATCH& requested) {
+  if (requested.Usage.cUsageIdentifier == 0 || usage == nullptr) {
+    return true;  // nothing asked, or a certificate valid for every purpose
+  }
+  const auto holds = [&](const char* oid) {
+    return oid != nullptr &&
+           std::find(usage->oids.begin(), usage->oids.end(), oid) != usage->oids.end();
+  };
+  const std::span<LPSTR> asked(requested.Usage.rgpszUsageIdentifier,
+                               requested.Usage.cUsageIdentifier);
+  return requested.dwType == USAGE_MATCH_TYPE_OR ? std::any_of(asked.begin(), asked.end(), holds)
+                                                 : std::all_of(asked.begin(), asked.end(), holds);
+}
+
+// The trust status of each element of the path found.
+void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust, std::uint64_t at,
+           const CERT_CHAIN_PARA* para, DWORD flags) {
+  const std::size_t n = path.links.size();
+  const bool checkRevocation =
+      (flags & (CERT_CHAIN_REVOCATION_CHECK_END_CERT | CERT_CHAIN_REVOCATION_CHECK_CHAIN |
+                CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT)) != 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    PCCERT_CONTEXT c = path.links[i].context;
+    const CERT_INFO& info = *c->pCertInfo;
+    CERT_TRUST_STATUS& status = chain.elements[i].TrustStatus;
+    const bool last = i + 1 == n;
+    if (!TimeValid(info, at)) {
+      status.dwErrorStatus |= CERT_TRUST_IS_NOT_TIME_VALID;
+    }
+    if (!last) {
+      status.dwInfoStatus |= CERT_TRUST_HAS_NAME_MATCH_ISSUER;
+      if (!CertSignedBy(c, path.links[i + 1].context)) {
+        status.dwErrorStatus |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+      }
+    } else if (SelfIssued(c)) {
+      if (CertSignedBy(c, c)) {
+        status.dwInfoStatus |= CERT_TRUST_IS_SELF_SIGNED | CERT_TRUST_HAS_NAME_MATCH_ISSUER;
+      } else if (!path.links[i].anchor) {
+        status.dwErrorStatus |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+      }
+    }
+    // An issuer must be a CA allowed to sign certificates, within its path length; a version 1
+    // or 2 certificate may issue only as a trusted root.
+    bool malformed = false;
+    const auto constraints = ReadBasicConstraints(info, malformed);
+    if (malformed) {
+      status.dwErrorStatus |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
+    }
+    if (i > 0) {
+      const bool legacyRoot = info.dwVersion != CERT_V3 && path.links[i].anchor;
+      if (!legacyRoot && (!constraints || !constraints->ca)) {
+        status.dwErrorStatus |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
+      }
+      if (constraints && constraints->pathLength && i - 1 > *constraints->pathLength) {
+        status.dwErrorStatus |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
+      }
+      if (!KeyUsageAllowsCertSign(info)) {
+        status.dwErrorStatus |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
+      }
+    }
+    for (DWORD e = 0; e < info.cExtension; ++e) {
+      const CERT_EXTENSION& extension = info.rgExtension[e];
+      if (extension.fCritical && !IsUnderstoodCriticalExtension(extension.pszObjId)) {
+        status.dwErrorStatus |= CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT;
+      }
+    }
+    if (checkRevocation && !last) {
+      const bool wanted = (flags & (CERT_CHAIN_REVOCATION_CHECK_CHAIN |
+                                    CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT)) != 0 ||
+                          i == 0;
+      if (wanted && Revoked(trust, c, path.links[i + 1].context)) {
+        status.dwErrorStatus |= CERT_TRUST_IS_REVOKED;
+      }
+    }
+    chain.usages.push_back(UsageOf(c));
+    chain.elements[i].pApplicationUsage =
+        chain.usages.back() ? &chain.usages.back()->usage : nullptr;
+    if (i == 0 && para != nullptr &&
+        !UsageMatches(chain.usages.back().get(), para->RequestedUsage)) {
+      status.dwErrorStatus |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
+    }
+    if (last) {
+      if (path.ending == Ending::SelfSigned) {
+        status.dwErrorStatus |= CERT_TRUST_IS_UNTRUSTED_ROOT;
+      } else if (path.ending == Ending::Partial) {
+        status.dwErrorStatus |= CERT_TRUST_IS_PARTIAL_CHAIN;
+      }
+      if (path.cyclic) {
+        status.dwErrorStatus |= CERT_TRUST_IS_CYCLIC;
+      }
+    }
+    chain.simple.TrustStatus.dwErrorStatus |= status.dwErrorStatus;
+    chain.simple.TrustStatus.dwInfoStatus |= status.dwInfoStatus;
+  }
+  chain.TrustStatus = chain.simple.TrustStatus;
+}
+
+}  // namespace
+}  // namespace Capi
+
+BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCertContext,
+                             const FILETIME* pTime, HCERTSTORE hAdditionalStore,
+                             const CERT_CHAIN_PARA* pChainPara, DWORD dwFlags, void*,
                              PCCERT_CHAIN_CONTEXT* ppChainContext) {
   if (ppChainContext != nullptr) {
     *ppChainContext = nullptr;
   }
-  return Capi::Fail(E_NOTIMPL, FALSE);
+  if (pCertContext == nullptr || ppChainContext == nullptr ||
+      (hChainEngine != HCCE_CURRENT_USER && hChainEngine != HCCE_LOCAL_MACHINE)) {
+    return Capi::Fail(E_INVALIDARG, FALSE);
+  }
+  return Capi::Guard(FALSE, [&]() -> BOOL {
+    using Capi::ContextRef;
+    const std::uint64_t at = pTime != nullptr ? Capi::FileTimeValue(*pTime) : Capi::NowFileTime();
+    const std::shared_ptr<const Capi::TrustMaterial> trust = Capi::CurrentTrust();
+    std::vector<ContextRef> extraRefs;
+    std::vector<PCCERT_CONTEXT> extra;
+    if (hAdditionalStore != nullptr) {
+      for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(hAdditionalStore, nullptr); c != nullptr;
+           c = CertEnumCertificatesInStore(hAdditionalStore, c)) {
+        extraRefs.emplace_back(CertDuplicateCertificateContext(c));
+        extra.push_back(c);
+      }
+    }
+    const Capi::Path path = Capi::Builder(*trust, extra, at).build(pCertContext);
+
+    auto chain = std::make_unique<Capi::ChainImpl>();
+    chain->cbSize = sizeof(CERT_CHAIN_CONTEXT);
+    const std::size_t n = path.links.size();
+    chain->contexts.reserve(n);
+    chain->elements.resize(n);
+    chain->usages.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      chain->contexts.emplace_back(CertDuplicateCertificateContext(path.links[i].context));
+      CERT_CHAIN_ELEMENT& element = chain->elements[i];
+      element.cbSize = sizeof(CERT_CHAIN_ELEMENT);
+      element.pCertContext = chain->contexts.back().get();
+    }
+    Capi::Judge(*chain, path, *trust, at, pChainPara, dwFlags);
+    for (CERT_CHAIN_ELEMENT& element : chain->elements) {
+      chain->elementPointers.push_back(&element);
+    }
+    chain->simple.cbSize = sizeof(CERT_SIMPLE_CHAIN);
+    chain->simple.cElement = static_cast<DWORD>(n);
+    chain->simple.rgpElement = chain->elementPointers.data();
+    chain->simplePointer = &chain->simple;
+    chain->cChain = 1;
+    chain->rgpChain = &chain->simplePointer;
+    *ppChainContext = chain.release();
+    return TRUE;
+  });
 }
 
-void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT) {}
+void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext) {
+  if (pChainContext == nullptr) {
+    return;
+  }
+  Capi::ChainImpl* chain = Capi::ChainOf(pChainContext);
+  if (chain->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    delete chain;
+  }
+}
 
 PCCERT_CHAIN_CONTEXT CertDuplicateCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext) {
+  if (pChainContext != nullptr) {
+    Capi::ChainOf(pChainContext)->refs.fetch_add(1, std::memory_order_relaxed);
+  }
   return pChainContext;
-}
-
-HRESULT CertAddTrustedRootsFromFile(const char*) {
-  return E_NOTIMPL;
 }
 
 }  // namespace Velmora::Platform

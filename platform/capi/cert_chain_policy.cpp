@@ -1,22 +1,193 @@
-// Installable chain policies and the library's time-stamping policy.
+// Installable chain policies (CertVerifyCertificateChainPolicy, CryptInstallOIDFunctionAddress)
+// and the library's time-stamping chain policy, registered under TSP_CHAIN_POLICY_ID before the
+// first lookup, so that an application's own registration under that identifier replaces it.
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
 #include "platform/capi/capi_util.h"
-#include "platform/capi/wincrypt_chain.h"
+#include "platform/capi/cert_chain_internal.h"
 
 namespace Velmora::Platform {
 
-BOOL CertVerifyCertificateChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT, const CERT_CHAIN_POLICY_PARA*,
-                                      CERT_CHAIN_POLICY_STATUS*) {
-  return Capi::Fail(E_NOTIMPL, FALSE);
+namespace {
+
+using Capi::Fail;
+
+// Identifiers are texts, or small numbers in the place of a pointer (as the platform's own
+// CERT_CHAIN_POLICY_BASE ...), kept as "#<number>".
+std::string KeyOf(LPCSTR oid) {
+  const auto value = reinterpret_cast<std::uintptr_t>(oid);
+  if (value <= 0xFFFF) {
+    return "#" + std::to_string(value);
+  }
+  return oid;
 }
 
-BOOL CryptInstallOIDFunctionAddress(HMODULE, DWORD, LPCSTR, DWORD, const CRYPT_OID_FUNC_ENTRY[],
-                                    DWORD) {
-  return Capi::Fail(E_NOTIMPL, FALSE);
+struct Registry {
+  std::mutex mutex;
+  std::map<std::string, PFN_CERT_DLL_VERIFY_CERTIFICATE_CHAIN_POLICY> policies;
+};
+
+Registry& Policies() {
+  static Registry* registry = [] {
+    auto* r = new Registry();  // never destroyed: policies may be asked for at exit
+    r->policies.emplace(TSP_CHAIN_POLICY_ID, &VelmoraTimeStampChainPolicy);
+    return r;
+  }();
+  return *registry;
 }
 
-BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT, const CERT_CHAIN_POLICY_PARA*,
-                                 CERT_CHAIN_POLICY_STATUS*) {
-  return Capi::Fail(E_NOTIMPL, FALSE);
+void Report(CERT_CHAIN_POLICY_STATUS* status, HRESULT error, LONG element) {
+  status->dwError = static_cast<DWORD>(error);
+  status->lChainIndex = error == S_OK ? -1 : 0;
+  status->lElementIndex = error == S_OK ? -1 : element;
+}
+
+}  // namespace
+
+BOOL CryptInstallOIDFunctionAddress(HMODULE, DWORD, LPCSTR pszFuncName, DWORD cFuncEntry,
+                                    const CRYPT_OID_FUNC_ENTRY rgFuncEntry[], DWORD) {
+  if (pszFuncName == nullptr || (cFuncEntry != 0 && rgFuncEntry == nullptr) ||
+      std::string_view(pszFuncName) != CRYPT_OID_VERIFY_CERTIFICATE_CHAIN_POLICY_FUNC) {
+    return Fail(E_INVALIDARG, FALSE);
+  }
+  for (DWORD i = 0; i < cFuncEntry; ++i) {
+    if (rgFuncEntry[i].pszOID == nullptr) {
+      return Fail(E_INVALIDARG, FALSE);
+    }
+  }
+  return Capi::Guard(FALSE, [&]() -> BOOL {
+    Registry& registry = Policies();
+    std::lock_guard lock(registry.mutex);
+    for (DWORD i = 0; i < cFuncEntry; ++i) {
+      const std::string key = KeyOf(rgFuncEntry[i].pszOID);
+      if (rgFuncEntry[i].pvFuncAddr == nullptr) {
+        registry.policies.erase(key);
+      } else {
+        registry.policies[key] = reinterpret_cast<PFN_CERT_DLL_VERIFY_CERTIFICATE_CHAIN_POLICY>(
+            rgFuncEntry[i].pvFuncAddr);
+      }
+    }
+    return TRUE;
+  });
+}
+
+BOOL CertVerifyCertificateChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT pChainContext,
+                                      const CERT_CHAIN_POLICY_PARA* pPolicyPara,
+                                      CERT_CHAIN_POLICY_STATUS* pPolicyStatus) {
+  if (pszPolicyOID == nullptr || pChainContext == nullptr || pPolicyStatus == nullptr ||
+      pPolicyStatus->cbSize < sizeof(CERT_CHAIN_POLICY_STATUS)) {
+    return Fail(E_INVALIDARG, FALSE);
+  }
+  PFN_CERT_DLL_VERIFY_CERTIFICATE_CHAIN_POLICY policy = nullptr;
+  const BOOL found = Capi::Guard(FALSE, [&]() -> BOOL {
+    Registry& registry = Policies();
+    std::lock_guard lock(registry.mutex);
+    const auto it = registry.policies.find(KeyOf(pszPolicyOID));
+    if (it == registry.policies.end()) {
+      return Fail(CRYPT_E_NOT_FOUND, FALSE);
+    }
+    policy = it->second;
+    return TRUE;
+  });
+  if (!found) {
+    return FALSE;
+  }
+  return policy(pszPolicyOID, pChainContext, pPolicyPara, pPolicyStatus);
+}
+
+BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
+                                 const CERT_CHAIN_POLICY_PARA* pPolicyPara,
+                                 CERT_CHAIN_POLICY_STATUS* pPolicyStatus) {
+  using namespace Capi;
+  if (pChainContext == nullptr || pPolicyStatus == nullptr ||
+      pPolicyStatus->cbSize < sizeof(CERT_CHAIN_POLICY_STATUS)) {
+    return Fail(E_INVALIDARG, FALSE);
+  }
+  std::uint64_t at = NowFileTime();
+  if (pPolicyPara != nullptr && (pPolicyPara->dwFlags & TSP_CHAIN_POLICY_TIME_FLAG) != 0) {
+    const auto* extra =
+        static_cast<const TSP_CHAIN_POLICY_TIME_PARA*>(pPolicyPara->pvExtraPolicyPara);
+    if (extra == nullptr || extra->cbSize < sizeof(TSP_CHAIN_POLICY_TIME_PARA) ||
+        extra->pftTimeStamp == nullptr) {
+      return Fail(E_INVALIDARG, FALSE);
+    }
+    at = FileTimeValue(*extra->pftTimeStamp);
+  }
+  Report(pPolicyStatus, S_OK, -1);
+  if (pChainContext->cChain == 0 || pChainContext->rgpChain == nullptr ||
+      pChainContext->rgpChain[0]->cElement == 0) {
+    Report(pPolicyStatus, CERT_E_CHAINING, -1);
+    return TRUE;
+  }
+  const CERT_SIMPLE_CHAIN& chain = *pChainContext->rgpChain[0];
+  const LONG n = static_cast<LONG>(chain.cElement);
+  auto info = [&](LONG i) -> const CERT_INFO& {
+    return *chain.rgpElement[i]->pCertContext->pCertInfo;
+  };
+  // The first element that `fails`, in chain order; -1 for none.
+  auto first = [&](auto&& fails) -> LONG {
+    for (LONG i = 0; i < n; ++i) {
+      if (fails(i)) {
+        return i;
+      }
+    }
+    return -1;
+  };
+  auto withError = [&](DWORD bits) {
+    return first(
+        [&](LONG i) { return (chain.rgpElement[i]->TrustStatus.dwErrorStatus & bits) != 0; });
+  };
+
+  // The checks, in the order their failures are reported.
+  struct Check {
+    HRESULT error;
+    LONG element;
+  };
+  const auto tsaUsage = [&]() -> bool {
+    const CERT_EXTENSION* eku = FindExtension(info(0), kOidExtKeyUsage);
+    if (eku == nullptr || !eku->fCritical) {
+      return false;
+    }
+    const auto purposes = ReadKeyPurposes(eku->Value);
+    if (!purposes || purposes->empty()) {
+      return false;
+    }
+    for (const std::string& purpose : *purposes) {
+      if (purpose != kOidTimeStamping) {
+        return false;
+      }
+    }
+    return true;
+  };
+  const Check checks[] = {
+      {TRUST_E_CERT_SIGNATURE, withError(CERT_TRUST_IS_NOT_SIGNATURE_VALID)},
+      {CERT_E_CHAINING, withError(CERT_TRUST_IS_CYCLIC | CERT_TRUST_IS_PARTIAL_CHAIN)},
+      {CERT_E_UNTRUSTEDROOT, withError(CERT_TRUST_IS_UNTRUSTED_ROOT)},
+      {TRUST_E_BASIC_CONSTRAINTS, withError(CERT_TRUST_INVALID_BASIC_CONSTRAINTS)},
+      {CRYPT_E_REVOKED, withError(CERT_TRUST_IS_REVOKED)},
+      {CERT_E_CRITICAL, first([&](LONG i) {
+         const CERT_INFO& c = info(i);
+         for (DWORD e = 0; e < c.cExtension; ++e) {
+           if (c.rgExtension[e].fCritical &&
+               !IsUnderstoodCriticalExtension(c.rgExtension[e].pszObjId)) {
+             return true;
+           }
+         }
+         return false;
+       })},
+      {CERT_E_EXPIRED, first([&](LONG i) { return !TimeValid(info(i), at); })},
+      {CERT_E_WRONG_USAGE, tsaUsage() ? withError(CERT_TRUST_IS_NOT_VALID_FOR_USAGE) : 0},
+  };
+  for (const Check& check : checks) {
+    if (check.element >= 0) {
+      Report(pPolicyStatus, check.error, check.element);
+      break;
+    }
+  }
+  return TRUE;
 }
 
 }  // namespace Velmora::Platform

@@ -42,7 +42,9 @@ std::string Env(const char* name) {
   return value == nullptr ? std::string() : std::string(value);
 }
 
-fs::path StoreFolder(DWORD location, const std::wstring& name) {
+}  // namespace
+
+fs::path SystemStoreFolder(DWORD location, const std::wstring& name) {
   const fs::path leaf = fs::path("velmora") / "certstores" / fs::path(WideToUtf8(name));
   if (location == CERT_SYSTEM_STORE_LOCAL_MACHINE) {
     return fs::path(Env("VELMORA_ROOT") + "/etc") / leaf;
@@ -53,6 +55,8 @@ fs::path StoreFolder(DWORD location, const std::wstring& name) {
   }
   return fs::path(data) / leaf;
 }
+
+namespace {
 
 // The DER certificate of a file: the first PEM CERTIFICATE block, else the whole file.
 std::vector<BYTE> CertificateBytes(const std::vector<BYTE>& file) {
@@ -131,7 +135,7 @@ void* OpenSystemStore(DWORD flags, const void* pvPara) {
   std::wstring name;
   try {
     name = static_cast<const wchar_t*>(pvPara);
-    const fs::path folder = StoreFolder(location, name);
+    const fs::path folder = SystemStoreFolder(location, name);
     // A folder that does not exist is an empty store, as a user's "My" store with nothing in it.
     std::error_code error;
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);

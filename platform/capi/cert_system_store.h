@@ -2,6 +2,9 @@
 // cert_system_store.cpp for where the stores live and how their folders are read.
 #pragma once
 
+#include <filesystem>
+#include <string>
+
 #include "platform/text/types.h"
 
 namespace Velmora::Platform::Capi {
@@ -11,5 +14,9 @@ namespace Velmora::Platform::Capi {
 // its certificates. A missing folder gives an empty store. Failures return null with the last
 // error: E_INVALIDARG for a null name, a name that is not valid text or another location.
 void* OpenSystemStore(DWORD flags, const void* pvPara);
+
+// The folder of the system store `name` at `location` (CERT_SYSTEM_STORE_CURRENT_USER or
+// CERT_SYSTEM_STORE_LOCAL_MACHINE), from the environment as it is now.
+std::filesystem::path SystemStoreFolder(DWORD location, const std::wstring& name);
 
 }  // namespace Velmora::Platform::Capi

@@ -1,4 +1,5 @@
-// CMS decode messages over our codec's SignedData.
+// CMS decode messages over our codec's SignedData, and CryptDecodeObject for a SignerInfo (and a
+// multi-byte integer) laid out the way the messages lay out their signer parameters.
 #include <atomic>
 #include <string_view>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "codec/der/der_writer.h"
 #include "platform/capi/capi_util.h"
 #include "platform/capi/wincrypt.h"
+#include "platform/capi/wincrypt_encode.h"
 
 namespace Velmora::Platform {
 
@@ -61,7 +63,8 @@ std::vector<BYTE> KeyIdName(std::span<const BYTE> keyId) {
   return writer.take();
 }
 
-void LayOutAttributes(Arena& arena, const ASN1::CAttributes& attributes) {
+// Lays the list out and returns its header (null while measuring).
+CRYPT_ATTRIBUTES* LayOutAttributes(Arena& arena, const ASN1::CAttributes& attributes) {
   auto* list = arena.take<CRYPT_ATTRIBUTES>(1);
   CRYPT_ATTRIBUTE* items =
       attributes.empty() ? nullptr : arena.take<CRYPT_ATTRIBUTE>(attributes.size());
@@ -86,6 +89,7 @@ void LayOutAttributes(Arena& arena, const ASN1::CAttributes& attributes) {
   if (arena.writing()) {
     *list = CRYPT_ATTRIBUTES{static_cast<DWORD>(attributes.size()), items};
   }
+  return list;
 }
 
 // The signer's issuer Name and serial number as the platform reports them; a signer named by
@@ -168,6 +172,66 @@ BOOL GetSignerParam(const ASN1::CSignerInfo& signer, DWORD param, void* pvData, 
     }
     default:
       return Fail(CRYPT_E_INVALID_MSG_TYPE, FALSE);
+  }
+}
+
+// An algorithm identifier's OID text and parameters, copied into the arena.
+void LayOutAlgorithm(Arena& arena, const ASN1::CAlgorithmIdentifier& algorithm,
+                     CRYPT_ALGORITHM_IDENTIFIER* out) {
+  char* oid = arena.copyText(algorithm.get_algorithm());
+  BYTE* parameters = arena.copy(algorithm.get_parameters().span());
+  if (arena.writing()) {
+    out->pszObjId = oid;
+    out->Parameters =
+        CRYPT_OBJID_BLOB{static_cast<DWORD>(algorithm.get_parameters().cbData()), parameters};
+  }
+}
+
+// CMSG_CMS_SIGNER_INFO with everything it points to after it.
+void LayOutSignerInfo(Arena& arena, const ASN1::CSignerInfo& signer) {
+  auto* info = arena.take<CMSG_CMS_SIGNER_INFO>(1);
+  if (arena.writing()) {
+    *info = CMSG_CMS_SIGNER_INFO{};
+    info->dwVersion = signer.get_version();
+  }
+  if (const CBlob* keyId = signer.get_subjectKeyIdentifier()) {
+    BYTE* bytes = arena.copy(keyId->span());
+    if (arena.writing()) {
+      info->SignerId.dwIdChoice = CERT_ID_KEY_IDENTIFIER;
+      info->SignerId.KeyId = CRYPT_HASH_BLOB{static_cast<DWORD>(keyId->cbData()), bytes};
+    }
+  } else {
+    const SignerName name = SignerNameOf(signer);
+    BYTE* issuer = arena.copy(name.issuer);
+    BYTE* serial = arena.copy(name.serialLittleEndian);
+    if (arena.writing()) {
+      info->SignerId.dwIdChoice = CERT_ID_ISSUER_SERIAL_NUMBER;
+      info->SignerId.IssuerSerialNumber.Issuer =
+          CERT_NAME_BLOB{static_cast<DWORD>(name.issuer.size()), issuer};
+      info->SignerId.IssuerSerialNumber.SerialNumber =
+          CRYPT_INTEGER_BLOB{static_cast<DWORD>(name.serialLittleEndian.size()), serial};
+    }
+  }
+  LayOutAlgorithm(arena, signer.get_digestAlgorithm(),
+                  arena.writing() ? &info->HashAlgorithm : nullptr);
+  LayOutAlgorithm(arena, signer.get_signatureAlgorithm(),
+                  arena.writing() ? &info->HashEncryptionAlgorithm : nullptr);
+  BYTE* signature = arena.copy(signer.get_signature().span());
+  if (arena.writing()) {
+    info->EncryptedHash =
+        CRYPT_DATA_BLOB{static_cast<DWORD>(signer.get_signature().cbData()), signature};
+  }
+  // Absent attribute sets are empty lists.
+  for (const bool authenticated : {true, false}) {
+    const ASN1::CAttributes* attributes =
+        authenticated ? signer.get_signedAttributes() : signer.get_unsignedAttributes();
+    if (attributes == nullptr) {
+      continue;
+    }
+    const CRYPT_ATTRIBUTES* list = LayOutAttributes(arena, *attributes);
+    if (arena.writing()) {
+      (authenticated ? info->AuthAttrs : info->UnauthAttrs) = *list;
+    }
   }
 }
 
@@ -275,6 +339,36 @@ BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, voi
       default:
         return Fail(CRYPT_E_INVALID_MSG_TYPE, FALSE);
     }
+  });
+}
+
+BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
+                       DWORD cbEncoded, DWORD, void* pvStructInfo, DWORD* pcbStructInfo) {
+  if ((dwCertEncodingType & (X509_ASN_ENCODING | PKCS_7_ASN_ENCODING)) == 0 ||
+      pcbStructInfo == nullptr || (pbEncoded == nullptr && cbEncoded != 0)) {
+    return Fail(E_INVALIDARG, FALSE);
+  }
+  return Guard(FALSE, [&]() -> BOOL {
+    if (lpszStructType == CMS_SIGNER_INFO) {
+      ASN1::CSignerInfo signer;
+      signer.decode(CBlob(pbEncoded, cbEncoded));
+      return Capi::LayOut(pvStructInfo, pcbStructInfo,
+                          [&](Arena& arena) { LayOutSignerInfo(arena, signer); });
+    }
+    if (lpszStructType == X509_MULTI_BYTE_INTEGER) {
+      const ASN1::Der::Element element =
+          ASN1::Der::ReadSingle(ASN1::Der::Bytes(pbEncoded, cbEncoded));
+      const ASN1::Der::Bytes bigEndian = ASN1::Der::ReadIntegerBytes(element);
+      return Capi::LayOut(pvStructInfo, pcbStructInfo, [&](Arena& arena) {
+        auto* blob = arena.take<CRYPT_INTEGER_BLOB>(1);
+        BYTE* bytes = arena.take<BYTE>(bigEndian.size());
+        if (arena.writing()) {
+          Capi::ReverseInto(bigEndian, bytes);
+          *blob = CRYPT_INTEGER_BLOB{static_cast<DWORD>(bigEndian.size()), bytes};
+        }
+      });
+    }
+    return Capi::FailWin32(ERROR_FILE_NOT_FOUND, FALSE);
   });
 }
 

@@ -9,12 +9,17 @@
 //     "Root" folders of the machine and of the current user (cert_system_store.cpp says where),
 //     and the roots added for the process by CertAddTrustedRootsFromFile. The anchors are read
 //     once and read again only when one of the "Root" folders or the system trust store changes;
-//   - revocation: the CRLs found as files in the "Root" and "CA" store folders and the system
-//     trust folder; nothing is fetched from the network. A certificate whose issuer published no
-//     CRL there is not marked revoked (nor "status unknown": no CRL is expected offline).
-// A path is at most kMaxChainLength (32) certificates long; a longer one, or one that meets the
-// same certificate twice, ends in a refused chain (CERT_TRUST_IS_CYCLIC /
-// CERT_TRUST_IS_PARTIAL_CHAIN), never in a hang.
+//   - revocation: the CRLs found as files in the "Root" and "CA" store folders (cert_trust.cpp);
+//     nothing is fetched from the network. It is judged when a CERT_CHAIN_REVOCATION_CHECK_*
+//     flag asks for it (END_CERT: the subject; CHAIN and CHAIN_EXCLUDE_ROOT: every certificate
+//     below the root). A certificate whose issuer published no CRL there is not marked revoked
+//     (nor "status unknown": no CRL is expected offline).
+// A path is at most kMaxChainLength (32) certificates long; a loop among the certificates is
+// reported as CERT_TRUST_IS_CYCLIC and a path that found no root as CERT_TRUST_IS_PARTIAL_CHAIN,
+// so no set of certificates makes the engine hang. An issuer must carry basicConstraints with
+// cA set (a version 1 root excepted) and respect its path length, else
+// CERT_TRUST_INVALID_BASIC_CONSTRAINTS; a keyUsage without keyCertSign on an issuer gives
+// CERT_TRUST_IS_NOT_VALID_FOR_USAGE. Name constraints and certificate policies are not enforced.
 #pragma once
 
 #include <cstdint>
@@ -139,7 +144,7 @@ struct CERT_CHAIN_PARA {
   CERT_USAGE_MATCH RequestedUsage;
 };
 
-// Flags of CertGetCertificateChain. Revocation is judged from local CRLs whatever is asked.
+// Flags of CertGetCertificateChain.
 inline constexpr DWORD CERT_CHAIN_CACHE_END_CERT = 0x00000001;
 inline constexpr DWORD CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE = 0x00000100;
 inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_END_CERT = 0x10000000;
@@ -231,17 +236,24 @@ struct TSP_CHAIN_POLICY_TIME_PARA {
   FILETIME* pftTimeStamp;
 };
 
-// The default policy itself, for an application's own policy that wants to add to it.
-// Checks, and reports the first failure in this order (lElementIndex names the element):
-//   1. a signature in the chain does not verify            TRUST_E_CERT_SIGNATURE 0x80096004
-//   2. the chain meets a certificate twice, or is too long  CERT_E_CHAINING       0x800B010A
-//      no path to a root (partial chain)                    CERT_E_CHAINING       0x800B010A
-//   3. the root is not trusted                              CERT_E_UNTRUSTEDROOT  0x800B0109
-//   4. a certificate is revoked by a CRL in the stores      CRYPT_E_REVOKED       0x80092010
-//   5. an unknown critical extension                        CERT_E_CRITICAL       0x800B0105
-//   6. a certificate not valid at the policy's time         CERT_E_EXPIRED        0x800B0101
-//   7. the TSA certificate's extended key usage is absent, not critical, lacks
-//      id-kp-timeStamping or names another purpose          CERT_E_WRONG_USAGE    0x800B0110
+// The default policy itself, for an application's own policy that wants to add to it. Judges
+// every certificate of the chain and reports the first failure in this order (lChainIndex 0,
+// lElementIndex the first element that fails the check):
+//   1. a signature in the chain does not verify                TRUST_E_CERT_SIGNATURE 0x80096004
+//   2. no path to a root, or a loop                             CERT_E_CHAINING       0x800B010A
+//   3. the root is not trusted                                  CERT_E_UNTRUSTEDROOT  0x800B0109
+//   4. an issuer that is not a CA, or beyond its path length    TRUST_E_BASIC_CONSTRAINTS
+//   0x80096019
+//   5. a certificate revoked by a CRL in the stores             CRYPT_E_REVOKED       0x80092010
+//   6. a critical extension that is not understood              CERT_E_CRITICAL       0x800B0105
+//   7. a certificate not valid at the policy's time             CERT_E_EXPIRED        0x800B0101
+//   8. the TSA certificate's (element 0) extended key usage is absent, not critical, or names
+//      another purpose than id-kp-timeStamping; or an issuer's keyUsage forbids signing
+//      certificates                                             CERT_E_WRONG_USAGE    0x800B0110
+// Understood critical extensions: basicConstraints, keyUsage, extKeyUsage, subjectAltName,
+// issuerAltName, nameConstraints, policyConstraints, certificatePolicies, policyMappings,
+// inhibitAnyPolicy, the key identifiers and the application policies 1.3.6.1.4.1.311.21.10.
+// Accepted: dwError 0, both indexes -1. A malformed time parameter fails with E_INVALIDARG.
 BOOL VelmoraTimeStampChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT pChainContext,
                                  const CERT_CHAIN_POLICY_PARA* pPolicyPara,
                                  CERT_CHAIN_POLICY_STATUS* pPolicyStatus);

@@ -1,0 +1,288 @@
+// Certificate signature checks for the chain engine, with a process-wide memory of public keys
+// and verdicts, and the readers of the extensions that chains are judged by.
+//
+// A certificate signed with RSA PKCS #1 v1.5, ECDSA or EdDSA is checked straight over its
+// tbsCertificate bytes as received, with the issuer's key read from its subjectPublicKeyInfo:
+// OpenSSL's whole X509 (d2i_X509 costs about 110 µs a certificate) is not needed for that. Other
+// algorithms (RSA-PSS, GOST ...) go to X509_verify on the parsed certificate.
+#include <openssl/evp.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "codec/der/der_reader.h"
+#include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/cert_internal.h"
+#include "platform/capi/cert_openssl.h"
+
+namespace Velmora::Platform::Capi {
+
+namespace {
+
+namespace Der = ASN1::Der;
+using PkeyRef = std::shared_ptr<EVP_PKEY>;
+using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, FreeWith<EVP_MD_CTX_free>>;
+
+// Bounds of the process-wide memories; a full one is emptied and starts again.
+constexpr std::size_t kMaxKeys = 256;
+constexpr std::size_t kMaxVerdicts = 4096;
+
+struct DirectAlgorithm {
+  const char* oid;
+  const char* keyType;  // as EVP_PKEY_is_a names it
+  const char* digest;   // null for EdDSA
+};
+
+constexpr DirectAlgorithm kDirect[] = {
+    {"1.2.840.113549.1.1.11", "RSA", "SHA256"}, {"1.2.840.113549.1.1.12", "RSA", "SHA384"},
+    {"1.2.840.113549.1.1.13", "RSA", "SHA512"}, {"1.2.840.113549.1.1.14", "RSA", "SHA224"},
+    {"1.2.840.113549.1.1.5", "RSA", "SHA1"},    {"1.3.14.3.2.29", "RSA", "SHA1"},
+    {"1.2.840.113549.1.1.4", "RSA", "MD5"},     {"1.2.840.10045.4.3.2", "EC", "SHA256"},
+    {"1.2.840.10045.4.3.3", "EC", "SHA384"},    {"1.2.840.10045.4.3.4", "EC", "SHA512"},
+    {"1.2.840.10045.4.3.1", "EC", "SHA224"},    {"1.2.840.10045.4.1", "EC", "SHA1"},
+    {"1.3.101.112", "ED25519", nullptr},        {"1.3.101.113", "ED448", nullptr},
+};
+
+const DirectAlgorithm* FindDirect(std::string_view oid) {
+  for (const DirectAlgorithm& algorithm : kDirect) {
+    if (oid == algorithm.oid) {
+      return &algorithm;
+    }
+  }
+  return nullptr;
+}
+
+std::mutex g_mutex;
+std::unordered_map<std::string, PkeyRef>* g_keys = new std::unordered_map<std::string, PkeyRef>();
+std::unordered_map<std::string, bool>* g_verdicts = new std::unordered_map<std::string, bool>();
+
+std::string KeyOf(std::span<const BYTE> bytes) {
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// The public key of a subjectPublicKeyInfo, parsed once per process; null when OpenSSL refuses it.
+PkeyRef PublicKeyOf(std::span<const BYTE> spki) {
+  const std::string key = KeyOf(spki);
+  {
+    std::lock_guard lock(g_mutex);
+    const auto found = g_keys->find(key);
+    if (found != g_keys->end()) {
+      return found->second;
+    }
+  }
+  const unsigned char* p = spki.data();
+  EVP_PKEY* parsed = d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size()));
+  if (parsed == nullptr || p != spki.data() + spki.size()) {
+    EVP_PKEY_free(parsed);
+    return nullptr;
+  }
+  PkeyRef result(parsed, EVP_PKEY_free);
+  std::lock_guard lock(g_mutex);
+  if (g_keys->size() >= kMaxKeys) {
+    g_keys->clear();
+  }
+  g_keys->emplace(key, result);
+  return result;
+}
+
+bool SameAlgorithm(const ASN1::CAlgorithmIdentifier& a, const ASN1::CAlgorithmIdentifier& b) {
+  return std::string_view(a.get_algorithm()) == b.get_algorithm() &&
+         a.get_parameters().cbData() == b.get_parameters().cbData() &&
+         (a.get_parameters().cbData() == 0 ||
+          std::memcmp(a.get_parameters().pbData(), b.get_parameters().pbData(),
+                      a.get_parameters().cbData()) == 0);
+}
+
+bool VerifyNow(const CertContextImpl& subject, const CertContextImpl& issuer) {
+  const ASN1::CCertificate& certificate = subject.data->certificate();
+  // The algorithm inside the signed part must be the one outside it.
+  if (!SameAlgorithm(certificate.get_signature(), certificate.get_signatureAlgorithm())) {
+    return false;
+  }
+  const PkeyRef key = PublicKeyOf(issuer.data->certificate().get_subjectPublicKeyInfo());
+  if (!key) {
+    return false;
+  }
+  const DirectAlgorithm* direct = FindDirect(certificate.get_signatureAlgorithm().get_algorithm());
+  if (direct == nullptr) {
+    X509* x509 = subject.data->x509();
+    return x509 != nullptr && X509_verify(x509, key.get()) == 1;
+  }
+  if (EVP_PKEY_is_a(key.get(), direct->keyType) != 1) {
+    return false;
+  }
+  // Parameters: absent (or NULL for RSA) for every algorithm of the direct list.
+  const CBlob& parameters = certificate.get_signatureAlgorithm().get_parameters();
+  const bool rsa = std::string_view(direct->keyType) == "RSA";
+  if (!(parameters.cbData() == 0 ||
+        (rsa && parameters.cbData() == 2 && parameters.pbData()[0] == 0x05 &&
+         parameters.pbData()[1] == 0x00))) {
+    return false;
+  }
+  const auto signature = certificate.get_signatureValue();
+  if (signature.unusedBits != 0) {
+    return false;
+  }
+  const auto tbs = certificate.get_tbsCertificate();
+  MdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestVerifyInit_ex(ctx.get(), nullptr, direct->digest, nullptr, nullptr,
+                                      key.get(), nullptr) != 1) {
+    return false;
+  }
+  return EVP_DigestVerify(ctx.get(), signature.bytes.data(), signature.bytes.size(), tbs.data(),
+                          tbs.size()) == 1;
+}
+
+}  // namespace
+
+bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
+  const CertContextImpl& s = *ImplOf(subject);
+  const CertContextImpl& i = *ImplOf(issuer);
+  std::string key = KeyOf(s.data->encoded());
+  key += KeyOf(i.data->certificate().get_subjectPublicKeyInfo());
+  {
+    std::lock_guard lock(g_mutex);
+    const auto found = g_verdicts->find(key);
+    if (found != g_verdicts->end()) {
+      return found->second;
+    }
+  }
+  const bool verdict = VerifyNow(s, i);
+  std::lock_guard lock(g_mutex);
+  if (g_verdicts->size() >= kMaxVerdicts) {
+    g_verdicts->clear();
+  }
+  g_verdicts->emplace(std::move(key), verdict);
+  return verdict;
+}
+
+bool CrlSignedBy(X509_CRL* crl, PCCERT_CONTEXT issuer) {
+  const PkeyRef key = PublicKeyOf(ImplOf(issuer)->data->certificate().get_subjectPublicKeyInfo());
+  return key && X509_CRL_verify(crl, key.get()) == 1;
+}
+
+std::string_view NameKey(const CERT_NAME_BLOB& name) {
+  return std::string_view(reinterpret_cast<const char*>(name.pbData), name.cbData);
+}
+
+PCCERT_CONTEXT TrustMaterial::anchorFor(PCCERT_CONTEXT context) const {
+  const auto [first, last] = anchors.equal_range(std::string(NameKey(context->pCertInfo->Subject)));
+  const auto spki = ImplOf(context)->data->certificate().get_subjectPublicKeyInfo();
+  for (auto it = first; it != last; ++it) {
+    PCCERT_CONTEXT anchor = it->second.get();
+    if (anchor->cbCertEncoded == context->cbCertEncoded &&
+        std::memcmp(anchor->pbCertEncoded, context->pbCertEncoded, context->cbCertEncoded) == 0) {
+      return anchor;
+    }
+    const auto anchorKey = ImplOf(anchor)->data->certificate().get_subjectPublicKeyInfo();
+    if (anchorKey.size() == spki.size() &&
+        std::memcmp(anchorKey.data(), spki.data(), spki.size()) == 0) {
+      return anchor;
+    }
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Extensions
+
+const CERT_EXTENSION* FindExtension(const CERT_INFO& info, std::string_view oid) {
+  for (DWORD i = 0; i < info.cExtension; ++i) {
+    if (info.rgExtension[i].pszObjId != nullptr && oid == info.rgExtension[i].pszObjId) {
+      return &info.rgExtension[i];
+    }
+  }
+  return nullptr;
+}
+
+std::optional<BasicConstraints> ReadBasicConstraints(const CERT_INFO& info, bool& malformed) {
+  malformed = false;
+  const CERT_EXTENSION* extension = FindExtension(info, kOidBasicConstraints);
+  if (extension == nullptr) {
+    return std::nullopt;
+  }
+  try {
+    BasicConstraints result;
+    const Der::Element sequence =
+        Der::ReadSingle(Der::Bytes(extension->Value.pbData, extension->Value.cbData));
+    Der::Reader members = sequence.children();
+    if (auto ca = members.optional(Der::Tags::Boolean)) {
+      result.ca = Der::ReadBoolean(*ca);
+    }
+    if (auto length = members.optional(Der::Tags::Integer)) {
+      result.pathLength = Der::ReadSmallUnsigned(*length, 0xFFFFFFFFu);
+    }
+    members.finish();
+    return result;
+  } catch (...) {
+    malformed = true;
+    return std::nullopt;
+  }
+}
+
+std::optional<std::vector<std::string>> ReadKeyPurposes(const CRYPT_OBJID_BLOB& value) {
+  try {
+    std::vector<std::string> purposes;
+    const Der::Element sequence = Der::ReadSingle(Der::Bytes(value.pbData, value.cbData));
+    Der::Reader members = sequence.children();
+    while (!members.empty()) {
+      purposes.push_back(Der::ReadOid(members.next()));
+    }
+    return purposes;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+bool KeyUsageAllowsCertSign(const CERT_INFO& info) {
+  const CERT_EXTENSION* extension = FindExtension(info, kOidKeyUsage);
+  if (extension == nullptr) {
+    return true;
+  }
+  try {
+    const Der::Element bits =
+        Der::ReadSingle(Der::Bytes(extension->Value.pbData, extension->Value.cbData));
+    const Der::BitString value = Der::ReadBitString(bits);
+    // keyCertSign is bit 5: the first octet's 0x04.
+    return !value.bytes.empty() && (value.bytes[0] & 0x04) != 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool IsUnderstoodCriticalExtension(std::string_view oid) {
+  static constexpr std::string_view kUnderstood[] = {
+      "2.5.29.19",              // basicConstraints
+      "2.5.29.15",              // keyUsage
+      "2.5.29.37",              // extKeyUsage
+      "2.5.29.17",              // subjectAltName
+      "2.5.29.18",              // issuerAltName
+      "2.5.29.30",              // nameConstraints
+      "2.5.29.36",              // policyConstraints
+      "2.5.29.32",              // certificatePolicies
+      "2.5.29.33",              // policyMappings
+      "2.5.29.54",              // inhibitAnyPolicy
+      "2.5.29.14",              // subjectKeyIdentifier
+      "2.5.29.35",              // authorityKeyIdentifier
+      "1.3.6.1.4.1.311.21.10",  // application policies
+  };
+  for (std::string_view known : kUnderstood) {
+    if (oid == known) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::uint64_t NowFileTime() {
+  // 100-ns intervals between 1601-01-01 and 1970-01-01.
+  constexpr std::uint64_t kEpochDifference = 116444736000000000ull;
+  const auto since1970 = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  return kEpochDifference + static_cast<std::uint64_t>(since1970.count() / 100);
+}
+
+}  // namespace Velmora::Platform::Capi

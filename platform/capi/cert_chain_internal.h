@@ -1,0 +1,84 @@
+// What the chain engine, its trust material and the chain policies share: the trusted roots and
+// CRLs of the process, certificate signature checks, and readers of the extensions they judge.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/capi/wincrypt.h"
+#include "platform/text/free_with.h"
+
+namespace Velmora::Platform::Capi {
+
+using ContextRef = std::unique_ptr<const CERT_CONTEXT, FreeWith<CertFreeCertificateContext>>;
+using CrlRef = std::shared_ptr<X509_CRL>;
+
+inline constexpr const char* kOidBasicConstraints = "2.5.29.19";
+inline constexpr const char* kOidKeyUsage = "2.5.29.15";
+inline constexpr const char* kOidExtKeyUsage = "2.5.29.37";
+inline constexpr const char* kOidTimeStamping = "1.3.6.1.5.5.7.3.8";
+
+// The trust material of the default engine at one moment: never changed once built, shared by
+// the chains being built while a newer one replaces it.
+struct TrustMaterial {
+  // Trusted roots, by the DER of their subject name.
+  std::unordered_multimap<std::string, ContextRef> anchors;
+  // Untrusted intermediates of the "CA" store folders, by subject name.
+  std::unordered_multimap<std::string, ContextRef> intermediates;
+  // CRLs of the store folders, by the DER of their issuer name.
+  std::unordered_multimap<std::string, CrlRef> crls;
+
+  // The anchor with the same encoding as `context`, or with its subject and public key; null
+  // when the certificate is not trusted.
+  PCCERT_CONTEXT anchorFor(PCCERT_CONTEXT context) const;
+};
+
+// The current trust material: read on first use, read again when a folder it came from (or the
+// system trust file) changed or roots were added.
+std::shared_ptr<const TrustMaterial> CurrentTrust();
+
+// Whether the signature of `subject` verifies under the public key of `issuer`. Verdicts are kept
+// for the process (by the subject's encoding and the issuer's key), so the same chain met again
+// is not checked again.
+bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer);
+// Whether the CRL's signature verifies under the public key of `issuer`.
+bool CrlSignedBy(X509_CRL* crl, PCCERT_CONTEXT issuer);
+
+std::string_view NameKey(const CERT_NAME_BLOB& name);
+
+// ---------------------------------------------------------------------------------------------
+// Extensions
+
+const CERT_EXTENSION* FindExtension(const CERT_INFO& info, std::string_view oid);
+
+struct BasicConstraints {
+  bool ca = false;
+  std::optional<std::uint64_t> pathLength;
+};
+// The basicConstraints of the certificate; nothing when absent; nothing and `malformed` set when
+// its value does not decode.
+std::optional<BasicConstraints> ReadBasicConstraints(const CERT_INFO& info, bool& malformed);
+// The key purposes of an extKeyUsage value; nothing when it does not decode.
+std::optional<std::vector<std::string>> ReadKeyPurposes(const CRYPT_OBJID_BLOB& value);
+// Whether the keyUsage extension, when present, allows signing certificates (keyCertSign).
+bool KeyUsageAllowsCertSign(const CERT_INFO& info);
+// Whether the chain engine knows what a critical extension of this OID means.
+bool IsUnderstoodCriticalExtension(std::string_view oid);
+
+// FILETIME as one 64-bit count, and the current time so.
+inline std::uint64_t FileTimeValue(const FILETIME& time) noexcept {
+  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+std::uint64_t NowFileTime();
+inline bool TimeValid(const CERT_INFO& info, std::uint64_t at) noexcept {
+  return FileTimeValue(info.NotBefore) <= at && at <= FileTimeValue(info.NotAfter);
+}
+
+}  // namespace Velmora::Platform::Capi

@@ -1,0 +1,354 @@
+// The trust material of the default chain engine, and CertAddTrustedRootsFromFile.
+//
+// Trusted roots come from three places:
+//   - the machine's system trust store: OpenSSL's default certificate file (SSL_CERT_FILE
+//     overrides it), or, when that file is missing or holds no certificate, every file of
+//     OpenSSL's default certificate folder (SSL_CERT_DIR);
+//   - the "Root" store folders of the machine and of the current user
+//     (cert_system_store.cpp says where they are);
+//   - the files given to CertAddTrustedRootsFromFile, for the rest of the process.
+// The "CA" store folders give untrusted intermediates. CRL files (PEM "X509 CRL" blocks or DER)
+// in the "Root" and "CA" folders give the revocation lists.
+//
+// Every file of a folder may hold several certificates and CRLs (PEM blocks), or one DER
+// certificate or CRL; ".key" files, files above 1 MiB and what does not decode are skipped.
+//
+// The material is read on first use and kept. Before each chain, the folders' and the system
+// file's modification times (and their paths, which follow the environment) are compared with
+// those seen at the last read; any change, or roots added since, reads everything again. A file
+// rewritten in place within a folder's time granularity may go unnoticed until the next change.
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/capi/capi_util.h"
+#include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/cert_system_store.h"
+
+namespace Velmora::Platform::Capi {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uintmax_t kMaxFolderFile = 1u << 20;
+constexpr std::uintmax_t kMaxBundleFile = 64u << 20;
+
+struct FileContents {
+  std::vector<std::vector<BYTE>> certificates;  // DER
+  std::vector<CrlRef> crls;
+};
+
+// Reads a file into `bytes`; an error code for a file that is missing, unreadable or too large.
+std::error_code ReadWhole(const fs::path& path, std::uintmax_t limit, std::vector<BYTE>& bytes) {
+  std::error_code error;
+  const std::uintmax_t size = fs::file_size(path, error);
+  if (error) {
+    return error;
+  }
+  if (size > limit) {
+    return std::make_error_code(std::errc::file_too_large);
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return std::error_code(errno != 0 ? errno : EACCES, std::generic_category());
+  }
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    return std::make_error_code(std::errc::io_error);
+  }
+  return {};
+}
+
+CrlRef CrlOf(const unsigned char* data, long length) {
+  const unsigned char* p = data;
+  X509_CRL* crl = d2i_X509_CRL(nullptr, &p, length);
+  if (crl == nullptr || p != data + length) {
+    X509_CRL_free(crl);
+    return nullptr;
+  }
+  return CrlRef(crl, X509_CRL_free);
+}
+
+// The certificates and CRLs of a file's bytes: PEM blocks, else the whole as one DER object.
+FileContents Parse(const std::vector<BYTE>& file) {
+  FileContents contents;
+  if (file.empty()) {
+    return contents;
+  }
+  static constexpr char kPem[] = "-----BEGIN ";
+  const bool pem =
+      std::search(file.begin(), file.end(), kPem, kPem + sizeof kPem - 1) != file.end();
+  if (!pem) {
+    PCCERT_CONTEXT probe = CertCreateCertificateContext(X509_ASN_ENCODING, file.data(),
+                                                        static_cast<DWORD>(file.size()));
+    if (probe != nullptr) {
+      CertFreeCertificateContext(probe);
+      contents.certificates.push_back(file);
+    } else if (CrlRef crl = CrlOf(file.data(), static_cast<long>(file.size()))) {
+      contents.crls.push_back(std::move(crl));
+    }
+    return contents;
+  }
+  const std::unique_ptr<BIO, FreeWith<BIO_free>> bio(
+      BIO_new_mem_buf(file.data(), static_cast<int>(file.size())));
+  if (!bio) {
+    throw std::bad_alloc();
+  }
+  char* name = nullptr;
+  char* header = nullptr;
+  unsigned char* data = nullptr;
+  long length = 0;
+  while (PEM_read_bio(bio.get(), &name, &header, &data, &length) == 1) {
+    const std::string type(name);
+    if (type == "CERTIFICATE") {
+      contents.certificates.emplace_back(data, data + length);
+    } else if (type == "X509 CRL") {
+      if (CrlRef crl = CrlOf(data, length)) {
+        contents.crls.push_back(std::move(crl));
+      }
+    }
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(data);
+  }
+  ERR_clear_error();
+  return contents;
+}
+
+// A context of each certificate that decodes (the others are skipped), by subject name.
+void AddCertificates(const FileContents& contents,
+                     std::unordered_multimap<std::string, ContextRef>& into) {
+  for (const std::vector<BYTE>& der : contents.certificates) {
+    ContextRef context(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                    der.data(), static_cast<DWORD>(der.size())));
+    if (context) {
+      std::string key(NameKey(context->pCertInfo->Subject));
+      into.emplace(std::move(key), std::move(context));
+    }
+  }
+}
+
+void AddCrls(const FileContents& contents, std::unordered_multimap<std::string, CrlRef>& into) {
+  for (const CrlRef& crl : contents.crls) {
+    unsigned char* der = nullptr;
+    const int length = i2d_X509_NAME(X509_CRL_get_issuer(crl.get()), &der);
+    if (length > 0) {
+      into.emplace(
+          std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length)), crl);
+    }
+    OPENSSL_free(der);
+  }
+}
+
+// The regular files of a folder in name order; none when it does not exist.
+std::vector<fs::path> FilesOf(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (it->is_regular_file(error) && it->path().extension() != ".key") {
+      files.push_back(it->path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+FileContents ReadFolderFile(const fs::path& path) {
+  std::vector<BYTE> bytes;
+  if (ReadWhole(path, kMaxFolderFile, bytes)) {
+    return {};
+  }
+  return Parse(bytes);
+}
+
+fs::path SystemTrustFile() {
+  const char* overridden = std::getenv(X509_get_default_cert_file_env());
+  return overridden != nullptr ? overridden : X509_get_default_cert_file();
+}
+
+fs::path SystemTrustFolder() {
+  const char* overridden = std::getenv(X509_get_default_cert_dir_env());
+  return overridden != nullptr ? overridden : X509_get_default_cert_dir();
+}
+
+// What the material was read from, to notice a change.
+struct Stamp {
+  std::string path;
+  bool exists = false;
+  std::int64_t seconds = 0;
+  std::int64_t nanoseconds = 0;
+  bool operator==(const Stamp&) const = default;
+};
+
+Stamp StampOf(const fs::path& path) {
+  Stamp stamp{path.string()};
+  struct stat info {};
+  if (::stat(stamp.path.c_str(), &info) == 0) {
+    stamp.exists = true;
+    stamp.seconds = info.st_mtim.tv_sec;
+    stamp.nanoseconds = info.st_mtim.tv_nsec;
+  }
+  return stamp;
+}
+
+struct Sources {
+  std::vector<fs::path> rootFolders;
+  std::vector<fs::path> caFolders;
+  fs::path systemFile;
+  fs::path systemFolder;
+
+  std::vector<Stamp> stamps() const {
+    std::vector<Stamp> result;
+    for (const auto* list : {&rootFolders, &caFolders}) {
+      for (const fs::path& folder : *list) {
+        result.push_back(StampOf(folder));
+      }
+    }
+    result.push_back(StampOf(systemFile));
+    result.push_back(StampOf(systemFolder));
+    return result;
+  }
+};
+
+Sources CurrentSources() {
+  Sources sources;
+  for (const DWORD location : {CERT_SYSTEM_STORE_LOCAL_MACHINE, CERT_SYSTEM_STORE_CURRENT_USER}) {
+    sources.rootFolders.push_back(SystemStoreFolder(location, L"Root"));
+    sources.caFolders.push_back(SystemStoreFolder(location, L"CA"));
+  }
+  sources.systemFile = SystemTrustFile();
+  sources.systemFolder = SystemTrustFolder();
+  return sources;
+}
+
+struct State {
+  std::mutex mutex;
+  std::shared_ptr<const TrustMaterial> material;
+  std::vector<Stamp> stamps;
+  unsigned long addedGeneration = 0;  // of `added` when `material` was read
+  // Roots added by CertAddTrustedRootsFromFile, and how many times that succeeded.
+  std::vector<std::vector<BYTE>> added;
+  unsigned long generation = 0;
+};
+
+State& TheState() {
+  static State* state = new State();  // never destroyed: chains may be freed at exit
+  return *state;
+}
+
+std::shared_ptr<const TrustMaterial> Read(const Sources& sources,
+                                          const std::vector<std::vector<BYTE>>& added) {
+  auto material = std::make_shared<TrustMaterial>();
+  // The system trust store.
+  std::vector<BYTE> bundle;
+  FileContents system;
+  if (!ReadWhole(sources.systemFile, kMaxBundleFile, bundle)) {
+    system = Parse(bundle);
+  }
+  if (system.certificates.empty()) {
+    for (const fs::path& file : FilesOf(sources.systemFolder)) {
+      FileContents one = ReadFolderFile(file);
+      system.certificates.insert(system.certificates.end(), one.certificates.begin(),
+                                 one.certificates.end());
+      system.crls.insert(system.crls.end(), one.crls.begin(), one.crls.end());
+    }
+  }
+  AddCertificates(system, material->anchors);
+  AddCrls(system, material->crls);
+  for (const fs::path& folder : sources.rootFolders) {
+    for (const fs::path& file : FilesOf(folder)) {
+      const FileContents contents = ReadFolderFile(file);
+      AddCertificates(contents, material->anchors);
+      AddCrls(contents, material->crls);
+    }
+  }
+  for (const fs::path& folder : sources.caFolders) {
+    for (const fs::path& file : FilesOf(folder)) {
+      const FileContents contents = ReadFolderFile(file);
+      AddCertificates(contents, material->intermediates);
+      AddCrls(contents, material->crls);
+    }
+  }
+  FileContents extra;
+  extra.certificates = added;
+  AddCertificates(extra, material->anchors);
+  return material;
+}
+
+}  // namespace
+
+std::shared_ptr<const TrustMaterial> CurrentTrust() {
+  State& state = TheState();
+  const Sources sources = CurrentSources();
+  std::vector<Stamp> stamps = sources.stamps();
+  std::lock_guard lock(state.mutex);
+  if (!state.material || stamps != state.stamps || state.addedGeneration != state.generation) {
+    state.material = Read(sources, state.added);
+    state.stamps = std::move(stamps);
+    state.addedGeneration = state.generation;
+  }
+  return state.material;
+}
+
+}  // namespace Velmora::Platform::Capi
+
+namespace Velmora::Platform {
+
+HRESULT CertAddTrustedRootsFromFile(const char* path) {
+  if (path == nullptr) {
+    return E_INVALIDARG;
+  }
+  try {
+    std::vector<BYTE> bytes;
+    const std::error_code error = Capi::ReadWhole(path, Capi::kMaxBundleFile, bytes);
+    if (error) {
+      if (error == std::errc::no_such_file_or_directory) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+      }
+      if (error == std::errc::permission_denied) {
+        return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+      }
+      return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
+    }
+    const Capi::FileContents contents = Capi::Parse(bytes);
+    if (contents.certificates.empty()) {
+      return CRYPT_E_NOT_FOUND;
+    }
+    // Every certificate must decode before any is added.
+    for (const std::vector<BYTE>& der : contents.certificates) {
+      PCCERT_CONTEXT context = CertCreateCertificateContext(
+          X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+      if (context == nullptr) {
+        const HRESULT hr = static_cast<HRESULT>(GetLastError());
+        return FAILED(hr) ? hr : CRYPT_E_ASN1_ERROR;
+      }
+      CertFreeCertificateContext(context);
+    }
+    Capi::State& state = Capi::TheState();
+    std::lock_guard lock(state.mutex);
+    state.added.reserve(state.added.size() + contents.certificates.size());
+    state.added.insert(state.added.end(), contents.certificates.begin(),
+                       contents.certificates.end());
+    ++state.generation;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+}  // namespace Velmora::Platform

@@ -1,0 +1,94 @@
+// A certificate authority made at test time with libcrypto: keys, certificates with the
+// extensions and validity a test asks for, and CRLs. Certificates are handed out as DER and PEM
+// files, so that the code under test reads them the way users give them.
+#pragma once
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/capi/wincrypt.h"
+#include "platform/text/free_with.h"
+
+namespace Velmora::Testing {
+
+using CaKeyPtr = std::unique_ptr<EVP_PKEY, Platform::FreeWith<EVP_PKEY_free>>;
+using CaCertPtr = std::unique_ptr<X509, Platform::FreeWith<X509_free>>;
+using ContextPtr = std::unique_ptr<const Platform::CERT_CONTEXT,
+                                   Platform::FreeWith<Platform::CertFreeCertificateContext>>;
+inline void CloseStore(void* store) {
+  Platform::CertCloseStore(store, 0);
+}
+using StorePtr = std::unique_ptr<void, Platform::FreeWith<CloseStore>>;
+
+enum class KeyKind { EcP256, Rsa2048 };
+CaKeyPtr NewKey(KeyKind kind = KeyKind::EcP256);
+
+// One extension as OpenSSL's configuration syntax writes it: name "extendedKeyUsage" with value
+// "critical,timeStamping", or a dotted OID with "critical,DER:0500".
+struct Extension {
+  std::string name;
+  std::string value;
+};
+
+struct CertSpec {
+  explicit CertSpec(std::string name, long number = 1,
+                    std::time_t from = std::time(nullptr) - 24 * 3600,
+                    std::time_t until = std::time(nullptr) + 365 * 24 * 3600,
+                    std::vector<Extension> list = {})
+      : commonName(std::move(name)),
+        serial(number),
+        notBefore(from),
+        notAfter(until),
+        extensions(std::move(list)) {}
+
+  std::string commonName;
+  long serial;
+  std::time_t notBefore;
+  std::time_t notAfter;
+  std::vector<Extension> extensions;
+};
+
+// The usual extensions of a CA (basicConstraints cA, keyUsage keyCertSign and cRLSign) and of a
+// TSA (extKeyUsage critical timeStamping, digitalSignature).
+std::vector<Extension> CaExtensions();
+std::vector<Extension> TsaExtensions();
+
+class TestCert {
+ public:
+  // A certificate for `key`, signed by `issuerKey` under the name of `issuer` (null: self-signed).
+  TestCert(const CertSpec& spec, EVP_PKEY* key, const TestCert* issuer, EVP_PKEY* issuerKey);
+
+  X509* x509() const noexcept { return m_x509.get(); }
+  const std::vector<unsigned char>& der() const noexcept { return m_der; }
+  std::string pem() const;
+  // A new context of the certificate (the layer's own).
+  ContextPtr context() const;
+  void writePem(const std::filesystem::path& path) const;
+
+ private:
+  CaCertPtr m_x509;
+  std::vector<unsigned char> m_der;
+};
+
+// A key and its certificate.
+struct Authority {
+  CaKeyPtr key;
+  TestCert cert;
+};
+Authority MakeRoot(const std::string& name, KeyKind kind = KeyKind::EcP256);
+Authority MakeIssued(const CertSpec& spec, const Authority& issuer, KeyKind kind = KeyKind::EcP256);
+
+// A CRL of `issuer` that lists the serial numbers, as PEM text.
+std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revokedSerials);
+
+// A memory store holding the certificates.
+StorePtr StoreOf(const std::vector<const TestCert*>& certificates);
+
+}  // namespace Velmora::Testing

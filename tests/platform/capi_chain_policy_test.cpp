@@ -1,0 +1,398 @@
+// The chain engine and the default time-stamping chain policy on certificate authorities made at
+// test time: roots installed the way users install them (files in the "Root" folders, or
+// CertAddTrustedRootsFromFile), the token's certificates as the additional store.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+
+#include "platform/capi/wincrypt.h"
+#include "platform/text/last_error.h"
+#include "platform/text/winerror.h"
+#include "tests/common/scratch.h"
+#include "tests/common/test_ca.h"
+
+namespace P = Velmora::Platform;
+using namespace Velmora::Testing;
+
+namespace {
+
+constexpr std::time_t kDay = 24 * 3600;
+constexpr std::time_t kYear = 365 * kDay;
+
+P::FILETIME FileTimeOf(std::time_t when) {
+  const auto value = static_cast<std::uint64_t>(when + 11644473600LL) * 10000000ull;
+  return P::FILETIME{static_cast<P::DWORD>(value), static_cast<P::DWORD>(value >> 32)};
+}
+
+using ChainPtr =
+    std::unique_ptr<const P::CERT_CHAIN_CONTEXT, P::FreeWith<P::CertFreeCertificateChain>>;
+
+struct Verdict {
+  P::DWORD error = 0;
+  P::LONG element = -1;
+  P::DWORD chainErrors = 0;
+  P::DWORD elements = 0;
+};
+
+class ChainPolicy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"XDG_DATA_HOME", "VELMORA_ROOT"}) {
+      const char* value = std::getenv(name);
+      m_saved.emplace_back(name,
+                           value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    }
+    setenv("XDG_DATA_HOME", (m_dir / "user").c_str(), 1);
+    setenv("VELMORA_ROOT", (m_dir / "machine").c_str(), 1);
+  }
+  void TearDown() override {
+    for (const auto& [name, value] : m_saved) {
+      value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+  }
+
+  std::filesystem::path userStore(const std::string& name) const {
+    return m_dir / "user" / "velmora" / "certstores" / name;
+  }
+  std::filesystem::path machineStore(const std::string& name) const {
+    return m_dir / "machine" / "etc" / "velmora" / "certstores" / name;
+  }
+  void installRoot(const TestCert& root) const { root.writePem(userStore("Root") / "root.pem"); }
+
+  // Builds the chain of `subject` with `extra` as the token's certificates and judges it by the
+  // default policy at `genTime` (none: without the time flag), as the stamp's verification does.
+  static Verdict judge(const TestCert& subject, const std::vector<const TestCert*>& extra,
+                       std::optional<std::time_t> genTime = std::time(nullptr)) {
+    StorePtr store = StoreOf(extra);
+    ContextPtr context = subject.context();
+    P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA), {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
+    const P::CERT_CHAIN_CONTEXT* raw = nullptr;
+    EXPECT_TRUE(P::CertGetCertificateChain(nullptr, context.get(), nullptr, store.get(), &para,
+                                           P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                               P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                                           nullptr, &raw));
+    ChainPtr chain(raw);
+    Verdict verdict;
+    if (!chain) {
+      return verdict;
+    }
+    P::FILETIME at = FileTimeOf(genTime.value_or(0));
+    P::TSP_CHAIN_POLICY_TIME_PARA time{sizeof(P::TSP_CHAIN_POLICY_TIME_PARA), &at};
+    P::CERT_CHAIN_POLICY_PARA policy{sizeof(P::CERT_CHAIN_POLICY_PARA),
+                                     genTime ? P::TSP_CHAIN_POLICY_TIME_FLAG : 0u,
+                                     genTime ? &time : nullptr};
+    P::CERT_CHAIN_POLICY_STATUS status{sizeof(P::CERT_CHAIN_POLICY_STATUS), 0, 0, 0, nullptr};
+    EXPECT_TRUE(
+        P::CertVerifyCertificateChainPolicy(P::TSP_CHAIN_POLICY_ID, chain.get(), &policy, &status));
+    verdict.error = status.dwError;
+    verdict.element = status.lElementIndex;
+    verdict.chainErrors = chain->TrustStatus.dwErrorStatus;
+    verdict.elements = chain->rgpChain[0]->cElement;
+    return verdict;
+  }
+
+  // A root, an RSA intermediate under it and a TSA (ECDSA root signature, RSA signature on the
+  // TSA certificate), all valid for years around now.
+  struct Pki {
+    Authority root;
+    Authority intermediate;
+  };
+  static Pki MakePki(const std::string& name) {
+    Authority root = MakeRoot(name + " Root");
+    CertSpec spec{name + " Intermediate", 2, std::time(nullptr) - 5 * kYear,
+                  std::time(nullptr) + 5 * kYear, CaExtensions()};
+    Authority intermediate = MakeIssued(spec, root, KeyKind::Rsa2048);
+    return Pki{std::move(root), std::move(intermediate)};
+  }
+  static TestCert Tsa(const Pki& pki, std::vector<Extension> extensions = TsaExtensions(),
+                      long serial = 100, std::time_t notBefore = std::time(nullptr) - kDay,
+                      std::time_t notAfter = std::time(nullptr) + kYear) {
+    CaKeyPtr key = NewKey();
+    CertSpec spec{"Test TSA", serial, notBefore, notAfter, std::move(extensions)};
+    return TestCert(spec, key.get(), &pki.intermediate.cert, pki.intermediate.key.get());
+  }
+
+  TempDir m_dir;
+  std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
+
+TEST_F(ChainPolicy, AcceptsAChainToAnInstalledRootAndLaysItOutSubjectFirst) {
+  const Pki pki = MakePki("Accept");
+  const TestCert tsa = Tsa(pki);
+  installRoot(pki.root.cert);
+
+  StorePtr store = StoreOf({&pki.intermediate.cert, &pki.root.cert});  // the root sent along too
+  ContextPtr subject = tsa.context();
+  const P::CERT_CHAIN_CONTEXT* raw = nullptr;
+  ASSERT_TRUE(P::CertGetCertificateChain(nullptr, subject.get(), nullptr, store.get(), nullptr, 0,
+                                         nullptr, &raw));
+  ChainPtr chain(raw);
+  EXPECT_EQ(chain->TrustStatus.dwErrorStatus, P::CERT_TRUST_NO_ERROR);
+  ASSERT_EQ(chain->cChain, 1u);
+  const P::CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+  ASSERT_EQ(simple.cElement, 3u);
+  const TestCert* expected[] = {&tsa, &pki.intermediate.cert, &pki.root.cert};
+  for (int i = 0; i < 3; ++i) {
+    const P::CERT_CONTEXT* c = simple.rgpElement[i]->pCertContext;
+    EXPECT_EQ(std::vector<unsigned char>(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded),
+              expected[i]->der())
+        << i;
+  }
+  EXPECT_TRUE(simple.rgpElement[2]->TrustStatus.dwInfoStatus & P::CERT_TRUST_IS_SELF_SIGNED);
+  ASSERT_NE(simple.rgpElement[0]->pApplicationUsage, nullptr);
+  EXPECT_STREQ(simple.rgpElement[0]->pApplicationUsage->rgpszUsageIdentifier[0],
+               "1.3.6.1.5.5.7.3.8");
+
+  // A duplicate outlives the original reference.
+  ChainPtr second(P::CertDuplicateCertificateChain(chain.get()));
+  chain.reset();
+  EXPECT_EQ(second->rgpChain[0]->cElement, 3u);
+
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
+  // The machine's "Root" folder serves as well as the user's.
+  std::filesystem::remove_all(userStore("Root"));
+  pki.root.cert.writePem(machineStore("Root") / "root.pem");
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
+}
+
+TEST_F(ChainPolicy, TheTsaCertificateMustBeForTimeStampingAloneAndSayItCritically) {
+  const Pki pki = MakePki("Usage");
+  installRoot(pki.root.cert);
+  const std::vector<const TestCert*> extra{&pki.intermediate.cert};
+  const auto wrongUsage = static_cast<P::DWORD>(P::CERT_E_WRONG_USAGE);
+
+  const Verdict notCritical = judge(Tsa(pki, {{"extendedKeyUsage", "timeStamping"}}), extra);
+  EXPECT_EQ(notCritical.error, wrongUsage);
+  EXPECT_EQ(notCritical.element, 0);
+  EXPECT_EQ(judge(Tsa(pki, {{"keyUsage", "critical,digitalSignature"}}), extra).error, wrongUsage);
+  EXPECT_EQ(
+      judge(Tsa(pki, {{"extendedKeyUsage", "critical,timeStamping,codeSigning"}}), extra).error,
+      wrongUsage);
+
+  // The application-policies extension real TSA certificates carry beside it is understood ...
+  std::vector<Extension> withPolicies = TsaExtensions();
+  withPolicies.push_back({"1.3.6.1.4.1.311.21.10", "critical,DER:300C300A06082B06010505070308"});
+  EXPECT_EQ(judge(Tsa(pki, withPolicies), extra).error, 0u);
+  // ... an unknown critical extension is not, on any certificate of the chain.
+  std::vector<Extension> unknown = TsaExtensions();
+  unknown.push_back({"1.2.3.4", "critical,DER:0500"});
+  const Verdict critical = judge(Tsa(pki, unknown), extra);
+  EXPECT_EQ(critical.error, static_cast<P::DWORD>(P::CERT_E_CRITICAL));
+  EXPECT_EQ(critical.element, 0);
+  EXPECT_TRUE(critical.chainErrors & P::CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT);
+}
+
+TEST_F(ChainPolicy, ValidityIsJudgedAtTheTimeOfTheStamp) {
+  const Pki pki = MakePki("Time");
+  installRoot(pki.root.cert);
+  const std::time_t now = std::time(nullptr);
+  const std::vector<const TestCert*> extra{&pki.intermediate.cert};
+  const auto expired = static_cast<P::DWORD>(P::CERT_E_EXPIRED);
+
+  // Expired a year ago, but the stamp was made two years ago while it was valid.
+  const TestCert old = Tsa(pki, TsaExtensions(), 101, now - 3 * kYear, now - kYear);
+  EXPECT_EQ(judge(old, extra, now - 2 * kYear).error, 0u);
+  EXPECT_EQ(judge(old, extra, now).error, expired);
+  EXPECT_EQ(judge(old, extra, std::nullopt).error, expired);  // no time given: now
+
+  // Valid now, but the stamp claims a time before the certificate existed.
+  const Verdict early =
+      judge(Tsa(pki, TsaExtensions(), 102, now - kDay, now + kYear), extra, now - kYear);
+  EXPECT_EQ(early.error, expired);
+  EXPECT_EQ(early.element, 0);
+  // A time outside the root's own validity fails at the root.
+  const Verdict beforeRoot = judge(old, extra, now - 20 * kYear);
+  EXPECT_EQ(beforeRoot.error, expired);
+  EXPECT_EQ(beforeRoot.element, 0);  // every certificate fails; the first is named
+}
+
+TEST_F(ChainPolicy, OnlyInstalledRootsAreTrusted) {
+  const Pki pki = MakePki("Trust");
+  const TestCert tsa = Tsa(pki);
+
+  // Nothing installed, the root not given: no path to a root.
+  const Verdict partial = judge(tsa, {&pki.intermediate.cert});
+  EXPECT_EQ(partial.error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
+  EXPECT_TRUE(partial.chainErrors & P::CERT_TRUST_IS_PARTIAL_CHAIN);
+  // The root only among the token's certificates: a whole chain, to a root nobody trusts.
+  const Verdict untrusted = judge(tsa, {&pki.intermediate.cert, &pki.root.cert});
+  EXPECT_EQ(untrusted.error, static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
+  EXPECT_EQ(untrusted.element, 2);
+  EXPECT_EQ(untrusted.elements, 3u);
+  // A self-signed TSA certificate of the token is no anchor of itself.
+  const CaKeyPtr key = NewKey();
+  CertSpec spec{"Self TSA", 5};
+  spec.extensions = TsaExtensions();
+  const TestCert self(spec, key.get(), nullptr, key.get());
+  EXPECT_EQ(judge(self, {&self}).error, static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
+  // Another root of the same name is not this one.
+  MakeRoot("Trust Root").cert.writePem(userStore("Root") / "impostor.pem");
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert, &pki.root.cert}).error,
+            static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
+  // Once the user installs the root, the same material is accepted (the folder is read again).
+  installRoot(pki.root.cert);
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
+}
+
+TEST_F(ChainPolicy, RootsAddedFromAFileServeTheRestOfTheProcess) {
+  const Pki pki = MakePki("Added");
+  const TestCert tsa = Tsa(pki);
+  const std::filesystem::path bundle = m_dir / "ca.pem";
+  std::ofstream(bundle) << pki.root.cert.pem() << MakeRoot("Other").cert.pem();
+
+  EXPECT_EQ(P::CertAddTrustedRootsFromFile((m_dir / "missing.pem").c_str()),
+            P::HRESULT_FROM_WIN32(P::ERROR_FILE_NOT_FOUND));
+  std::ofstream(m_dir / "empty.pem") << "no certificate here\n";
+  EXPECT_EQ(P::CertAddTrustedRootsFromFile((m_dir / "empty.pem").c_str()), P::CRYPT_E_NOT_FOUND);
+  // A bundle with one certificate that does not decode adds nothing.
+  std::ofstream(m_dir / "bad.pem")
+      << pki.root.cert.pem()
+      << "-----BEGIN CERTIFICATE-----\nMAMCAQE=\n-----END CERTIFICATE-----\n";
+  EXPECT_LT(P::CertAddTrustedRootsFromFile((m_dir / "bad.pem").c_str()), 0);
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
+
+  ASSERT_EQ(P::CertAddTrustedRootsFromFile(bundle.c_str()), P::S_OK);
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
+  // A DER file serves too.
+  const Pki der = MakePki("Der");
+  WriteFileBytes(m_dir / "root.der", der.root.cert.der());
+  ASSERT_EQ(P::CertAddTrustedRootsFromFile((m_dir / "root.der").c_str()), P::S_OK);
+  EXPECT_EQ(judge(Tsa(der), {&der.intermediate.cert}).error, 0u);
+}
+
+TEST_F(ChainPolicy, ACertificateListedInACrlOfTheStoresIsRevoked) {
+  const Pki pki = MakePki("Revoke");
+  installRoot(pki.root.cert);
+  const TestCert revoked = Tsa(pki, TsaExtensions(), 200);
+  const TestCert kept = Tsa(pki, TsaExtensions(), 201);
+  std::ofstream(userStore("Root") / "intermediate.crl") << MakeCrlPem(pki.intermediate, {200, 7});
+
+  const Verdict verdict = judge(revoked, {&pki.intermediate.cert});
+  EXPECT_EQ(verdict.error, static_cast<P::DWORD>(P::CRYPT_E_REVOKED));
+  EXPECT_EQ(verdict.element, 0);
+  EXPECT_EQ(judge(kept, {&pki.intermediate.cert}).error, 0u);
+
+  // A CRL under the issuer's name but signed by another key revokes nothing.
+  std::filesystem::remove(userStore("Root") / "intermediate.crl");
+  const Authority impostor = MakeRoot("Revoke Intermediate");
+  std::filesystem::create_directories(userStore("CA"));
+  std::ofstream(userStore("CA") / "forged.crl") << MakeCrlPem(impostor, {201});
+  EXPECT_EQ(judge(kept, {&pki.intermediate.cert}).error, 0u);
+}
+
+TEST_F(ChainPolicy, ForgedLinksAreRefused) {
+  const Pki pki = MakePki("Forge");
+  installRoot(pki.root.cert);
+
+  // Issued under the intermediate's name, signed by another key.
+  const CaKeyPtr other = NewKey(KeyKind::Rsa2048);
+  const CaKeyPtr key = NewKey();
+  const TestCert forged(CertSpec{"Forged TSA", 300, std::time(nullptr) - kDay,
+                                 std::time(nullptr) + kYear, TsaExtensions()},
+                        key.get(), &pki.intermediate.cert, other.get());
+  const Verdict signature = judge(forged, {&pki.intermediate.cert});
+  EXPECT_EQ(signature.error, static_cast<P::DWORD>(P::TRUST_E_CERT_SIGNATURE));
+  EXPECT_EQ(signature.element, 0);
+
+  // Signed by an end-entity certificate that chains to the root: not a CA.
+  const Authority endEntity = MakeIssued(CertSpec{"Forge End Entity",
+                                                  301,
+                                                  std::time(nullptr) - kDay,
+                                                  std::time(nullptr) + kYear,
+                                                  {{"basicConstraints", "critical,CA:FALSE"}}},
+                                         pki.intermediate);
+  const CaKeyPtr tsaKey = NewKey();
+  const TestCert underEndEntity(CertSpec{"Forge TSA", 302, std::time(nullptr) - kDay,
+                                         std::time(nullptr) + kYear, TsaExtensions()},
+                                tsaKey.get(), &endEntity.cert, endEntity.key.get());
+  const Verdict notCa = judge(underEndEntity, {&endEntity.cert, &pki.intermediate.cert});
+  EXPECT_EQ(notCa.error, static_cast<P::DWORD>(P::TRUST_E_BASIC_CONSTRAINTS));
+  EXPECT_EQ(notCa.element, 1);
+}
+
+TEST_F(ChainPolicy, LoopsAndAbsurdLengthsEndInARefusalQuickly) {
+  const auto started = std::chrono::steady_clock::now();
+  // X and Y certify each other; the TSA is under X. No root anywhere.
+  const CaKeyPtr xKey = NewKey();
+  const CaKeyPtr yKey = NewKey();
+  CertSpec xSpec{"Loop X", 1};
+  xSpec.extensions = CaExtensions();
+  CertSpec ySpec{"Loop Y", 2};
+  ySpec.extensions = CaExtensions();
+  const TestCert ySelf(ySpec, yKey.get(), nullptr, yKey.get());  // only to name Y as issuer
+  const TestCert xByY(xSpec, xKey.get(), &ySelf, yKey.get());
+  const TestCert yByX(ySpec, yKey.get(), &xByY, xKey.get());
+  const CaKeyPtr tsaKey = NewKey();
+  const TestCert tsa(CertSpec{"Loop TSA", 3, std::time(nullptr) - kDay, std::time(nullptr) + kYear,
+                              TsaExtensions()},
+                     tsaKey.get(), &xByY, xKey.get());
+  const Verdict loop = judge(tsa, {&xByY, &yByX});
+  EXPECT_EQ(loop.error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
+  EXPECT_TRUE(loop.chainErrors & P::CERT_TRUST_IS_CYCLIC);
+
+  // Forty CAs one under the other, under an installed root.
+  Authority root = MakeRoot("Long Root");
+  installRoot(root.cert);
+  std::vector<Authority> cas;
+  for (int i = 0; i < 40; ++i) {
+    CertSpec spec{"Long CA " + std::to_string(i), 10 + i, std::time(nullptr) - kYear,
+                  std::time(nullptr) + kYear, CaExtensions()};
+    cas.push_back(MakeIssued(spec, cas.empty() ? root : cas.back()));
+  }
+  const CaKeyPtr leafKey = NewKey();
+  const TestCert leaf(CertSpec{"Long TSA", 99, std::time(nullptr) - kDay,
+                               std::time(nullptr) + kYear, TsaExtensions()},
+                      leafKey.get(), &cas.back().cert, cas.back().key.get());
+  std::vector<const TestCert*> extra;
+  for (const Authority& ca : cas) {
+    extra.push_back(&ca.cert);
+  }
+  const Verdict longChain = judge(leaf, extra);
+  EXPECT_EQ(longChain.error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
+  EXPECT_LE(longChain.elements, P::kMaxChainLength);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+P::BOOL RefuseEverything(P::LPCSTR, P::PCCERT_CHAIN_CONTEXT, const P::CERT_CHAIN_POLICY_PARA*,
+                         P::CERT_CHAIN_POLICY_STATUS* status) {
+  status->dwError = 0x800B0113;  // CERT_E_INVALID_POLICY
+  status->lChainIndex = 0;
+  status->lElementIndex = 0;
+  return P::TRUE;
+}
+
+TEST_F(ChainPolicy, AnApplicationPolicyUnderTheSameIdentifierReplacesTheDefault) {
+  const Pki pki = MakePki("Replace");
+  installRoot(pki.root.cert);
+  const TestCert tsa = Tsa(pki);
+  const auto install = [](void* function) {
+    const P::CRYPT_OID_FUNC_ENTRY entry{P::TSP_CHAIN_POLICY_ID, function};
+    return P::CryptInstallOIDFunctionAddress(nullptr, P::X509_ASN_ENCODING,
+                                             P::CRYPT_OID_VERIFY_CERTIFICATE_CHAIN_POLICY_FUNC, 1,
+                                             &entry, 0);
+  };
+  ASSERT_TRUE(install(reinterpret_cast<void*>(&RefuseEverything)));
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0x800B0113u);
+  ASSERT_TRUE(install(reinterpret_cast<void*>(&P::VelmoraTimeStampChainPolicy)));
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
+
+  // An identifier nobody registered.
+  StorePtr store = StoreOf({});
+  ContextPtr subject = tsa.context();
+  const P::CERT_CHAIN_CONTEXT* raw = nullptr;
+  ASSERT_TRUE(P::CertGetCertificateChain(nullptr, subject.get(), nullptr, nullptr, nullptr, 0,
+                                         nullptr, &raw));
+  ChainPtr chain(raw);
+  P::CERT_CHAIN_POLICY_STATUS status{sizeof status, 0, 0, 0, nullptr};
+  EXPECT_FALSE(P::CertVerifyCertificateChainPolicy("{00000000-0000-0000-0000-000000000000}",
+                                                   chain.get(), nullptr, &status));
+  EXPECT_EQ(P::GetLastError(), static_cast<P::DWORD>(P::CRYPT_E_NOT_FOUND));
+  EXPECT_FALSE(
+      P::CertGetCertificateChain(nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, &raw));
+  EXPECT_EQ(raw, nullptr);
+}
+
+}  // namespace
