@@ -1,0 +1,206 @@
+// The field list page common to requests and stamps, through a page of the test's own rows: row
+// texts and formats, a refill that fails half-way, selection, the save with its file formats,
+// and the sheet's single button.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "support/error_messages.h"
+#include "support/errors.h"
+#include "tests/common/scratch.h"
+#include "tests/ui/viewer_testing.h"
+#include "ui/Resources.h"
+
+namespace Velmora::Testing::Viewer {
+namespace {
+
+using namespace Velmora::PKI::TSP::Client::Viewer;
+
+class TestPage : public CFieldPage {
+ public:
+  TestPage(std::function<void(TestPage&)> rows, CBlob saved)
+      : m_rows(std::move(rows)), m_saved(std::move(saved)) {}
+
+  using CFieldPage::AddExtensionRows;
+  using CFieldPage::AddHexRow;
+  using CFieldPage::AddTextRow;
+  using CFieldPage::InsertRow;
+
+ protected:
+  int FilterEntryCount() const override { return 4; }
+  void AddRows() override { m_rows(*this); }
+  void OnSave() override { SaveToFile(IDS_REQUEST_SAVE_FILTER, L".tsq", m_saved); }
+
+ private:
+  std::function<void(TestPage&)> m_rows;
+  CBlob m_saved;
+};
+
+void Show(std::function<void(TestPage&)> rows, CBlob saved = CBlob()) {
+  ShowPropertySheet(
+      nullptr, nullptr, IDS_REQUEST_CAPTION,
+      CreatePageHandle(std::make_unique<TestPage>(std::move(rows), std::move(saved))));
+}
+
+CBlob Bytes(std::size_t count) {
+  std::vector<unsigned char> bytes(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+  }
+  return CBlob(std::move(bytes));
+}
+
+TEST(FieldPage, RowsJoinLinesInTheListAndSelectionShowsTheFullTextInItsFace) {
+  Responder responder;
+  responder.onSheet = [](P::HWND sheet, CFieldPage& page) {
+    // One visible button, labelled "OK".
+    EXPECT_FALSE(P::GetDlgItem(sheet, P::IDOK)->visible);
+    EXPECT_TRUE(P::GetDlgItem(sheet, P::IDCANCEL)->visible);
+    EXPECT_EQ(P::GetDlgItem(sheet, P::IDCANCEL)->text, L"OK");
+    EXPECT_EQ(P::PropSheet_IndexToHwnd(sheet, 0)->text, L"Состав");
+    EXPECT_EQ(page.filterBox()->comboItems,
+              (std::vector<std::wstring>{L"<Все>", L"Только свойства", L"Только расширения",
+                                         L"Только критические расширения"}));
+    ASSERT_EQ(page.list()->columns.size(), 2u);
+    EXPECT_EQ(page.list()->columns[0].text, L"Поле");
+    EXPECT_EQ(page.list()->columns[1].text, L"Значение");
+
+    const std::vector<Row> rows = RowsOf(page);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].name, L"Версия");
+    EXPECT_EQ(rows[0].value, L"first, second");
+    EXPECT_EQ(rows[0].icon, kIconProperty);
+    EXPECT_EQ(page.rowTexts()[0], L"first\nsecond");
+    EXPECT_EQ(rows[1].value, L"0A FF 00");
+    EXPECT_NE(rows[1].tag & kRowTagMono, 0);
+
+    P::UserSelectListItem(page.list(), 1);
+    EXPECT_EQ(page.details()->text, L"0A FF 00");
+    EXPECT_EQ(FaceOf(page), L"Courier");
+    P::UserSelectListItem(page.list(), 0);
+    EXPECT_EQ(page.details()->text, L"first\nsecond");
+    EXPECT_EQ(FaceOf(page), L"MS Shell Dlg");
+  };
+  Show([](TestPage& page) {
+    page.AddTextRow(IDS_VERSION, std::wstring(L"first\nsecond"), false);
+    const unsigned char bytes[] = {0x0A, 0xFF, 0x00};
+    page.AddHexRow(IDS_HASH_VALUE, CBlob(bytes, 3));
+  });
+  EXPECT_EQ(responder.sheetCaptions, std::vector<std::wstring>{L"Запрос на штамп времени"});
+  EXPECT_TRUE(responder.boxes.empty());
+}
+
+TEST(FieldPage, ARefillThatFailsHalfWayKeepsItsRowsAndShowsTheErrorBox) {
+  Responder responder;
+  responder.onSheet = [](P::HWND, CFieldPage& page) {
+    EXPECT_EQ(NamesOf(page), (std::vector<std::wstring>{L"Версия", L"Политика"}));
+    EXPECT_EQ(page.rowTexts().size(), 2u);
+    // A row tag that names no text is refused with E_INVALIDARG, shown as the same box.
+    P::ListView_InsertItem(page.list(), 2, L"stray", 0, 77);
+    P::UserSelectListItem(page.list(), 2);
+  };
+  Show([](TestPage& page) {
+    page.AddTextRow(IDS_VERSION, std::wstring(L"V1"), false);
+    page.AddTextRow(IDS_POLICY, std::wstring(L"1.2.3"), false);
+    Support::ThrowHResult(Support::HORODEX_E_NO_DATA_HASH);
+  });
+  ASSERT_EQ(responder.boxes.size(), 2u);
+  EXPECT_EQ(responder.boxes[0].text, Support::GetErrorMessage(Support::HORODEX_E_NO_DATA_HASH));
+  EXPECT_EQ(responder.boxes[0].caption, L"Ошибка");
+  EXPECT_EQ(responder.boxes[0].type, P::MB_OK | P::MB_ICONERROR);
+  EXPECT_EQ(responder.boxes[1].text, Support::GetErrorMessage(P::E_INVALIDARG));
+}
+
+TEST(FieldPage, ExtensionRowsKeepTheirHexTextAndCriticalOnlySkipsTheOthers) {
+  const unsigned char value[] = {0x04, 0x01, 0x00};
+  ASN1::CExtensions nonCritical;
+  nonCritical.push_back(ASN1::CExtension("1.2.3.4", false, CBlob(value, 3)));
+  ASN1::CExtensions both = nonCritical;
+  both.push_back(ASN1::CExtension("2.5.29.19", true, CBlob(value, 3)));
+  Responder responder;
+  responder.onSheet = [](P::HWND, CFieldPage& page) {
+    const std::vector<Row> rows = RowsOf(page);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].name, L"1.2.3.4");
+    EXPECT_EQ(rows[0].icon, kIconExtension);
+    EXPECT_EQ(rows[0].value, L"04 01 00");
+    EXPECT_NE(rows[0].tag & kRowTagMono, 0);
+    EXPECT_EQ(rows[1].icon, kIconCriticalExtension);
+    EXPECT_NE(rows[1].name, L"2.5.29.19");  // a registered OID shows its display name
+    EXPECT_EQ(rows[2].name, rows[1].name);
+  };
+  Show([&](TestPage& page) {
+    page.AddExtensionRows(&both, false);
+    page.AddExtensionRows(&nonCritical, true);
+    page.AddExtensionRows(&both, true);
+    page.AddExtensionRows(nullptr, false);
+  });
+}
+
+TEST(FieldPage, SaveWritesDerOrBase64UnderTheTrimmedNameAndSaysSo) {
+  TempDir dir;
+  struct Case {
+    std::size_t size;
+    P::DWORD filterIndex;
+    std::size_t fileSize;
+  };
+  for (const Case& c : {Case{57, 2, 78}, Case{58, 2, 82}, Case{2, 2, 4}, Case{58, 1, 58}}) {
+    SCOPED_TRACE(c.size);
+    const auto path =
+        dir / ("saved" + std::to_string(c.size) + "-" + std::to_string(c.filterIndex));
+    Responder responder;
+    responder.saveAnswers.push_back(
+        P::SaveDialogAnswer{true, L"  " + path.wstring() + L" \t", c.filterIndex});
+    responder.onSheet = [](P::HWND, CFieldPage& page) {
+      P::UserClickButton(P::GetDlgItem(page.window(), IDC_SAVE));
+    };
+    const CBlob saved = Bytes(c.size);
+    Show([](TestPage&) {}, saved);
+    const std::vector<unsigned char> written = ReadFileBytes(path);
+    ASSERT_EQ(written.size(), c.fileSize);
+    if (c.filterIndex == 1) {
+      EXPECT_EQ(written, saved.bytes());
+    } else {
+      const std::string text(written.begin(), written.end());
+      EXPECT_EQ(text.find_first_not_of(
+                    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=\r\n"),
+                std::string::npos);
+      EXPECT_EQ(text.size() >= 78 ? text.substr(76, 2) : std::string("\r\n"), "\r\n");
+      EXPECT_EQ(c.size == 2 ? text.back() : '=', '=');
+    }
+    ASSERT_EQ(responder.saveDialogs.size(), 1u);
+    const SaveDialogSeen& seen = responder.saveDialogs[0];
+    EXPECT_EQ(seen.filters,
+              (std::vector<std::wstring>{L"Запрос в кодировке DER (*.tsq)", L"*.tsq",
+                                         L"Запрос в кодировке BASE64 (*.tsq)", L"*.tsq"}));
+    EXPECT_EQ(seen.filterIndex, 1u);
+    EXPECT_EQ(seen.defaultExtension, L"tsq");
+    EXPECT_EQ(seen.flags, P::OFN_OVERWRITEPROMPT | P::OFN_HIDEREADONLY);
+    EXPECT_EQ(seen.ownerId, IDC_SAVE);
+    ASSERT_EQ(responder.boxes.size(), 1u);
+    EXPECT_EQ(responder.boxes[0].text, L"Файл успешно сохранен.");
+    EXPECT_EQ(responder.boxes[0].caption, L"Velmora TSP Client");
+    EXPECT_EQ(responder.boxes[0].type, P::MB_OK | P::MB_ICONINFORMATION);
+  }
+}
+
+TEST(FieldPage, ACancelledSaveWritesNothingAndAFailedOneShowsTheError) {
+  TempDir dir;
+  Responder responder;
+  responder.saveAnswers.push_back(P::SaveDialogAnswer{false, L"", 1});
+  responder.saveAnswers.push_back(
+      P::SaveDialogAnswer{true, (dir / "missing" / "x.tsq").wstring(), 1});
+  responder.onSheet = [](P::HWND, CFieldPage& page) {
+    P::UserClickButton(P::GetDlgItem(page.window(), IDC_SAVE));
+    P::UserClickButton(P::GetDlgItem(page.window(), IDC_SAVE));
+  };
+  Show([](TestPage&) {}, Bytes(3));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  ASSERT_EQ(responder.boxes.size(), 1u);
+  EXPECT_EQ(responder.boxes[0].caption, L"Ошибка");
+  EXPECT_EQ(responder.boxes[0].type, P::MB_OK | P::MB_ICONERROR);
+}
+
+}  // namespace
+}  // namespace Velmora::Testing::Viewer
