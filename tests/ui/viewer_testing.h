@@ -49,9 +49,9 @@ class Responder : public P::DialogResponder {
     return true;
   }
   bool OnSaveDialog(const P::OPENFILENAMEW& dialog, P::SaveDialogAnswer* answer) override {
-    saveDialogs.push_back(SaveDialogSeen{P::SplitFilterList(dialog.lpstrFilter),
-                                         dialog.nFilterIndex, dialog.lpstrDefExt, dialog.Flags,
-                                         dialog.hwndOwner});
+    saveDialogs.push_back(SaveDialogSeen{
+        P::SplitFilterList(dialog.lpstrFilter), dialog.nFilterIndex, dialog.lpstrDefExt,
+        dialog.Flags, P::IsWindow(dialog.hwndOwner) ? dialog.hwndOwner->id : -1});
     if (!saveAnswers.empty()) {
       *answer = saveAnswers.front();
       saveAnswers.pop_front();
