@@ -80,6 +80,10 @@ HRESULT CacheFirstMatch(CertContextPtr& cache, Platform::HCERTSTORE store,
     if (!CheckCertId(id, EncodedOf(held.context))) {
       continue;
     }
+    // The certificate already cached stays: the pointer handed out keeps its meaning.
+    if (cache && EncodedOf(cache.get()) == EncodedOf(held.context)) {
+      return Platform::S_OK;
+    }
     Platform::PCCERT_CONTEXT clone = held.context;
     if (Platform::FAILED(CloneCertificateWithProperties(&clone))) {
       continue;

@@ -1,0 +1,141 @@
+// CStamp::VerifyCertificate: the chain of the TSA certificate (or of the certificate given) is
+// built with the token's certificates and the caller's stores, and the time-stamping chain
+// policy's answer at the stamp's genTime comes back as the result, not as an exception. What the
+// policy decides for each kind of chain is tested with the platform layer.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "horodex/TSPStamp.h"
+#include "platform/capi/wincrypt_chain.h"
+#include "tests/common/der_build.h"
+#include "tests/common/scratch.h"
+#include "tests/common/test_ca.h"
+#include "tests/common/token_forge.h"
+#include "tests/common/tsp_fixtures.h"
+#include "tests/tsp/stamp_tokens.h"
+
+namespace Velmora::Testing {
+namespace {
+
+using namespace DerBuild;
+using namespace Forge;
+using PKI::TSP::Client::CStamp;
+using Platform::HRESULT;
+
+constexpr HRESULT kUntrustedRoot = static_cast<HRESULT>(0x800B0109);
+constexpr HRESULT kExpired = static_cast<HRESULT>(0x800B0101);
+constexpr HRESULT kWrongUsage = static_cast<HRESULT>(0x800B0110);
+constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80092004);
+
+constexpr std::time_t kDay = 24 * 3600;
+
+// A PKI of its own: a root trusted for the process (or not), and TSA certificates under it.
+struct Pki {
+  Authority root;
+  TempDir dir;
+  explicit Pki(const std::string& name, bool trusted) : root(MakeRoot(name)) {
+    if (trusted) {
+      root.cert.writePem(dir / "root.pem");
+      EXPECT_EQ(Platform::CertAddTrustedRootsFromFile((dir / "root.pem").c_str()), 0);
+    }
+  }
+  Authority Tsa(std::time_t notBefore, std::time_t notAfter, long serial = 2) const {
+    const CertSpec spec("TSA", serial, notBefore, notAfter, TsaExtensions());
+    return MakeIssued(spec, root);
+  }
+};
+
+std::string GeneralizedTime(std::time_t when) {
+  char text[32];
+  std::tm parts{};
+  gmtime_r(&when, &parts);
+  std::strftime(text, sizeof text, "%Y%m%d%H%M%SZ", &parts);
+  return text;
+}
+
+// A token of `tsa` made at `genTime`, naming it by ESSCertIDv2; with its certificate inside
+// unless told otherwise.
+CBlob TokenOf(const Authority& tsa, std::time_t genTime, bool withCertificate = true,
+              const TestCert* issuer = nullptr) {
+  Stamps::TstFields fields;
+  fields.genTime = GeneralizedTime(genTime);
+  const CBlob certificate(tsa.cert.der());
+  TokenSpec spec;
+  spec.tstInfo = Stamps::TstInfoDer(fields);
+  spec.signerKey = tsa.key.get();
+  spec.signerCertificate = certificate;
+  CertIdSpec id;
+  id.certificate = certificate;
+  spec.signedAttributes = {SigningCertificateV2({id})};
+  if (withCertificate) {
+    spec.certificates = {certificate};
+  }
+  if (issuer != nullptr) {
+    spec.certificates.emplace_back(issuer->der());
+  }
+  return ForgeToken(spec);
+}
+
+struct Imported {
+  CStamp stamp;
+  explicit Imported(const CBlob& token) {
+    stamp.Import(token.pbData(), static_cast<unsigned long>(token.cbData()), nullptr);
+  }
+};
+
+TEST(StampVerifyChain, ThePolicyVerdictIsReturnedNotThrown) {
+  const std::time_t now = std::time(nullptr);
+  const Pki trusted("Trusted Root", true);
+  const Authority tsa = trusted.Tsa(now - kDay, now + 365 * kDay);
+  EXPECT_EQ(Imported(TokenOf(tsa, now)).stamp.VerifyCertificate(nullptr, nullptr, 0), 0);
+
+  const Pki untrusted("Untrusted Root", false);
+  const Authority stranger = untrusted.Tsa(now - kDay, now + 365 * kDay);
+  // The token carries the root too: material for the chain, never an anchor.
+  EXPECT_EQ(Imported(TokenOf(stranger, now, true, &untrusted.root.cert))
+                .stamp.VerifyCertificate(nullptr, nullptr, 0),
+            kUntrustedRoot);
+}
+
+TEST(StampVerifyChain, CertificatesAreJudgedAtGenTimeNotNow) {
+  const std::time_t now = std::time(nullptr);
+  const Pki pki("GenTime Root", true);
+  // Expired a year ago, but the stamp was made while it was valid.
+  const Authority expired = pki.Tsa(now - 3 * 365 * kDay, now - 365 * kDay, 3);
+  EXPECT_EQ(
+      Imported(TokenOf(expired, now - 2 * 365 * kDay)).stamp.VerifyCertificate(nullptr, nullptr, 0),
+      0);
+  // Valid now, but the stamp claims a time before the certificate existed.
+  const Authority current = pki.Tsa(now - kDay, now + 365 * kDay, 4);
+  EXPECT_EQ(
+      Imported(TokenOf(current, now - 30 * kDay)).stamp.VerifyCertificate(nullptr, nullptr, 0),
+      kExpired);
+}
+
+TEST(StampVerifyChain, AGivenCertificateIsJudgedEvenWhenNotTheSigners) {
+  const std::time_t now = std::time(nullptr);
+  const Pki pki("Other Root", true);
+  const Authority signer = pki.Tsa(now - kDay, now + 365 * kDay, 5);
+  const Authority other = pki.Tsa(now - kDay, now + 365 * kDay, 6);
+  Imported imported(TokenOf(signer, now));
+  EXPECT_EQ(imported.stamp.VerifyCertificate(other.cert.context().get(), nullptr, 0), 0);
+  // The root itself has no time-stamping usage: the policy's refusal comes back.
+  EXPECT_EQ(imported.stamp.VerifyCertificate(pki.root.cert.context().get(), nullptr, 0),
+            kWrongUsage);
+}
+
+TEST(StampVerifyChain, CallerStoresGiveTheCertificateAndNullEntriesAreSkipped) {
+  const std::time_t now = std::time(nullptr);
+  const Pki pki("Store Root", true);
+  const Authority tsa = pki.Tsa(now - kDay, now + 365 * kDay, 7);
+  Imported imported(TokenOf(tsa, now, false));
+  EXPECT_EQ(CodeOf([&] { imported.stamp.VerifyCertificate(nullptr, nullptr, 0); }), kNotFound);
+
+  const StorePtr store = StoreOf({&tsa.cert});
+  void* stores[] = {nullptr, store.get(), nullptr};
+  EXPECT_EQ(imported.stamp.VerifyCertificate(nullptr, stores, 3), 0);
+}
+
+}  // namespace
+}  // namespace Velmora::Testing

@@ -1,0 +1,265 @@
+// CStamp::Verify and get_TSACertificate on tokens made by OpenSSL's responder and by the token
+// forge: which certificate the signing-certificate attributes name and where it is found, the
+// content type, the signature, and the critical TSTInfo extensions against the accepted list.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "horodex/TSPStamp.h"
+#include "platform/capi/wincrypt.h"
+#include "tests/common/der_build.h"
+#include "tests/common/scratch.h"
+#include "tests/common/token_forge.h"
+#include "tests/common/tsp_fixtures.h"
+#include "tests/tsp/stamp_tokens.h"
+
+namespace Velmora::Testing {
+namespace {
+
+using namespace DerBuild;
+using namespace Forge;
+using PKI::TSP::Client::CStamp;
+using Platform::HRESULT;
+
+constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80092004);
+constexpr HRESULT kBadFormat = static_cast<HRESULT>(0x8007000B);
+constexpr HRESULT kBadSignature = static_cast<HRESULT>(0x80090006);
+constexpr HRESULT kCritical = static_cast<HRESULT>(0x800B0105);
+constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005);
+
+V PlainTstInfo() {
+  return Stamps::TstInfoDer(Stamps::TstFields{});
+}
+
+// A TSTInfo with one extension (OID, critical) after the other fields.
+V TstInfoWithExtension(const char* oid, bool critical) {
+  const V plain = PlainTstInfo();
+  // Strip the outer SEQUENCE header (short or one-byte long form) and append [1] Extensions.
+  const std::size_t header = plain[1] < 0x80 ? 2 : 2 + (plain[1] & 0x7F);
+  const V fields(plain.begin() + static_cast<long>(header), plain.end());
+  const V extension = critical ? Seq({Oid(oid), Bool(true), Octets(V{0x05, 0x00})})
+                               : Seq({Oid(oid), Octets(V{0x05, 0x00})});
+  return Tlv(Der::Tags::Sequence, Join({fields, Tlv(Der::ContextTag(1, true), extension)}));
+}
+
+TokenSpec SpecWith(std::vector<V> signedAttributes, bool withCertificates = true) {
+  TokenSpec spec;
+  spec.tstInfo = PlainTstInfo();
+  spec.signedAttributes = std::move(signedAttributes);
+  if (withCertificates) {
+    spec.certificates = {FixtureCertificate("ec"), FixtureCertificate("ca")};
+  }
+  return spec;
+}
+
+CertIdSpec Id(const char* fixture, const char* hashOid = kSha256) {
+  CertIdSpec id;
+  id.certificate = FixtureCertificate(fixture);
+  id.hashOid = hashOid;
+  return id;
+}
+
+struct Imported {
+  CStamp stamp;
+  explicit Imported(const CBlob& token) {
+    stamp.Import(token.pbData(), static_cast<unsigned long>(token.cbData()), nullptr);
+  }
+};
+
+HRESULT VerifyToken(const TokenSpec& spec, const char* list = nullptr,
+                    const Platform::CERT_CONTEXT* candidate = nullptr) {
+  Imported imported(ForgeToken(spec));
+  std::string text = list != nullptr ? list : "";
+  return imported.stamp.Verify(candidate, list != nullptr ? text.data() : nullptr);
+}
+
+struct ContextFree {
+  void operator()(Platform::PCCERT_CONTEXT c) const noexcept {
+    Platform::CertFreeCertificateContext(c);
+  }
+};
+using Context = std::unique_ptr<const Platform::CERT_CONTEXT, ContextFree>;
+
+Context ContextOf(const CBlob& der) {
+  return Context(Platform::CertCreateCertificateContext(
+      Platform::X509_ASN_ENCODING | Platform::PKCS_7_ASN_ENCODING, der.pbData(),
+      static_cast<Platform::DWORD>(der.cbData())));
+}
+
+CBlob EncodedOf(const Platform::CERT_CONTEXT* context) {
+  return CBlob(context->pbCertEncoded, context->cbCertEncoded);
+}
+
+TEST(StampVerifyToken, OpenSslResponderTokenVerifiesAndCarriesItsCertificate) {
+  Imported imported(OpenSslTsaFile("rsa-full.tsr"));  // ESSCertIDv2 with SHA-256
+  EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), 0);
+  const Platform::CERT_CONTEXT* first = imported.stamp.get_TSACertificate(nullptr, 0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(EncodedOf(first), FixtureCertificate("rsa"));
+  EXPECT_EQ(imported.stamp.get_TSACertificate(nullptr, 0), first);
+  EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), 0);
+  EXPECT_EQ(imported.stamp.get_TSACertificate(nullptr, 0), first);
+}
+
+TEST(StampVerifyToken, EachSigningCertificateFormAndTheAcceptedCombinations) {
+  const V v1 = SigningCertificateV1({Id("ec")});
+  const V v2 = SigningCertificateV2({Id("ec")});
+  const V v2Sha384 = SigningCertificateV2({Id("ec", "2.16.840.1.101.3.4.2.2")});
+  const V other = OtherSigningCertificate({Id("ec", "2.16.840.1.101.3.4.2.3")});
+  EXPECT_EQ(VerifyToken(SpecWith({v1})), 0);
+  EXPECT_EQ(VerifyToken(SpecWith({v2Sha384})), 0);
+  EXPECT_EQ(VerifyToken(SpecWith({other})), 0);
+  EXPECT_EQ(VerifyToken(SpecWith({v1, v2})), 0);
+  EXPECT_EQ(VerifyToken(SpecWith({other, v2})), 0);
+  // Only the first identifier of the list names the signer.
+  EXPECT_EQ(VerifyToken(SpecWith({SigningCertificateV1({Id("ec"), Id("rsa"), Id("ca")})})), 0);
+  EXPECT_EQ(VerifyToken(SpecWith({SigningCertificateV1({Id("rsa"), Id("ec")})})), kNotFound);
+  // V2 wins over a V1 that names another certificate.
+  EXPECT_EQ(VerifyToken(SpecWith({SigningCertificateV1({Id("rsa")}), v2})), 0);
+  // The issuerSerial is compared when present: another serial number names no certificate.
+  CertIdSpec wrongSerial = Id("ec");
+  wrongSerial.issuerSerialDer = Seq({Seq({Ctx(4, Stamps::NameWithCn("Test Root CA"))}), Int(99)});
+  EXPECT_EQ(VerifyToken(SpecWith({SigningCertificateV1({wrongSerial})})), kNotFound);
+  CertIdSpec noSerial = Id("ec");
+  noSerial.issuerSerial = false;
+  EXPECT_EQ(VerifyToken(SpecWith({SigningCertificateV1({noSerial})})), 0);
+}
+
+TEST(StampVerifyToken, MissingOrContradictoryAttributesAreRefusedWithTheirCode) {
+  const Context right = ContextOf(FixtureCertificate("ec"));
+  // None at all: not found, even with the right certificate given.
+  EXPECT_EQ(VerifyToken(SpecWith({})), kNotFound);
+  EXPECT_EQ(VerifyToken(SpecWith({}), nullptr, right.get()), kNotFound);
+  // signingCertificate with otherSigningCertificate, or twice.
+  const V v1 = SigningCertificateV1({Id("ec")});
+  EXPECT_EQ(VerifyToken(SpecWith({v1, OtherSigningCertificate({Id("ec")})})), kBadFormat);
+  EXPECT_EQ(VerifyToken(SpecWith({v1, v1})), kBadFormat);
+  // A value that does not decode: the decoder's code, returned rather than thrown.
+  const HRESULT undecodable =
+      VerifyToken(SpecWith({Attribute("1.2.840.113549.1.9.16.2.47", {Seq({Int(5)})})}));
+  EXPECT_EQ(static_cast<unsigned>(undecodable) & 0xFFFFF000u, 0x80093000u)
+      << std::hex << undecodable;
+}
+
+TEST(StampVerifyToken, BareSha1OtherSigningCertificateFallsBackToTheSignerId) {
+  CertIdSpec bare = Id("ec");
+  bare.bareSha1 = true;
+  for (const bool byKeyId : {false, true}) {
+    SCOPED_TRACE(byKeyId);
+    TokenSpec spec = SpecWith({OtherSigningCertificate({bare})});
+    spec.signerByKeyId = byKeyId;
+    Imported imported(ForgeToken(spec));
+    EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), kNotFound);
+    const Platform::CERT_CONTEXT* found = imported.stamp.get_TSACertificate(nullptr, 0);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(EncodedOf(found), FixtureCertificate("ec"));
+  }
+}
+
+TEST(StampVerifyToken, ContentTypeMustBeTstInfoInBothPlaces) {
+  const V v2 = SigningCertificateV2({Id("ec")});
+  TokenSpec missing = SpecWith({v2});
+  missing.contentTypeAttribute = false;
+  EXPECT_EQ(VerifyToken(missing), kFail);
+
+  TokenSpec naming = SpecWith({v2, ContentTypeAttribute(kIdData)});
+  naming.contentTypeAttribute = false;
+  EXPECT_EQ(VerifyToken(naming), kFail);
+
+  TokenSpec twoValues =
+      SpecWith({v2, Attribute("1.2.840.113549.1.9.3", {Oid(kIdTstInfo), Oid(kIdTstInfo)})});
+  twoValues.contentTypeAttribute = false;
+  EXPECT_EQ(CodeOf([&] { VerifyToken(twoValues); }), kBadFormat);
+
+  // id-data as eContentType is not a time-stamp token at all: the import refuses it.
+  TokenSpec data = SpecWith({v2});
+  data.eContentType = kIdData;
+  const CBlob token = ForgeToken(data);
+  CStamp stamp;
+  EXPECT_EQ(CodeOf([&] {
+              stamp.Import(token.pbData(), static_cast<unsigned long>(token.cbData()), nullptr);
+            }),
+            static_cast<HRESULT>(0x80091004));  // CRYPT_E_INVALID_MSG_TYPE
+}
+
+TEST(StampVerifyToken, SignatureIsCheckedUnderTheNamedCertificate) {
+  const V v2 = SigningCertificateV2({Id("ec")});
+  TokenSpec flipped = SpecWith({v2});
+  flipped.flipSignatureByte = true;
+  EXPECT_EQ(VerifyToken(flipped), kBadSignature);
+  // Signed by the RSA TSA's key while the attribute names the ECDSA certificate.
+  TokenSpec otherKey = SpecWith({v2});
+  otherKey.signer = "rsa";
+  otherKey.certificates.push_back(FixtureCertificate("rsa"));
+  EXPECT_EQ(VerifyToken(otherKey), kBadSignature);
+  // A certificate given that the attribute does not name is ignored.
+  const Context stranger = ContextOf(FixtureCertificate("rsa"));
+  EXPECT_EQ(VerifyToken(SpecWith({v2}), nullptr, stranger.get()), 0);
+}
+
+TEST(StampVerifyToken, CriticalExtensionsAgainstTheAcceptedList) {
+  const V v2 = SigningCertificateV2({Id("ec")});
+  TokenSpec critical = SpecWith({v2});
+  critical.tstInfo = TstInfoWithExtension("1.2.3.4", true);
+  EXPECT_EQ(VerifyToken(critical), kCritical);
+  EXPECT_EQ(VerifyToken(critical, "*"), 0);
+  EXPECT_EQ(VerifyToken(critical, "1.2.3.4"), 0);
+  EXPECT_EQ(VerifyToken(critical, "9.9;1.2.3.4"), 0);
+  EXPECT_EQ(VerifyToken(critical, "1.2.3.4.5"), kCritical);
+  EXPECT_EQ(VerifyToken(critical, "1.2.3"), kCritical);
+  EXPECT_EQ(VerifyToken(critical, " 1.2.3.4"), kCritical);
+
+  TokenSpec nonCritical = SpecWith({v2});
+  nonCritical.tstInfo = TstInfoWithExtension("1.2.3.4", false);
+  EXPECT_EQ(VerifyToken(nonCritical), 0);
+
+  // The signature is judged first.
+  critical.flipSignatureByte = true;
+  EXPECT_EQ(VerifyToken(critical), kBadSignature);
+}
+
+TEST(StampVerifyToken, CertificateOnlyInACallerStoreTheAddressBookOrCertificateValues) {
+  const V v2 = SigningCertificateV2({Id("ec")});
+  const CBlob token = ForgeToken(SpecWith({v2}, false));
+
+  TempDir home;
+  ::setenv("XDG_DATA_HOME", home.path().c_str(), 1);
+  {
+    Imported imported(token);
+    EXPECT_EQ(imported.stamp.get_TSACertificate(nullptr, 0), nullptr);
+    EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), kNotFound);
+
+    // A caller's store, after a null entry.
+    void* store = Platform::CertOpenStore(Platform::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    const Context ec = ContextOf(FixtureCertificate("ec"));
+    ASSERT_TRUE(Platform::CertAddCertificateContextToStore(
+        store, ec.get(), Platform::CERT_STORE_ADD_ALWAYS, nullptr));
+    void* stores[] = {nullptr, store};
+    const Platform::CERT_CONTEXT* found = imported.stamp.get_TSACertificate(stores, 2);
+    Platform::CertCloseStore(store, 0);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(EncodedOf(found), FixtureCertificate("ec"));
+    // Verify looks no further than the token and the address book, but takes the found one.
+    EXPECT_EQ(imported.stamp.Verify(found, nullptr), 0);
+  }
+
+  // The user's "AddressBook" folder.
+  const std::filesystem::path book = home.path() / "velmora/certstores/AddressBook";
+  std::filesystem::create_directories(book);
+  std::filesystem::copy_file(OpenSslTsaDir() / "ec.pem", book / "tsa.pem");
+  {
+    Imported imported(token);
+    EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), 0);
+  }
+  std::filesystem::remove(book / "tsa.pem");
+  ::unsetenv("XDG_DATA_HOME");
+
+  // Certificates in the unsigned certificate-values attribute.
+  TokenSpec values = SpecWith({v2}, false);
+  values.unsignedAttributes = {CertificateValuesAttribute({FixtureCertificate("ec")})};
+  EXPECT_EQ(VerifyToken(values), 0);
+}
+
+}  // namespace
+}  // namespace Velmora::Testing
