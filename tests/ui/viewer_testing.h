@@ -77,6 +77,7 @@ class Responder : public P::DialogResponder {
   bool OnCertificateDialog(const P::CRYPTUI_VIEWCERTIFICATE_STRUCTW& dialog,
                            std::wstring_view text) override {
     certificateDialogs.push_back(dialog);
+    certificateTitles.emplace_back(dialog.szTitle != nullptr ? dialog.szTitle : L"(none)");
     certificateTexts.emplace_back(text);
     return !showSheets;
   }
@@ -87,6 +88,7 @@ class Responder : public P::DialogResponder {
   std::vector<std::wstring> sheetCaptions;
   std::vector<P::CRYPTUI_VIEWCERTIFICATE_STRUCTW> certificateDialogs;
   std::vector<std::wstring> certificateTexts;
+  std::vector<std::wstring> certificateTitles;  // "(none)" for a dialog without a title
   std::function<void(P::HWND sheet, CFieldPage& page)> onSheet;
   std::function<void(P::HWND widget)> onShown;
   bool showSheets = false;
