@@ -10,6 +10,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/query_command.h"
 #include "tools/horodex/show_command.h"
+#include "tools/horodex/verify_command.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ constexpr const char* kUsage =
     "       horodex query (FILE | --digest HEX) [--hash ALG] [--policy OID] [--no-nonce]\n"
     "                     [--cert-req] [--base64] -o OUT\n"
     "       horodex authenticode FILE [--url URL] -o OUT\n"
+    "       horodex verify STAMP [--data FILE | --digest HEX | --request REQ] [--ca CERTFILE]...\n"
+    "                     [--certs BUNDLE]... [--accept-ext OIDS|*] [--json]\n"
     "\n"
     "  show          decode a time-stamp request (.tsq), response or token (.tsr) and print\n"
     "                its fields; FILE may be DER or Base64 text; --json prints one JSON object\n"
@@ -26,7 +29,12 @@ constexpr const char* kUsage =
     "                a name such as sha256; defaults come from the client policies\n"
     "  authenticode  a legacy Authenticode time stamp for the bytes of FILE (a signature's\n"
     "                encrypted digest) from URL (default: the DefaultMSTSPURL policy); the\n"
-    "                server's PKCS #7 reply is written to OUT\n";
+    "                server's PKCS #7 reply is written to OUT\n"
+    "  verify        check a stamp: that it imports, matches the data, digest or request, names\n"
+    "                a TSA certificate that is found (in the token, the --certs bundles or the\n"
+    "                user's AddressBook), is signed by it, and that the certificate's chain ends\n"
+    "                in a trusted root (the system's and the --ca files) at the stamp's time;\n"
+    "                one line per check, exit status 0 only when all pass\n";
 
 }  // namespace
 
@@ -47,6 +55,9 @@ int main(int argc, char** argv) {
   }
   if (command == "show") {
     return Horodex::RunShow(args, std::cout, std::cerr);
+  }
+  if (command == "verify") {
+    return Horodex::RunVerify(args, std::cout, std::cerr);
   }
   std::cerr << "horodex: unknown command '" << command << "'\n" << kUsage;
   return Horodex::kExitUsage;

@@ -1,0 +1,440 @@
+#include "tools/horodex/verify_command.h"
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "horodex/TSPRequest.h"
+#include "horodex/TSPStamp.h"
+#include "platform/capi/wincrypt.h"
+#include "platform/capi/wincrypt_chain.h"
+#include "platform/text/atl_exception.h"
+#include "platform/text/convert.h"
+#include "platform/text/free_with.h"
+#include "support/error_messages.h"
+#include "support/errors.h"
+#include "tools/horodex/exit_codes.h"
+#include "tools/horodex/field_list.h"
+#include "tools/horodex/message_file.h"
+
+namespace Horodex {
+namespace {
+
+using Velmora::CBlob;
+namespace P = Velmora::Platform;
+namespace Client = Velmora::PKI::TSP::Client;
+
+template <auto Free>
+using Owned = Velmora::Platform::FreeWith<Free>;
+
+constexpr const char* kUsage =
+    "usage: horodex verify STAMP [--data FILE | --digest HEX | --request REQ] [--ca CERTFILE]...\n"
+    "                      [--certs BUNDLE]... [--accept-ext OIDS|*] [--json]\n";
+
+// The outcome of one check.
+struct Check {
+  enum class State { Passed, Failed, Skipped, NotRun };
+  const char* key;    // JSON member name
+  const char* label;  // text label
+  int exitCode;       // the exit status when this is the first check that fails
+  State state = State::NotRun;
+  P::HRESULT code = 0;
+  std::string detail;  // what passed, or why it was skipped
+};
+
+std::string CodeText(P::HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  return code;
+}
+
+std::string ErrorMessage(P::HRESULT hr) {
+  return P::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
+}
+
+void Fail(Check& check, P::HRESULT hr, std::string detail = {}) {
+  check.state = Check::State::Failed;
+  check.code = hr;
+  check.detail = std::move(detail);
+}
+
+void Pass(Check& check, std::string detail = {}) {
+  check.state = Check::State::Passed;
+  check.detail = std::move(detail);
+}
+
+bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes) {
+  if (text.empty() || text.size() % 2 != 0) {
+    return false;
+  }
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    unsigned value = 0;
+    for (std::size_t j = i; j < i + 2; ++j) {
+      const int c = std::tolower(static_cast<unsigned char>(text[j]));
+      if (!std::isxdigit(c)) {
+        return false;
+      }
+      value = value * 16 + static_cast<unsigned>(std::isdigit(c) ? c - '0' : c - 'a' + 10);
+    }
+    bytes.push_back(static_cast<unsigned char>(value));
+  }
+  return true;
+}
+
+// The hash of a file under the hash algorithm of the dotted OID, read in pieces; nullopt when
+// OpenSSL does not know the algorithm. A file that cannot be read throws std::runtime_error.
+std::optional<std::vector<unsigned char>> HashFile(const std::string& path,
+                                                   const std::string& oid) {
+  const std::unique_ptr<EVP_MD, Owned<EVP_MD_free>> md(EVP_MD_fetch(nullptr, oid.c_str(), nullptr));
+  const std::unique_ptr<EVP_MD_CTX, Owned<EVP_MD_CTX_free>> ctx(EVP_MD_CTX_new());
+  if (!md || !ctx || EVP_DigestInit_ex(ctx.get(), md.get(), nullptr) != 1) {
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw std::runtime_error("cannot read " + path);
+  }
+  std::vector<char> piece(1 << 16);
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    if (in.gcount() > 0) {
+      EVP_DigestUpdate(ctx.get(), piece.data(), static_cast<std::size_t>(in.gcount()));
+    }
+  }
+  if (in.bad()) {
+    throw std::runtime_error("cannot read " + path);
+  }
+  std::vector<unsigned char> hash(EVP_MAX_MD_SIZE);
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), hash.data(), &length) != 1) {
+    return std::nullopt;
+  }
+  hash.resize(length);
+  return hash;
+}
+
+struct StoreCloser {
+  void operator()(P::HCERTSTORE store) const noexcept { P::CertCloseStore(store, 0); }
+};
+using StorePtr = std::unique_ptr<void, StoreCloser>;
+
+// A memory store holding every certificate of a PEM bundle, or the one certificate of a DER file.
+// Throws std::runtime_error naming the file when it holds no certificate that decodes.
+StorePtr OpenBundle(const std::string& path) {
+  const CBlob bytes = ReadMessageBytes(path);
+  std::vector<CBlob> certificates;
+  const std::string_view text(reinterpret_cast<const char*>(bytes.pbData()), bytes.cbData());
+  if (text.find("-----BEGIN") != std::string_view::npos) {
+    const std::unique_ptr<BIO, Owned<BIO_free>> bio(
+        BIO_new_mem_buf(bytes.pbData(), static_cast<int>(bytes.cbData())));
+    while (X509* read = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+      const std::unique_ptr<X509, Owned<X509_free>> certificate(read);
+      unsigned char* der = nullptr;
+      const int length = i2d_X509(certificate.get(), &der);
+      if (length > 0) {
+        certificates.emplace_back(der, static_cast<unsigned long>(length));
+      }
+      OPENSSL_free(der);
+    }
+  } else {
+    certificates.push_back(bytes);
+  }
+  StorePtr store(P::CertOpenStore(P::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  if (!store) {
+    throw std::runtime_error("cannot open a certificate store");
+  }
+  for (const CBlob& der : certificates) {
+    const P::PCCERT_CONTEXT context =
+        P::CertCreateCertificateContext(P::X509_ASN_ENCODING | P::PKCS_7_ASN_ENCODING, der.pbData(),
+                                        static_cast<P::DWORD>(der.cbData()));
+    if (context == nullptr) {
+      throw std::runtime_error(path + " holds a certificate that does not decode");
+    }
+    P::CertAddCertificateContextToStore(store.get(), context, P::CERT_STORE_ADD_ALWAYS, nullptr);
+    P::CertFreeCertificateContext(context);
+  }
+  if (certificates.empty()) {
+    throw std::runtime_error(path + " holds no certificate");
+  }
+  return store;
+}
+
+// "CN=TSA, O=Example": the certificate's subject as one line.
+std::string SubjectOf(P::PCCERT_CONTEXT certificate) {
+  const unsigned char* cursor = certificate->pbCertEncoded;
+  const std::unique_ptr<X509, Owned<X509_free>> parsed(
+      d2i_X509(nullptr, &cursor, static_cast<long>(certificate->cbCertEncoded)));
+  if (!parsed) {
+    return {};
+  }
+  const std::unique_ptr<BIO, Owned<BIO_free>> bio(BIO_new(BIO_s_mem()));
+  X509_NAME_print_ex(bio.get(), X509_get_subject_name(parsed.get()), 0,
+                     XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(length));
+}
+
+std::string StateName(Check::State state) {
+  switch (state) {
+    case Check::State::Passed:
+      return "ok";
+    case Check::State::Failed:
+      return "failed";
+    case Check::State::Skipped:
+      return "skipped";
+    case Check::State::NotRun:
+      break;
+  }
+  return "not run";
+}
+
+void WriteText(const std::vector<Check>& checks, std::ostream& out) {
+  for (const Check& check : checks) {
+    std::string line = std::string(check.label) + ": " + StateName(check.state);
+    if (check.state == Check::State::Failed) {
+      line += " " + CodeText(check.code) + " " + ErrorMessage(check.code);
+    }
+    if (!check.detail.empty()) {
+      line += " (" + check.detail + ")";
+    }
+    out << line << "\n";
+  }
+}
+
+void WriteJson(const std::vector<Check>& checks, bool valid, std::ostream& out) {
+  out << "{\"valid\": " << (valid ? "true" : "false");
+  for (const Check& check : checks) {
+    out << ", " << JsonQuote(check.key) << ": {\"result\": " << JsonQuote(StateName(check.state));
+    if (check.state == Check::State::Failed) {
+      out << ", \"code\": " << JsonQuote(CodeText(check.code))
+          << ", \"message\": " << JsonQuote(ErrorMessage(check.code));
+    }
+    if (!check.detail.empty()) {
+      out << ", \"detail\": " << JsonQuote(check.detail);
+    }
+    out << "}";
+  }
+  out << "}\n";
+}
+
+}  // namespace
+
+int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::string stampPath, dataPath, digestHex, requestPath, acceptExtensions;
+  bool hasAccept = false, json = false;
+  std::vector<std::string> caFiles, bundles;
+  int sources = 0;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) {
+        return false;
+      }
+      into = args[++i];
+      return true;
+    };
+    bool ok = true;
+    std::string item;
+    if (arg == "--data") {
+      ok = value(dataPath);
+      ++sources;
+    } else if (arg == "--digest") {
+      ok = value(digestHex);
+      ++sources;
+    } else if (arg == "--request") {
+      ok = value(requestPath);
+      ++sources;
+    } else if (arg == "--ca") {
+      ok = value(item);
+      caFiles.push_back(item);
+    } else if (arg == "--certs") {
+      ok = value(item);
+      bundles.push_back(item);
+    } else if (arg == "--accept-ext") {
+      ok = value(acceptExtensions);
+      hasAccept = true;
+    } else if (arg == "--json") {
+      json = true;
+    } else if (!arg.starts_with("-") && stampPath.empty()) {
+      stampPath = arg;
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      err << "horodex verify: unexpected argument '" << arg << "'\n" << kUsage;
+      return kExitUsage;
+    }
+  }
+  if (stampPath.empty() || sources > 1) {
+    err << (sources > 1 ? "horodex verify: give at most one of --data, --digest and --request\n"
+                        : "")
+        << kUsage;
+    return kExitUsage;
+  }
+  std::vector<unsigned char> digest;
+  if (!digestHex.empty() && !ParseHex(digestHex, digest)) {
+    err << "horodex verify: --digest takes the hash value as an even number of hex digits\n";
+    return kExitUsage;
+  }
+
+  // Trust anchors and the caller's stores.
+  for (const std::string& path : caFiles) {
+    const P::HRESULT added = P::CertAddTrustedRootsFromFile(path.c_str());
+    if (P::FAILED(added)) {
+      err << "horodex verify: " << path << ": " << CodeText(added) << " " << ErrorMessage(added)
+          << "\n";
+      return kExitFile;
+    }
+  }
+  std::vector<StorePtr> stores;
+  std::vector<void*> storeHandles;
+  try {
+    for (const std::string& path : bundles) {
+      stores.push_back(OpenBundle(path));
+      storeHandles.push_back(stores.back().get());
+    }
+  } catch (const std::exception& e) {
+    err << "horodex verify: " << e.what() << "\n";
+    return kExitFile;
+  } catch (const P::CAtlException& e) {
+    err << "horodex verify: " << CodeText(e.hr()) << " " << ErrorMessage(e.hr()) << "\n";
+    return kExitFile;
+  }
+
+  CBlob stampBytes, requestBytes;
+  try {
+    stampBytes = ReadMessageBytes(stampPath);
+    if (!requestPath.empty()) {
+      requestBytes = ReadMessageBytes(requestPath);
+    }
+  } catch (const P::CAtlException& e) {
+    err << "horodex verify: " << CodeText(e.hr()) << " " << ErrorMessage(e.hr()) << "\n";
+    return kExitFile;
+  }
+
+  std::vector<Check> checks = {
+      {"imported", "imported", kExitBadMessage},
+      {"matchesData", "matches data", kExitStampMismatch},
+      {"tsaCertificate", "TSA certificate found", kExitNoTsaCertificate},
+      {"signature", "signature", kExitBadSignature},
+      {"chain", "chain", kExitChainRefused},
+  };
+  Check& imported = checks[0];
+  Check& matches = checks[1];
+  Check& found = checks[2];
+  Check& signature = checks[3];
+  Check& chain = checks[4];
+
+  try {
+    Client::CStamp stamp;
+    // Import without the request first, so that a stamp for other data still gets its own checks.
+    try {
+      stamp.Import(stampBytes.pbData(), static_cast<unsigned long>(stampBytes.cbData()), nullptr);
+      Pass(imported);
+      try {
+        unsigned long length = 0;
+        stamp.get_DataHash(nullptr, &length);
+      } catch (const P::CAtlException&) {
+        // A response that refused the request: imported, but it holds no token.
+        Fail(imported, Velmora::Support::HORODEX_E_TSA_UNSUCCESSFUL,
+             "the response has status " + std::to_string(stamp.get_Status()) + " and no token");
+      }
+    } catch (const P::CAtlException& e) {
+      Fail(imported, e.hr());
+    }
+
+    if (imported.state == Check::State::Passed) {
+      unsigned long length = 0;
+      stamp.get_DataHash(nullptr, &length);
+      std::vector<unsigned char> imprint(length);
+      stamp.get_DataHash(imprint.data(), &length);
+      if (!requestPath.empty()) {
+        try {
+          Client::CRequest request;
+          request.Import(requestBytes.pbData(), static_cast<unsigned long>(requestBytes.cbData()));
+          Client::CStamp answered;
+          answered.Import(stampBytes.pbData(), static_cast<unsigned long>(stampBytes.cbData()),
+                          &request);
+          Pass(matches, "answers " + requestPath);
+        } catch (const P::CAtlException& e) {
+          Fail(matches, e.hr());
+        }
+      } else if (!dataPath.empty() || !digestHex.empty()) {
+        std::optional<std::vector<unsigned char>> expected = digest;
+        if (!dataPath.empty()) {
+          expected = HashFile(dataPath, stamp.get_DataHashAlgOID());
+        }
+        if (!expected) {
+          Fail(matches, P::NTE_BAD_ALGID);
+        } else if (*expected != imprint) {
+          Fail(matches, P::CRYPT_E_HASH_VALUE);
+        } else {
+          Pass(matches, dataPath.empty() ? "digest" : dataPath);
+        }
+      } else {
+        matches.state = Check::State::Skipped;
+        matches.detail = "no --data, --digest or --request";
+      }
+
+      void** handles = storeHandles.empty() ? nullptr : storeHandles.data();
+      const auto count = static_cast<unsigned long>(storeHandles.size());
+      const P::CERT_CONTEXT* tsa = nullptr;
+      try {
+        tsa = stamp.get_TSACertificate(handles, count);
+        if (tsa != nullptr) {
+          Pass(found, SubjectOf(tsa));
+        } else {
+          Fail(found, P::CRYPT_E_NOT_FOUND);
+        }
+      } catch (const P::CAtlException& e) {
+        Fail(found, e.hr());
+      }
+
+      try {
+        std::vector<char> list(acceptExtensions.begin(), acceptExtensions.end());
+        list.push_back('\0');
+        const int verdict = stamp.Verify(tsa, hasAccept ? list.data() : nullptr);
+        verdict == 0 ? Pass(signature) : Fail(signature, verdict);
+      } catch (const P::CAtlException& e) {
+        Fail(signature, e.hr());
+      }
+
+      if (tsa != nullptr) {
+        try {
+          const int verdict = stamp.VerifyCertificate(tsa, handles, count);
+          verdict == 0 ? Pass(chain) : Fail(chain, verdict);
+        } catch (const P::CAtlException& e) {
+          Fail(chain, e.hr());
+        }
+      }
+    }
+  } catch (const P::CAtlException& e) {
+    err << "horodex verify: " << CodeText(e.hr()) << " " << ErrorMessage(e.hr()) << "\n";
+    return kExitBadMessage;
+  } catch (const std::exception& e) {
+    err << "horodex verify: " << e.what() << "\n";
+    return kExitFile;
+  }
+
+  int status = kExitOk;
+  for (const Check& check : checks) {
+    const bool passed = check.state == Check::State::Passed || check.state == Check::State::Skipped;
+    if (!passed) {
+      status = check.exitCode;
+      break;
+    }
+  }
+  json ? WriteJson(checks, status == kExitOk, out) : WriteText(checks, out);
+  return status;
+}
+
+}  // namespace Horodex
