@@ -1,7 +1,9 @@
 // Loading the viewer module: from the directory of the library itself first, then the normal
-// search path.
+// search path; or only from the path in HORODEX_VIEWER_MODULE when that is set (packagers who
+// install the module elsewhere, and tests).
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -35,11 +37,14 @@ const ViewerModule* LoadViewerModule() noexcept {
   }
   try {
     void* handle = nullptr;
-    const std::string directory = OwnDirectory();
-    if (!directory.empty()) {
+    const char* chosen = std::getenv("HORODEX_VIEWER_MODULE");
+    const std::string directory = chosen != nullptr ? std::string() : OwnDirectory();
+    if (chosen != nullptr) {
+      handle = dlopen(chosen, RTLD_NOW | RTLD_LOCAL);
+    } else if (!directory.empty()) {
       handle = dlopen((directory + kViewerModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
     }
-    if (handle == nullptr) {
+    if (handle == nullptr && chosen == nullptr) {
       handle = dlopen(kViewerModuleName, RTLD_NOW | RTLD_LOCAL);
     }
     if (handle == nullptr) {
