@@ -305,14 +305,4 @@ CBlob CRequest::get_Response() const {
   return m_impl->response;
 }
 
-CStamp& CRequest::Send(bool /*verify*/) {
-  m_impl->CheckPolicies();
-  m_impl->MakeRequest();
-  if (m_impl->http.url.empty()) {
-    ThrowHResult(Support::HORODEX_E_NO_TSA_URL);
-  }
-  // The exchange with the TSA is not offered yet.
-  ThrowHResult(Platform::E_NOTIMPL);
-}
-
 }  // namespace Velmora::PKI::TSP::Client

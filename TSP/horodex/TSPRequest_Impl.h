@@ -113,6 +113,12 @@ struct CRequest::Impl {
 // (the thread's last error then says why).
 Platform::HCRYPTPROV AcquireHashProvider(Platform::ALG_ID algId);
 
+// Whether a stamp's `time` lies in the closed window from t0 - A to t0 + A, where A is
+// `accuracyMs` milliseconds (the StampAccuracy policy). The span is computed in 64 bits, so every
+// value the policy can hold means what it says (up to about 49.7 days either way) instead of
+// wrapping to a tiny window above 4294967 ms.
+bool StampTimeInWindow(const CDateTime& time, const CDateTime& t0, Platform::DWORD accuracyMs);
+
 // An integer of `length` random bytes, read as two's complement (so possibly negative).
 ASN1::CBigInteger GenerateNonce(unsigned long length);
 

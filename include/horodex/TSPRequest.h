@@ -176,9 +176,20 @@ class CRequest {
   // the request as it was.
   void Import(const unsigned char* data, unsigned long length);
 
-  // Sends the request to the TSA. So far it checks the request against the policies (the code
-  // of the first rule broken), builds it, and refuses an empty TSA address (0xC2100121); the
-  // exchange itself is not offered yet and throws E_NOTIMPL.
+  // One time-stamp transaction: checks the policies (the code of the first rule broken), builds
+  // the request when it is not cached, refuses an empty TSA address (0xC2100121), POSTs the DER
+  // to the TSA, imports the reply into the request's own stamp with the request's checks
+  // (CRYPT_E_HASH_VALUE for another message imprint, 0xC2100120 for another nonce), and returns
+  // that stamp. Thrown as well: the transport's code below HTTP (0x80072EE7 ...), 0xC2100100 for
+  // an HTTP status other than 200, ERROR_INVALID_STATE for a bare token instead of a response,
+  // 0xC2100124 for a refused status when `verify` (without `verify` the refused stamp is
+  // returned), 0xC2100122 for a stamp without nonce (and a request without one) whose time lies
+  // more than StampAccuracy milliseconds from the moment of sending (every value of the policy
+  // taken as it is, up to 4294967295 ms, never wrapped to a smaller window), and with `verify` the
+  // failure of CStamp::Verify and then of CStamp::VerifyCertificate. After a failure the request
+  // stays usable: the HTTP status of the exchange, the last body received with status 200 and
+  // whatever the stamp imported stand, and a further Send posts the same bytes (same nonce)
+  // unless a property changed in between. The returned reference lives as long as the request.
   CStamp& Send(bool verify);
 
   // The viewer's page for this request (built first when needed), and the modal sheet.

@@ -21,7 +21,7 @@ struct TestTsaOptions {
 };
 
 // One logged request: method, target, authorization, via, user-agent, content-type, body (its
-// length), conn (the connection's number), seq.
+// length), bodyhex (the body in hex, up to 1 KiB), conn (the connection's number), seq.
 using LoggedRequest = std::map<std::string, std::string>;
 
 class TestTsaProcess {

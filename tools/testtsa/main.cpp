@@ -25,7 +25,9 @@
 //                            number or a name: badAlg, badRequest, badDataFormat, ...)
 //   token/                   the bare TimeStampToken instead of the TimeStampResp
 //   othernonce/ nononce/     answer for the nonce plus one, or without a nonce
+//   otherdata/               answer for another hash value (the request's, last byte flipped)
 //   offset/S/                move genTime by S seconds (on top of --clock-offset)
+//   precise/                 genTime to the microsecond (else to the millisecond)
 //   slow/MS/                 wait MS milliseconds before going on
 //   echo/                    answer 200 with the request's body
 //   big/N/                   answer 200 with N bytes of a fixed pattern
@@ -40,7 +42,8 @@
 //   authenticode/            an Authenticode time-stamp request: the Base64 text of a PKCS #7
 //                            SignedData over the request's content (see authenticode.h); the
 //                            log gets a line "authenticode=TARGET structure=... sent=HEX"
-// Every request is logged to --log as one line of tab-separated name=value fields.
+// Every request is logged to --log as one line of tab-separated name=value fields (the body as
+// its length and, up to 1 KiB, as hex in "bodyhex").
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>

@@ -16,12 +16,28 @@ std::string DerOf(const T* object, I2d i2d) {
   return der;
 }
 
-// The request with its nonce changed (plus one) or removed; an unreadable request unchanged.
-std::string Renonced(const std::string& request, NonceVariant variant) {
+// The request with its nonce changed (plus one) or removed, and with `otherData` its hash value
+// changed (last byte flipped); an unreadable request unchanged.
+std::string Altered(const std::string& request, NonceVariant variant, bool otherData) {
   const auto* cursor = reinterpret_cast<const unsigned char*>(request.data());
   TsReqPtr parsed(d2i_TS_REQ(nullptr, &cursor, static_cast<long>(request.size())));
   if (!parsed) {
     return request;
+  }
+  if (otherData) {
+    ASN1_OCTET_STRING* hash = TS_MSG_IMPRINT_get_msg(TS_REQ_get_msg_imprint(parsed.get()));
+    const int length = ASN1_STRING_length(hash);
+    if (length > 0) {
+      std::string bytes(reinterpret_cast<const char*>(ASN1_STRING_get0_data(hash)),
+                        static_cast<std::size_t>(length));
+      bytes.back() = static_cast<char>(bytes.back() ^ 0x01);
+      Require(ASN1_OCTET_STRING_set(hash, reinterpret_cast<const unsigned char*>(bytes.data()),
+                                    length) == 1,
+              "hash change");
+    }
+  }
+  if (variant == NonceVariant::asked) {
+    return DerOf(parsed.get(), i2d_TS_REQ);
   }
   if (variant == NonceVariant::other) {
     const ASN1_INTEGER* nonce = TS_REQ_get_nonce(parsed.get());
@@ -94,13 +110,16 @@ ASN1_INTEGER* Responder::NextSerial(TS_RESP_CTX* /*ctx*/, void* data) {
   return serial;
 }
 
-std::string Responder::Respond(const std::string& request, NonceVariant nonce,
-                               long extraOffsetSeconds, bool tokenOnly) {
-  const std::string input = nonce == NonceVariant::asked ? request : Renonced(request, nonce);
+std::string Responder::Respond(const std::string& request, const Answer& answer) {
+  const bool altered = answer.nonce != NonceVariant::asked || answer.otherData;
+  const std::string input = altered ? Altered(request, answer.nonce, answer.otherData) : request;
+  const bool tokenOnly = answer.tokenOnly;
   BioPtr in(BIO_new_mem_buf(input.data(), static_cast<int>(input.size())));
   Require(in != nullptr, "BIO_new_mem_buf");
   const std::lock_guard<std::mutex> guard(m_lock);
-  m_callOffset = extraOffsetSeconds;
+  m_callOffset = answer.offsetSeconds;
+  Require(TS_RESP_CTX_set_clock_precision_digits(m_ctx.get(), answer.microseconds ? 6 : 3) == 1,
+          "precision");
   TsRespPtr response(TS_RESP_create_response(m_ctx.get(), in.get()));
   Require(response != nullptr, "TS_RESP_create_response");
   if (tokenOnly) {

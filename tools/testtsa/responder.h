@@ -1,7 +1,7 @@
 // The time-stamp answers of the test TSA, made by OpenSSL's responder (TS_RESP_CTX): granted
 // responses (SHA-256/384/512 and SHA-1 imprints, any of a few policies, accuracy 1 s, the TSA
 // and CA certificates when asked), rejections with a chosen failInfo, bare tokens, and answers
-// for another nonce or without a nonce.
+// for another nonce, without a nonce or for other data.
 #pragma once
 
 #include <mutex>
@@ -19,10 +19,18 @@ class Responder {
   // `clockOffsetSeconds` moves every genTime by that much.
   Responder(const Identity& tsa, const X509* caCert, long clockOffsetSeconds);
 
+  // How one answer departs from an honest one.
+  struct Answer {
+    NonceVariant nonce = NonceVariant::asked;
+    long offsetSeconds = 0;     // added to the clock offset
+    bool tokenOnly = false;     // the bare token instead of the TimeStampResp
+    bool otherData = false;     // a stamp for another hash value (last byte flipped)
+    bool microseconds = false;  // genTime to the microsecond instead of the millisecond
+  };
+
   // The DER of a TimeStampResp to `request` (an unreadable request gets OpenSSL's rejection),
-  // or of the bare token when `tokenOnly`; `extraOffsetSeconds` is added to the clock offset.
-  std::string Respond(const std::string& request, NonceVariant nonce, long extraOffsetSeconds,
-                      bool tokenOnly);
+  // or of the bare token, as `answer` says.
+  std::string Respond(const std::string& request, const Answer& answer);
 
   // A TimeStampResp with status rejection (2), the given failInfo bit and status text.
   static std::string Rejection(int failInfoBit, const std::string& text);

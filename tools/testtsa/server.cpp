@@ -302,6 +302,26 @@ void Server::Run() {
   }
 }
 
+namespace {
+
+// The body in hex when it is small (a time-stamp request is), else empty.
+std::string BodyHex(const std::string& body) {
+  constexpr std::size_t kMaxLogged = 1024;
+  if (body.size() > kMaxLogged) {
+    return {};
+  }
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : body) {
+    const auto byte = static_cast<unsigned char>(c);
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0x0F];
+  }
+  return hex;
+}
+
+}  // namespace
+
 void Server::Log(long connectionId, const Request& request) {
   if (m_log == nullptr) {
     return;
@@ -309,12 +329,13 @@ void Server::Log(long connectionId, const Request& request) {
   const std::lock_guard<std::mutex> guard(m_logLock);
   std::fprintf(m_log,
                "seq=%ld\tconn=%ld\tmethod=%s\ttarget=%s\tauthorization=%s\tvia=%s\t"
-               "user-agent=%s\tcontent-type=%s\tbody=%zu\n",
+               "user-agent=%s\tcontent-type=%s\tbody=%zu\tbodyhex=%s\n",
                ++m_sequence, connectionId, Escaped(request.method).c_str(),
                Escaped(request.target).c_str(), Escaped(request.Header("Authorization")).c_str(),
                Escaped(request.Header("Via")).c_str(),
                Escaped(request.Header("User-Agent")).c_str(),
-               Escaped(request.Header("Content-Type")).c_str(), request.body.size());
+               Escaped(request.Header("Content-Type")).c_str(), request.body.size(),
+               BodyHex(request.body).c_str());
   std::fflush(m_log);
 }
 
@@ -371,9 +392,7 @@ bool Server::Answer(Connection& connection, const Request& request) {
     return reply(401, {"WWW-Authenticate: " + value, "Content-Type: text/plain"}, "no entry\n");
   };
   const std::vector<std::string> segments = Segments(request.target);
-  NonceVariant nonce = NonceVariant::asked;
-  long offset = 0;
-  bool tokenOnly = false;
+  Responder::Answer wanted;
   const std::string authorization = request.Header("Authorization");
   const Credentials& credentials = m_options.credentials;
 
@@ -423,13 +442,17 @@ bool Server::Answer(Connection& connection, const Request& request) {
       return reply(200, {"Content-Type: application/timestamp-reply"},
                    Responder::Rejection(FailInfoBit(argument), "refused by the test TSA"));
     } else if (mode == "token") {
-      tokenOnly = true;
+      wanted.tokenOnly = true;
     } else if (mode == "othernonce") {
-      nonce = NonceVariant::other;
+      wanted.nonce = NonceVariant::other;
     } else if (mode == "nononce") {
-      nonce = NonceVariant::none;
+      wanted.nonce = NonceVariant::none;
+    } else if (mode == "otherdata") {
+      wanted.otherData = true;
+    } else if (mode == "precise") {
+      wanted.microseconds = true;
     } else if (mode == "offset") {
-      offset = std::stol(argument);
+      wanted.offsetSeconds = std::stol(argument);
       ++i;
     } else if (mode == "slow") {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(argument)));
@@ -523,7 +546,7 @@ bool Server::Answer(Connection& connection, const Request& request) {
     return reply(405, {"Allow: POST"}, "");
   }
   return reply(200, {"Content-Type: application/timestamp-reply"},
-               m_responder.Respond(request.body, nonce, offset, tokenOnly));
+               m_responder.Respond(request.body, wanted));
 }
 
 }  // namespace TestTsa
