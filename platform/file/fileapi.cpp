@@ -30,6 +30,17 @@ FileObject* ObjectOf(HANDLE handle) {
   return static_cast<FileObject*>(handle);
 }
 
+// Whether the folder that would hold `path` exists.
+bool ParentExists(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    return true;  // the current folder
+  }
+  struct stat info {};
+  return ::stat(slash == 0 ? "/" : path.substr(0, slash).c_str(), &info) == 0 &&
+         S_ISDIR(info.st_mode);
+}
+
 HANDLE Fail(DWORD code) {
   SetLastError(code);
   return INVALID_HANDLE_VALUE;
@@ -56,7 +67,12 @@ HANDLE CreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD, SECURITY
   }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    return Fail(Win32FromErrno(errno));
+    const int error = errno;
+    // A missing folder on the way is told from a missing file, as the platform tells them.
+    if (error == ENOENT && !ParentExists(path)) {
+      return Fail(ERROR_PATH_NOT_FOUND);
+    }
+    return Fail(Win32FromErrno(error));
   }
   struct stat info {};
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
