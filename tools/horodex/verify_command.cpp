@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -126,10 +127,21 @@ struct StoreCloser {
 };
 using StorePtr = std::unique_ptr<void, StoreCloser>;
 
+constexpr std::size_t kMaxBundleSize = 64u << 20;
+
 // A memory store holding every certificate of a PEM bundle, or the one certificate of a DER file.
 // Throws std::runtime_error naming the file when it holds no certificate that decodes.
 StorePtr OpenBundle(const std::string& path) {
-  const CBlob bytes = ReadMessageBytes(path);
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<unsigned char> raw((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+  if (!in && !in.eof()) {
+    throw std::runtime_error("cannot read " + path);
+  }
+  if (raw.size() > kMaxBundleSize) {
+    throw std::runtime_error(path + " is larger than a certificate bundle can be");
+  }
+  const CBlob bytes(raw);
   std::vector<CBlob> certificates;
   const std::string_view text(reinterpret_cast<const char*>(bytes.pbData()), bytes.cbData());
   if (text.find("-----BEGIN") != std::string_view::npos) {

@@ -1,0 +1,355 @@
+// `horodex verify` run as a user runs it: on OpenSSL's responder tokens, and on every real token of
+// the interop corpus whose data (or digest) and CA certificates are known, each verdict side by
+// side with `openssl ts -verify` given the same data, the same CA files and the stamp's time.
+#include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "horodex/TSPStamp.h"
+#include "platform/capi/wincrypt.h"
+#include "tests/common/ossl.h"
+#include "tests/common/scratch.h"
+#include "tests/common/tsp_fixtures.h"
+#include "tests/tsp/stamp_tokens.h"
+
+namespace T = Velmora::Testing;
+namespace Client = Velmora::PKI::TSP::Client;
+using Velmora::CBlob;
+
+namespace {
+
+const std::string kTool = std::string(HORODEX_BINARY_DIR) + "/tools/horodex/horodex";
+
+T::CommandResult Verify(const std::string& args) {
+  return T::RunCommand(T::ShellQuote(kTool) + " verify " + args + " 2>&1");
+}
+
+std::string Fixture(const std::string& name) {
+  return T::ShellQuote((T::OpenSslTsaDir() / name).string());
+}
+
+bool Has(const T::CommandResult& r, const std::string& text) {
+  return r.output.find(text) != std::string::npos;
+}
+
+TEST(HorodexVerify, EveryCheckPassesForAGoodStampAndTrustedCa) {
+  const T::CommandResult r = Verify(Fixture("rsa-full.tsr") + " --data " + Fixture("data.txt") +
+                                    " --ca " + Fixture("ca.pem"));
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  for (const char* line : {"imported: ok", "matches data: ok", "TSA certificate found: ok",
+                           "signature: ok", "chain: ok"}) {
+    EXPECT_TRUE(Has(r, line)) << line << "\n" << r.output;
+  }
+  const T::CommandResult json =
+      Verify("--json " + Fixture("ec-full.tsr") + " --request " + Fixture("q-sha512.tsq") +
+             " --certs " + Fixture("ec.pem") + " --ca " + Fixture("ca.pem"));
+  EXPECT_EQ(json.exitCode, 0) << json.output;
+  EXPECT_TRUE(Has(json, R"("valid": true)")) << json.output;
+  EXPECT_TRUE(Has(json, R"("matchesData": {"result": "ok")")) << json.output;
+}
+
+TEST(HorodexVerify, EachFailedCheckHasItsLineAndExitCode) {
+  // Other data: the imprint differs; the other checks still run.
+  const T::CommandResult data = Verify(Fixture("rsa-full.tsr") + " --data " + Fixture("ca.pem") +
+                                       " --ca " + Fixture("ca.pem"));
+  EXPECT_EQ(data.exitCode, 20) << data.output;
+  EXPECT_TRUE(Has(data, "matches data: failed 0x80091007")) << data.output;
+  EXPECT_TRUE(Has(data, "chain: ok")) << data.output;
+  // A request whose nonce the stamp does not echo.
+  const T::CommandResult nonce = Verify(Fixture("rsa-full.tsr") + " --request " +
+                                        Fixture("q-nononce.tsq") + " --ca " + Fixture("ca.pem"));
+  EXPECT_EQ(nonce.exitCode, 20) << nonce.output;
+  EXPECT_TRUE(Has(nonce, "matches data: failed 0xC2100120")) << nonce.output;
+  // No certificate in the token and none given; a --certs bundle is material, never an anchor.
+  const T::CommandResult missing = Verify(Fixture("rsa-bare.tsr"));
+  EXPECT_EQ(missing.exitCode, 21) << missing.output;
+  EXPECT_TRUE(Has(missing, "TSA certificate found: failed 0x80092004")) << missing.output;
+  const T::CommandResult untrusted = Verify(Fixture("rsa-bare.tsr") + " --certs " +
+                                            Fixture("rsa.pem") + " --certs " + Fixture("ca.pem"));
+  EXPECT_EQ(untrusted.exitCode, 23) << untrusted.output;
+  EXPECT_TRUE(Has(untrusted, "signature: ok")) << untrusted.output;
+  EXPECT_TRUE(Has(untrusted, "chain: failed 0x800B0109")) << untrusted.output;
+  // A rejection holds no token.
+  const T::CommandResult rejected = Verify(Fixture("rejected-alg.tsr"));
+  EXPECT_EQ(rejected.exitCode, 3) << rejected.output;
+  EXPECT_TRUE(Has(rejected, "imported: failed 0xC2100124")) << rejected.output;
+  // Usage: two sources at once.
+  EXPECT_EQ(Verify(Fixture("rsa-full.tsr") + " --data a --digest 00").exitCode, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The interop corpus
+
+enum class Source { Data, Digest, Request, None };
+
+struct Case {
+  const char* token;  // relative to the corpus
+  Source source;
+  const char* input;    // data or request file (relative), unused for Digest and None
+  const char* ca;       // a CA file (relative), "=CN" for the token's own certificate of that CN,
+                        // "=^" for its self-signed one, "=" for the TSA certificate it carries
+  const char* certs;    // a bundle (relative) given as material, "=*" for all the certificates of
+                        // the token named by `from`, or ""
+  int exit;             // horodex verify's exit status
+  const char* failure;  // the line of the first failed check, or ""
+  const char* openssl;  // openssl ts -verify: "OK", "FAILED", or "-" when it cannot read the token
+  const char* from = nullptr;  // the token whose certificates "=CN" and "=*" take, when not this
+};
+
+// The tokens of the corpus that can be checked offline (the rest name TSA certificates that no
+// source ships). The verdicts are ours; where OpenSSL differs the reason is given beside the case.
+const Case kCases[] = {
+    {"bc-java/bc-testtsa-md5.tsr", Source::Request, "bc-java/bc-testtsa-md5.tsq",
+     "bc-java/bc-testtsa-signer.pem", "bc-java/bc-testtsa-signer.pem", 0, "", "OK"},
+    {"bc-java/bc-testtsa-sha1.tsr", Source::Request, "bc-java/bc-testtsa-sha1.tsq",
+     "bc-java/bc-testtsa-signer.pem", "bc-java/bc-testtsa-signer.pem", 0, "", "OK"},
+    {"bc-java/belgium-fedgov-tsa-sha512.tst", Source::Digest, "", "=Baltimore CyberTrust Root", "",
+     0, "", "OK"},
+    {"bc-java/drv-qc-root-tsp-2007.tsr", Source::Digest, "", "=^", "", 0, "", "OK"},
+    {"bc-java/exceet-tsa04-sha512.tst", Source::Digest, "", "=exceet trustcenter CA2", "", 0, "",
+     "-"},
+    {"bc-java/governikus-test-sha384-crls.tst", Source::Digest, "", "=Governikus Root CA 3:PN", "",
+     0, "", "-"},
+    {"bc-java/infocert-icedts01.tst", Source::Data, "bc-java/infocert-icedts01.data", "=", "", 0,
+     "", "OK"},
+    {"bc-java/infocert-icedts02.tst", Source::Data, "bc-java/infocert-icedts02.data", "=", "", 0,
+     "", "OK"},
+    {"digitorus-timestamp/globalsign-aatl-g2.tst", Source::Digest, "",
+     "=GlobalSign CA for AATL - SHA256 - G2", "", 0, "", "OK"},
+    {"digitorus-timestamp/globalsign-adobe-g2-nonce.tsr", Source::Request,
+     "digitorus-timestamp/globalsign-adobe-g2-nonce.tsq", "=GlobalSign Primary SHA256 CA for Adobe",
+     "", 0, "", "OK"},
+    {"digitorus-timestamp/globalsign-adobe-g2-nocerts.tsr", Source::Request,
+     "digitorus-timestamp/globalsign-adobe-g2-nocerts.tsq",
+     "=GlobalSign Primary SHA256 CA for Adobe", "=*", 0, "", "OK",
+     "digitorus-timestamp/globalsign-adobe-g2-nonce.tsr"},
+    {"bc-java/ncipher-dse200-attrcert.tsr", Source::Digest, "", "=", "", 0, "", "-"},
+    {"digitorus-timestamp/globalsign-adobe-g2-nononce.tsr", Source::Request,
+     "digitorus-timestamp/globalsign-adobe-g2-nononce.tsq",
+     "=GlobalSign Primary SHA256 CA for Adobe", "", 0, "", "OK"},
+    {"dotnet-runtime/freetsa-2017-micros.tst", Source::Data,
+     "dotnet-runtime/freetsa-2017-micros.data",
+     "miyako-4d-plugin-timestamp-client/freetsa-root-ca.pem",
+     "miyako-4d-plugin-timestamp-client/freetsa-tsa-cert.pem", 0, "", "OK"},
+    {"github-ietf-cms/digicert-sha2-responder.tsr", Source::Data,
+     "github-ietf-cms/hello-newline.data", "=DigiCert SHA2 Assured ID Timestamping CA", "", 0, "",
+     "OK"},
+    {"github-ietf-cms/symantec-g3-certs.tsr", Source::Data, "github-ietf-cms/hello-newline.data",
+     "=Symantec SHA256 TimeStamping CA", "", 0, "", "OK"},
+    {"miyako-4d-plugin-timestamp-client/freetsa-2020-ordering.tsr", Source::Request,
+     "miyako-4d-plugin-timestamp-client/freetsa-2020-ordering.tsq",
+     "miyako-4d-plugin-timestamp-client/freetsa-root-ca.pem", "", 0, "", "OK"},
+    {"miyako-4d-plugin-timestamp-client/safestamper-2020.tsr", Source::Request,
+     "miyako-4d-plugin-timestamp-client/safestamper-2020.tsq",
+     "miyako-4d-plugin-timestamp-client/safestamper-certs.pem",
+     "miyako-4d-plugin-timestamp-client/safestamper-certs.pem", 0, "", "OK"},
+    {"rust-openssl/oneidentity-testtsa.tsr", Source::Request,
+     "rust-openssl/oneidentity-testtsa.tsq", "=Test Timestamping Root CA", "", 0, "", "OK"},
+    {"rust-openssl/sslcom-2021-negnonce.tst", Source::Digest, "",
+     "=SSL.com Timestamping Issuing RSA CA R1", "", 0, "", "OK"},
+    {"signapple/apple-timestamp-signer-ma2.tst", Source::Data,
+     "signapple/apple-timestamp-signer-ma2.data", "=Apple Root CA", "", 0, "", "OK"},
+    {"signify/digicert-2022-sha1imprint.tst", Source::Data,
+     "signify/digicert-2022-sha1imprint.data",
+     "=DigiCert Trusted G4 RSA4096 SHA256 TimeStamping CA", "", 0, "", "OK"},
+    {"signify/ms-timestamp-2025-essv2.tst", Source::Data, "signify/ms-timestamp-2025-essv2.data",
+     "=Microsoft Time-Stamp PCA 2010", "", 0, "", "-"},
+    {"signify/sslcom-2024-ecdsa.tst", Source::Data, "signify/sslcom-2024-ecdsa.data",
+     "=SSL.com Timestamping Issuing RSA CA R1", "", 0, "", "OK"},
+    {"sigstore-conformance/freetsa-2025-certs.tsr", Source::Data,
+     "sigstore-conformance/freetsa-2025-certs.data",
+     "miyako-4d-plugin-timestamp-client/freetsa-root-ca.pem", "", 0, "", "OK"},
+    {"sigstore-conformance/freetsa-2025-nocerts.tsr", Source::Data,
+     "sigstore-conformance/freetsa-2025-nocerts.data",
+     "miyako-4d-plugin-timestamp-client/freetsa-root-ca.pem",
+     "miyako-4d-plugin-timestamp-client/freetsa-tsa-cert.pem", 0, "", "OK"},
+    {"sigstore-conformance/sigstore-prod-nononce.tsr", Source::Data,
+     "sigstore-conformance/sigstore-prod-nononce.data",
+     "sigstore-conformance/sigstore-prod-ts-chain.pem",
+     "sigstore-conformance/sigstore-prod-ts-chain.pem", 0, "", "OK"},
+    {"sigstore-go/virtualtsa-empty-tsaname.tsr", Source::Data,
+     "sigstore-go/virtualtsa-empty-tsaname.data", "sigstore-go/virtualtsa-chain.pem",
+     "sigstore-go/virtualtsa-chain.pem", 0, "", "OK"},
+    {"trailofbits-rfc3161-client/identrust-sha512-hello.tsr", Source::Data,
+     "trailofbits-rfc3161-client/hello.data",
+     "trailofbits-rfc3161-client/identrust-commercial-root-ca1.der", "", 0, "", "OK"},
+    {"trailofbits-rfc3161-client/localtsa-sha512-hello.tsr", Source::Request,
+     "trailofbits-rfc3161-client/localtsa-request-sha512.tsq",
+     "trailofbits-rfc3161-client/localtsa-ts-chain.pem", "", 0, "", "OK"},
+    {"trailofbits-rfc3161-client/NEG-localtsa-injected-certs-sha512-hello.tsr", Source::Data,
+     "trailofbits-rfc3161-client/hello.data", "trailofbits-rfc3161-client/localtsa-ts-chain.pem",
+     "", 0, "", "OK"},
+    {"trailofbits-rfc3161-client/sigstage-nocerts-sha256-hello.tsr", Source::Data,
+     "trailofbits-rfc3161-client/hello.data", "trailofbits-rfc3161-client/sigstage-ts-chain.pem",
+     "trailofbits-rfc3161-client/sigstage-ts-chain.pem", 0, "", "OK"},
+    {"trailofbits-rfc3161-client/sigstage-sha256-hello.tsr", Source::Data,
+     "trailofbits-rfc3161-client/hello.data", "trailofbits-rfc3161-client/sigstage-ts-chain.pem",
+     "", 0, "", "OK"},
+    {"trailofbits-rfc3161-client/sigstage-sha384-hello.tsr", Source::Data,
+     "trailofbits-rfc3161-client/hello.data", "trailofbits-rfc3161-client/sigstage-ts-chain.pem",
+     "", 0, "", "OK"},
+    {"trailofbits-rfc3161-client/sigstage-sha512-hello.tsr", Source::Data,
+     "trailofbits-rfc3161-client/hello.data", "trailofbits-rfc3161-client/sigstage-ts-chain.pem",
+     "", 0, "", "OK"},
+    {"trailofbits-rfc3161-client/sigstoremock-negserial-noparams.tsr", Source::Data,
+     "trailofbits-rfc3161-client/sigstoremock-negserial-noparams.data",
+     "trailofbits-rfc3161-client/sigstoremock-ts-chain.pem",
+     "trailofbits-rfc3161-client/sigstoremock-ts-chain.pem", 0, "", "OK"},
+    // Refused, with the reason.
+    // The signature value was altered: both refuse.
+    {"trailofbits-rfc3161-client/NEG-sigstage-badsig-sha256-hello.tsr", Source::Data,
+     "trailofbits-rfc3161-client/hello.data", "trailofbits-rfc3161-client/sigstage-ts-chain.pem",
+     "", 22, "signature: failed 0x80090006", "FAILED"},
+    // The TSA certificate's extended key usage is not critical, which RFC 3161 (2.3) requires.
+    {"signify/ms-timestamp-2017-essv1.tst", Source::Data, "signify/ms-timestamp-2017-essv1.data",
+     "=Microsoft Time-Stamp PCA 2010", "", 23, "chain: failed 0x800B0110", "-"},
+    // No certificate in the token and no source ships the TSA's: nothing to check against.
+    {"github-ietf-cms/comodo-sha256-signer.tsr", Source::Data, "github-ietf-cms/hello-newline.data",
+     "", "", 21, "TSA certificate found: failed 0x80092004", "-"},
+    {"github-ietf-cms/globalsign-standard-g2-sha1sig.tsr", Source::Data,
+     "github-ietf-cms/hello-newline.data", "", "", 21, "TSA certificate found: failed 0x80092004",
+     "-"},
+    {"github-ietf-cms/symantec-g2-nocerts.tsr", Source::Data, "github-ietf-cms/hello-newline.data",
+     "", "", 21, "TSA certificate found: failed 0x80092004", "-"},
+    {"sigstore-go/github-tsa-ecdsa-p384.tsr", Source::Data,
+     "sigstore-go/github-tsa-ecdsa-p384.data", "", "", 21,
+     "TSA certificate found: failed 0x80092004", "-"},
+    {"rustcrypto-formats/openssl-tsa-ecdsa-p384.tsr", Source::Request,
+     "rustcrypto-formats/openssl-tsa-ecdsa-p384.tsq", "", "", 21,
+     "TSA certificate found: failed 0x80092004", "-"},
+    // Rejections carry no token.
+    {"bc-java/REJ-unaccepted-policy.tsr", Source::None, "", "", "", 3,
+     "imported: failed 0xC2100124", "-"},
+    {"digitorus-timestamp/REJ-openssl-serial-generation.tsr", Source::None, "", "", "", 3,
+     "imported: failed 0xC2100124", "-"},
+    {"github-ietf-cms/REJ-bad-data-format.tsr", Source::None, "", "", "", 3,
+     "imported: failed 0xC2100124", "-"},
+};
+
+std::string Corpus(const std::string& relative) {
+  return (T::InteropDir() / relative).string();
+}
+
+// The imported stamp of a corpus file.
+struct Stamp {
+  Client::CStamp stamp;
+  explicit Stamp(const std::string& relative) {
+    const CBlob bytes = T::InteropFile(relative);
+    stamp.Import(bytes.pbData(), static_cast<unsigned long>(bytes.cbData()), nullptr);
+  }
+};
+
+// Certificates of a corpus token, written as PEM into `dir`: the one whose subject CN is `cn`,
+// the TSA certificate for an empty `cn`, the self-signed one for "^", or all of them for "*".
+std::string EmbeddedCertificates(const std::string& token, const std::string& cn,
+                                 const T::TempDir& dir) {
+  Stamp s(token);
+  std::vector<CBlob> chosen;
+  if (cn.empty()) {
+    const Velmora::Platform::CERT_CONTEXT* tsa = s.stamp.get_TSACertificate(nullptr, 0);
+    if (tsa != nullptr) {
+      chosen.emplace_back(tsa->pbCertEncoded, tsa->cbCertEncoded);
+    }
+  }
+  for (const CBlob& der : T::Stamps::StoreCertificates(s.stamp.get_Certificates())) {
+    const T::X509Ptr certificate = T::ParseCertificate(der);
+    char name[256] = {};
+    X509_NAME_get_text_by_NID(X509_get_subject_name(certificate.get()), NID_commonName, name,
+                              sizeof name);
+    const bool selfSigned = X509_NAME_cmp(X509_get_subject_name(certificate.get()),
+                                          X509_get_issuer_name(certificate.get())) == 0;
+    if (cn == "*" || cn == name || (cn == "^" && selfSigned)) {
+      chosen.push_back(der);
+    }
+  }
+  EXPECT_FALSE(chosen.empty()) << "no certificate " << cn << " in " << token;
+  const std::string path = (dir / (cn == "*" ? "bundle.pem" : "anchor.pem")).string();
+  FILE* out = std::fopen(path.c_str(), "w");
+  for (const CBlob& der : chosen) {
+    PEM_write_X509(out, T::ParseCertificate(der).get());
+  }
+  std::fclose(out);
+  return path;
+}
+
+std::string Hex(const CBlob& blob) {
+  std::string text;
+  char byte[3];
+  for (unsigned long i = 0; i < blob.cbData(); ++i) {
+    std::snprintf(byte, sizeof byte, "%02x", blob.pbData()[i]);
+    text += byte;
+  }
+  return text;
+}
+
+TEST(HorodexVerify, InteropCorpusVerdictsAndOpenSslAgreement) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.token);
+    const T::TempDir dir;
+    std::string ours = T::ShellQuote(Corpus(c.token));
+    std::string theirs = "-in " + T::ShellQuote(Corpus(c.token));
+    if (std::string(c.token).ends_with(".tst")) {
+      theirs += " -token_in";
+    }
+    std::int64_t genTime = 0;
+    if (c.source == Source::Digest || c.openssl != std::string("-")) {
+      Stamp s(c.token);
+      genTime = s.stamp.get_Time().seconds();
+      if (c.source == Source::Digest) {
+        // The corpus knows only the imprint of these tokens.
+        const CBlob imprint = T::Stamps::StampBytes(s.stamp, &Client::CStamp::get_DataHash);
+        ours += " --digest " + Hex(imprint);
+        theirs += " -digest " + Hex(imprint);
+      }
+    }
+    if (c.source == Source::Data) {
+      ours += " --data " + T::ShellQuote(Corpus(c.input));
+      theirs += " -data " + T::ShellQuote(Corpus(c.input));
+    } else if (c.source == Source::Request) {
+      ours += " --request " + T::ShellQuote(Corpus(c.input));
+      theirs += " -queryfile " + T::ShellQuote(Corpus(c.input));
+    }
+    if (*c.ca != '\0') {
+      const std::string ca = *c.ca == '='
+                                 ? EmbeddedCertificates(c.from ? c.from : c.token, c.ca + 1, dir)
+                                 : Corpus(c.ca);
+      ours += " --ca " + T::ShellQuote(ca);
+      // OpenSSL reads CA files as PEM only.
+      std::string pem = ca;
+      if (ca.ends_with(".der")) {
+        pem = (dir / "ca.pem").string();
+        T::RunCommand("openssl x509 -inform DER -in " + T::ShellQuote(ca) + " -out " +
+                      T::ShellQuote(pem));
+      }
+      theirs += " -CAfile " + T::ShellQuote(pem);
+    }
+    if (*c.certs != '\0') {
+      const std::string certs =
+          *c.certs == '=' ? EmbeddedCertificates(c.from, "*", dir) : Corpus(c.certs);
+      ours += " --certs " + T::ShellQuote(certs);
+      theirs += " -untrusted " + T::ShellQuote(certs);
+    }
+
+    const T::CommandResult r = Verify(ours);
+    EXPECT_EQ(r.exitCode, c.exit) << r.output;
+    if (*c.failure != '\0') {
+      EXPECT_TRUE(Has(r, c.failure)) << r.output;
+    }
+
+    if (c.openssl != std::string("-")) {
+      // The --ca files are anchors whether self-signed or not, and certificates are judged at the
+      // stamp's time: -partial_chain and -attime say the same to OpenSSL.
+      const T::CommandResult o =
+          T::RunCommand("openssl ts -verify " + theirs + " -partial_chain -attime " +
+                        std::to_string(genTime) + " 2>&1");
+      EXPECT_TRUE(Has(o, std::string("Verification: ") + c.openssl)) << o.output;
+      EXPECT_EQ(c.exit == 0, std::string(c.openssl) == "OK");
+    }
+  }
+}
+
+}  // namespace
