@@ -1,0 +1,18 @@
+// horodex-view FILE: shows a time-stamp request (.tsq) or time stamp (.tsr) in the viewer, as the
+// desktop's open action for the two file types (horodex-view.desktop).
+#include <clocale>
+#include <iostream>
+#include <string>
+
+#include "tools/horodex-view/view.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  if (argc != 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
+    std::cerr << "usage: horodex-view FILE\n"
+                 "  shows a time-stamp request (.tsq) or a time stamp (.tsr, also a bare token),\n"
+                 "  DER or Base64 text, in the viewer\n";
+    return argc == 2 ? Horodex::kViewShown : Horodex::kViewUsage;
+  }
+  return Horodex::ViewFile(argv[1], std::cout);
+}
