@@ -1,0 +1,217 @@
+// Full verification of a granted TimeStampResp signed with RSA-2048 by a TSA under an intermediate
+// CA and a root (a chain of three): ours imports it into a CStamp and runs Verify (content type,
+// the ESSCertIDv2 signing-certificate attribute, the signature) and VerifyCertificate (the chain to
+// the root trusted with CertAddTrustedRootsFromFile, judged at genTime by the time-stamping
+// policy); OpenSSL decodes it with d2i_TS_RESP and runs TS_RESP_verify_response with
+// TS_VFY_SIGNATURE | TS_VFY_SIGNER (signature, ESS certificate id, chain and time-stamping purpose)
+// against a store holding the root, the intermediate given as untrusted material. The response is
+// made once per run by OpenSSL's own responder (TS_RESP_CTX) and carries the TSA and intermediate
+// certificates. Goal: at least 2 times faster than OpenSSL.
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/ts.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "horodex/TSPStamp.h"
+#include "platform/capi/wincrypt_chain.h"
+
+namespace {
+
+using Velmora::PKI::TSP::Client::CStamp;
+
+struct Party {
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+};
+
+EVP_PKEY* RsaKey() {
+  EVP_PKEY* key = EVP_RSA_gen(2048);
+  if (key == nullptr) {
+    throw std::runtime_error("RSA key generation failed");
+  }
+  return key;
+}
+
+void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
+  X509V3_CTX ctx;
+  X509V3_set_ctx_nodb(&ctx);
+  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
+  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+  if (extension == nullptr || X509_add_ext(cert, extension, -1) != 1) {
+    throw std::runtime_error("cannot add an extension");
+  }
+  X509_EXTENSION_free(extension);
+}
+
+// A certificate for a new key, issued by `issuer` (itself when null).
+Party Issue(const char* commonName, long serial, const Party* issuer, bool ca) {
+  Party party{RsaKey(), X509_new()};
+  X509* cert = party.cert;
+  X509_set_version(cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("Horodex Bench"), -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
+  X509* issuerCert = issuer != nullptr ? issuer->cert : cert;
+  X509_set_issuer_name(cert, X509_get_subject_name(issuerCert));
+  X509_gmtime_adj(X509_getm_notBefore(cert), -24 * 3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 365L * 24 * 3600);
+  X509_set_pubkey(cert, party.key);
+  if (ca) {
+    AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:TRUE");
+    AddExtension(cert, issuerCert, NID_key_usage, "critical,keyCertSign,cRLSign");
+  } else {
+    AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:FALSE");
+    AddExtension(cert, issuerCert, NID_key_usage, "critical,digitalSignature");
+    AddExtension(cert, issuerCert, NID_ext_key_usage, "critical,timeStamping");
+  }
+  AddExtension(cert, issuerCert, NID_subject_key_identifier, "hash");
+  if (X509_sign(cert, issuer != nullptr ? issuer->key : party.key, EVP_sha256()) == 0) {
+    throw std::runtime_error("cannot sign a certificate");
+  }
+  return party;
+}
+
+struct Setup {
+  Party root, intermediate, tsa;
+  std::vector<unsigned char> response;
+  std::string rootFile;
+
+  Setup() {
+    root = Issue("Bench Root", 1, nullptr, true);
+    intermediate = Issue("Bench Intermediate", 2, &root, true);
+    tsa = Issue("Bench TSA", 3, &intermediate, false);
+
+    // A request for a SHA-256 imprint with a nonce, answered by OpenSSL's responder.
+    TS_REQ* request = TS_REQ_new();
+    TS_MSG_IMPRINT* imprint = TS_MSG_IMPRINT_new();
+    X509_ALGOR* algorithm = X509_ALGOR_new();
+    X509_ALGOR_set0(algorithm, OBJ_nid2obj(NID_sha256), V_ASN1_NULL, nullptr);
+    TS_MSG_IMPRINT_set_algo(imprint, algorithm);
+    unsigned char hash[32];
+    RAND_bytes(hash, sizeof hash);
+    TS_MSG_IMPRINT_set_msg(imprint, hash, sizeof hash);
+    TS_REQ_set_version(request, 1);
+    TS_REQ_set_msg_imprint(request, imprint);
+    ASN1_INTEGER* nonce = ASN1_INTEGER_new();
+    ASN1_INTEGER_set(nonce, 0x1234567);
+    TS_REQ_set_nonce(request, nonce);
+    TS_REQ_set_cert_req(request, 1);
+    unsigned char* der = nullptr;
+    const int derLength = i2d_TS_REQ(request, &der);
+    BIO* query = BIO_new_mem_buf(der, derLength);
+
+    TS_RESP_CTX* ctx = TS_RESP_CTX_new();
+    STACK_OF(X509)* chain = sk_X509_new_null();
+    sk_X509_push(chain, intermediate.cert);
+    ASN1_OBJECT* policy = OBJ_txt2obj("1.2.3.4.1", 1);
+    TS_RESP_CTX_set_signer_cert(ctx, tsa.cert);
+    TS_RESP_CTX_set_signer_key(ctx, tsa.key);
+    TS_RESP_CTX_set_signer_digest(ctx, EVP_sha256());
+    TS_RESP_CTX_set_ess_cert_id_digest(ctx, EVP_sha256());
+    TS_RESP_CTX_set_certs(ctx, chain);
+    TS_RESP_CTX_set_def_policy(ctx, policy);
+    TS_RESP_CTX_add_md(ctx, EVP_sha256());
+    TS_RESP_CTX_set_serial_cb(
+        ctx,
+        [](TS_RESP_CTX*, void*) {
+          ASN1_INTEGER* serial = ASN1_INTEGER_new();
+          ASN1_INTEGER_set(serial, 42);
+          return serial;
+        },
+        nullptr);
+    TS_RESP* reply = TS_RESP_create_response(ctx, query);
+    if (reply == nullptr) {
+      throw std::runtime_error("OpenSSL's responder made no response");
+    }
+    unsigned char* out = nullptr;
+    const int length = i2d_TS_RESP(reply, &out);
+    response.assign(out, out + length);
+    OPENSSL_free(out);
+    OPENSSL_free(der);
+    TS_RESP_free(reply);
+    TS_RESP_CTX_free(ctx);
+    sk_X509_free(chain);
+    ASN1_OBJECT_free(policy);
+    BIO_free(query);
+    TS_REQ_free(request);
+    TS_MSG_IMPRINT_free(imprint);
+    X509_ALGOR_free(algorithm);
+    ASN1_INTEGER_free(nonce);
+
+    char path[] = "/tmp/horodex-bench-root-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+      throw std::runtime_error("cannot make a temporary file");
+    }
+    close(fd);
+    rootFile = path;
+    FILE* pem = std::fopen(path, "w");
+    PEM_write_X509(pem, root.cert);
+    std::fclose(pem);
+    if (Velmora::Platform::CertAddTrustedRootsFromFile(path) != 0) {
+      throw std::runtime_error("the root cannot be trusted");
+    }
+  }
+  ~Setup() { std::remove(rootFile.c_str()); }
+};
+
+const Setup& Pki() {
+  static const Setup setup;
+  return setup;
+}
+
+void Ours(benchmark::State& state) {
+  const std::vector<unsigned char>& bytes = Pki().response;
+  for (auto _ : state) {
+    CStamp stamp;
+    stamp.Import(bytes.data(), static_cast<unsigned long>(bytes.size()), nullptr);
+    if (stamp.Verify(nullptr, nullptr) != 0 || stamp.VerifyCertificate(nullptr, nullptr, 0) != 0) {
+      state.SkipWithError("the stamp does not verify");
+      break;
+    }
+  }
+}
+
+void OpenSSL(benchmark::State& state) {
+  const Setup& pki = Pki();
+  X509_STORE* store = X509_STORE_new();
+  X509_STORE_add_cert(store, pki.root.cert);
+  STACK_OF(X509)* untrusted = sk_X509_new_null();
+  X509_up_ref(pki.intermediate.cert);
+  sk_X509_push(untrusted, pki.intermediate.cert);
+  TS_VERIFY_CTX* ctx = TS_VERIFY_CTX_new();
+  TS_VERIFY_CTX_set_flags(ctx, TS_VFY_SIGNATURE | TS_VFY_SIGNER);
+  TS_VERIFY_CTX_set_store(ctx, store);      // owned by the context from here on
+  TS_VERIFY_CTX_set_certs(ctx, untrusted);  // likewise
+  const std::vector<unsigned char>& bytes = pki.response;
+  for (auto _ : state) {
+    const unsigned char* p = bytes.data();
+    TS_RESP* response = d2i_TS_RESP(nullptr, &p, static_cast<long>(bytes.size()));
+    const int valid = response != nullptr ? TS_RESP_verify_response(ctx, response) : 0;
+    TS_RESP_free(response);
+    if (valid != 1) {
+      state.SkipWithError("OpenSSL does not verify the response");
+      break;
+    }
+  }
+  TS_VERIFY_CTX_free(ctx);
+}
+
+}  // namespace
+
+BENCHMARK(Ours)->Name("verify_granted_response_rsa2048_chain3/ours");
+BENCHMARK(OpenSSL)->Name("verify_granted_response_rsa2048_chain3/openssl_TS_RESP_verify_response");
+BENCHMARK_MAIN();
