@@ -235,8 +235,15 @@ HRESULT CStamp::Impl::FindTSACertificate(void** stores, unsigned long count,
   }
 
   if (candidate != nullptr && CheckCertId(id, EncodedOf(candidate))) {
-    if (!tsaCertificate || !Platform::CertCompareCertificate(kEncoding, tsaCertificate->pCertInfo,
-                                                             candidate->pCertInfo)) {
+    // The cache stays only when it holds this very certificate. The same issuer and serial number
+    // are not enough: a certificate found by the CMS signer id alone may share them with the one
+    // the attribute names, and the signature would then be checked under a key the attribute
+    // does not name.
+    const bool cached = tsaCertificate &&
+                        Platform::CertCompareCertificate(kEncoding, tsaCertificate->pCertInfo,
+                                                         candidate->pCertInfo) &&
+                        EncodedOf(tsaCertificate.get()) == EncodedOf(candidate);
+    if (!cached) {
       tsaCertificate.reset(Platform::CertDuplicateCertificateContext(candidate));
     }
     return Platform::S_OK;

@@ -57,7 +57,7 @@ std::string GeneralizedTime(std::time_t when) {
 // A token of `tsa` made at `genTime`, naming it by ESSCertIDv2; with its certificate inside
 // unless told otherwise.
 CBlob TokenOf(const Authority& tsa, std::time_t genTime, bool withCertificate = true,
-              const TestCert* issuer = nullptr) {
+              const TestCert* issuer = nullptr, const Authority* named = nullptr) {
   Stamps::TstFields fields;
   fields.genTime = GeneralizedTime(genTime);
   const CBlob certificate(tsa.cert.der());
@@ -66,7 +66,7 @@ CBlob TokenOf(const Authority& tsa, std::time_t genTime, bool withCertificate = 
   spec.signerKey = tsa.key.get();
   spec.signerCertificate = certificate;
   CertIdSpec id;
-  id.certificate = certificate;
+  id.certificate = named != nullptr ? CBlob(named->cert.der()) : certificate;
   spec.signedAttributes = {SigningCertificateV2({id})};
   if (withCertificate) {
     spec.certificates = {certificate};
@@ -135,6 +135,26 @@ TEST(StampVerifyChain, CallerStoresGiveTheCertificateAndNullEntriesAreSkipped) {
   const StorePtr store = StoreOf({&tsa.cert});
   void* stores[] = {nullptr, store.get(), nullptr};
   EXPECT_EQ(imported.stamp.VerifyCertificate(nullptr, stores, 3), 0);
+}
+
+TEST(StampVerifyChain, ACertificateSharingIssuerAndSerialCannotStandInForTheNamedOne) {
+  const std::time_t now = std::time(nullptr);
+  const Pki pki("Twin Root", true);
+  const Authority named = pki.Tsa(now - kDay, now + 365 * kDay, 9);
+  // Another key under a root of the same name: its certificate has the named one's issuer and
+  // serial number, and it signs a token whose attribute names the real certificate.
+  const Pki twin("Twin Root", false);
+  const Authority impostor = twin.Tsa(now - kDay, now + 365 * kDay, 9);
+  Imported imported(TokenOf(impostor, now, true, nullptr, &named));
+  // The attribute's certificate is nowhere; the CMS signer id finds the impostor.
+  const Platform::CERT_CONTEXT* bySignerId = imported.stamp.get_TSACertificate(nullptr, 0);
+  ASSERT_NE(bySignerId, nullptr);
+  EXPECT_EQ(CBlob(bySignerId->pbCertEncoded, bySignerId->cbCertEncoded),
+            CBlob(impostor.cert.der()));
+  // Given the named certificate, the signature is checked under its key, and fails.
+  const ContextPtr real = named.cert.context();
+  EXPECT_EQ(imported.stamp.Verify(real.get(), nullptr), static_cast<HRESULT>(0x80090006));
+  EXPECT_EQ(imported.stamp.VerifyCertificate(real.get(), nullptr, 0), 0);
 }
 
 }  // namespace
