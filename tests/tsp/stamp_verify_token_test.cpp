@@ -28,6 +28,13 @@ constexpr HRESULT kBadSignature = static_cast<HRESULT>(0x80090006);
 constexpr HRESULT kCritical = static_cast<HRESULT>(0x800B0105);
 constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005);
 
+// The user's data folder (and so the "AddressBook" store) is an empty folder of the test's own.
+const TempDir& UserData() {
+  static const TempDir folder;
+  return folder;
+}
+const bool kUserDataSet = ::setenv("XDG_DATA_HOME", UserData().path().c_str(), 1) == 0;
+
 V PlainTstInfo() {
   return Stamps::TstInfoDer(Stamps::TstFields{});
 }
@@ -223,8 +230,6 @@ TEST(StampVerifyToken, CertificateOnlyInACallerStoreTheAddressBookOrCertificateV
   const V v2 = SigningCertificateV2({Id("ec")});
   const CBlob token = ForgeToken(SpecWith({v2}, false));
 
-  TempDir home;
-  ::setenv("XDG_DATA_HOME", home.path().c_str(), 1);
   {
     Imported imported(token);
     EXPECT_EQ(imported.stamp.get_TSACertificate(nullptr, 0), nullptr);
@@ -245,7 +250,7 @@ TEST(StampVerifyToken, CertificateOnlyInACallerStoreTheAddressBookOrCertificateV
   }
 
   // The user's "AddressBook" folder.
-  const std::filesystem::path book = home.path() / "velmora/certstores/AddressBook";
+  const std::filesystem::path book = UserData().path() / "velmora/certstores/AddressBook";
   std::filesystem::create_directories(book);
   std::filesystem::copy_file(OpenSslTsaDir() / "ec.pem", book / "tsa.pem");
   {
@@ -253,7 +258,6 @@ TEST(StampVerifyToken, CertificateOnlyInACallerStoreTheAddressBookOrCertificateV
     EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), 0);
   }
   std::filesystem::remove(book / "tsa.pem");
-  ::unsetenv("XDG_DATA_HOME");
 
   // Certificates in the unsigned certificate-values attribute.
   TokenSpec values = SpecWith({v2}, false);
