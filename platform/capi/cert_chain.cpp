@@ -8,9 +8,10 @@
 // then those valid at the chain's time first. The first path that ends in a trusted root with
 // every signature good is taken; otherwise the best path seen: one whose signatures all verify
 // before one with a bad signature, then a trusted root before a self-signed root that is not
-// trusted before a path that found no root, then fewer bad signatures. A certificate is never used twice in one path (a loop is reported as
-// CERT_TRUST_IS_CYCLIC), a path stops at kMaxChainLength certificates, and the whole walk at 256
-// steps, so that no set of certificates makes it run long.
+// trusted before a path that found no root, then fewer bad signatures. A certificate is never used
+// twice in one path (a loop is reported as CERT_TRUST_IS_CYCLIC), a path stops at kMaxChainLength
+// certificates, at most 16 certificates of one name are tried as an issuer, and the whole walk
+// stops at 256 steps, so that no set of certificates makes it run long.
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -31,6 +32,8 @@ namespace Capi {
 namespace {
 
 constexpr int kMaxWalkSteps = 256;
+// At most this many certificates of one name are tried as the issuer of a certificate.
+constexpr std::size_t kMaxCandidates = 16;
 
 struct UsageList {
   std::vector<std::string> oids;
@@ -100,7 +103,7 @@ class Builder {
     const std::string issuer(NameKey(c->pCertInfo->Issuer));
     std::vector<Candidate> found;
     auto consider = [&](PCCERT_CONTEXT candidate, bool anchor) {
-      if (SameEncoding(candidate, c)) {
+      if (found.size() >= kMaxCandidates || SameEncoding(candidate, c)) {
         return;
       }
       for (const Candidate& existing : found) {
@@ -142,9 +145,8 @@ class Builder {
   void record(const std::vector<Link>& links, Ending ending, bool cyclic, bool tooLong,
               int badSignatures) {
     const auto rank = [](Ending e, int bad) { return std::tuple(bad == 0, e, -bad); };
-    const bool better =
-        m_best.ending == Ending::None ||
-        rank(ending, badSignatures) > rank(m_best.ending, m_best.badSignatures);
+    const bool better = m_best.ending == Ending::None ||
+                        rank(ending, badSignatures) > rank(m_best.ending, m_best.badSignatures);
     if (better) {
       m_best = Path{links, ending, cyclic, tooLong, badSignatures};
     }
