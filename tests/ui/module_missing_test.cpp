@@ -6,6 +6,7 @@
 
 #include "horodex/TSPRequest.h"
 #include "platform/text/last_error.h"
+#include "platform/text/winerror.h"
 #include "tests/common/der_build.h"
 #include "tests/common/tsp_fixtures.h"
 #include "tests/ui/viewer_testing.h"
