@@ -296,16 +296,15 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust, std::
         status.dwErrorStatus |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
       }
     }
-    // An issuer must be a CA allowed to sign certificates, within its path length; a version 1
-    // or 2 certificate may issue only as a trusted root.
+    // An issuer must be a CA allowed to sign certificates, within its path length. A trusted
+    // root is its name and key: it need not say that it is a CA (old roots do not).
     bool malformed = false;
     const auto constraints = ReadBasicConstraints(info, malformed);
     if (malformed) {
       status.dwErrorStatus |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
     }
     if (i > 0) {
-      const bool legacyRoot = info.dwVersion != CERT_V3 && path.links[i].anchor;
-      if (!legacyRoot && (!constraints || !constraints->ca)) {
+      if (!path.links[i].anchor && (!constraints || !constraints->ca)) {
         status.dwErrorStatus |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
       }
       if (constraints && constraints->pathLength && i - 1 > *constraints->pathLength) {

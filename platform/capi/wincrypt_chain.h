@@ -16,8 +16,8 @@
 //     (nor "status unknown": no CRL is expected offline).
 // A path is at most kMaxChainLength (32) certificates long; a loop among the certificates is
 // reported as CERT_TRUST_IS_CYCLIC and a path that found no root as CERT_TRUST_IS_PARTIAL_CHAIN,
-// so no set of certificates makes the engine hang. An issuer must carry basicConstraints with
-// cA set (a version 1 root excepted) and respect its path length, else
+// so no set of certificates makes the engine hang. An issuer below the root must carry
+// basicConstraints with cA set, and every issuer must respect its path length, else
 // CERT_TRUST_INVALID_BASIC_CONSTRAINTS; a keyUsage without keyCertSign on an issuer gives
 // CERT_TRUST_IS_NOT_VALID_FOR_USAGE. Name constraints and certificate policies are not enforced.
 #pragma once

@@ -40,7 +40,7 @@ struct Verdict {
 class ChainPolicy : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"XDG_DATA_HOME", "VELMORA_ROOT"}) {
+    for (const char* name : {"XDG_DATA_HOME", "VELMORA_ROOT", "SSL_CERT_FILE"}) {
       const char* value = std::getenv(name);
       m_saved.emplace_back(name,
                            value != nullptr ? std::optional<std::string>(value) : std::nullopt);
@@ -155,6 +155,12 @@ TEST_F(ChainPolicy, AcceptsAChainToAnInstalledRootAndLaysItOutSubjectFirst) {
   // The machine's "Root" folder serves as well as the user's.
   std::filesystem::remove_all(userStore("Root"));
   pki.root.cert.writePem(machineStore("Root") / "root.pem");
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
+  // And so does the system trust store.
+  std::filesystem::remove_all(machineStore("Root"));
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
+  std::ofstream(m_dir / "system.pem") << MakeRoot("Unrelated").cert.pem() << pki.root.cert.pem();
+  setenv("SSL_CERT_FILE", (m_dir / "system.pem").c_str(), 1);
   EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
 }
 
