@@ -48,7 +48,7 @@ struct Check {
   int exitCode;       // the exit status when this is the first check that fails
   State state = State::NotRun;
   P::HRESULT code = 0;
-  std::string detail;  // what passed, or why it was skipped
+  std::string detail = {};  // what passed, or why it was skipped
 };
 
 std::string CodeText(P::HRESULT hr) {
