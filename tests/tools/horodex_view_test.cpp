@@ -37,7 +37,7 @@ TEST(HorodexView, OpensByExtensionOrContent) {
   const std::string token = Copy(dir, "ec-bare.tst", "token.tst");
   const std::string garbage = Copy(dir, "q-full.tsq", "q.tsr");  // a request named as a stamp
 
-  for (const std::string& program : {kView}) {
+  for (const std::string& program : {kView, kTool + " view"}) {
     for (const std::string& file : {request, requestNoExtension}) {
       const T::CommandResult r = View(program, file);
       EXPECT_EQ(r.exitCode, 0) << program << " " << file << "\n" << r.output;

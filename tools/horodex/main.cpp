@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/text/atl_exception.h"
+#include "tools/horodex-view/view.h"
 #include "tools/horodex/authenticode_command.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/query_command.h"
@@ -19,6 +20,7 @@ constexpr const char* kUsage =
     "       horodex query (FILE | --digest HEX) [--hash ALG] [--policy OID] [--no-nonce]\n"
     "                     [--cert-req] [--base64] -o OUT\n"
     "       horodex authenticode FILE [--url URL] -o OUT\n"
+    "       horodex view FILE\n"
     "       horodex verify STAMP [--data FILE | --digest HEX | --request REQ] [--ca CERTFILE]...\n"
     "                     [--certs BUNDLE]... [--accept-ext OIDS|*] [--json]\n"
     "\n"
@@ -30,6 +32,8 @@ constexpr const char* kUsage =
     "  authenticode  a legacy Authenticode time stamp for the bytes of FILE (a signature's\n"
     "                encrypted digest) from URL (default: the DefaultMSTSPURL policy); the\n"
     "                server's PKCS #7 reply is written to OUT\n"
+    "  view          show a request (.tsq) or stamp (.tsr) file in the viewer, as horodex-view\n"
+    "                does; the kind is told from the extension, else from the content\n"
     "  verify        check a stamp: that it imports, matches the data, digest or request, names\n"
     "                a TSA certificate that is found (in the token, the --certs bundles or the\n"
     "                user's AddressBook), is signed by it, and that the certificate's chain ends\n"
@@ -55,6 +59,13 @@ int main(int argc, char** argv) {
   }
   if (command == "show") {
     return Horodex::RunShow(args, std::cout, std::cerr);
+  }
+  if (command == "view") {
+    if (args.size() != 1) {
+      std::cerr << "usage: horodex view FILE\n";
+      return Horodex::kExitUsage;
+    }
+    return Horodex::ViewFile(args[0], std::cout);
   }
   if (command == "verify") {
     return Horodex::RunVerify(args, std::cout, std::cerr);
