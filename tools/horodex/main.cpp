@@ -8,9 +8,11 @@
 #include "platform/text/atl_exception.h"
 #include "tools/horodex-view/view.h"
 #include "tools/horodex/authenticode_command.h"
+#include "tools/horodex/compare_command.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/query_command.h"
 #include "tools/horodex/show_command.h"
+#include "tools/horodex/stamp_command.h"
 #include "tools/horodex/verify_command.h"
 
 namespace {
@@ -23,6 +25,9 @@ constexpr const char* kUsage =
     "       horodex view FILE\n"
     "       horodex verify STAMP [--data FILE | --digest HEX | --request REQ] [--ca CERTFILE]...\n"
     "                     [--certs BUNDLE]... [--accept-ext OIDS|*] [--json]\n"
+    "       horodex stamp FILE --tsa URL [--no-verify] [--ca CERTFILE]... [--json] -o OUT.tsr\n"
+    "                     (more options: horodex stamp --help)\n"
+    "       horodex compare A.tsr B.tsr [--accuracy MICROSECONDS] [--json]\n"
     "\n"
     "  show          decode a time-stamp request (.tsq), response or token (.tsr) and print\n"
     "                its fields; FILE may be DER or Base64 text; --json prints one JSON object\n"
@@ -38,7 +43,12 @@ constexpr const char* kUsage =
     "                a TSA certificate that is found (in the token, the --certs bundles or the\n"
     "                user's AddressBook), is signed by it, and that the certificate's chain ends\n"
     "                in a trusted root (the system's and the --ca files) at the stamp's time;\n"
-    "                one line per check, exit status 0 only when all pass\n";
+    "                one line per check, exit status 0 only when all pass\n"
+    "  stamp         a time stamp for FILE from the TSA at URL: hashes the file, sends the\n"
+    "                request, verifies the stamp (signature and TSA certificate chain; --ca adds\n"
+    "                trusted roots), writes the TSA's response to OUT and prints the time, serial\n"
+    "                number and TSA\n"
+    "  compare       which of two stamps came first, or that they cannot be ordered\n";
 
 }  // namespace
 
@@ -69,6 +79,12 @@ int main(int argc, char** argv) {
   }
   if (command == "verify") {
     return Horodex::RunVerify(args, std::cout, std::cerr);
+  }
+  if (command == "stamp") {
+    return Horodex::RunStamp(args, std::cout, std::cerr);
+  }
+  if (command == "compare") {
+    return Horodex::RunCompare(args, std::cout, std::cerr);
   }
   std::cerr << "horodex: unknown command '" << command << "'\n" << kUsage;
   return Horodex::kExitUsage;

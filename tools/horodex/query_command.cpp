@@ -1,23 +1,18 @@
-// horodex query: options, hashing the file with a progress bar, and writing the request.
+// horodex query: options, hashing the file (file_hash.h), and writing the request.
 #include "tools/horodex/query_command.h"
 
 #include <openssl/evp.h>
 #include <openssl/objects.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <vector>
 
 #include "TSP/horodex/Base64.h"
 #include "horodex/TSPRequest.h"
-#include "platform/capi/wincrypt_oid.h"
-#include "platform/text/convert.h"
-#include "support/error_messages.h"
-#include "support/oid_info.h"
+#include "platform/text/atl_exception.h"
 #include "tools/horodex/exit_codes.h"
+#include "tools/horodex/file_hash.h"
 
 namespace Horodex {
 
@@ -29,33 +24,6 @@ namespace P = Velmora::Platform;
 constexpr const char* kUsage =
     "usage: horodex query (FILE | --digest HEX) [--hash ALG] [--policy OID] [--no-nonce]\n"
     "                     [--cert-req] [--base64] -o OUT\n";
-// Files from this size on show a progress bar while they are hashed, when stderr is a terminal.
-constexpr std::uintmax_t kProgressFrom = 64u << 20;
-constexpr std::size_t kPiece = 1u << 20;
-
-std::string ErrorText(P::HRESULT hr) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  return std::string(code) + ": " + P::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
-}
-
-// The dotted OID of a hash algorithm given by OID or by its usual name ("sha256", "SHA-256"...);
-// empty when the name is unknown.
-std::string HashOid(const std::string& given) {
-  if (!given.empty() && std::isdigit(static_cast<unsigned char>(given[0]))) {
-    return given;
-  }
-  std::string name;
-  for (const char c : given) {
-    if (c != '-') {
-      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-  }
-  const std::wstring wide = P::NarrowToWide(name);
-  const P::CRYPT_OID_INFO* info = Velmora::Support::FindOIDInfo(
-      P::CRYPT_OID_INFO_NAME_KEY, wide.c_str(), P::CRYPT_HASH_ALG_OID_GROUP_ID);
-  return info != nullptr ? info->pszOID : std::string();
-}
 
 // The size in bytes of the algorithm's hash value as OpenSSL knows it; 0 when it does not.
 int DigestSize(const std::string& oid) {
@@ -82,50 +50,6 @@ bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes) {
       value = value * 16 + static_cast<unsigned>(std::isdigit(c) ? c - '0' : c - 'a' + 10);
     }
     bytes.push_back(static_cast<unsigned char>(value));
-  }
-  return true;
-}
-
-void ShowProgress(std::ostream& err, std::uintmax_t done, std::uintmax_t total) {
-  constexpr int kWidth = 40;
-  const int filled = static_cast<int>(done * kWidth / total);
-  err << "\rhashing [" << std::string(static_cast<std::size_t>(filled), '#')
-      << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] "
-      << static_cast<int>(done * 100 / total) << "%" << std::flush;
-}
-
-// Feeds the file to the request piece by piece. False with a message when it cannot be read.
-bool HashFile(CRequest& request, const std::string& path, std::ostream& err) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    err << "horodex query: cannot open " << path << "\n";
-    return false;
-  }
-  in.seekg(0, std::ios::end);
-  const auto total = static_cast<std::uintmax_t>(in.tellg());
-  in.seekg(0);
-  const bool progress = total >= kProgressFrom && isatty(STDERR_FILENO) == 1;
-  std::vector<unsigned char> piece(kPiece);
-  std::uintmax_t done = 0;
-  request.AddData(nullptr, 0);  // an empty file has a hash too
-  while (in) {
-    in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
-    const auto got = static_cast<unsigned long>(in.gcount());
-    if (got == 0) {
-      break;
-    }
-    request.AddData(piece.data(), got);
-    done += got;
-    if (progress) {
-      ShowProgress(err, done, total);
-    }
-  }
-  if (progress) {
-    err << "\n";
-  }
-  if (in.bad()) {
-    err << "horodex query: cannot read " << path << "\n";
-    return false;
   }
   return true;
 }
@@ -210,7 +134,7 @@ int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::o
         return kExitUsage;
       }
       request.put_DataHash(value.data(), static_cast<unsigned long>(value.size()));
-    } else if (!HashFile(request, file, err)) {
+    } else if (!HashFile(request, file, "query", err)) {
       return kExitFile;
     }
     unsigned long length = 0;

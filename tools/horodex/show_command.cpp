@@ -86,17 +86,6 @@ std::string FailInfoNames(unsigned int bits) {
   return text;
 }
 
-// "2026-12-06 08:44:09.123456 UTC": always six fraction digits, so that stamps line up.
-std::string TimeText(const Velmora::CDateTime& time) {
-  const std::time_t seconds = static_cast<std::time_t>(time.seconds());
-  std::tm tm{};
-  gmtime_r(&seconds, &tm);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06u UTC", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, time.microseconds());
-  return text;
-}
-
 void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {
   if (extensions == nullptr) {
     return;
@@ -208,6 +197,16 @@ void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
 }
 
 }  // namespace
+
+std::string TimeText(const Velmora::CDateTime& time) {
+  const std::time_t seconds = static_cast<std::time_t>(time.seconds());
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06u UTC", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, time.microseconds());
+  return text;
+}
 
 FieldList DescribeMessage(const CBlob& bytes) {
   FieldList fields;

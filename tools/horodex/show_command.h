@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/corekit/blob.h"
+#include "codec/corekit/datetime.h"
 #include "tools/horodex/field_list.h"
 
 namespace Horodex {
@@ -16,5 +17,8 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 // The fields of a TimeStampResp or a bare TimeStampToken as an imported stamp gives them, else of
 // a TimeStampReq. Bytes that are none of them throw the stamp import's CAtlException.
 FieldList DescribeMessage(const Velmora::CBlob& bytes);
+
+// "2026-12-06 08:44:09.123456 UTC": always six fraction digits, so that stamps line up.
+std::string TimeText(const Velmora::CDateTime& time);
 
 }  // namespace Horodex

@@ -1,0 +1,123 @@
+// horodex stamp and horodex compare against horodex-testtsa: the written response is one OpenSSL
+// verifies for the file, each way to fail has its own exit code, and two stamps are ordered.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/common/hive_env.h"
+#include "tests/common/scratch.h"
+#include "tests/common/testtsa_process.h"
+
+namespace T = Velmora::Testing;
+
+namespace {
+
+const std::string kTool = std::string(HORODEX_BINARY_DIR) + "/tools/horodex/horodex";
+
+class HorodexStampTest : public ::testing::Test {
+ protected:
+  HorodexStampTest() {
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);  // no root of the user's trusted
+    T::WriteFileBytes(dir / "doc.txt", {'s', 't', 'a', 'm', 'p', ' ', 'm', 'e'});
+  }
+  ~HorodexStampTest() override { unsetenv("XDG_DATA_HOME"); }
+
+  T::CommandResult Stamp(const std::string& path, const std::string& options = {}) {
+    return T::RunCommand(kTool + " stamp " + Q(dir / "doc.txt") + " --tsa " + tsa.Url(path) +
+                         " -o " + Q(dir / "doc.tsr") + " " + options + " 2>&1");
+  }
+  static std::string Q(const std::filesystem::path& path) { return T::ShellQuote(path.string()); }
+  std::string Ca() const { return " --ca " + Q(tsa.File("ca.pem")); }
+
+  T::ConfigEnvironment env;
+  T::TempDir dir;
+  T::TestTsaProcess tsa;
+};
+
+TEST_F(HorodexStampTest, WritesAResponseOpenSslVerifiesForTheFile) {
+  const auto made = Stamp("/", "--no-verify --cert-req");
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  EXPECT_NE(made.output.find("Time:"), std::string::npos) << made.output;
+  EXPECT_NE(made.output.find("Serial number:"), std::string::npos) << made.output;
+  EXPECT_NE(made.output.find("CN=Horodex Test TSA"), std::string::npos) << made.output;
+  const auto checked =
+      T::RunCommand("openssl ts -verify -in " + Q(dir / "doc.tsr") + " -data " +
+                    Q(dir / "doc.txt") + " -CAfile " + Q(tsa.File("ca.pem")) + " 2>&1");
+  EXPECT_EQ(checked.exitCode, 0) << checked.output;
+
+  // Options reach the request: SHA-512, a policy, no nonce, the certificate asked for.
+  const auto options = Stamp("/",
+                             "--no-verify --hash sha512 --policy 1.2.3.4.5 --no-nonce "
+                             "--cert-req --json");
+  ASSERT_EQ(options.exitCode, 0) << options.output;
+  EXPECT_NE(options.output.find("\"policy\": \"1.2.3.4.5\""), std::string::npos) << options.output;
+  const auto shown = T::RunCommand(kTool + " show " + Q(dir / "doc.tsr"));
+  EXPECT_NE(shown.output.find("2.16.840.1.101.3.4.2.3"), std::string::npos) << shown.output;
+}
+
+TEST_F(HorodexStampTest, EachWayToFailHasItsExitCode) {
+  EXPECT_EQ(Stamp("/status/500/").exitCode, 11);  // an HTTP error
+  EXPECT_EQ(Stamp("/reject/badRequest/").exitCode, 12);
+  EXPECT_EQ(Stamp("/otherdata/").exitCode, 13);  // not a stamp for this file
+  EXPECT_EQ(Stamp("/token/").exitCode, 13);      // no response around the token
+  const auto unreachable =
+      T::RunCommand(kTool + " stamp " + Q(dir / "doc.txt") + " --tsa http://127.0.0.1:" +
+                    std::to_string(T::FreeLoopbackPort()) + "/ -o " + Q(dir / "x.tsr") + " --json");
+  EXPECT_EQ(unreachable.exitCode, 11);
+  EXPECT_NE(unreachable.output.find("\"stage\": \"transport\""), std::string::npos)
+      << unreachable.output;
+
+  // The test TSA's CA is trusted by nobody here: the stamp does not verify, and nothing is
+  // written.
+  const auto untrusted = Stamp("/", "--cert-req");
+  EXPECT_EQ(untrusted.exitCode, 14) << untrusted.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "doc.tsr"));
+
+  T::ConfigEnvironment::Write(env.machineHive(),
+                              "Windows Registry Editor Version 5.00\n"
+                              "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n"
+                              "\"DisableNonce\"=dword:1\n");
+  const auto forbidden = Stamp("/");
+  EXPECT_EQ(forbidden.exitCode, 10) << forbidden.output;
+  EXPECT_NE(forbidden.output.find("0xC2100104"), std::string::npos) << forbidden.output;
+
+  EXPECT_EQ(T::RunCommand(kTool + " stamp " + Q(dir / "doc.txt") + " -o x.tsr").exitCode, 1);
+  EXPECT_EQ(Stamp("/", "--auth kerberos").exitCode, 1);
+  EXPECT_EQ(Stamp("/", "--ca " + Q(dir / "none.pem")).exitCode, 2);
+}
+
+TEST_F(HorodexStampTest, VerifiesWithTheCaGiven) {
+  const auto made = Stamp("/", Ca() + " --cert-req --json");
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  EXPECT_NE(made.output.find("\"result\": \"verified\""), std::string::npos) << made.output;
+}
+
+TEST_F(HorodexStampTest, CompareOrdersStampsOrSaysTheyCannotBe) {
+  const auto a = Stamp("/", "--no-verify -o " + Q(dir / "a.tsr"));
+  const auto b = Stamp("/", "--no-verify -o " + Q(dir / "b.tsr"));
+  ASSERT_EQ(a.exitCode, 0) << a.output;
+  ASSERT_EQ(b.exitCode, 0) << b.output;
+  const auto compare = [&](const std::string& x, const std::string& y,
+                           const std::string& options = {}) {
+    return T::RunCommand(kTool + " compare " + Q(dir / x) + " " + Q(dir / y) + " " + options +
+                         " 2>&1");
+  };
+  // One TSA that sets ordering: genTime alone decides.
+  const auto ordered = compare("b.tsr", "a.tsr", "--json");
+  ASSERT_EQ(ordered.exitCode, 0) << ordered.output;
+  EXPECT_NE(ordered.output.find("\"order\": 1"), std::string::npos) << ordered.output;
+  EXPECT_NE(ordered.output.find("a.tsr came before"), std::string::npos) << ordered.output;
+
+  // A stamp against itself: the same time cannot be ordered.
+  const auto same = compare("b.tsr", "b.tsr");
+  EXPECT_EQ(same.exitCode, 0) << same.output;
+  EXPECT_NE(same.output.find("cannot be ordered"), std::string::npos) << same.output;
+
+  EXPECT_EQ(compare("a.tsr", "doc.txt").exitCode, 3);
+  EXPECT_EQ(compare("a.tsr", "missing.tsr").exitCode, 2);
+  EXPECT_EQ(compare("a.tsr", "b.tsr", "--accuracy x").exitCode, 1);
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// Hashing a file into a request for the tool's commands, with a progress bar for large files.
+#include "tools/horodex/file_hash.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "platform/capi/wincrypt_oid.h"
+#include "platform/text/convert.h"
+#include "support/error_messages.h"
+#include "support/oid_info.h"
+
+namespace Horodex {
+
+namespace {
+
+namespace P = Velmora::Platform;
+
+// Files from this size on show a progress bar while they are hashed, when stderr is a terminal.
+constexpr std::uintmax_t kProgressFrom = 64u << 20;
+constexpr std::size_t kPiece = 1u << 20;
+
+void ShowProgress(std::ostream& err, std::uintmax_t done, std::uintmax_t total) {
+  constexpr int kWidth = 40;
+  const int filled = static_cast<int>(done * kWidth / total);
+  err << "\rhashing [" << std::string(static_cast<std::size_t>(filled), '#')
+      << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] "
+      << static_cast<int>(done * 100 / total) << "%" << std::flush;
+}
+
+}  // namespace
+
+std::string ErrorText(P::HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  return std::string(code) + ": " + P::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
+}
+
+std::string HashOid(const std::string& given) {
+  if (!given.empty() && std::isdigit(static_cast<unsigned char>(given[0]))) {
+    return given;
+  }
+  std::string name;
+  for (const char c : given) {
+    if (c != '-') {
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  const std::wstring wide = P::NarrowToWide(name);
+  const P::CRYPT_OID_INFO* info = Velmora::Support::FindOIDInfo(
+      P::CRYPT_OID_INFO_NAME_KEY, wide.c_str(), P::CRYPT_HASH_ALG_OID_GROUP_ID);
+  return info != nullptr ? info->pszOID : std::string();
+}
+
+bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& path,
+              const std::string& command, std::ostream& err) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    err << "horodex " << command << ": cannot open " << path << "\n";
+    return false;
+  }
+  in.seekg(0, std::ios::end);
+  const auto total = static_cast<std::uintmax_t>(in.tellg());
+  in.seekg(0);
+  const bool progress = total >= kProgressFrom && isatty(STDERR_FILENO) == 1;
+  std::vector<unsigned char> piece(kPiece);
+  std::uintmax_t done = 0;
+  request.AddData(nullptr, 0);  // an empty file has a hash too
+  while (in) {
+    in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
+    const auto got = static_cast<unsigned long>(in.gcount());
+    if (got == 0) {
+      break;
+    }
+    request.AddData(piece.data(), got);
+    done += got;
+    if (progress) {
+      ShowProgress(err, done, total);
+    }
+  }
+  if (progress) {
+    err << "\n";
+  }
+  if (in.bad()) {
+    err << "horodex " << command << ": cannot read " << path << "\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace Horodex

@@ -1,0 +1,27 @@
+// What the commands that stamp or make requests for a file share: the hash algorithm named on the
+// command line, feeding a file to a request (with a progress bar on a terminal for large files),
+// and the text of a failure code.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "horodex/TSPRequest.h"
+#include "platform/text/types.h"
+
+namespace Horodex {
+
+// The dotted OID of a hash algorithm given by OID or by its usual name ("sha256", "SHA-256"...);
+// empty when the name is unknown.
+std::string HashOid(const std::string& given);
+
+// Feeds the file to the request piece by piece (an empty file too). Files from 64 MiB on show a
+// progress bar on `err` when standard error is a terminal. False, with a message naming
+// `command`, when the file cannot be opened or read; the request's failures are thrown.
+bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& path,
+              const std::string& command, std::ostream& err);
+
+// "0xC2100100: <the code's message>".
+std::string ErrorText(Velmora::Platform::HRESULT hr);
+
+}  // namespace Horodex
