@@ -1,0 +1,90 @@
+# Installation for applications: the libraries, the exported headers with every header of the
+# codec and platform layers they include, horodex.pc, the CMake package (find_package(horodex),
+# target horodex::horodex) and the tools.
+#
+# Headers go under <prefix>/include/horodex1/, keeping their folders (horodex/, codec/,
+# platform/), so that the layer folders' generic names never land directly in /usr/include.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(HORODEX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/horodex1)
+set(HORODEX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/horodex)
+
+# horodex_header_closure(OUT): the exported headers of include/horodex, the exception type that
+# carries every failure with the library's codes and their texts, and, recursively, every header
+# of the tree they include with #include "...", as paths relative to the include root.
+function(horodex_header_closure out)
+  file(GLOB exported RELATIVE ${PROJECT_SOURCE_DIR}/include
+       CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/horodex/*.h)
+  set(todo ${exported} platform/text/atl_exception.h support/errors.h support/error_messages.h)
+  set(found)
+  while(todo)
+    list(POP_FRONT todo header)
+    if(header IN_LIST found)
+      continue()
+    endif()
+    list(APPEND found ${header})
+    if(EXISTS ${PROJECT_SOURCE_DIR}/include/${header})
+      set(path ${PROJECT_SOURCE_DIR}/include/${header})
+    else()
+      set(path ${PROJECT_SOURCE_DIR}/${header})
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
+    file(STRINGS ${path} lines REGEX "^#include \"[^\"]+\"")
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" included "${line}")
+      if(EXISTS ${PROJECT_SOURCE_DIR}/include/${included} OR
+         EXISTS ${PROJECT_SOURCE_DIR}/${included})
+        list(APPEND todo ${included})
+      else()
+        message(WARNING "${header} includes ${included}, which is not in the tree: an "
+                        "application that includes ${header} will not find it")
+      endif()
+    endforeach()
+  endwhile()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+horodex_header_closure(horodex_installed_headers)
+foreach(header IN LISTS horodex_installed_headers)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/include/${header})
+    set(path ${PROJECT_SOURCE_DIR}/include/${header})
+  else()
+    set(path ${PROJECT_SOURCE_DIR}/${header})
+  endif()
+  get_filename_component(folder ${header} DIRECTORY)
+  install(FILES ${path} DESTINATION ${HORODEX_INSTALL_INCLUDEDIR}/${folder} COMPONENT Development)
+endforeach()
+
+target_include_directories(horodex PUBLIC "$<INSTALL_INTERFACE:${HORODEX_INSTALL_INCLUDEDIR}>")
+target_compile_features(horodex INTERFACE cxx_std_20)  # the exported headers are C++20
+
+install(TARGETS horodex EXPORT horodexTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development)
+# The viewer module, when this build has it: loaded by the library at run time, not linked.
+foreach(module IN ITEMS horodex_ui_module)
+  if(TARGET ${module})
+    install(TARGETS ${module} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
+            NAMELINK_SKIP)
+  endif()
+endforeach()
+install(TARGETS horodex_tool horodex_testtsa RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT Runtime)
+
+install(EXPORT horodexTargets NAMESPACE horodex:: DESTINATION ${HORODEX_INSTALL_CMAKEDIR}
+        COMPONENT Development)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/horodexConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/horodexConfig.cmake INSTALL_DESTINATION ${HORODEX_INSTALL_CMAKEDIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/horodexConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/horodexConfig.cmake
+              ${PROJECT_BINARY_DIR}/horodexConfigVersion.cmake
+        DESTINATION ${HORODEX_INSTALL_CMAKEDIR} COMPONENT Development)
+
+# The .pc file finds the prefix from its own place, so an installation can be moved (or made
+# with cmake --install --prefix) and still be found.
+file(RELATIVE_PATH HORODEX_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" HORODEX_PC_TO_PREFIX "${HORODEX_PC_TO_PREFIX}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/horodex.pc.in ${PROJECT_BINARY_DIR}/horodex.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/horodex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT Development)

@@ -1,0 +1,74 @@
+// The installed package as an application meets it: `cmake --install` into a temporary prefix,
+// examples/stamp_file built against it with find_package(horodex) and with pkg-config, and both
+// builds stamping a file at horodex-testtsa and verifying the stamp.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/common/scratch.h"
+#include "tests/common/testtsa_process.h"
+
+namespace fs = std::filesystem;
+namespace T = Velmora::Testing;
+
+namespace {
+
+fs::path FindFile(const fs::path& root, const std::string& name) {
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path().filename() == name) {
+      return entry.path();
+    }
+  }
+  return {};
+}
+
+TEST(InstallExample, BuildsAgainstTheInstalledPackageAndStamps) {
+  T::TempDir dir;
+  const fs::path prefix = dir / "prefix";
+  const std::string q = T::ShellQuote(prefix.string());
+  const auto installed = T::RunCommand("cmake --install " + T::ShellQuote(HORODEX_BINARY_DIR) +
+                                       " --prefix " + q + " 2>&1");
+  ASSERT_EQ(installed.exitCode, 0) << installed.output;
+  const fs::path library = FindFile(prefix, "libhorodex.so.1");
+  ASSERT_FALSE(library.empty()) << installed.output;
+  const fs::path libdir = library.parent_path();
+  for (const char* file : {"libhorodex.so", "horodex.pc", "horodexConfig.cmake",
+                           "horodexConfigVersion.cmake", "horodexTargets.cmake", "TSPRequest.h",
+                           "wincrypt.h", "blob.h", "atl_exception.h", "horodex",
+                           "horodex-testtsa"}) {
+    EXPECT_FALSE(FindFile(prefix, file).empty()) << file;
+  }
+
+  const std::string example = std::string(HORODEX_SOURCE_DIR) + "/examples/stamp_file";
+  const auto configured = T::RunCommand(
+      "cmake -S " + T::ShellQuote(example) + " -B " + T::ShellQuote((dir / "build").string()) +
+      " -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=" + q + " 2>&1 && cmake --build " +
+      T::ShellQuote((dir / "build").string()) + " 2>&1");
+  ASSERT_EQ(configured.exitCode, 0) << configured.output;
+  const std::string pkgConfigPath = FindFile(prefix, "horodex.pc").parent_path().string();
+  const auto viaPkgConfig = T::RunCommand(
+      "c++ -std=c++20 -O1 " + T::ShellQuote(example + "/stamp_file.cpp") + " -o " +
+      T::ShellQuote((dir / "stamp_file_pc").string()) + " $(PKG_CONFIG_PATH=" +
+      T::ShellQuote(pkgConfigPath) + " pkg-config --cflags --libs horodex) 2>&1");
+  ASSERT_EQ(viaPkgConfig.exitCode, 0) << viaPkgConfig.output;
+
+  // A test TSA, its CA trusted through the user's "Root" store folder.
+  const fs::path data = dir / "data";
+  fs::create_directories(data / "velmora/certstores/Root");
+  T::TestTsaProcess server;
+  fs::copy_file(server.File("ca.pem"), data / "velmora/certstores/Root/ca.pem");
+  T::WriteFileBytes(dir / "document.txt", {'h', 'e', 'l', 'l', 'o'});
+  const std::string environment = "XDG_DATA_HOME=" + T::ShellQuote(data.string()) + " ";
+  for (const fs::path& program : {dir / "build/stamp_file", dir / "stamp_file_pc"}) {
+    const auto run = T::RunCommand(
+        environment + "LD_LIBRARY_PATH=" + T::ShellQuote(libdir.string()) + " " +
+        T::ShellQuote(program.string()) + " " + T::ShellQuote((dir / "document.txt").string()) +
+        " " + server.Url("/") + " 2>&1");
+    EXPECT_EQ(run.exitCode, 0) << program << ": " << run.output;
+    EXPECT_EQ(run.output.size(), 28u) << run.output;  // 2026-12-06T12:00:00.123000Z and LF
+  }
+}
+
+}  // namespace
