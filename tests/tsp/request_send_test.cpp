@@ -35,6 +35,7 @@ constexpr P::HRESULT kRefused = P::MakeHResult(0xC2100124);
 constexpr P::HRESULT kHashValue = P::MakeHResult(0x80091007);
 constexpr P::HRESULT kInvalidState = P::MakeHResult(0x8007139F);
 constexpr P::HRESULT kCannotConnect = P::MakeHResult(0x80072EFD);
+constexpr P::HRESULT kNotFound = P::MakeHResult(0x80092004);
 constexpr P::HRESULT kUntrustedRoot = P::MakeHResult(0x800B0109);
 const std::string kPolicyHeader =
     "Windows Registry Editor Version 5.00\n"
@@ -270,10 +271,14 @@ TEST_F(RequestSendTest, TraceNamesTheAddressWithoutItsPasswordAndTheStatus) {
 // Verification: the stamp's signature and the TSA's chain to a trusted root.
 TEST_F(RequestSendTest, VerifiedStampAndAnUntrustedTsa) {
   CRequest request = For("/");
+  request.put_CertReq(true);  // the TSA certificate comes with the token
   EXPECT_EQ(Failure(request, true), P::S_OK);
+  CRequest noCertificate = For("/");
+  EXPECT_EQ(Failure(noCertificate, true), kNotFound);  // nowhere to find the TSA certificate
 
   T::TestTsaProcess stranger;  // a CA of its own, trusted by nobody
   CRequest untrusted = For("/");
+  untrusted.put_CertReq(true);
   untrusted.put_TSAAddress(stranger.WideUrl("/").c_str());
   EXPECT_EQ(Failure(untrusted, true), kUntrustedRoot);
   EXPECT_EQ(Failure(untrusted, false), P::S_OK);  // without verification it passes
