@@ -1,9 +1,9 @@
 // One whole time stamp, wall-clock time per stamp (and stamps per second): build the request
-// with a fresh nonce, post it to a local TSA (horodex-testtsa on loopback, RSA, signing every
-// answer), import the reply and verify it (imprint, nonce, signature, the TSA's chain to its CA).
-// Ours is CRequest::Send(true) on one request object, its hash value set anew before every call
-// so that each call builds; the counterpart is a C loop on OpenSSL's TS API and libcurl: TS_REQ
-// with RAND_bytes for the nonce and i2d_TS_REQ, one curl easy handle with keep-alive,
+// with a fresh nonce, post it to a local TSA (horodex-testtsa on loopback, ECDSA P-256, signing
+// every answer), import the reply and verify it (imprint, nonce, signature, the TSA's chain to its
+// CA). Ours is CRequest::Send(true) on one request object, its hash value set anew before every
+// call so that each call builds; the counterpart is a C loop on OpenSSL's TS API and libcurl:
+// TS_REQ with RAND_bytes for the nonce and i2d_TS_REQ, one curl easy handle with keep-alive,
 // d2i_TS_RESP and TS_RESP_verify_response with the CA in an X509_STORE. 1000 stamps a
 // repetition each.
 #include <benchmark/benchmark.h>
