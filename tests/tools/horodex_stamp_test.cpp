@@ -58,6 +58,11 @@ TEST_F(HorodexStampTest, WritesAResponseOpenSslVerifiesForTheFile) {
 }
 
 TEST_F(HorodexStampTest, EachWayToFailHasItsExitCode) {
+  // Credentials reach the TSA; without them it refuses with 401.
+  EXPECT_EQ(
+      Stamp("/basic/", "--no-verify --auth basic --user tsa-user --password tsa-pass").exitCode, 0);
+  EXPECT_EQ(Stamp("/basic/", "--no-verify").exitCode, 11);
+  std::filesystem::remove(dir / "doc.tsr");
   EXPECT_EQ(Stamp("/status/500/").exitCode, 11);  // an HTTP error
   EXPECT_EQ(Stamp("/reject/badRequest/").exitCode, 12);
   EXPECT_EQ(Stamp("/otherdata/").exitCode, 13);  // not a stamp for this file

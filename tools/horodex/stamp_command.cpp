@@ -268,14 +268,21 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
       request.put_CertReq(true);
     }
     request.put_TSAAddress(P::NarrowToWide(o.tsa).c_str());
-    if (!o.auth.empty() || !o.user.empty()) {
+    // What is not given keeps the policy's default (authentication types, proxy).
+    if (!o.auth.empty()) {
       request.put_TSAAuthType(auth);
+    }
+    if (!o.user.empty()) {
       request.put_TSAUserName(P::NarrowToWide(o.user).c_str());
       request.put_TSAPassword(P::NarrowToWide(o.password).c_str());
     }
     if (!o.proxy.empty()) {
       request.put_ProxyAddress(P::NarrowToWide(o.proxy).c_str());
+    }
+    if (!o.proxyAuth.empty()) {
       request.put_ProxyAuthType(proxyAuth);
+    }
+    if (!o.proxyUser.empty()) {
       request.put_ProxyUserName(P::NarrowToWide(o.proxyUser).c_str());
       request.put_ProxyPassword(P::NarrowToWide(o.proxyPassword).c_str());
     }
