@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/local_tsa.h"
 #include "horodex/winhttp2.h"
 
 extern char** environ;
@@ -40,65 +41,7 @@ std::vector<unsigned char> Query() {
   return query;
 }
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "bench_http_exchange: %s\n", what.c_str());
-  std::exit(2);
-}
-
-// horodex-testtsa of this build, started once for the whole run; it ends with our input.
-class LocalTsa {
- public:
-  LocalTsa() {
-    char self[PATH_MAX] = {};
-    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
-      Fail("cannot find the program's own path");
-    }
-    const std::filesystem::path program =
-        std::filesystem::path(self).parent_path().parent_path() / "tools/testtsa/horodex-testtsa";
-    int in[2];
-    int out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) {
-      Fail("pipe");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, in[1]);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string path = program.string();
-    std::string watch = "--watch-stdin";
-    char* argv[] = {path.data(), watch.data(), nullptr};
-    if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv, environ) != 0) {
-      Fail("cannot start " + path);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    m_input = in[1];
-    std::string line;
-    char c = 0;
-    while (read(out[0], &c, 1) == 1 && c != '\n') {
-      line += c;
-    }
-    close(out[0]);
-    m_url = "http://127.0.0.1:" + line + "/bench";
-    if (line.empty()) {
-      Fail("horodex-testtsa printed no port");
-    }
-  }
-  ~LocalTsa() {
-    close(m_input);
-    kill(m_pid, SIGTERM);
-    waitpid(m_pid, nullptr, 0);
-  }
-  const std::string& url() const { return m_url; }
-
- private:
-  pid_t m_pid = -1;
-  int m_input = -1;
-  std::string m_url;
-};
+using Bench::LocalTsa;
 
 LocalTsa& Tsa() {
   static LocalTsa tsa;

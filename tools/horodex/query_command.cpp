@@ -13,6 +13,7 @@
 #include "platform/text/atl_exception.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_hash.h"
+#include "tools/horodex/hex_text.h"
 
 namespace Horodex {
 
@@ -34,24 +35,6 @@ int DigestSize(const std::string& oid) {
   const EVP_MD* md = EVP_get_digestbyobj(object);
   ASN1_OBJECT_free(object);
   return md != nullptr ? EVP_MD_get_size(md) : 0;
-}
-
-bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes) {
-  if (text.empty() || text.size() % 2 != 0) {
-    return false;
-  }
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    unsigned value = 0;
-    for (std::size_t j = i; j < i + 2; ++j) {
-      const int c = std::tolower(static_cast<unsigned char>(text[j]));
-      if (!std::isxdigit(c)) {
-        return false;
-      }
-      value = value * 16 + static_cast<unsigned>(std::isdigit(c) ? c - '0' : c - 'a' + 10);
-    }
-    bytes.push_back(static_cast<unsigned char>(value));
-  }
-  return true;
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "support/errors.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
+#include "tools/horodex/hex_text.h"
 #include "tools/horodex/message_file.h"
 
 namespace Horodex {
@@ -70,24 +71,6 @@ void Fail(Check& check, P::HRESULT hr, std::string detail = {}) {
 void Pass(Check& check, std::string detail = {}) {
   check.state = Check::State::Passed;
   check.detail = std::move(detail);
-}
-
-bool ParseHex(const std::string& text, std::vector<unsigned char>& bytes) {
-  if (text.empty() || text.size() % 2 != 0) {
-    return false;
-  }
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    unsigned value = 0;
-    for (std::size_t j = i; j < i + 2; ++j) {
-      const int c = std::tolower(static_cast<unsigned char>(text[j]));
-      if (!std::isxdigit(c)) {
-        return false;
-      }
-      value = value * 16 + static_cast<unsigned>(std::isdigit(c) ? c - '0' : c - 'a' + 10);
-    }
-    bytes.push_back(static_cast<unsigned char>(value));
-  }
-  return true;
 }
 
 // The hash of a file under the hash algorithm of the dotted OID, read in pieces; nullopt when
