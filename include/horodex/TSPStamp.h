@@ -133,7 +133,8 @@ class CStamp {
   const Platform::CERT_CONTEXT* get_TSACertificate(void** stores, unsigned long count) const;
   // Judges the chain of `certificate` (the TSA certificate when null) at the stamp's time with the
   // time-stamping chain policy. Returns S_OK or the policy's error code.
-  int VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** stores, unsigned long count) const;
+  int VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** stores,
+                        unsigned long count) const;
 
   // The viewer's page for this stamp, and the modal sheet that shows it.
   Platform::HPROPSHEETPAGE get_PropPage() const;

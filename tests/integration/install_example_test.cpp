@@ -34,10 +34,10 @@ TEST(InstallExample, BuildsAgainstTheInstalledPackageAndStamps) {
   const fs::path library = FindFile(prefix, "libhorodex.so.1");
   ASSERT_FALSE(library.empty()) << installed.output;
   const fs::path libdir = library.parent_path();
-  for (const char* file : {"libhorodex.so", "horodex.pc", "horodexConfig.cmake",
-                           "horodexConfigVersion.cmake", "horodexTargets.cmake", "TSPRequest.h",
-                           "wincrypt.h", "blob.h", "atl_exception.h", "horodex",
-                           "horodex-testtsa"}) {
+  for (const char* file :
+       {"libhorodex.so", "horodex.pc", "horodexConfig.cmake", "horodexConfigVersion.cmake",
+        "horodexTargets.cmake", "TSPRequest.h", "wincrypt.h", "blob.h", "atl_exception.h",
+        "horodex", "horodex-testtsa"}) {
     EXPECT_FALSE(FindFile(prefix, file).empty()) << file;
   }
 
@@ -48,10 +48,10 @@ TEST(InstallExample, BuildsAgainstTheInstalledPackageAndStamps) {
       T::ShellQuote((dir / "build").string()) + " 2>&1");
   ASSERT_EQ(configured.exitCode, 0) << configured.output;
   const std::string pkgConfigPath = FindFile(prefix, "horodex.pc").parent_path().string();
-  const auto viaPkgConfig = T::RunCommand(
-      "c++ -std=c++20 -O1 " + T::ShellQuote(example + "/stamp_file.cpp") + " -o " +
-      T::ShellQuote((dir / "stamp_file_pc").string()) + " $(PKG_CONFIG_PATH=" +
-      T::ShellQuote(pkgConfigPath) + " pkg-config --cflags --libs horodex) 2>&1");
+  const auto viaPkgConfig =
+      T::RunCommand("c++ -std=c++20 -O1 " + T::ShellQuote(example + "/stamp_file.cpp") + " -o " +
+                    T::ShellQuote((dir / "stamp_file_pc").string()) + " $(PKG_CONFIG_PATH=" +
+                    T::ShellQuote(pkgConfigPath) + " pkg-config --cflags --libs horodex) 2>&1");
   ASSERT_EQ(viaPkgConfig.exitCode, 0) << viaPkgConfig.output;
 
   // A test TSA, its CA trusted through the user's "Root" store folder.
