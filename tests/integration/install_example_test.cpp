@@ -41,17 +41,22 @@ TEST(InstallExample, BuildsAgainstTheInstalledPackageAndStamps) {
     EXPECT_FALSE(FindFile(prefix, file).empty()) << file;
   }
 
+  // The example is built with the flags the library was built with, so that a library under
+  // the sanitizers finds their runtime in the program.
+  const std::string sanitizers = HORODEX_SANITIZER_FLAGS;
   const std::string example = std::string(HORODEX_SOURCE_DIR) + "/examples/stamp_file";
   const auto configured = T::RunCommand(
       "cmake -S " + T::ShellQuote(example) + " -B " + T::ShellQuote((dir / "build").string()) +
-      " -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=" + q + " 2>&1 && cmake --build " +
-      T::ShellQuote((dir / "build").string()) + " 2>&1");
+      " -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=" + q + " -DCMAKE_CXX_FLAGS=" +
+      T::ShellQuote(sanitizers) + " -DCMAKE_EXE_LINKER_FLAGS=" + T::ShellQuote(sanitizers) +
+      " 2>&1 && cmake --build " + T::ShellQuote((dir / "build").string()) + " 2>&1");
   ASSERT_EQ(configured.exitCode, 0) << configured.output;
   const std::string pkgConfigPath = FindFile(prefix, "horodex.pc").parent_path().string();
-  const auto viaPkgConfig =
-      T::RunCommand("c++ -std=c++20 -O1 " + T::ShellQuote(example + "/stamp_file.cpp") + " -o " +
-                    T::ShellQuote((dir / "stamp_file_pc").string()) + " $(PKG_CONFIG_PATH=" +
-                    T::ShellQuote(pkgConfigPath) + " pkg-config --cflags --libs horodex) 2>&1");
+  const auto viaPkgConfig = T::RunCommand("c++ -std=c++20 -O1 " + sanitizers + " " +
+                                          T::ShellQuote(example + "/stamp_file.cpp") + " -o " +
+                                          T::ShellQuote((dir / "stamp_file_pc").string()) +
+                                          " $(PKG_CONFIG_PATH=" + T::ShellQuote(pkgConfigPath) +
+                                          " pkg-config --cflags --libs horodex) 2>&1");
   ASSERT_EQ(viaPkgConfig.exitCode, 0) << viaPkgConfig.output;
 
   // A test TSA, its CA trusted through the user's "Root" store folder.
