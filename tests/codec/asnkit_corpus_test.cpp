@@ -16,6 +16,7 @@
 #include "codec/asnkit/pki_status.h"
 #include "codec/asnkit/signed_attributes.h"
 #include "tests/codec/asnkit_test_util.h"
+#include "tests/common/tsp_fixtures.h"
 
 using namespace asnkit_test;
 using namespace Velmora::ASN1;
@@ -122,8 +123,7 @@ void CheckToken(PKCS7* token, const std::string& file, Counts& counts) {
 }  // namespace
 
 TEST(AsnkitCorpus, ValuesInsideRealTokensAndResponses) {
-  const fs::path root = HORODEX_INTEROP_DIR;
-  ASSERT_TRUE(fs::is_directory(root)) << root;
+  const fs::path root = Velmora::Testing::InteropDir();
   Counts counts;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     const fs::path& path = entry.path();

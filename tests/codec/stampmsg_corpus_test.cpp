@@ -207,7 +207,7 @@ std::optional<fs::path> DataFileOf(const fs::path& token) {
 }  // namespace
 
 TEST(StampCorpus, IsPresent) {
-  ASSERT_NO_THROW(InteropDir()) << "set HORODEX_INTEROP_DIR to the shared interop folder";
+  ASSERT_NO_THROW(InteropDir()) << "the interop corpus belongs in tests/data/interop";
 }
 
 TEST(StampCorpus, TokensCarryTheFieldsTheManifestStates) {

@@ -1,5 +1,6 @@
 #include "tests/common/tsp_fixtures.h"
 
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -54,7 +55,9 @@ CBlob OpenSslTsaFile(const std::string& name) {
 }
 
 std::filesystem::path InteropDir() {
-  const std::filesystem::path dir = HORODEX_INTEROP_DIR;
+  const char* override = std::getenv("HORODEX_INTEROP_DIR");
+  const std::filesystem::path dir =
+      override != nullptr && *override != '\0' ? override : HORODEX_INTEROP_DIR;
   if (!std::filesystem::is_regular_file(dir / "MANIFEST.md")) {
     throw std::runtime_error("the interop corpus is missing: no MANIFEST.md in " + dir.string());
   }

@@ -16,8 +16,8 @@ const std::filesystem::path& OpenSslTsaDir();
 // One file of that folder.
 CBlob OpenSslTsaFile(const std::string& name);
 
-// The corpus of real TSA messages (HORODEX_INTEROP_DIR); throws std::runtime_error naming the
-// folder when it is missing.
+// The corpus of real TSA messages: tests/data/interop, or the folder the environment variable
+// HORODEX_INTEROP_DIR names; throws std::runtime_error naming the folder when it is missing.
 std::filesystem::path InteropDir();
 CBlob InteropFile(const std::string& relativePath);
 
