@@ -67,6 +67,7 @@ void CRequest::Impl::SyncUtf16() {
   proxy16 = Platform::WideToUtf16(http.proxy);
   proxyUserName16 = Platform::WideToUtf16(http.proxyUserName);
   proxyPassword16 = Platform::WideToUtf16(http.proxyPassword);
+  tlsRootFile16 = Platform::WideToUtf16(http.extraCaFile);
 }
 
 void CRequest::Impl::Assign(const Impl& source) {
@@ -85,7 +86,8 @@ void CRequest::Impl::Assign(const Impl& source) {
   Impl& target = *this;
   Platform::Utf16String u1 = source.url16, u2 = source.serverUserName16,
                         u3 = source.serverPassword16, u4 = source.proxy16,
-                        u5 = source.proxyUserName16, u6 = source.proxyPassword16;
+                        u5 = source.proxyUserName16, u6 = source.proxyPassword16,
+                        u7 = source.tlsRootFile16;
   std::string policyCopy = source.policyID, oidCopy = source.hashAlgOID;
   CBlob hashValue = source.dataHash, encoding = source.encodedRequest;
   ASN1::CBigInteger nonceCopy = source.nonce;
@@ -100,6 +102,7 @@ void CRequest::Impl::Assign(const Impl& source) {
   target.proxy16.swap(u4);
   target.proxyUserName16.swap(u5);
   target.proxyPassword16.swap(u6);
+  target.tlsRootFile16.swap(u7);
   target.certReq = source.certReq;
   target.useNonce = source.useNonce;
   target.policyID.swap(policyCopy);
@@ -226,7 +229,8 @@ void CRequest::ResetData() {
 // Connection settings
 
 #define HORODEX_REQUEST_TEXT(Name, field, copy16)                      \
-  void CRequest::put_##Name(const wchar_t* text) {                     \
+  void CRequest::put_##Name(const wchar_t* given) {                    \
+    const wchar_t* text = given == nullptr ? L"" : given;              \
     Platform::Utf16String converted = Platform::WideToUtf16(text);     \
     m_impl->http.field = text;                                         \
     m_impl->copy16.swap(converted);                                    \
@@ -248,6 +252,7 @@ HORODEX_REQUEST_TEXT(TSAUserName, serverUserName, serverUserName16)
 HORODEX_REQUEST_TEXT(TSAPassword, serverPassword, serverPassword16)
 HORODEX_REQUEST_TEXT(ProxyUserName, proxyUserName, proxyUserName16)
 HORODEX_REQUEST_TEXT(ProxyPassword, proxyPassword, proxyPassword16)
+HORODEX_REQUEST_TEXT(TLSRootFile, extraCaFile, tlsRootFile16)
 
 #undef HORODEX_REQUEST_TEXT
 

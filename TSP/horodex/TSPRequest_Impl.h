@@ -87,7 +87,7 @@ struct CRequest::Impl {
 
   // UTF-16 copies of the wide texts of `http`, for the `unsigned short` getters.
   Platform::Utf16String url16, serverUserName16, serverPassword16, proxy16, proxyUserName16,
-      proxyPassword16;
+      proxyPassword16, tlsRootFile16;
 
   // Empties the cached encoding and the HTTP status.
   void Invalidate() noexcept {

@@ -155,6 +155,19 @@ class CRequest {
     return nullptr;
   }
 
+  // A PEM file of CA certificates trusted for the TSA's (and an https proxy's) TLS certificate in
+  // addition to the system's trust store: a private TSA's root. Empty (the default): the
+  // system's store only. The file is read at each Send; a missing file fails the exchange with
+  // ERROR_FILE_NOT_FOUND (0x80070002), one without a PEM certificate with ERROR_INVALID_DATA.
+  // It never turns verification off, and it does not make the TSA's signing chain trusted.
+  void put_TLSRootFile(const wchar_t* path);
+  void put_TLSRootFile(const unsigned short* path);
+  template <typename Char = wchar_t>
+  const Char* get_TLSRootFile() const {
+    static_assert(sizeof(Char) == 0, "wide text is wchar_t or unsigned short");
+    return nullptr;
+  }
+
   // The certificate for TLS client authentication, or null for none. The request keeps its own
   // reference; the caller keeps ownership of `certificate`. A certificate without a link to its
   // private key is looked up in the user's "My" store, and a copy found there with its key is used
@@ -227,6 +240,10 @@ template <>
 const wchar_t* CRequest::get_ProxyPassword<wchar_t>() const;
 template <>
 const unsigned short* CRequest::get_ProxyPassword<unsigned short>() const;
+template <>
+const wchar_t* CRequest::get_TLSRootFile<wchar_t>() const;
+template <>
+const unsigned short* CRequest::get_TLSRootFile<unsigned short>() const;
 
 // Makes a new context from the certificate's encoded bytes and copies the certificate's
 // properties onto it, except the ones the platform works out or keeps per store (hashes, key

@@ -97,6 +97,16 @@ TEST_F(HorodexStampTest, VerifiesWithTheCaGiven) {
   const auto made = Stamp("/", Ca() + " --cert-req --json");
   ASSERT_EQ(made.exitCode, 0) << made.output;
   EXPECT_NE(made.output.find("\"result\": \"verified\""), std::string::npos) << made.output;
+
+  // Over HTTPS the TLS server's root is named apart (--tls-ca); without it the TSA is not reached.
+  T::TestTsaOptions tls;
+  tls.tls = true;
+  const T::TestTsaProcess https(tls);
+  const std::string command = kTool + " stamp " + Q(dir / "doc.txt") + " --tsa " + https.Url("/") +
+                              " -o " + Q(dir / "tls.tsr") + " --no-verify";
+  EXPECT_EQ(T::RunCommand(command).exitCode, 11);
+  EXPECT_EQ(T::RunCommand(command + " --tls-ca " + Q(https.File("ca.pem"))).exitCode, 0);
+  EXPECT_EQ(T::RunCommand(command + " --tls-ca " + Q(dir / "none.pem")).exitCode, 2);
 }
 
 TEST_F(HorodexStampTest, CompareOrdersStampsOrSaysTheyCannotBe) {

@@ -17,6 +17,7 @@
 #include "tests/common/ossl.h"
 #include "tests/common/testtsa_process.h"
 #include "tests/common/tinyproxy_process.h"
+#include "tests/transport/transport_test_util.h"
 
 namespace P = Velmora::Platform;
 namespace T = Velmora::Testing;
@@ -285,3 +286,36 @@ TEST_F(RequestSendTest, VerifiedStampAndAnUntrustedTsa) {
 }
 
 }  // namespace
+
+// HTTPS: the TSA's TLS certificate is under a root of its own, which the request names; the TSA
+// wants a client certificate; a CONNECT proxy on the way. The stamps are signed under the
+// suite's trusted CA, so Send(true) verifies them: the TLS root never makes a signer trusted.
+TEST_F(RequestSendTest, OverHttpsWithThePrivateRootOfTheRequest) {
+  T::TestTsaOptions options;
+  options.tls = options.requireClientCert = true;
+  options.extraArguments = {"--tsa-cert", tsa->File("tsa.pem").string(),
+                            "--tsa-key",  tsa->File("tsa.key").string(),
+                            "--ca",       tsa->File("ca.pem").string()};
+  const T::TestTsaProcess https(options);
+  CRequest request = For("/tls/");
+  request.put_TSAAddress(https.WideUrl("/tls/").c_str());
+  request.put_CertReq(true);
+  EXPECT_EQ(Failure(request, true), P::MakeHResult(0x80072F8F));  // no root for its TLS server
+  request.put_TLSRootFile(https.File("ca.pem").wstring().c_str());
+  EXPECT_EQ(Failure(request, true), P::MakeHResult(0x80072F0C));  // it wants a certificate
+  const T::CertContext client =
+      T::ContextOf(T::ReadFileBytes(https.File("client.der")), https.File("client.key").wstring());
+  request.put_ClientCertificate(client.get());
+  EXPECT_EQ(Failure(request, true), P::S_OK);
+  CRequest copy = request;  // the root and the certificate go with a copy
+  EXPECT_EQ(Failure(copy, true), P::S_OK);
+
+  if (T::TinyproxyProcess::Available()) {
+    const T::TinyproxyProcess proxy;
+    request.put_ProxyAddress(proxy.WideUrl().c_str());
+    EXPECT_EQ(Failure(request, true), P::S_OK);
+    EXPECT_NE(proxy.Log().find("CONNECT 127.0.0.1:" + std::to_string(https.port())),
+              std::string::npos);
+  }
+  EXPECT_EQ(https.RequestsTo("/tls/").size(), 3u);
+}

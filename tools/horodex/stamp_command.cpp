@@ -39,14 +39,15 @@ namespace S = Velmora::Support;
 constexpr const char* kUsage =
     "usage: horodex stamp FILE --tsa URL [--user U --password P] [--auth TYPE]\n"
     "                     [--proxy URL [--proxy-user U --proxy-password P] [--proxy-auth TYPE]]\n"
-    "                     [--client-cert CERT --client-key KEY] [--hash ALG] [--policy OID]\n"
+    "                     [--client-cert CERT --client-key KEY] [--tls-ca PEMFILE]\n"
+    "                     [--hash ALG] [--policy OID]\n"
     "                     [--no-nonce] [--cert-req] [--no-verify] [--ca CERTFILE]... [--json]\n"
     "                     -o OUT.tsr\n"
     "       TYPE: none, basic, digest, ntlm or negotiate\n";
 
 struct Options {
   std::string file, tsa, user, password, auth, proxy, proxyUser, proxyPassword, proxyAuth;
-  std::string clientCert, clientKey, hash, policy, output;
+  std::string clientCert, clientKey, tlsCa, hash, policy, output;
   std::vector<std::string> caFiles;
   bool noNonce = false, certReq = false, verify = true, json = false;
 };
@@ -76,6 +77,8 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
       into = &o.clientCert;
     } else if (arg == "--client-key") {
       into = &o.clientKey;
+    } else if (arg == "--tls-ca") {
+      into = &o.tlsCa;
     } else if (arg == "--hash") {
       into = &o.hash;
     } else if (arg == "--policy") {
@@ -285,6 +288,13 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (!o.proxyUser.empty()) {
       request.put_ProxyUserName(P::NarrowToWide(o.proxyUser).c_str());
       request.put_ProxyPassword(P::NarrowToWide(o.proxyPassword).c_str());
+    }
+    if (!o.tlsCa.empty()) {
+      if (!std::ifstream(o.tlsCa)) {
+        err << "horodex stamp: cannot read " << o.tlsCa << "\n";
+        return kExitFile;
+      }
+      request.put_TLSRootFile(P::NarrowToWide(o.tlsCa).c_str());
     }
     CertContextPtr clientCert;
     if (!o.clientCert.empty()) {

@@ -80,6 +80,12 @@ TestTsa::SslCtxPtr MakeTlsContext(const TestTsa::Pki& pki, bool requireClientCer
     X509_STORE* store = SSL_CTX_get_cert_store(ctx.get());
     TestTsa::Require(X509_STORE_add_cert(store, pki.ca.cert.get()) == 1, "client CA");
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    // A client resuming its session (after a new connection, through a proxy's tunnel) is
+    // otherwise refused with an internal-error alert.
+    static const unsigned char kSessionContext[] = "horodex-testtsa";
+    TestTsa::Require(SSL_CTX_set_session_id_context(ctx.get(), kSessionContext,
+                                                    sizeof kSessionContext - 1) == 1,
+                     "session id context");
     STACK_OF(X509_NAME)* names = sk_X509_NAME_new_null();
     TestTsa::Require(names != nullptr, "CA names");
     sk_X509_NAME_push(names, X509_NAME_dup(X509_get_subject_name(pki.ca.cert.get())));
