@@ -34,6 +34,10 @@ DWORD WinHttpErrorOf(CURLcode code, const TransferFacts& facts) noexcept {
   if (facts.bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED) {
     return ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW;
   }
+  // libcurl refuses a single header line beyond its own limit as if memory ran out.
+  if (facts.headersTooLarge || (code == CURLE_OUT_OF_MEMORY && facts.inHeaders)) {
+    return ERROR_WINHTTP_HEADER_SIZE_OVERFLOW;
+  }
   // A TLS peer that ended the session with a fatal alert refused the secure channel; TLS 1.3
   // servers send theirs after the handshake, so it may surface as a failed read. "Certificate
   // required" (116), or a handshake refused after a certificate was asked for and none given,
@@ -81,8 +85,13 @@ DWORD WinHttpErrorOf(CURLcode code, const TransferFacts& facts) noexcept {
     case CURLE_USE_SSL_FAILED:
       return facts.clientCertRequested ? ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED
                                        : ERROR_WINHTTP_SECURE_FAILURE;
-    case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
+      // A chunk size that is not hexadecimal, say: the bytes came, and were not HTTP.
+      if (facts.framingRefused && !facts.clientCertRequested) {
+        return ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
+      }
+      [[fallthrough]];
+    case CURLE_SEND_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
     case CURLE_HTTP2:

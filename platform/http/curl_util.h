@@ -37,6 +37,9 @@ struct TransferFacts {
   bool bodyTooLarge = false;         // the write callback refused the body
   bool clientCertRequested = false;  // the TLS server asked for a certificate we had not got
   int fatalAlert = -1;               // the description of a fatal TLS alert from the peer
+  bool headersTooLarge = false;      // the reply's header lines passed kMaxResponseHeaderBytes
+  bool inHeaders = false;            // a status line came and its header block has not ended
+  bool framingRefused = false;       // libcurl refused the reply's framing, no socket failed
 };
 DWORD WinHttpErrorOf(CURLcode code, const TransferFacts& facts) noexcept;
 

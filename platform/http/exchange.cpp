@@ -18,11 +18,32 @@ struct Collector {
   std::vector<std::string> headers;
   std::vector<unsigned char> body;
   TransferFacts& facts;
+  std::size_t headerBytes = 0;
+  bool coded = false;  // the current block names a content coding other than identity
 };
+
+bool NamesContentCoding(std::string_view line) {
+  constexpr std::string_view kName = "Content-Encoding:";
+  if (line.size() < kName.size() || strncasecmp(line.data(), kName.data(), kName.size()) != 0) {
+    return false;
+  }
+  std::string_view value = line.substr(kName.size());
+  const std::size_t begin = value.find_first_not_of(" \t");
+  value = begin == std::string_view::npos ? std::string_view() : value.substr(begin);
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+    value.remove_suffix(1);
+  }
+  return !value.empty() && !(value.size() == 8 && strncasecmp(value.data(), "identity", 8) == 0);
+}
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto& collector = *static_cast<Collector*>(user);
   std::string_view line(data, size * count);
+  collector.headerBytes += line.size();
+  if (collector.headerBytes > kMaxResponseHeaderBytes) {
+    collector.facts.headersTooLarge = true;
+    return 0;  // libcurl stops the transfer with CURLE_WRITE_ERROR
+  }
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
     line.remove_suffix(1);
   }
@@ -30,8 +51,13 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   // leg of an authentication handshake); only the last block describes the reply.
   if (line.substr(0, 5) == "HTTP/") {
     collector.headers.clear();
+    collector.coded = false;
+    collector.facts.inHeaders = true;
   }
-  if (!line.empty()) {
+  if (line.empty()) {
+    collector.facts.inHeaders = false;
+  } else {
+    collector.coded = collector.coded || NamesContentCoding(line);
     collector.headers.emplace_back(line);
   }
   return size * count;
@@ -213,6 +239,7 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
   SetOpt(easy, CURLOPT_USERAGENT, session.userAgent.empty() ? nullptr : session.userAgent.c_str());
   SetOpt(easy, CURLOPT_HTTPHEADER, headerList.get());
   SetOpt(easy, CURLOPT_ACCEPT_ENCODING, static_cast<const char*>(nullptr));
+  SetOpt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);  // never inflate what a peer sends
   if (request.post) {
     SetOpt(easy, CURLOPT_POST, 1L);
     SetOpt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
@@ -236,7 +263,9 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
   SetOpt(easy, CURLOPT_TIMEOUT_MS,
          bounded ? limits.connectMs + limits.sendMs + limits.receiveMs : 0L);
 
-  // TLS: the peer is always verified, host name included.
+  // TLS: 1.2 at least, and the peer always verified, host name included.
+  SetOpt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  SetOpt(easy, CURLOPT_PROXY_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   SetOpt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   SetOpt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
   SetOpt(easy, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
@@ -281,12 +310,21 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
 
   long status = 0;
   long connectStatus = 0;
+  long osErrno = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+  curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+  session.facts.framingRefused = result == CURLE_RECV_ERROR && osErrno == 0 && status > 0;
+  const bool twoHundred = status >= 200 && status <= 299;
   const bool abortedAfterHeaders =
       (result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR || result == CURLE_PARTIAL_FILE) &&
       !session.facts.bodyTooLarge && (status < 200 || status > 299);
-  if (result == CURLE_OK && status > 0) {
+  if (result == CURLE_OK && status > 0 && session.facts.inHeaders) {
+    // The peer closed before the end of its header block: nothing of the reply is whole.
+    request.sendError = ERROR_WINHTTP_CONNECTION_ERROR;
+  } else if (result == CURLE_OK && twoHundred && collector.coded) {
+    request.sendError = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
+  } else if (result == CURLE_OK && status > 0) {
     request.reply = Reply{status, std::move(collector.headers), std::move(collector.body), 0};
   } else if (status > 0 && abortedAfterHeaders) {
     // A refusal (a proxy's 407 among them) whose sender closed the connection before reading

@@ -16,13 +16,19 @@
 //     into the request handle); WinHttpReceiveResponse then only reports the outcome and
 //     WinHttpReadData hands out the stored body. A reply body larger than
 //     kMaxResponseBodyBytes (64 MiB) is refused with ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW
-//     instead of growing without bound.
+//     instead of growing without bound; header lines beyond kMaxResponseHeaderBytes (64 KiB, a
+//     single line of 100 KiB or more included) with ERROR_WINHTTP_HEADER_SIZE_OVERFLOW. A 2xx
+//     reply in a content coding (Content-Encoding other than identity), which we never ask
+//     for, is refused with ERROR_WINHTTP_INVALID_SERVER_RESPONSE rather than inflated; so is
+//     framing libcurl cannot read (a chunk size that is not hexadecimal). A reply whose header
+//     block never ends (the peer closed after the status line) is a failure (12030).
 //   - Time-outs: connect (name resolution, TCP, TLS handshake and proxy tunnel), and the send
 //     and receive time-outs as "no byte moved for that long" (rounded up to whole seconds);
 //     on top of them the whole exchange is bounded by their sum, so a server that trickles an
 //     endless reply cannot hold the caller for ever. Defaults are WinHTTP's: connect 60 s,
 //     send 30 s, receive 30 s.
 //   - Redirects are never followed: a 3xx reply is a reply like any other.
+//   - TLS 1.2 at least, whatever the system's OpenSSL configuration allows.
 //   - TLS server certificates are always verified, host name included, against the system's
 //     trust store. WINHTTP_OPTION_EXTRA_CA_FILE (our own option) adds the certificates of one
 //     PEM file to that store for a session; nothing turns verification off.
@@ -167,6 +173,9 @@ struct WINHTTP_PROXY_INFO_RESULT {
 
 // The largest reply body a request takes in.
 inline constexpr std::size_t kMaxResponseBodyBytes = std::size_t{64} * 1024 * 1024;
+// The most header bytes (status lines included, interim replies counted) a request takes in,
+// WinHTTP's default limit.
+inline constexpr std::size_t kMaxResponseHeaderBytes = std::size_t{64} * 1024;
 
 // WinHttpCrackUrl: splits `url` (length characters, or up to its NUL when length is 0). Only
 // the forms "http://" and "https://" (scheme in any letter case) are taken: another scheme, or

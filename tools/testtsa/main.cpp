@@ -5,7 +5,7 @@
 //   horodex-testtsa [--port N] [--bind 127.0.0.1|::1] [--dir DIR] [--tls]
 //                   [--require-client-cert] [--tsa-cert FILE --tsa-key FILE --ca FILE]
 //                   [--clock-offset SECONDS] [--user NAME] [--password TEXT] [--log FILE]
-//                   [--watch-stdin]
+//                   [--watch-stdin] [--hostile MODE]
 //
 // It makes a throwaway CA, TSA certificate, TLS server certificate (localhost, 127.0.0.1, ::1)
 // and client certificates at start, and writes them to DIR when given (see pki.h), unless a TSA
@@ -42,6 +42,7 @@
 //   authenticode/            an Authenticode time-stamp request: the Base64 text of a PKCS #7
 //                            SignedData over the request's content (see authenticode.h); the
 //                            log gets a line "authenticode=TARGET structure=... sent=HEX"
+// --hostile MODE serves every connection as one of the misbehaving peers of hostile.h instead.
 // Every request is logged to --log as one line of tab-separated name=value fields (the body as
 // its length and, up to 1 KiB, as hex in "bodyhex").
 #include <signal.h>
@@ -58,6 +59,7 @@
 #include <openssl/pem.h>
 
 #include "authenticode.h"
+#include "hostile.h"
 #include "pki.h"
 #include "responder.h"
 #include "server.h"
@@ -83,9 +85,9 @@ TestTsa::SslCtxPtr MakeTlsContext(const TestTsa::Pki& pki, bool requireClientCer
     // A client resuming its session (after a new connection, through a proxy's tunnel) is
     // otherwise refused with an internal-error alert.
     static const unsigned char kSessionContext[] = "horodex-testtsa";
-    TestTsa::Require(SSL_CTX_set_session_id_context(ctx.get(), kSessionContext,
-                                                    sizeof kSessionContext - 1) == 1,
-                     "session id context");
+    TestTsa::Require(
+        SSL_CTX_set_session_id_context(ctx.get(), kSessionContext, sizeof kSessionContext - 1) == 1,
+        "session id context");
     STACK_OF(X509_NAME)* names = sk_X509_NAME_new_null();
     TestTsa::Require(names != nullptr, "CA names");
     sk_X509_NAME_push(names, X509_NAME_dup(X509_get_subject_name(pki.ca.cert.get())));
@@ -109,6 +111,7 @@ int main(int argc, char** argv) {
   bool requireClientCert = false;
   bool watchStdin = false;
   long clockOffset = 0;
+  std::string hostile;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = [&]() -> std::string {
@@ -142,6 +145,8 @@ int main(int argc, char** argv) {
         options.credentials.password = value();
       } else if (arg == "--log") {
         options.logFile = value();
+      } else if (arg == "--hostile") {
+        hostile = value();
       } else if (arg == "--watch-stdin") {
         watchStdin = true;
       } else {
@@ -182,16 +187,24 @@ int main(int argc, char** argv) {
     if (tls) {
       tlsContext = MakeTlsContext(pki, requireClientCert);
     }
-    TestTsa::Server server(options, responder, tlsContext.get());
-    std::cout << server.port() << std::endl;
-    if (watchStdin) {
-      std::thread([] {
-        char scratch[256];
-        while (read(STDIN_FILENO, scratch, sizeof scratch) > 0) {
-        }
-        _exit(0);
-      }).detach();
+    const auto announce = [watchStdin](int port) {
+      std::cout << port << std::endl;
+      if (watchStdin) {
+        std::thread([] {
+          char scratch[256];
+          while (read(STDIN_FILENO, scratch, sizeof scratch) > 0) {
+          }
+          _exit(0);
+        }).detach();
+      }
+    };
+    if (!hostile.empty()) {
+      TestTsa::HostileServer server(hostile, pki, options.bind);
+      announce(server.port());
+      server.Run();
     }
+    TestTsa::Server server(options, responder, tlsContext.get());
+    announce(server.port());
     server.Run();
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "horodex-testtsa: %s\n", failure.what());

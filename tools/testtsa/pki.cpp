@@ -28,7 +28,11 @@ void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
 
 enum class Kind { ca, tsa, server, client };
 
-Identity Issue(const char* commonName, Kind kind, const Identity* issuer, long serial) {
+constexpr const char* kServerNames = "DNS:localhost,IP:127.0.0.1,IP:0:0:0:0:0:0:0:1";
+
+Identity Issue(const char* commonName, Kind kind, const Identity* issuer, long serial,
+               const char* serverNames = kServerNames, long notBefore = -3600,
+               long notAfter = 10L * 365 * 24 * 3600) {
   Identity made{X509Ptr(X509_new()), NewKey()};
   X509* cert = made.cert.get();
   Require(cert != nullptr, "X509_new");
@@ -41,8 +45,8 @@ Identity Issue(const char* commonName, Kind kind, const Identity* issuer, long s
                              reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
   X509* issuerCert = issuer != nullptr ? issuer->cert.get() : cert;
   X509_set_issuer_name(cert, X509_get_subject_name(issuerCert));
-  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 10L * 365 * 24 * 3600);
+  X509_gmtime_adj(X509_getm_notBefore(cert), notBefore);
+  X509_gmtime_adj(X509_getm_notAfter(cert), notAfter);
   X509_set_pubkey(cert, made.key.get());
   AddExtension(cert, issuerCert, NID_subject_key_identifier, "hash");
   if (issuer != nullptr) {
@@ -62,8 +66,7 @@ Identity Issue(const char* commonName, Kind kind, const Identity* issuer, long s
       AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:false");
       AddExtension(cert, issuerCert, NID_key_usage, "critical,digitalSignature");
       AddExtension(cert, issuerCert, NID_ext_key_usage, "serverAuth");
-      AddExtension(cert, issuerCert, NID_subject_alt_name,
-                   "DNS:localhost,IP:127.0.0.1,IP:0:0:0:0:0:0:0:1");
+      AddExtension(cert, issuerCert, NID_subject_alt_name, serverNames);
       break;
     case Kind::client:
       AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:false");
@@ -117,6 +120,10 @@ void WritePki(const Pki& pki, const std::filesystem::path& dir) {
   WriteCert(pki.strangerCa.cert.get(), dir / "stranger-ca.pem");
   WriteCert(pki.strangerClient.cert.get(), dir / "stranger-client.pem");
   WriteKey(pki.strangerClient.key.get(), dir / "stranger-client.key");
+}
+
+Identity IssueServer(const Identity* issuer, const char* names, long notBefore, long notAfter) {
+  return Issue("localhost", Kind::server, issuer, 7, names, notBefore, notAfter);
 }
 
 Identity ReadIdentity(const std::filesystem::path& certFile, const std::filesystem::path& keyFile) {

@@ -29,6 +29,9 @@ Pki MakePki();
 // Writes ca.pem, tsa.pem, tsa.key, server.pem, server.key, client.pem, client.key, client.der,
 // stranger-client.pem, stranger-client.key and stranger-ca.pem into `dir`.
 void WritePki(const Pki& pki, const std::filesystem::path& dir);
+// A TLS server certificate for the subject alternative `names` ("DNS:a,IP:1.2.3.4") under
+// `issuer` (self-signed when null), valid from `notBefore` to `notAfter` seconds from now.
+Identity IssueServer(const Identity* issuer, const char* names, long notBefore, long notAfter);
 // Reads a TSA certificate and key given on the command line, and the CA file.
 Identity ReadIdentity(const std::filesystem::path& certFile, const std::filesystem::path& keyFile);
 

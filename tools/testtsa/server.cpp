@@ -240,40 +240,56 @@ std::string Escaped(const std::string& text) {
 
 }  // namespace
 
-Server::Server(const ServerOptions& options, Responder& responder, SSL_CTX* tls)
-    : m_options(options), m_responder(responder), m_tls(tls) {
-  const bool v6 = options.bind.find(':') != std::string::npos;
+int ListenOnLoopback(const std::string& bindAddress, int port, int* boundPort) {
+  const bool v6 = bindAddress.find(':') != std::string::npos;
   sockaddr_storage address{};
   socklen_t addressLength = 0;
   if (v6) {
     auto* a = reinterpret_cast<sockaddr_in6*>(&address);
     a->sin6_family = AF_INET6;
-    a->sin6_port = htons(static_cast<std::uint16_t>(options.port));
-    Require(inet_pton(AF_INET6, options.bind.c_str(), &a->sin6_addr) == 1 &&
+    a->sin6_port = htons(static_cast<std::uint16_t>(port));
+    Require(inet_pton(AF_INET6, bindAddress.c_str(), &a->sin6_addr) == 1 &&
                 IN6_IS_ADDR_LOOPBACK(&a->sin6_addr),
-            "a loopback address to bind (" + options.bind + ")");
+            "a loopback address to bind (" + bindAddress + ")");
     addressLength = sizeof(sockaddr_in6);
   } else {
     auto* a = reinterpret_cast<sockaddr_in*>(&address);
     a->sin_family = AF_INET;
-    a->sin_port = htons(static_cast<std::uint16_t>(options.port));
-    Require(inet_pton(AF_INET, options.bind.c_str(), &a->sin_addr) == 1 &&
+    a->sin_port = htons(static_cast<std::uint16_t>(port));
+    Require(inet_pton(AF_INET, bindAddress.c_str(), &a->sin_addr) == 1 &&
                 (ntohl(a->sin_addr.s_addr) >> 24) == 127,
-            "a loopback address to bind (" + options.bind + ")");
+            "a loopback address to bind (" + bindAddress + ")");
     addressLength = sizeof(sockaddr_in);
   }
-  m_listener = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  Require(m_listener >= 0, "socket");
+  const int listener = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  Require(listener >= 0, "socket");
   const int yes = 1;
-  setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  Require(bind(m_listener, reinterpret_cast<sockaddr*>(&address), addressLength) == 0,
-          "bind to " + options.bind + ":" + std::to_string(options.port));
-  Require(listen(m_listener, 64) == 0, "listen");
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  Require(bind(listener, reinterpret_cast<sockaddr*>(&address), addressLength) == 0,
+          "bind to " + bindAddress + ":" + std::to_string(port));
+  Require(listen(listener, 64) == 0, "listen");
   sockaddr_storage bound{};
   socklen_t boundLength = sizeof bound;
-  getsockname(m_listener, reinterpret_cast<sockaddr*>(&bound), &boundLength);
-  m_port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                    : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+  *boundPort = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                        : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  return listener;
+}
+
+int AcceptClient(int listener) {
+  for (;;) {
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      const int yes = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+      return fd;
+    }
+  }
+}
+
+Server::Server(const ServerOptions& options, Responder& responder, SSL_CTX* tls)
+    : m_options(options), m_responder(responder), m_tls(tls) {
+  m_listener = ListenOnLoopback(options.bind, options.port, &m_port);
   if (!options.logFile.empty()) {
     m_log = std::fopen(options.logFile.c_str(), "a");
     Require(m_log != nullptr, "opening " + options.logFile);
@@ -292,12 +308,7 @@ Server::~Server() {
 void Server::Run() {
   long id = 0;
   for (;;) {
-    const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
-      continue;
-    }
-    const int yes = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    const int fd = AcceptClient(m_listener);
     std::thread([this, fd, connectionId = ++id] { Serve(fd, connectionId); }).detach();
   }
 }

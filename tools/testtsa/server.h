@@ -21,6 +21,12 @@ struct ServerOptions {
   std::string logFile;  // one line per request, tab-separated name=value fields
 };
 
+// A listening socket on a loopback address (refused otherwise); the port chosen by the system when
+// `port` is 0 goes to *boundPort.
+int ListenOnLoopback(const std::string& bindAddress, int port, int* boundPort);
+// The next client connection (TCP_NODELAY set), waiting as long as it takes.
+int AcceptClient(int listener);
+
 class Server {
  public:
   // `tls` null: plain HTTP.
