@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "tests/common/hostile_modes.h"
 #include "tests/common/process_stats.h"
 #include "tests/common/testtsa_process.h"
 #include "tests/transport/transport_test_util.h"
@@ -18,31 +19,10 @@ using PKI::SendRequest;
 TEST(SendRequestHostile, EachMisbehaviourEndsWithItsCodeAndTheSettingsStayUsable) {
   ClearProxyEnvironment();
   const TestTsaProcess good;
-  const struct {
-    const char* mode;
-    bool tls;
-    unsigned code;            // 0: a reply
-    std::size_t replyLength;  // of that reply
-  } cases[] = {
-      {"tls-stall", true, 12002, 0},   // the connect time-out covers the handshake
-      {"wrong-host", true, 12175, 0},  // every TLS server certificate fault is a secure failure
-      {"expired", true, 12175, 0},
-      {"self-signed", true, 12175, 0},
-      {"tls10", true, 12175, 0},  // TLS below 1.2 is never spoken
-      {"endless-headers", false, 12182, 0},
-      {"long-header", false, 12182, 0},
-      {"length-over", false, 12030, 0},  // a body cut short is never a shorter reply
-      {"length-under", false, 0, 100},   // the bytes beyond the length are not the next reply
-      {"bad-chunk", false, 12152, 0},
-      {"status-only", false, 12030, 0},
-      {"gzip-bomb", false, 12152, 0},  // a coding we never asked for is refused, not inflated
-      {"continue-100", false, 0, 0},   // interim replies are passed over
-      {"deaf", false, 12002, 0},       // a body it never reads: the send time-out
-  };
   constexpr int kTimeoutMs = 1000;
   // A body larger than the socket buffers, so that a peer that never reads stalls the send.
   const CBlob large(8u << 20);
-  for (const auto& c : cases) {
+  for (const HostileMode& c : kHostileModes) {
     SCOPED_TRACE(c.mode);
     TestTsaOptions options;
     options.tls = c.tls;
@@ -56,8 +36,7 @@ TEST(SendRequestHostile, EachMisbehaviourEndsWithItsCodeAndTheSettingsStayUsable
     Platform::HRESULT thrown = 0;
     const auto took = Timed([&] {
       thrown = ThrownBy([&] {
-        reply = SendRequest(settings, kQueryHeader,
-                            std::string(c.mode) == "deaf" ? large : TimeStampQuery(), false);
+        reply = SendRequest(settings, kQueryHeader, c.largeBody ? large : TimeStampQuery(), false);
       });
     });
     EXPECT_EQ(thrown, c.code == 0 ? 0 : WinHttpHResult(c.code));
