@@ -70,6 +70,9 @@ foreach(module IN ITEMS horodex_ui_module)
 endforeach()
 install(TARGETS horodex_tool horodex_testtsa RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT Runtime)
+# Started by the library for proxy discovery; it looks in <libdir>/horodex/.
+install(TARGETS horodex_proxy_helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/horodex
+        COMPONENT Runtime)
 
 install(EXPORT horodexTargets NAMESPACE horodex:: DESTINATION ${HORODEX_INSTALL_CMAKEDIR}
         COMPONENT Development)

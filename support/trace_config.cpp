@@ -31,8 +31,8 @@
 
 #include "platform/registry/registry.h"
 #include "platform/text/convert.h"
+#include "platform/text/ini_file.h"
 #include "platform/text/winerror.h"
-#include "support/ini_file.h"
 #include "support/trace.h"
 #include "support/trace_internal.h"
 
@@ -41,6 +41,7 @@ namespace {
 
 using Platform::DWORD;
 using Platform::HKEY;
+using Platform::IniFile;
 
 constexpr const char* kIniSection = "Trace";
 

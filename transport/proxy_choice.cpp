@@ -1,8 +1,11 @@
 // Which proxy an exchange goes through: the explicit one after its checks, else the one found in
-// the user's configuration (the proxy environment variables here), else none.
+// the user's configuration (the proxy environment variables, the desktop's settings, a proxy
+// script), else none. Every discovery leaves a trace line saying where its answer came from.
 #include <memory>
 
+#include "platform/http/proxy_report.h"
 #include "support/errors.h"
+#include "support/trace.h"
 #include "transport/winhttp2_internal.h"
 
 namespace Velmora::PKI::Transport {
@@ -10,6 +13,21 @@ namespace Velmora::PKI::Transport {
 using namespace Platform;
 
 namespace {
+
+constexpr const char* kFunction = "DiscoverProxy";
+
+// One line: where the configuration came from, the script and its answer, what went wrong.
+void TraceDiscovery(const char* outcome, DWORD error) {
+  const ProxyDiscoveryReport& report = LastProxyDiscovery();
+  std::string notes;
+  for (const std::string& note : report.notes) {
+    notes += "; " + note;
+  }
+  HORODEX_TRACE(VelmoraTraceGeneral, 2, kFunction,
+                "proxy discovery %s (error %u): source %s, script \"%s\", answer \"%s\"%s\n",
+                outcome, error, report.source.c_str(), report.scriptUrl.c_str(),
+                report.scriptAnswer.c_str(), notes.c_str());
+}
 
 struct GlobalFreer {
   void operator()(wchar_t* text) const noexcept { GlobalFree(text); }
@@ -50,10 +68,12 @@ void CheckExplicitProxy(CHttpSettings& work) {
 void DiscoverProxy(CHttpSettings& work, HINTERNET session, const TargetUrl& target) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
   if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) {
-    if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+    const DWORD error = GetLastError();
+    TraceDiscovery(error == ERROR_FILE_NOT_FOUND ? "found no configuration" : "failed", error);
+    if (error == ERROR_FILE_NOT_FOUND) {
       return;
     }
-    Support::ThrowLastError();
+    Support::ThrowWin32Error(error);
   }
   const PlatformText scriptUrl(config.lpszAutoConfigUrl);
   const PlatformText proxy(config.lpszProxy);
@@ -61,6 +81,7 @@ void DiscoverProxy(CHttpSettings& work, HINTERNET session, const TargetUrl& targ
   work.proxyBypass = TextOf(bypass);
   work.proxy = TextOf(proxy);
   if (!work.proxy.empty()) {
+    TraceDiscovery("found a static proxy", 0);
     return;
   }
   if (!config.fAutoDetect && !scriptUrl) {
@@ -80,11 +101,14 @@ void DiscoverProxy(CHttpSettings& work, HINTERNET session, const TargetUrl& targ
   WINHTTP_PROXY_INFO_RESULT found{};
   if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &found)) {
     const DWORD error = GetLastError();
-    if (error == ERROR_WINHTTP_AUTODETECTION_FAILED || error == ERROR_NOT_FOUND) {
+    const bool none = error == ERROR_WINHTTP_AUTODETECTION_FAILED || error == ERROR_NOT_FOUND;
+    TraceDiscovery(none ? "found no proxy" : "failed", error);
+    if (none) {
       return;
     }
-    Support::ThrowLastError();
+    Support::ThrowWin32Error(error);
   }
+  TraceDiscovery("succeeded", 0);
   const PlatformText foundProxy(found.lpszProxy);
   const PlatformText foundBypass(found.lpszProxyBypass);
   work.proxy = TextOf(foundProxy);

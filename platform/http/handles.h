@@ -46,6 +46,8 @@ struct Timeouts {
   long receiveMs = 30000;
 };
 
+struct AutoProxyCache;  // the session's proxy script (autoproxy.cpp)
+
 struct SessionState {
   // Declared before the easy handle, so that it outlives the connections that point at it.
   TransferFacts facts;
@@ -55,6 +57,7 @@ struct SessionState {
   std::optional<ProxySetting> proxy;  // none: direct connections
   Timeouts timeouts;
   std::string extraCaPem;  // the contents of WINHTTP_OPTION_EXTRA_CA_FILE, or empty
+  std::shared_ptr<AutoProxyCache> autoProxy;  // made by the first WinHttpGetProxyForUrl
 };
 
 struct ClientCertificate {

@@ -1,10 +1,13 @@
-// Proxy lists and bypass lists, and the user's proxy configuration from the environment.
+// Proxy lists and bypass lists, and the user's proxy configuration: the proxy environment
+// variables, else the desktop's settings.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "platform/http/desktop_proxy.h"
 #include "platform/http/handles.h"
+#include "platform/http/proxy_report.h"
 #include "platform/text/convert.h"
 
 namespace Velmora::Platform {
@@ -66,15 +69,16 @@ std::string ProxyUrlOf(std::string_view entry) {
   return scheme + "://" + std::string(entry);
 }
 
-bool Bypassed(const std::vector<std::string>& bypass, const std::string& host) {
+// The first pattern of the bypass list that covers the host, or null.
+const std::string* MatchingRule(const std::vector<std::string>& bypass, const std::string& host) {
   const std::string name = Lower(host);
   for (const std::string& pattern : bypass) {
     if (pattern == "*") {
-      return true;
+      return &pattern;
     }
     if (pattern == "<local>") {
       if (name.find('.') == std::string::npos && name.find(':') == std::string::npos) {
-        return true;
+        return &pattern;
       }
       continue;
     }
@@ -89,16 +93,16 @@ bool Bypassed(const std::vector<std::string>& bypass, const std::string& host) {
     if (subdomainsOnly) {
       // ".example.org" and "*.example.org" cover example.org and the hosts under it.
       if (name == suffix.substr(1) || (name.size() > suffix.size() && name.ends_with(suffix))) {
-        return true;
+        return &pattern;
       }
       continue;
     }
     if (name == pattern || (name.size() > pattern.size() && name.ends_with(pattern) &&
                             name[name.size() - pattern.size() - 1] == '.')) {
-      return true;
+      return &pattern;
     }
   }
-  return false;
+  return nullptr;
 }
 
 wchar_t* CopyForCaller(const std::wstring& text) {
@@ -140,7 +144,49 @@ std::string ListFormOf(std::string_view value) {
   return scheme + std::string(value);
 }
 
+// The desktop's configuration, when it has one other than none.
+BOOL DesktopConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config) {
+  ProxyDiscoveryReport& report = LastProxyDiscovery();
+  const std::optional<DesktopProxy> desktop = ReadDesktopProxy();
+  if (!desktop) {
+    report.source = "none";
+    FailWith(ERROR_FILE_NOT_FOUND);
+  }
+  report.source = desktop->source;
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG result{};
+  result.fAutoDetect = desktop->autoDetect ? TRUE : FALSE;
+  try {
+    const std::pair<const std::string*, wchar_t**> fields[] = {
+        {&desktop->scriptUrl, &result.lpszAutoConfigUrl},
+        {&desktop->proxy, &result.lpszProxy},
+        {&desktop->bypass, &result.lpszProxyBypass}};
+    for (const auto& [text, out] : fields) {
+      if (!text->empty()) {
+        *out = CopyForCaller(NarrowToWide(*text));
+      }
+    }
+  } catch (...) {
+    GlobalFree(result.lpszAutoConfigUrl);
+    GlobalFree(result.lpszProxy);
+    GlobalFree(result.lpszProxyBypass);
+    throw;
+  }
+  config = result;
+  return TRUE;
+}
+
 }  // namespace
+
+ProxyDiscoveryReport& LastProxyDiscovery() noexcept {
+  thread_local ProxyDiscoveryReport report;
+  return report;
+}
+
+std::string BypassRuleFor(const std::string& bypassList, const std::string& host) {
+  const std::vector<std::string> patterns = ParseProxySetting({}, bypassList).bypass;
+  const std::string* rule = MatchingRule(patterns, host);
+  return rule != nullptr ? *rule : std::string();
+}
 
 ProxySetting ParseProxySetting(const std::string& proxyList, const std::string& bypassList) {
   ProxySetting setting;
@@ -168,7 +214,7 @@ ProxySetting ParseProxySetting(const std::string& proxyList, const std::string& 
 }
 
 std::string ProxyFor(const ProxySetting& setting, int scheme, const std::string& host) {
-  if (Bypassed(setting.bypass, host)) {
+  if (MatchingRule(setting.bypass, host) != nullptr) {
     return {};
   }
   const ProxyEntry* general = nullptr;
@@ -194,9 +240,12 @@ BOOL WinHttpGetIEProxyConfigForCurrentUser(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG*
     const char* https = Environment("https_proxy", "HTTPS_PROXY");
     const char* all = Environment("all_proxy", "ALL_PROXY");
     const char* none = Environment("no_proxy", "NO_PROXY");
+    ProxyDiscoveryReport& report = LastProxyDiscovery();
+    report = {};
     if (http == nullptr && https == nullptr && all == nullptr) {
-      FailWith(ERROR_FILE_NOT_FOUND);
+      return DesktopConfig(*config);
     }
+    report.source = "environment";
     std::string list;
     const auto add = [&list](const char* prefix, const char* value) {
       if (value == nullptr) {
@@ -212,6 +261,8 @@ BOOL WinHttpGetIEProxyConfigForCurrentUser(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG*
     add("https=", https);
     add("", all);
     if (list.empty()) {
+      report.notes.push_back("the proxy variables name no http or https proxy");
+      report.source = "none";
       FailWith(ERROR_FILE_NOT_FOUND);
     }
     std::string bypass = none != nullptr ? none : "";
@@ -230,18 +281,6 @@ BOOL WinHttpGetIEProxyConfigForCurrentUser(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG*
     }
     *config = result;
     return TRUE;
-  });
-}
-
-BOOL WinHttpGetProxyForUrl(HINTERNET session, const wchar_t* url,
-                           const WINHTTP_AUTOPROXY_OPTIONS* options,
-                           WINHTTP_PROXY_INFO_RESULT* proxyInfo) {
-  return Guarded(FALSE, [&]() -> BOOL {
-    ObjectOf<SessionObject, HttpObjectKind::session>(session);
-    if (url == nullptr || options == nullptr || proxyInfo == nullptr) {
-      FailWith(ERROR_INVALID_PARAMETER);
-    }
-    FailWith(ERROR_WINHTTP_AUTODETECTION_FAILED);
   });
 }
 

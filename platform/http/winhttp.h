@@ -253,13 +253,27 @@ BOOL WinHttpCloseHandle(HINTERNET handle);
 // WinHttpGetIEProxyConfigForCurrentUser: on Linux, the proxy environment variables. lpszProxy
 // lists "http=<http_proxy>" and "https=<https_proxy or HTTPS_PROXY>", and "<all_proxy or
 // ALL_PROXY>" (for both schemes) when set, separated by ";"; a proxy URL's user name and
-// password are left out. lpszProxyBypass is no_proxy (or NO_PROXY). There is no automatic
-// detection and no configuration script. With none of these variables set the call fails with
-// ERROR_FILE_NOT_FOUND, as the original does when the user has no configuration.
+// password are left out. lpszProxyBypass is no_proxy (or NO_PROXY). When none of them is set,
+// the desktop's settings (GNOME's org.gnome.system.proxy through GSettings, KDE's kioslaverc; see
+// desktop_proxy.h) fill the four fields: automatic detection, the script URL, the static proxy
+// list and the bypass list. With no configuration anywhere the call fails with
+// ERROR_FILE_NOT_FOUND, as the original does; a desktop proxy with an invalid host or port fails
+// with ERROR_WINHTTP_INVALID_URL.
 BOOL WinHttpGetIEProxyConfigForCurrentUser(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config);
 
-// WinHttpGetProxyForUrl: Linux has no proxy auto-detection or configuration scripts; it fails
-// with ERROR_WINHTTP_AUTODETECTION_FAILED.
+// WinHttpGetProxyForUrl: runs the proxy auto-configuration script for `url`: the one at
+// lpszAutoConfigUrl (http, https or file:), or with WINHTTP_AUTOPROXY_AUTO_DETECT the first
+// http://wpad.<domain>/wpad.dat of the host's DNS domain and its parents. The script runs in
+// horodex-proxy-helper, at most the session's receive time-out (10 s at most) per answer, and
+// stays loaded on the session until it expires (its max-age, else 24 hours). The answer
+// ("PROXY h:p; HTTPS h:p; DIRECT", SOCKS entries skipped) becomes a named proxy list; with
+// several choices the first proxy that accepts a connection is taken; a DIRECT first gives
+// WINHTTP_ACCESS_TYPE_NO_PROXY. Failures: no WPAD found ERROR_WINHTTP_AUTODETECTION_FAILED;
+// the script cannot be had ERROR_WINHTTP_UNABLE_TO_DOWNLOAD_SCRIPT; a script over 1 MiB, with a
+// syntax error or without FindProxyForURL ERROR_WINHTTP_BAD_AUTO_PROXY_SCRIPT; one that fails,
+// overstays, returns no string or a malformed answer ERROR_WINHTTP_SCRIPT_EXECUTION_ERROR; not
+// a script ERROR_WINHTTP_UNHANDLED_SCRIPT_TYPE; no helper or script engine installed
+// ERROR_WINHTTP_AUTO_PROXY_SERVICE_ERROR. LastProxyDiscovery (proxy_report.h) tells why.
 BOOL WinHttpGetProxyForUrl(HINTERNET session, const wchar_t* url,
                            const WINHTTP_AUTOPROXY_OPTIONS* options,
                            WINHTTP_PROXY_INFO_RESULT* proxyInfo);

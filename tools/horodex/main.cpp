@@ -10,6 +10,7 @@
 #include "tools/horodex/authenticode_command.h"
 #include "tools/horodex/compare_command.h"
 #include "tools/horodex/exit_codes.h"
+#include "tools/horodex/proxy_command.h"
 #include "tools/horodex/query_command.h"
 #include "tools/horodex/show_command.h"
 #include "tools/horodex/stamp_command.h"
@@ -28,6 +29,7 @@ constexpr const char* kUsage =
     "       horodex stamp FILE --tsa URL [--no-verify] [--ca CERTFILE]... [--json] -o OUT.tsr\n"
     "                     (more options: horodex stamp --help)\n"
     "       horodex compare A.tsr B.tsr [--accuracy MICROSECONDS] [--json]\n"
+    "       horodex proxy URL [--json]\n"
     "\n"
     "  show          decode a time-stamp request (.tsq), response or token (.tsr) and print\n"
     "                its fields; FILE may be DER or Base64 text; --json prints one JSON object\n"
@@ -48,7 +50,9 @@ constexpr const char* kUsage =
     "                request, verifies the stamp (signature and TSA certificate chain; --ca adds\n"
     "                trusted roots), writes the TSA's response to OUT and prints the time, serial\n"
     "                number and TSA\n"
-    "  compare       which of two stamps came first, or that they cannot be ordered\n";
+    "  compare       which of two stamps came first, or that they cannot be ordered\n"
+    "  proxy         which proxy a stamp sent to URL would go through, and why: the proxy\n"
+    "                variables, the desktop's settings, the proxy script and its answer\n";
 
 }  // namespace
 
@@ -66,6 +70,9 @@ int main(int argc, char** argv) {
   }
   if (command == "authenticode") {
     return Horodex::RunAuthenticode(args, std::cerr);
+  }
+  if (command == "proxy") {
+    return Horodex::RunProxy(args, std::cout, std::cerr);
   }
   if (command == "show") {
     return Horodex::RunShow(args, std::cout, std::cerr);

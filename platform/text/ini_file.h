@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-namespace Velmora::Support {
+namespace Velmora::Platform {
 
 class IniFile {
  public:
@@ -41,4 +41,4 @@ class IniFile {
   std::vector<Section> m_sections;
 };
 
-}  // namespace Velmora::Support
+}  // namespace Velmora::Platform

@@ -1,4 +1,4 @@
-#include "support/ini_file.h"
+#include "platform/text/ini_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
 
-namespace Velmora::Support {
+namespace Velmora::Platform {
 namespace {
 
 bool IsBlank(char c) {
@@ -156,4 +156,4 @@ std::optional<std::string> IniFile::get(std::string_view section, std::string_vi
   return std::nullopt;
 }
 
-}  // namespace Velmora::Support
+}  // namespace Velmora::Platform
