@@ -129,10 +129,14 @@ void LoadScript(AutoProxyCache& cache, const std::string& url, DownloadedScript 
     Fail(ERROR_WINHTTP_AUTO_PROXY_SERVICE_ERROR, "the script engine could not be started");
   }
   const std::optional<std::string> loaded = engine->Receive(AnswerTimeoutMs(session), 4096);
+  if (!loaded && !engine->TimedOut()) {
+    Fail(ERROR_WINHTTP_AUTO_PROXY_SERVICE_ERROR,
+         "the script engine could not run (horodex-proxy-helper or libduktape missing)");
+  }
   if (!loaded) {
     Fail(ERROR_WINHTTP_SCRIPT_EXECUTION_ERROR, "script " + url + " did not load within " +
                                                    std::to_string(AnswerTimeoutMs(session)) +
-                                                   " ms (or the script engine is not installed)");
+                                                   " ms and was stopped");
   }
   if (loaded->rfind("SYNTAX ", 0) == 0) {
     Fail(ERROR_WINHTTP_BAD_AUTO_PROXY_SCRIPT, "script " + url + ": " + loaded->substr(7));

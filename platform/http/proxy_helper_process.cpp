@@ -133,6 +133,7 @@ bool ProxyHelperProcess::Fill(long deadlineMs) {
     if (deadlineMs != 0) {
       const long left = deadlineMs - NowMs();
       if (left <= 0) {
+        m_timedOut = true;
         return false;
       }
       wait = static_cast<int>(left);
@@ -142,7 +143,11 @@ bool ProxyHelperProcess::Fill(long deadlineMs) {
     if (ready < 0 && errno == EINTR) {
       continue;
     }
-    if (ready <= 0) {
+    if (ready == 0) {
+      m_timedOut = true;
+      return false;
+    }
+    if (ready < 0) {
       return false;
     }
     const ssize_t n = recv(m_socket, buffer, sizeof buffer, 0);
@@ -158,6 +163,7 @@ bool ProxyHelperProcess::Fill(long deadlineMs) {
 }
 
 std::optional<std::string> ProxyHelperProcess::Receive(long timeoutMs, std::size_t limit) {
+  m_timedOut = false;
   if (m_socket < 0) {
     return std::nullopt;
   }
@@ -193,6 +199,7 @@ std::optional<std::string> ProxyHelperProcess::Receive(long timeoutMs, std::size
 
 std::optional<std::string> ProxyHelperProcess::ReadToEnd(long timeoutMs, std::size_t limit,
                                                          int& exitStatus) {
+  m_timedOut = false;
   const long deadline = timeoutMs > 0 ? NowMs() + timeoutMs : 0;
   while (m_socket >= 0 && Fill(deadline)) {
     if (m_pending.size() > limit) {
@@ -200,7 +207,7 @@ std::optional<std::string> ProxyHelperProcess::ReadToEnd(long timeoutMs, std::si
       return std::nullopt;
     }
   }
-  if (deadline != 0 && NowMs() >= deadline) {
+  if (m_timedOut) {
     Stop();
     return std::nullopt;
   }

@@ -31,12 +31,15 @@ class ProxyHelperProcess {
   // Kills and reaps the helper (it cannot be asked again).
   void Stop() noexcept;
   bool Running() const noexcept { return m_pid > 0; }
+  // Whether the last Receive or ReadToEnd ran out of time (rather than the helper ending).
+  bool TimedOut() const noexcept { return m_timedOut; }
 
  private:
   bool Fill(long deadlineMs);
   pid_t m_pid = -1;
   int m_socket = -1;
   std::string m_pending;
+  bool m_timedOut = false;
 };
 
 }  // namespace Velmora::Platform
