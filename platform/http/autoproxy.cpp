@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "platform/http/handles.h"
+#include "platform/http/pac_answer.h"
 #include "platform/http/pac_download.h"
 #include "platform/http/proxy_helper_process.h"
 #include "platform/http/proxy_report.h"
@@ -178,14 +179,8 @@ std::string Ask(AutoProxyCache& cache, const std::string& url, const std::string
   Fail(ERROR_WINHTTP_SCRIPT_EXECUTION_ERROR, "FindProxyForURL failed: " + reply->substr(6));
 }
 
-struct Candidate {
-  std::string url;  // "http://host:port" or "https://host:port"
-  std::string host;
-  std::string port;
-};
-
 // Whether something accepts a TCP connection at the candidate within the time.
-bool Reachable(const Candidate& candidate, long timeoutMs) {
+bool Reachable(const PacProxy& candidate, long timeoutMs) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* list = nullptr;
@@ -213,64 +208,11 @@ bool Reachable(const Candidate& candidate, long timeoutMs) {
   return reached;
 }
 
-// The script's answer as the proxies to try, up to the first DIRECT; SOCKS entries are
-// skipped. An empty answer, an unknown keyword or a proxy without host and port is malformed.
-std::vector<Candidate> CandidatesOf(const std::string& answer, bool& direct) {
-  std::vector<Candidate> candidates;
-  direct = false;
-  bool any = false;
-  std::size_t start = 0;
-  while (start <= answer.size() && !direct) {
-    std::size_t end = answer.find(';', start);
-    end = end == std::string::npos ? answer.size() : end;
-    std::istringstream words(answer.substr(start, end - start));
-    start = end + 1;
-    std::string keyword;
-    std::string where;
-    std::string extra;
-    if (!(words >> keyword)) {
-      continue;
-    }
-    any = true;
-    for (char& c : keyword) {
-      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    if (keyword == "DIRECT" && !(words >> extra)) {
-      direct = true;
-      continue;
-    }
-    const bool known = keyword == "PROXY" || keyword == "HTTP" || keyword == "HTTPS" ||
-                       keyword.rfind("SOCKS", 0) == 0;
-    if (!known || !(words >> where) || words >> extra) {
-      Fail(ERROR_WINHTTP_SCRIPT_EXECUTION_ERROR, "malformed script answer \"" + answer + "\"");
-    }
-    if (keyword.rfind("SOCKS", 0) == 0) {
-      continue;  // a SOCKS proxy serves no request of ours
-    }
-    const std::size_t colon = where.rfind(':');
-    const std::string port = colon == std::string::npos ? std::string() : where.substr(colon + 1);
-    const std::string host = colon == std::string::npos ? where : where.substr(0, colon);
-    const bool validPort = !port.empty() && port.size() <= 5 &&
-                           port.find_first_not_of("0123456789") == std::string::npos &&
-                           std::stol(port) >= 1 && std::stol(port) <= 65535;
-    if (host.empty() || !validPort || host.find_first_of("/?#@\\") != std::string::npos) {
-      Fail(ERROR_WINHTTP_SCRIPT_EXECUTION_ERROR, "malformed script answer \"" + answer + "\"");
-    }
-    const std::string bare =
-        host.size() > 2 && host.front() == '[' ? host.substr(1, host.size() - 2) : host;
-    candidates.push_back({(keyword == "HTTPS" ? "https://" : "http://") + where, bare, port});
-  }
-  if (!any) {
-    Fail(ERROR_WINHTTP_SCRIPT_EXECUTION_ERROR, "the script's answer is empty");
-  }
-  return candidates;
-}
-
 // The proxy list for the answer: with several choices, the first proxy that accepts a
 // connection, else DIRECT when the answer offers it, else the whole list.
 std::string ProxyListOf(const std::string& answer, const SessionState& session) {
   bool direct = false;
-  const std::vector<Candidate> candidates = CandidatesOf(answer, direct);
+  const std::vector<PacProxy> candidates = ParsePacAnswer(answer, direct);
   if (candidates.empty()) {
     return {};
   }
@@ -278,7 +220,7 @@ std::string ProxyListOf(const std::string& answer, const SessionState& session) 
     const long timeout = session.timeouts.connectMs > 0 && session.timeouts.connectMs < kMaxProbeMs
                              ? session.timeouts.connectMs
                              : kMaxProbeMs;
-    for (const Candidate& candidate : candidates) {
+    for (const PacProxy& candidate : candidates) {
       if (Reachable(candidate, timeout)) {
         return candidate.url;
       }
@@ -289,7 +231,7 @@ std::string ProxyListOf(const std::string& answer, const SessionState& session) 
     }
   }
   std::string list;
-  for (const Candidate& candidate : candidates) {
+  for (const PacProxy& candidate : candidates) {
     list += (list.empty() ? "" : ";") + candidate.url;
   }
   return list;
