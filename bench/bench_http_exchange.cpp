@@ -27,19 +27,6 @@ extern char** environ;
 
 namespace {
 
-// A DER TimeStampReq for a SHA-256 imprint with a two-byte nonce: 60 bytes.
-std::vector<unsigned char> Query() {
-  std::vector<unsigned char> query = {0x30, 0x3A, 0x02, 0x01, 0x01, 0x30, 0x31, 0x30,
-                                      0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65,
-                                      0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-  for (int i = 0; i < 32; ++i) {
-    query.push_back(static_cast<unsigned char>(i * 7 + 1));
-  }
-  for (const int tail : {0x02, 0x02, 0x01, 0x11}) {
-    query.push_back(static_cast<unsigned char>(tail));
-  }
-  return query;
-}
 
 using Bench::LocalTsa;
 
@@ -53,7 +40,7 @@ void ExchangeOurs(benchmark::State& state) {
   Velmora::PKI::CHttpSettings settings;
   settings.url.assign(url.begin(), url.end());
   settings.proxySet = true;
-  const std::vector<unsigned char> bytes = Query();
+  const std::vector<unsigned char> bytes = Bench::TimeStampQuery();
   const Velmora::CBlob body(bytes.data(), static_cast<unsigned long>(bytes.size()));
   for (auto _ : state) {
     const Velmora::CBlob reply = Velmora::PKI::SendRequest(
@@ -76,7 +63,7 @@ void ExchangeLibcurl(benchmark::State& state) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
   std::unique_ptr<CURL, void (*)(CURL*)> easy(curl_easy_init(), curl_easy_cleanup);
   curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/timestamp-query");
-  const std::vector<unsigned char> body = Query();
+  const std::vector<unsigned char> body = Bench::TimeStampQuery();
   std::vector<unsigned char> reply;
   CURL* h = easy.get();
   curl_easy_setopt(h, CURLOPT_URL, Tsa().url().c_str());
@@ -104,7 +91,7 @@ void ExchangeCurlProcess(benchmark::State& state) {
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() / ("bench_http_query_" + std::to_string(getpid()));
   {
-    const std::vector<unsigned char> body = Query();
+    const std::vector<unsigned char> body = Bench::TimeStampQuery();
     std::ofstream out(file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(body.data()),
               static_cast<std::streamsize>(body.size()));

@@ -57,18 +57,6 @@ Bench::LocalTsa& Tsa() {
   return tsa;
 }
 
-std::vector<unsigned char> Query() {
-  std::vector<unsigned char> query = {0x30, 0x3A, 0x02, 0x01, 0x01, 0x30, 0x31, 0x30,
-                                      0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65,
-                                      0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-  for (int i = 0; i < 32; ++i) {
-    query.push_back(static_cast<unsigned char>(i * 7 + 1));
-  }
-  for (const int tail : {0x02, 0x02, 0x01, 0x11}) {
-    query.push_back(static_cast<unsigned char>(tail));
-  }
-  return query;
-}
 
 void AnswerFromCachedScript(benchmark::State& state) {
   const std::wstring script = Setup().ScriptUrl();
@@ -109,7 +97,7 @@ void Exchange(benchmark::State& state, bool discover) {
   Velmora::PKI::CHttpSettings settings;
   settings.url.assign(url.begin(), url.end());
   settings.proxySet = !discover;
-  const std::vector<unsigned char> bytes = Query();
+  const std::vector<unsigned char> bytes = Bench::TimeStampQuery();
   const Velmora::CBlob body(bytes.data(), static_cast<unsigned long>(bytes.size()));
   for (auto _ : state) {
     const Velmora::CBlob reply = Velmora::PKI::SendRequest(

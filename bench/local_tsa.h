@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 extern char** environ;
 
@@ -88,5 +89,19 @@ class LocalTsa {
   std::filesystem::path m_dir;
   std::string m_url;
 };
+
+// A DER TimeStampReq for a SHA-256 imprint with a two-byte nonce: 60 bytes.
+inline std::vector<unsigned char> TimeStampQuery() {
+  std::vector<unsigned char> query = {0x30, 0x3A, 0x02, 0x01, 0x01, 0x30, 0x31, 0x30,
+                                      0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65,
+                                      0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+  for (int i = 0; i < 32; ++i) {
+    query.push_back(static_cast<unsigned char>(i * 7 + 1));
+  }
+  for (const int tail : {0x02, 0x02, 0x01, 0x11}) {
+    query.push_back(static_cast<unsigned char>(tail));
+  }
+  return query;
+}
 
 }  // namespace Bench
