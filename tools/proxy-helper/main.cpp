@@ -10,6 +10,14 @@
 #include <cstring>
 
 #include "tools/proxy-helper/gnome_settings.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define HORODEX_HELPER_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HORODEX_HELPER_SANITIZED 1
+#endif
+#endif
 #include "tools/proxy-helper/pac_engine.h"
 
 int main(int argc, char** argv) {
@@ -23,9 +31,12 @@ int main(int argc, char** argv) {
     return Horodex::ProxyHelper::PrintGnomeSettings(stdout);
   }
   if (std::strcmp(argv[1], "pac") == 0) {
-    // A second bound under the engine's own heap limit.
+#if !defined(HORODEX_HELPER_SANITIZED)
+    // A second bound under the engine's own heap limit (AddressSanitizer's shadow memory
+    // cannot live under it).
     const rlimit memory{512u << 20, 512u << 20};
     setrlimit(RLIMIT_AS, &memory);
+#endif
     return Horodex::ProxyHelper::RunPacEngine(stdin, stdout);
   }
   std::fprintf(stderr, "horodex-proxy-helper: unknown mode %s\n", argv[1]);
