@@ -27,7 +27,6 @@ extern char** environ;
 
 namespace {
 
-
 using Bench::LocalTsa;
 
 LocalTsa& Tsa() {

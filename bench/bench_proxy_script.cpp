@@ -57,7 +57,6 @@ Bench::LocalTsa& Tsa() {
   return tsa;
 }
 
-
 void AnswerFromCachedScript(benchmark::State& state) {
   const std::wstring script = Setup().ScriptUrl();
   P::HINTERNET session =
