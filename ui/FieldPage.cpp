@@ -215,6 +215,10 @@ void CFieldPage::Refill() {
   ListView_DeleteAllItems(m_list);
   try {
     AddRows();
+    // The details pane opens on the first field rather than empty.
+    if (m_rowCount > 0) {
+      ListView_SelectItem(m_list, 0);
+    }
   } catch (...) {
     ReportFailure(CurrentExceptionResult());
   }

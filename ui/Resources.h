@@ -1,9 +1,11 @@
-// The viewer's resources: the string table (Russian, ids 202 to 240), dialog template 209 (the
-// page's layout) and bitmap 203 (the six row icons), compiled in.
+// The viewer's resources: the string table (ids 202 to 240) and dialog template 209 (the page's
+// layout), each in Russian and English, and bitmap 203 (the six row icons), compiled in. The
+// user's language chooses the texts, as it chooses the error texts.
 #pragma once
 
 #include <string>
 
+#include "platform/text/language.h"
 #include "platform/ui/controls.h"
 
 namespace Velmora::PKI::TSP::Client::Viewer {
@@ -71,11 +73,14 @@ enum : int {
   kIconCertificate = 5,
 };
 
-// The text of string `id`; empty for an id that the table does not hold.
+// The text of string `id` in the user's language (or in `language`); empty for an id that the
+// table does not hold.
 std::wstring LoadUiString(unsigned id);
+std::wstring LoadUiString(unsigned id, Platform::Language language);
 
-// Dialog template 209.
+// Dialog template 209 in the user's language (or in `language`).
 const Platform::DLGTEMPLATE& FieldPageTemplate();
+const Platform::DLGTEMPLATE& FieldPageTemplate(Platform::Language language);
 
 // Registers bitmap 203 with the platform's image lists (once).
 void RegisterRowIcons();

@@ -2,11 +2,13 @@
 // one.
 #include "horodex/ShellEntryPoints.h"
 
+#include <filesystem>
 #include <string>
 
 #include "TSP/horodex/ShellMessageFile.h"
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
+#include "platform/text/convert.h"
 #include "platform/ui/winuser.h"
 #include "support/error_messages.h"
 #include "support/errors.h"
@@ -20,8 +22,9 @@ using Platform::HWND;
 // The caption of the entry points' error box (string 219 of the viewer's string table).
 constexpr const wchar_t* kErrorCaption = L"Velmora TSP Client";
 
-// Reads the file for an open entry point; a failure is thrown.
-std::string ReadFileOrThrow(char* fileName) {
+// Reads the file for an open entry point; a failure is thrown. `fileName` is left naming the file
+// without the quotes a shell may have put around it.
+std::string ReadFileOrThrow(char*& fileName) {
   if (fileName == nullptr) {
     Support::ThrowHResult(Platform::E_INVALIDARG);
   }
@@ -61,8 +64,11 @@ void OpenAndShow(HWND window, char* fileName, int showCommand, Show show) noexce
   HRESULT hr = Platform::S_OK;
   try {
     const std::string bytes = ReadFileOrThrow(fileName);
+    // The sheet's title names the file it shows.
+    const std::wstring title =
+        Platform::NarrowToWide(std::filesystem::path(fileName).filename().string());
     show(window, reinterpret_cast<const unsigned char*>(bytes.data()),
-         static_cast<unsigned long>(bytes.size()));
+         static_cast<unsigned long>(bytes.size()), title.empty() ? nullptr : title.c_str());
   } catch (const Platform::CAtlException& e) {
     hr = e;
   } catch (...) {
@@ -71,16 +77,18 @@ void OpenAndShow(HWND window, char* fileName, int showCommand, Show show) noexce
   ShowError(window, hr);
 }
 
-void DisplayRequest(HWND window, const unsigned char* data, unsigned long length) {
+void DisplayRequest(HWND window, const unsigned char* data, unsigned long length,
+                    const wchar_t* caption = nullptr) {
   CRequest request;
   request.Import(data, length);
-  request.Display(window, static_cast<const wchar_t*>(nullptr));
+  request.Display(window, caption);
 }
 
-void DisplayStamp(HWND window, const unsigned char* data, unsigned long length) {
+void DisplayStamp(HWND window, const unsigned char* data, unsigned long length,
+                  const wchar_t* caption = nullptr) {
   CStamp stamp;
   stamp.Import(data, length, nullptr);
-  stamp.Display(window, static_cast<const wchar_t*>(nullptr));
+  stamp.Display(window, caption);
 }
 
 }  // namespace

@@ -47,4 +47,8 @@ Language UserLanguage() noexcept {
   return Language::English;
 }
 
+const wchar_t* InUserLanguage(const wchar_t* russian, const wchar_t* english) noexcept {
+  return UserLanguage() == Language::Russian ? russian : english;
+}
+
 }  // namespace Velmora::Platform

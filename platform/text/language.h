@@ -25,4 +25,8 @@ Language LanguageFromLocaleName(std::string_view localeName) noexcept;
 // LANG, the first one that is set and not empty.
 Language UserLanguage() noexcept;
 
+// The one of two texts that the user reads: `russian` when UserLanguage() is Russian, `english`
+// otherwise.
+const wchar_t* InUserLanguage(const wchar_t* russian, const wchar_t* english) noexcept;
+
 }  // namespace Velmora::Platform

@@ -235,6 +235,9 @@ int ListView_GetItemCount(HWND list) noexcept;
 int ListView_FindItemByParam(HWND list, int start, LPARAM lParam) noexcept;
 // Reads an item: its icon, item data and state. FALSE for an item out of range.
 BOOL ListView_GetItem(HWND list, int item, int* image, LPARAM* lParam, UINT* state) noexcept;
+// Selects item `index` alone, as ListView_SetItemState with LVIS_SELECTED does: the parent hears
+// LVN_ITEMCHANGED for the item that loses the selection, then for the new one.
+BOOL ListView_SelectItem(HWND list, int index);
 
 // Image lists.
 inline constexpr UINT IMAGE_BITMAP = 0;

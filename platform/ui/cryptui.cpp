@@ -14,6 +14,7 @@
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/text/convert.h"
 #include "platform/text/free_with.h"
+#include "platform/text/language.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 #include "platform/ui/cryptuiapi.h"
@@ -121,42 +122,52 @@ std::wstring ExtensionsText(X509* certificate) {
                              static_cast<std::size_t>(ASN1_STRING_length(data)), L' '));
     }
     std::replace(value.begin(), value.end(), '\n', ' ');
-    text += L"  " + FromUtf8(oid) +
-            (X509_EXTENSION_get_critical(extension) ? L" (критическое)" : L"") + L": " +
-            FromUtf8(value) + L"\n";
+    text +=
+        L"  " + FromUtf8(oid) +
+        (X509_EXTENSION_get_critical(extension) ? InUserLanguage(L" (критическое)", L" (critical)")
+                                                : L"") +
+        L": " + FromUtf8(value) + L"\n";
   }
   return text;
 }
 
 std::wstring TrustText(DWORD errors) {
   if (errors == CERT_TRUST_NO_ERROR) {
-    return L"доверенная";
+    return InUserLanguage(L"доверенная", L"trusted");
   }
   struct Bit {
     DWORD bit;
-    const wchar_t* text;
+    const wchar_t* russian;
+    const wchar_t* english;
   };
   static constexpr Bit kBits[] = {
-      {CERT_TRUST_IS_NOT_TIME_VALID, L"срок действия истек или не наступил"},
-      {CERT_TRUST_IS_REVOKED, L"отозван"},
-      {CERT_TRUST_IS_NOT_SIGNATURE_VALID, L"подпись не верна"},
-      {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, L"не подходит для этого применения"},
-      {CERT_TRUST_IS_UNTRUSTED_ROOT, L"корневой сертификат не доверенный"},
-      {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, L"состояние отзыва неизвестно"},
-      {CERT_TRUST_IS_PARTIAL_CHAIN, L"цепочка не построена до корня"},
-      {CERT_TRUST_INVALID_EXTENSION, L"неверное расширение"},
-      {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, L"неверные основные ограничения"},
-      {CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT, L"неподдерживаемое критическое расширение"},
+      {CERT_TRUST_IS_NOT_TIME_VALID, L"срок действия истек или не наступил",
+       L"expired or not yet valid"},
+      {CERT_TRUST_IS_REVOKED, L"отозван", L"revoked"},
+      {CERT_TRUST_IS_NOT_SIGNATURE_VALID, L"подпись не верна", L"signature not valid"},
+      {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, L"не подходит для этого применения",
+       L"not valid for this usage"},
+      {CERT_TRUST_IS_UNTRUSTED_ROOT, L"корневой сертификат не доверенный",
+       L"root certificate not trusted"},
+      {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, L"состояние отзыва неизвестно",
+       L"revocation status unknown"},
+      {CERT_TRUST_IS_PARTIAL_CHAIN, L"цепочка не построена до корня",
+       L"chain does not reach a root"},
+      {CERT_TRUST_INVALID_EXTENSION, L"неверное расширение", L"invalid extension"},
+      {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, L"неверные основные ограничения",
+       L"invalid basic constraints"},
+      {CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT, L"неподдерживаемое критическое расширение",
+       L"unsupported critical extension"},
   };
   std::wstring text;
   for (const Bit& bit : kBits) {
     if ((errors & bit.bit) != 0) {
-      text += (text.empty() ? L"" : L"; ") + std::wstring(bit.text);
+      text += (text.empty() ? L"" : L"; ") + std::wstring(InUserLanguage(bit.russian, bit.english));
     }
   }
   wchar_t code[32];
   std::swprintf(code, 32, L" (0x%08X)", static_cast<unsigned>(errors));
-  return (text.empty() ? std::wstring(L"ошибка") : text) + code;
+  return (text.empty() ? std::wstring(InUserLanguage(L"ошибка", L"error")) : text) + code;
 }
 
 std::wstring ChainText(const CRYPTUI_VIEWCERTIFICATE_STRUCTW& dialog) {
@@ -172,11 +183,13 @@ std::wstring ChainText(const CRYPTUI_VIEWCERTIFICATE_STRUCTW& dialog) {
                                CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr,
                                chain.put())) {
     wchar_t failed[64];
-    std::swprintf(failed, 64, L"Цепочка: не построена (0x%08X)\n",
-                  static_cast<unsigned>(HRESULT_FROM_WIN32(GetLastError())));
+    std::swprintf(
+        failed, 64,
+        InUserLanguage(L"Цепочка: не построена (0x%08X)\n", L"Chain: not built (0x%08X)\n"),
+        static_cast<unsigned>(HRESULT_FROM_WIN32(GetLastError())));
     return failed;
   }
-  std::wstring text = L"Цепочка сертификатов:\n";
+  std::wstring text = InUserLanguage(L"Цепочка сертификатов:\n", L"Certificate chain:\n");
   if (chain.get()->cChain > 0) {
     const CERT_SIMPLE_CHAIN* simple = chain.get()->rgpChain[0];
     for (DWORD i = 0; i < simple->cElement; ++i) {
@@ -185,7 +198,8 @@ std::wstring ChainText(const CRYPTUI_VIEWCERTIFICATE_STRUCTW& dialog) {
               (element != nullptr ? NameText(X509_get_subject_name(element)) : L"?") + L"\n";
     }
   }
-  return text + L"Состояние цепочки: " + TrustText(chain.get()->TrustStatus.dwErrorStatus) + L"\n";
+  return text + InUserLanguage(L"Состояние цепочки: ", L"Chain status: ") +
+         TrustText(chain.get()->TrustStatus.dwErrorStatus) + L"\n";
 }
 
 std::wstring FriendlyProperty(PCCERT_CONTEXT certificate) {
@@ -276,30 +290,37 @@ DWORD CertGetNameStringW(PCCERT_CONTEXT certificate, DWORD type, DWORD, void*, w
 std::wstring CertificateDialogText(const CRYPTUI_VIEWCERTIFICATE_STRUCTW& dialog) {
   X509* certificate = CertContextGetX509(dialog.pCertContext);
   if (certificate == nullptr) {
-    return L"Сертификат не читается.\n";
+    return InUserLanguage(L"Сертификат не читается.\n", L"The certificate cannot be read.\n");
   }
   std::wstring text;
-  text += L"Субъект: " + NameText(X509_get_subject_name(certificate)) + L"\n";
-  text += L"Издатель: " + NameText(X509_get_issuer_name(certificate)) + L"\n";
+  text += std::wstring(InUserLanguage(L"Субъект: ", L"Subject: ")) +
+          NameText(X509_get_subject_name(certificate)) + L"\n";
+  text += std::wstring(InUserLanguage(L"Издатель: ", L"Issuer: ")) +
+          NameText(X509_get_issuer_name(certificate)) + L"\n";
   const ASN1_INTEGER* serial = X509_get0_serialNumber(certificate);
-  text += L"Серийный номер: " +
+  text += std::wstring(InUserLanguage(L"Серийный номер: ", L"Serial number: ")) +
           Hex(ASN1_STRING_get0_data(serial), static_cast<std::size_t>(ASN1_STRING_length(serial)),
               L' ') +
           L"\n";
-  text += L"Действителен с: " + TimeText(X509_get0_notBefore(certificate)) + L"\n";
-  text += L"Действителен по: " + TimeText(X509_get0_notAfter(certificate)) + L"\n";
+  text += std::wstring(InUserLanguage(L"Действителен с: ", L"Valid from: ")) +
+          TimeText(X509_get0_notBefore(certificate)) + L"\n";
+  text += std::wstring(InUserLanguage(L"Действителен по: ", L"Valid to: ")) +
+          TimeText(X509_get0_notAfter(certificate)) + L"\n";
   if (EVP_PKEY* key = X509_get0_pubkey(certificate)) {
     wchar_t bits[32];
-    std::swprintf(bits, 32, L" (%d бит)", EVP_PKEY_get_bits(key));
-    text += L"Открытый ключ: " +
+    std::swprintf(bits, 32, InUserLanguage(L" (%d бит)", L" (%d bits)"), EVP_PKEY_get_bits(key));
+    text += std::wstring(InUserLanguage(L"Открытый ключ: ", L"Public key: ")) +
             FromUtf8(OBJ_nid2ln(EVP_PKEY_get_base_id(key)) != nullptr
                          ? OBJ_nid2ln(EVP_PKEY_get_base_id(key))
                          : "?") +
             bits + L"\n";
   }
-  text += L"Расширения:\n" + ExtensionsText(certificate);
-  text += L"Отпечаток SHA-1: " + Fingerprint(certificate, EVP_sha1()) + L"\n";
-  text += L"Отпечаток SHA-256: " + Fingerprint(certificate, EVP_sha256()) + L"\n";
+  text += std::wstring(InUserLanguage(L"Расширения:\n", L"Extensions:\n")) +
+          ExtensionsText(certificate);
+  text += std::wstring(InUserLanguage(L"Отпечаток SHA-1: ", L"SHA-1 fingerprint: ")) +
+          Fingerprint(certificate, EVP_sha1()) + L"\n";
+  text += std::wstring(InUserLanguage(L"Отпечаток SHA-256: ", L"SHA-256 fingerprint: ")) +
+          Fingerprint(certificate, EVP_sha256()) + L"\n";
   if ((dialog.dwFlags & CRYPTUI_ENABLE_REVOCATION_CHECKING) != 0) {
     text += ChainText(dialog);
   }
@@ -327,7 +348,9 @@ BOOL CryptUIDlgViewCertificateW(const CRYPTUI_VIEWCERTIFICATE_STRUCTW* dialog,
       return FALSE;
     }
     return module->showCertificate(dialog->hwndParent,
-                                   dialog->szTitle != nullptr ? dialog->szTitle : L"Сертификат",
+                                   dialog->szTitle != nullptr
+                                       ? dialog->szTitle
+                                       : InUserLanguage(L"Сертификат", L"Certificate"),
                                    text.c_str());
   } catch (...) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

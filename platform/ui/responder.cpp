@@ -1,6 +1,7 @@
 // The process-wide dialog responder and MessageBoxW.
 #include <atomic>
 
+#include "platform/text/language.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 #include "platform/ui/viewer_module.h"
@@ -39,7 +40,7 @@ int MessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UINT ty
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const wchar_t* shownCaption = caption != nullptr ? caption : L"Ошибка";
+  const wchar_t* shownCaption = caption != nullptr ? caption : InUserLanguage(L"Ошибка", L"Error");
   if (DialogResponder* responder = GetDialogResponder()) {
     int result = IDOK;
     if (responder->OnMessageBox(owner, text, shownCaption, type, &result)) {

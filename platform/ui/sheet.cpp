@@ -2,6 +2,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/text/language.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 #include "platform/ui/prsht.h"
@@ -181,7 +182,7 @@ INT_PTR PropertySheetW(const PROPSHEETHEADERW* header) {
     sheet->sheetCallback = header->pfnCallback;
   }
   MakeButton(sheet, IDOK, L"OK");
-  MakeButton(sheet, IDCANCEL, L"Отмена");
+  MakeButton(sheet, IDCANCEL, InUserLanguage(L"Отмена", L"Cancel"));
   for (UINT i = 0; i < header->nPages; ++i) {
     MakePageWindows(sheet, header->phpage[i]);
   }

@@ -411,6 +411,10 @@ BOOL UserChooseComboItem(HWND combo, int index) {
   return TRUE;
 }
 
+BOOL ListView_SelectItem(HWND list, int index) {
+  return UserSelectListItem(list, index);
+}
+
 BOOL UserSelectListItem(HWND list, int index) {
   if (Live(list, WindowKind::ListView) == nullptr || index < 0 ||
       static_cast<std::size_t>(index) >= list->items.size()) {

@@ -202,5 +202,31 @@ TEST(FieldPage, ACancelledSaveWritesNothingAndAFailedOneShowsTheError) {
   EXPECT_EQ(responder.boxes[0].type, P::MB_OK | P::MB_ICONERROR);
 }
 
+TEST(ViewerTexts, EveryStringAndDialogTextExistsInBothLanguages) {
+  for (unsigned id = IDS_REQUEST_CAPTION; id <= IDS_VALID_CERT_INVALID; ++id) {
+    if (id == 226) {
+      continue;  // not an id of the table
+    }
+    const std::wstring russian = LoadUiString(id, P::Language::Russian);
+    const std::wstring english = LoadUiString(id, P::Language::English);
+    EXPECT_FALSE(russian.empty()) << id;
+    EXPECT_FALSE(english.empty()) << id;
+    EXPECT_TRUE(id == IDS_PRODUCT || russian != english) << id;
+    EXPECT_EQ(english.find_first_of(
+                  L"абвгдеёжзийклмнопрстуфхцчшщъыьэюяАБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ"),
+              std::wstring::npos)
+        << id;
+  }
+  EXPECT_TRUE(LoadUiString(226, P::Language::English).empty());
+  const P::DLGTEMPLATE& russian = FieldPageTemplate(P::Language::Russian);
+  const P::DLGTEMPLATE& english = FieldPageTemplate(P::Language::English);
+  EXPECT_EQ(std::wstring(english.caption), L"Details");
+  ASSERT_EQ(russian.items.size(), english.items.size());
+  for (std::size_t i = 0; i < russian.items.size(); ++i) {
+    EXPECT_EQ(russian.items[i].id, english.items[i].id);
+    EXPECT_EQ(russian.items[i].text == nullptr, english.items[i].text == nullptr) << i;
+  }
+}
+
 }  // namespace
 }  // namespace Velmora::Testing::Viewer

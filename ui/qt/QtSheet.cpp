@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -15,10 +16,12 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "platform/ui/prsht.h"
 #include "platform/ui/viewer_module.h"
@@ -39,6 +42,64 @@ QFont FaceFont(const CHARFORMATW& format, const QFont& base) {
   return font;
 }
 
+// Lays a page's controls out again when the page grows beyond its template's size: the list and
+// the details pane share the extra height and take the extra width, the buttons stay below them
+// (the one on the right keeps to the right edge).
+class PageStretcher : public QObject {
+ public:
+  PageStretcher(QWidget* page, QSize base) : QObject(page), m_base(base) {
+    page->installEventFilter(this);
+  }
+
+  void Add(QWidget* control, WindowKind kind) {
+    m_controls.push_back({control, control->geometry(), kind});
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Resize) {
+      const QSize now = static_cast<QWidget*>(watched)->size();
+      Stretch(std::max(0, now.width() - m_base.width()),
+              std::max(0, now.height() - m_base.height()));
+    }
+    return false;
+  }
+
+ private:
+  struct Control {
+    QWidget* widget;
+    QRect base;
+    WindowKind kind;
+  };
+
+  void Stretch(int dx, int dy) {
+    const int listShare = dy / 2;
+    for (const Control& control : m_controls) {
+      QRect place = control.base;
+      switch (control.kind) {
+        case WindowKind::ListView:
+          place.setWidth(place.width() + dx);
+          place.setHeight(place.height() + listShare);
+          break;
+        case WindowKind::RichEdit:
+          place.translate(0, listShare);
+          place.setWidth(place.width() + dx);
+          place.setHeight(place.height() + dy - listShare);
+          break;
+        case WindowKind::Button:
+          place.translate(place.center().x() > m_base.width() / 2 ? dx : 0, dy);
+          break;
+        default:
+          break;
+      }
+      control.widget->setGeometry(place);
+    }
+  }
+
+  QSize m_base;
+  std::vector<Control> m_controls;
+};
+
 class SheetView;
 std::set<SheetView*>& Visible() {
   static std::set<SheetView*> visible;
@@ -50,7 +111,7 @@ class SheetView {
   SheetView(HWND sheet, QWidget* parent) : m_sheet(sheet), m_dialog(parent) {
     m_dialog.setObjectName("propertySheet");
     m_dialog.setWindowTitle(ToQString(sheet->text));
-    m_dialog.setSizeGripEnabled(false);
+    m_dialog.setSizeGripEnabled(true);
     const QFont font = QApplication::font();
     const QFontMetrics metrics(font);
     m_baseX = std::max(
@@ -142,7 +203,10 @@ class SheetView {
     auto* widget = new QWidget;
     widget->setObjectName(QStringLiteral("page"));
     const QRect size = Place(page->dialogRect);
-    widget->setFixedSize(size.width(), size.height());
+    // The template's size is the smallest the page may take; a larger sheet gives the list and
+    // the details pane the room.
+    widget->setMinimumSize(size.width(), size.height());
+    auto* stretcher = new PageStretcher(widget, size.size());
     Bind(page, widget);
     for (auto& child : page->children) {
       HWND control = child.get();
@@ -208,6 +272,7 @@ class SheetView {
       if (control->kind != WindowKind::ComboBox) {
         made->setGeometry(Place(control->dialogRect));
       }
+      stretcher->Add(made, control->kind);
       Bind(control, made);
     }
     return widget;

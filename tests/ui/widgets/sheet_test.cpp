@@ -1,12 +1,14 @@
 // The viewer module's real dialogs on Qt's offscreen platform, driven with Qt Test: the sheet's
 // single "OK" button and captions, a filter change, a row selection and the pane's font, a save
 // through the save dialog answered at the dialog boundary, the certificate button and its dialog;
-// and screenshots of the request and stamp pages.
+// and screenshots of the request and stamp pages. CTest runs it once in Russian and once in
+// English (LANG); every visible text is checked in the language of the run.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -15,9 +17,11 @@
 #include <QTreeWidget>
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
+#include "platform/text/language.h"
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"
 #include "tests/ui/viewer_testing.h"
@@ -40,6 +44,15 @@ class QtEnvironment : public ::testing::Environment {
   std::unique_ptr<QApplication> m_app;
 };
 ::testing::Environment* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+bool Russian() {
+  return P::UserLanguage() == P::Language::Russian;
+}
+
+// The text of the run's language.
+QString Text(const char* russian, const char* english) {
+  return QString::fromUtf8(Russian() ? russian : english);
+}
 
 template <typename T>
 T* Child(QWidget* parent, const char* name) {
@@ -91,7 +104,7 @@ TEST(ViewerWidgets, TheRequestSheetFiltersSelectsAndSaves) {
   responder.onShown = [&](P::HWND widget) {
     shown = true;
     auto* dialog = reinterpret_cast<QDialog*>(widget);
-    EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("Запрос на штамп времени"));
+    EXPECT_EQ(dialog->windowTitle(), Text("Запрос на штамп времени", "Time-stamp request"));
     int visibleButtons = 0;
     for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
       if (button->objectName().startsWith("sheetButton") && button->isVisible()) {
@@ -102,12 +115,33 @@ TEST(ViewerWidgets, TheRequestSheetFiltersSelectsAndSaves) {
     EXPECT_EQ(visibleButtons, 1);
     QTabWidget* tabs = Child<QTabWidget>(dialog, "pages");
     EXPECT_EQ(tabs->count(), 1);
-    EXPECT_EQ(tabs->tabText(0), QString::fromUtf8("Состав"));
+    EXPECT_EQ(tabs->tabText(0), Text("Состав", "Details"));
+    EXPECT_EQ(dialog->findChild<QLabel*>()->text(), Text("Показать:", "Show:"));
+    EXPECT_EQ(Child<QPushButton>(dialog, "control111")->text(),
+              Text("Копировать в файл...", "Copy to File..."));
+    EXPECT_EQ(Child<QComboBox>(dialog, "control112")->itemText(3),
+              Text("Только критические расширения", "Critical extensions only"));
     EXPECT_FALSE(Child<QPushButton>(dialog, "control113")->isVisible());
 
     QTreeWidget* tree = Child<QTreeWidget>(dialog, "control109");
-    EXPECT_EQ(tree->headerItem()->text(0), QString::fromUtf8("Поле"));
-    EXPECT_EQ(tree->topLevelItemCount(), 6);
+    EXPECT_EQ(tree->headerItem()->text(0), Text("Поле", "Field"));
+    EXPECT_EQ(tree->headerItem()->text(1), Text("Значение", "Value"));
+    ASSERT_EQ(tree->topLevelItemCount(), 6);
+    const char* const russianFields[] = {
+        "Версия",       "Политика", "Поле \"Nonce\"", "Флаг \"CertReq\"", "Алгоритм хэширования",
+        "Значение хэша"};
+    const char* const englishFields[] = {
+        "Version", "Policy", "Nonce", "Certificate requested", "Hash algorithm", "Hash value"};
+    for (int i = 0; i < 6; ++i) {
+      EXPECT_EQ(tree->topLevelItem(i)->text(0), Text(russianFields[i], englishFields[i]));
+    }
+    // The pane opens on the first field.
+    EXPECT_EQ(Child<QTextEdit>(dialog, "control110")->toPlainText(), "V1");
+    // The sheet can be made larger; the list and the pane take the room.
+    const int listWidth = tree->width();
+    dialog->resize(dialog->width() + 200, dialog->height() + 100);
+    QApplication::processEvents();
+    EXPECT_EQ(tree->width(), listWidth + 200);
     Choose(Child<QComboBox>(dialog, "control112"), 2);
     EXPECT_EQ(tree->topLevelItemCount(), 0);  // OpenSSL's requests carry no extensions
     Choose(Child<QComboBox>(dialog, "control112"), 0);
@@ -115,10 +149,10 @@ TEST(ViewerWidgets, TheRequestSheetFiltersSelectsAndSaves) {
 
     QTextEdit* pane = Child<QTextEdit>(dialog, "control110");
     EXPECT_TRUE(pane->isReadOnly());
-    ClickRow(tree, RowNamed(tree, QString::fromUtf8("Значение хэша")));
+    ClickRow(tree, RowNamed(tree, Text("Значение хэша", "Hash value")));
     EXPECT_EQ(pane->toPlainText().size(), 32 * 3 - 1);
     EXPECT_EQ(pane->font().family(), "Courier");
-    ClickRow(tree, RowNamed(tree, QString::fromUtf8("Версия")));
+    ClickRow(tree, RowNamed(tree, Text("Версия", "Version")));
     EXPECT_EQ(pane->toPlainText(), "V1");
     EXPECT_NE(pane->font().family(), "Courier");
 
@@ -133,7 +167,8 @@ TEST(ViewerWidgets, TheRequestSheetFiltersSelectsAndSaves) {
                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=\r\n"),
             std::string::npos);
   ASSERT_EQ(responder.boxes.size(), 1u);
-  EXPECT_EQ(responder.boxes[0].text, L"Файл успешно сохранен.");
+  EXPECT_EQ(responder.boxes[0].text,
+            Russian() ? L"Файл успешно сохранен." : L"The file was saved.");
 }
 
 TEST(ViewerWidgets, TheCertificateButtonOpensTheCertificateDialog) {
@@ -146,12 +181,19 @@ TEST(ViewerWidgets, TheCertificateButtonOpensTheCertificateDialog) {
       certificateShown = true;
       const QString text = Child<QPlainTextEdit>(dialog, "certificateFields")->toPlainText();
       EXPECT_TRUE(text.contains("CN=TSA rsa")) << text.toStdString();
-      EXPECT_TRUE(text.contains(QString::fromUtf8("Отпечаток SHA-256")));
+      EXPECT_TRUE(text.contains(Text("Отпечаток SHA-256", "SHA-256 fingerprint")));
       EXPECT_TRUE(Child<QPlainTextEdit>(dialog, "certificateFields")->isReadOnly());
       dialog->reject();
       return;
     }
-    EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("Штамп времени"));
+    EXPECT_EQ(dialog->windowTitle(), Text("Штамп времени", "Time stamp"));
+    QTreeWidget* fields = Child<QTreeWidget>(dialog, "control109");
+    for (const auto& [russian, english] :
+         {std::pair{"Серийный номер", "Serial number"}, std::pair{"Время", "Time"},
+          std::pair{"Точность", "Accuracy"}, std::pair{"Служба штампов", "TSA"},
+          std::pair{"Подпись", "Signature"}}) {
+      EXPECT_GE(RowNamed(fields, Text(russian, english)), 0) << english;
+    }
     Choose(Child<QComboBox>(dialog, "control112"), 4);
     QTreeWidget* tree = Child<QTreeWidget>(dialog, "control109");
     ASSERT_EQ(tree->topLevelItemCount(), 2);
@@ -173,21 +215,22 @@ TEST(ViewerWidgets, ScreenshotsOfTheRequestAndStampPages) {
   Responder responder;
   responder.showSheets = true;
   std::filesystem::path target;
-  const char* selected = nullptr;
+  QString selected;
   responder.onShown = [&](P::HWND widget) {
     auto* dialog = reinterpret_cast<QDialog*>(widget);
     QTreeWidget* tree = Child<QTreeWidget>(dialog, "control109");
-    ClickRow(tree, RowNamed(tree, QString::fromUtf8(selected)));
+    ClickRow(tree, RowNamed(tree, selected));
     EXPECT_TRUE(dialog->grab().save(QString::fromStdString(target.string()), "PNG"));
     dialog->reject();
   };
-  target = folder / "request-page.png";
-  selected = "Значение хэша";
+  const std::string suffix = Russian() ? ".png" : "-en.png";
+  target = folder / ("request-page" + suffix);
+  selected = Text("Значение хэша", "Hash value");
   Request().Display(nullptr, static_cast<const wchar_t*>(nullptr));
-  target = folder / "stamp-page.png";
-  selected = "Точность";
+  target = folder / ("stamp-page" + suffix);
+  selected = Text("Точность", "Accuracy");
   Stamp().Display(nullptr, static_cast<const wchar_t*>(nullptr));
-  for (const char* name : {"request-page.png", "stamp-page.png"}) {
+  for (const std::string& name : {"request-page" + suffix, "stamp-page" + suffix}) {
     ASSERT_TRUE(std::filesystem::exists(folder / name)) << name;
     EXPECT_GT(std::filesystem::file_size(folder / name), 1000u);
   }
