@@ -206,6 +206,11 @@ bool CFieldPage::OnInitDialog() {
   m_monoFormat.szFaceName[LF_FACESIZE - 1] = L'\0';
   m_filter = FilterAll;
   Refill();
+  // The details pane opens on the first field rather than empty; a filter chosen later leaves
+  // it empty until a row is chosen.
+  if (m_rowCount > 0) {
+    ListView_SelectItem(m_list, 0);
+  }
   return true;
 }
 
@@ -215,10 +220,6 @@ void CFieldPage::Refill() {
   ListView_DeleteAllItems(m_list);
   try {
     AddRows();
-    // The details pane opens on the first field rather than empty.
-    if (m_rowCount > 0) {
-      ListView_SelectItem(m_list, 0);
-    }
   } catch (...) {
     ReportFailure(CurrentExceptionResult());
   }

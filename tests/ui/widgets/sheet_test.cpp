@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -233,6 +234,11 @@ TEST(ViewerWidgets, ScreenshotsOfTheRequestAndStampPages) {
   for (const std::string& name : {"request-page" + suffix, "stamp-page" + suffix}) {
     ASSERT_TRUE(std::filesystem::exists(folder / name)) << name;
     EXPECT_GT(std::filesystem::file_size(folder / name), 1000u);
+    // The README shows the committed pictures: they must still be what the pages look like.
+    const QImage committed(QString::fromStdString(
+        (std::filesystem::path(HORODEX_SOURCE_DIR) / "docs/screenshots" / name).string()));
+    EXPECT_EQ(committed.size(), QImage(QString::fromStdString((folder / name).string())).size())
+        << name << ": copy " << (folder / name) << " to docs/screenshots/";
   }
 }
 
