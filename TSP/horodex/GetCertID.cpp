@@ -180,18 +180,36 @@ ASN1::CIssuerSerial MakeIssuerSerial(const CBlob& certificate) {
   return issuerSerial;
 }
 
+// Whether the issuerSerial of an identifier names the certificate whose own is `made`: one
+// directoryName whose name matches the certificate's issuer (the way chains match names, so a
+// re-encoded issuer still names it) and the same serial number.
+bool NamesCertificate(const ASN1::CIssuerSerial& given, const ASN1::CIssuerSerial& made) {
+  const ASN1::CGeneralNames& names = given.get_issuer();
+  if (names.size() != 1 || names.front().get_type() != ASN1::CGeneralName::Type::DirectoryName) {
+    return false;
+  }
+  const CBlob givenName = names.front().get_directoryName();
+  const CBlob madeName = made.get_issuer().front().get_directoryName();
+  Platform::CERT_NAME_BLOB a{static_cast<DWORD>(givenName.cbData()),
+                             const_cast<Platform::BYTE*>(givenName.pbData())};
+  Platform::CERT_NAME_BLOB b{static_cast<DWORD>(madeName.cbData()),
+                             const_cast<Platform::BYTE*>(madeName.pbData())};
+  return Platform::CertCompareCertificateName(kEncoding, &a, &b) &&
+         ASN1::CIssuerSerial(made.get_issuer(), given.get_serialNumber()) == made;
+}
+
 bool CheckCertId(const ASN1::COtherCertID& id, const CBlob& certificate) {
   const ASN1::COtherHash& given = id.get_otherCertHash();
   const ASN1::CAlgorithmIdentifier algorithm = given.get_otherHash() != nullptr
                                                    ? given.get_otherHash()->get_hashAlgorithm()
                                                    : ASN1::CAlgorithmIdentifier(ASN1::kOidSha1);
   const CBlob hash = HashCertificate(certificate, algorithm.get_algorithm());
-  ASN1::COtherCertID made(ASN1::COtherHash(ASN1::COtherHashAlgAndValue(hash, algorithm)));
-  if (id.get_issuerSerial() != nullptr) {
-    const ASN1::CIssuerSerial issuerSerial = MakeIssuerSerial(certificate);
-    made.put_issuerSerial(&issuerSerial);
+  const ASN1::COtherCertID made(ASN1::COtherHash(ASN1::COtherHashAlgAndValue(hash, algorithm)));
+  if (!(made == ASN1::COtherCertID(given))) {
+    return false;
   }
-  return made == id;
+  const ASN1::CIssuerSerial* issuerSerial = id.get_issuerSerial();
+  return issuerSerial == nullptr || NamesCertificate(*issuerSerial, MakeIssuerSerial(certificate));
 }
 
 bool CheckSignerCertIdEx(const Platform::CRYPT_ATTRIBUTES& attributes, const CBlob& certificate) {

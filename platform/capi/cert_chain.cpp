@@ -2,16 +2,17 @@
 // CertDuplicateCertificateChain.
 //
 // The path is found by a bounded depth-first walk from the subject towards a trusted root. The
-// issuers of a certificate are the certificates whose subject name is its issuer name, tried in
-// this order: those whose key verifies its signature before those whose key does not; among
-// them trusted roots first, then the "CA" folders' and the additional store's certificates;
-// then those valid at the chain's time first. The first path that ends in a trusted root with
-// every signature good is taken; otherwise the best path seen: one whose signatures all verify
-// before one with a bad signature, then a trusted root before a self-signed root that is not
-// trusted before a path that found no root, then fewer bad signatures. A certificate is never used
-// twice in one path (a loop is reported as CERT_TRUST_IS_CYCLIC), a path stops at kMaxChainLength
-// certificates, at most 16 certificates of one name are tried as an issuer, and the whole walk
-// stops at 256 steps, so that no set of certificates makes it run long.
+// issuers of a certificate are the certificates whose subject name matches its issuer name
+// (cert_name_match.h), tried in this order: those whose key verifies its signature before those
+// whose key does not; among them those whose subjectKeyIdentifier is the certificate's
+// authorityKeyIdentifier first, then trusted roots, then the "CA" folders' and the additional
+// store's certificates; then those valid at the chain's time first. The first path that ends in a
+// trusted root with every signature good is taken; otherwise the best path seen: one whose
+// signatures all verify before one with a bad signature, then a trusted root before a self-signed
+// root that is not trusted before a path that found no root, then fewer bad signatures. A
+// certificate is never used twice in one path (a loop is reported as CERT_TRUST_IS_CYCLIC), a path
+// stops at kMaxChainLength certificates, at most 16 certificates of one name are tried as an
+// issuer, and the whole walk stops at 256 steps, so that no set of certificates makes it run long.
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -96,11 +97,13 @@ class Builder {
   struct Candidate {
     Link link;
     bool verifies;
+    bool keyIdMatches;
     bool timeValid;
   };
 
   std::vector<Candidate> issuersOf(PCCERT_CONTEXT c) {
     const std::string issuer(NameKey(c->pCertInfo->Issuer));
+    const auto authorityKeyId = ReadAuthorityKeyId(*c->pCertInfo);
     std::vector<Candidate> found;
     auto consider = [&](PCCERT_CONTEXT candidate, bool anchor) {
       if (found.size() >= kMaxCandidates || SameEncoding(candidate, c)) {
@@ -113,6 +116,7 @@ class Builder {
       }
       found.push_back({{candidate, anchor},
                        CertSignedBy(c, candidate),
+                       authorityKeyId && KeyIdentifierOf(*ImplOf(candidate)) == *authorityKeyId,
                        TimeValid(*candidate->pCertInfo, m_at)});
     };
     auto [first, last] = m_trust.anchors.equal_range(issuer);
@@ -133,6 +137,9 @@ class Builder {
     std::stable_sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
       if (a.verifies != b.verifies) {
         return a.verifies;
+      }
+      if (a.keyIdMatches != b.keyIdMatches) {
+        return a.keyIdMatches;
       }
       if (a.link.anchor != b.link.anchor) {
         return a.link.anchor;

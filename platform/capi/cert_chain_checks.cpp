@@ -16,6 +16,7 @@
 #include "codec/der/der_reader.h"
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_internal.h"
+#include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_openssl.h"
 
 namespace Velmora::Platform::Capi {
@@ -164,8 +165,29 @@ bool CrlSignedBy(X509_CRL* crl, PCCERT_CONTEXT issuer) {
   return key && X509_CRL_verify(crl, key.get()) == 1;
 }
 
-std::string_view NameKey(const CERT_NAME_BLOB& name) {
-  return std::string_view(reinterpret_cast<const char*>(name.pbData), name.cbData);
+std::string NameKey(const CERT_NAME_BLOB& name) {
+  return NameMatchKey(name);
+}
+
+std::optional<std::vector<std::uint8_t>> ReadAuthorityKeyId(const CERT_INFO& info) {
+  const CERT_EXTENSION* extension = FindExtension(info, kOidAuthorityKeyId);
+  if (extension == nullptr) {
+    return std::nullopt;
+  }
+  try {
+    const Der::Element aki =
+        Der::ReadSingle(Der::Bytes(extension->Value.pbData, extension->Value.cbData));
+    if (aki.tag != Der::Tags::Sequence) {
+      return std::nullopt;
+    }
+    Der::Reader members = aki.children();
+    if (auto id = members.optional(Der::ContextTag(0, false))) {
+      return std::vector<std::uint8_t>(id->content.begin(), id->content.end());
+    }
+  } catch (...) {
+    // A malformed identifier names no issuer: the names and signatures still choose.
+  }
+  return std::nullopt;
 }
 
 PCCERT_CONTEXT TrustMaterial::anchorFor(PCCERT_CONTEXT context) const {

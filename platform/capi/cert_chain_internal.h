@@ -23,6 +23,7 @@ using CrlRef = std::shared_ptr<X509_CRL>;
 inline constexpr const char* kOidBasicConstraints = "2.5.29.19";
 inline constexpr const char* kOidKeyUsage = "2.5.29.15";
 inline constexpr const char* kOidExtKeyUsage = "2.5.29.37";
+inline constexpr const char* kOidAuthorityKeyId = "2.5.29.35";
 inline constexpr const char* kOidTimeStamping = "1.3.6.1.5.5.7.3.8";
 
 // The trust material of the default engine at one moment: never changed once built, shared by
@@ -51,7 +52,9 @@ bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer);
 // Whether the CRL's signature verifies under the public key of `issuer`.
 bool CrlSignedBy(X509_CRL* crl, PCCERT_CONTEXT issuer);
 
-std::string_view NameKey(const CERT_NAME_BLOB& name);
+// The key by which names are indexed and compared when chaining: names that match have the same
+// key (see cert_name_match.h).
+std::string NameKey(const CERT_NAME_BLOB& name);
 
 // ---------------------------------------------------------------------------------------------
 // Extensions
@@ -67,6 +70,8 @@ struct BasicConstraints {
 std::optional<BasicConstraints> ReadBasicConstraints(const CERT_INFO& info, bool& malformed);
 // The key purposes of an extKeyUsage value; nothing when it does not decode.
 std::optional<std::vector<std::string>> ReadKeyPurposes(const CRYPT_OBJID_BLOB& value);
+// The keyIdentifier of the authorityKeyIdentifier; nothing when absent or malformed.
+std::optional<std::vector<std::uint8_t>> ReadAuthorityKeyId(const CERT_INFO& info);
 // Whether the keyUsage extension, when present, allows signing certificates (keyCertSign).
 bool KeyUsageAllowsCertSign(const CERT_INFO& info);
 // Whether the chain engine knows what a critical extension of this OID means.

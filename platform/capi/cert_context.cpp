@@ -5,6 +5,7 @@
 
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_internal.h"
+#include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_openssl.h"
 
 namespace Velmora::Platform {
@@ -319,11 +320,7 @@ BOOL CertCompareCertificateName(DWORD, const CERT_NAME_BLOB* pCertName1,
   if (pCertName1 == nullptr || pCertName2 == nullptr) {
     return Fail(E_INVALIDARG, FALSE);
   }
-  return pCertName1->cbData == pCertName2->cbData &&
-                 (pCertName1->cbData == 0 ||
-                  std::memcmp(pCertName1->pbData, pCertName2->pbData, pCertName1->cbData) == 0)
-             ? TRUE
-             : FALSE;
+  return Capi::NamesMatch(*pCertName1, *pCertName2) ? TRUE : FALSE;
 }
 
 BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData,

@@ -35,6 +35,7 @@
 
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_system_store.h"
 
 namespace Velmora::Platform::Capi {
@@ -147,7 +148,7 @@ void AddCrls(const FileContents& contents, std::unordered_multimap<std::string, 
     const int length = i2d_X509_NAME(X509_CRL_get_issuer(crl.get()), &der);
     if (length > 0) {
       into.emplace(
-          std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length)), crl);
+          NameMatchKey(std::span<const std::uint8_t>(der, static_cast<std::size_t>(length))), crl);
     }
     OPENSSL_free(der);
   }

@@ -61,9 +61,21 @@ TestCert::TestCert(const CertSpec& spec, EVP_PKEY* key, const TestCert* issuer, 
                                    reinterpret_cast<const unsigned char*>(spec.commonName.c_str()),
                                    -1, -1, 0) == 1,
         "subject");
-  Check(X509_set_issuer_name(x, issuer != nullptr ? X509_get_subject_name(issuer->x509()) : name) ==
-            1,
+  const auto replace = [&](const std::vector<unsigned char>& der, auto set) {
+    const unsigned char* p = der.data();
+    std::unique_ptr<X509_NAME, Platform::FreeWith<X509_NAME_free>> given(
+        d2i_X509_NAME(nullptr, &p, static_cast<long>(der.size())));
+    Check(given != nullptr && set(x, given.get()) == 1, "name");
+  };
+  if (!spec.subjectName.empty()) {
+    replace(spec.subjectName, X509_set_subject_name);
+  }
+  Check(X509_set_issuer_name(x, issuer != nullptr ? X509_get_subject_name(issuer->x509())
+                                                  : X509_get_subject_name(x)) == 1,
         "issuer");
+  if (!spec.issuerName.empty()) {
+    replace(spec.issuerName, X509_set_issuer_name);
+  }
   SetTime(X509_getm_notBefore(x), spec.notBefore);
   SetTime(X509_getm_notAfter(x), spec.notAfter);
   Check(X509_set_pubkey(x, key) == 1, "public key");

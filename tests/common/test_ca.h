@@ -53,6 +53,9 @@ struct CertSpec {
   std::time_t notBefore;
   std::time_t notAfter;
   std::vector<Extension> extensions;
+  // DER names that replace CN=commonName as subject and the issuer's subject as issuer.
+  std::vector<unsigned char> subjectName;
+  std::vector<unsigned char> issuerName;
 };
 
 // The usual extensions of a CA (basicConstraints cA, keyUsage keyCertSign and cRLSign) and of a
