@@ -25,6 +25,8 @@
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_internal.h"
+#include "platform/capi/cert_policies.h"
+#include "platform/capi/name_constraints.h"
 
 namespace Velmora::Platform {
 
@@ -283,10 +285,21 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust, std::
   const bool checkRevocation =
       (flags & (CERT_CHAIN_REVOCATION_CHECK_END_CERT | CERT_CHAIN_REVOCATION_CHECK_CHAIN |
                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT)) != 0;
+  // Name constraints and certificate policies, judged over the whole path.
+  std::vector<PCCERT_CONTEXT> certificates;
+  for (const Link& link : path.links) {
+    certificates.push_back(link.context);
+  }
+  std::vector<DWORD> pathErrors(n);
+  JudgeNameConstraints(certificates, pathErrors);
+  JudgePolicies(certificates, path.ending != Ending::Partial, pathErrors);
+  std::size_t intermediatesBelow = 0;  // CAs between the subject and certificate i, self-issued
+                                       // ones not counted
   for (std::size_t i = 0; i < n; ++i) {
     PCCERT_CONTEXT c = path.links[i].context;
     const CERT_INFO& info = *c->pCertInfo;
     CERT_TRUST_STATUS& status = chain.elements[i].TrustStatus;
+    status.dwErrorStatus |= pathErrors[i];
     const bool last = i + 1 == n;
     if (!TimeValid(info, at)) {
       status.dwErrorStatus |= CERT_TRUST_IS_NOT_TIME_VALID;
@@ -314,9 +327,10 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust, std::
       if (!path.links[i].anchor && (!constraints || !constraints->ca)) {
         status.dwErrorStatus |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
       }
-      if (constraints && constraints->pathLength && i - 1 > *constraints->pathLength) {
+      if (constraints && constraints->pathLength && intermediatesBelow > *constraints->pathLength) {
         status.dwErrorStatus |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
       }
+      intermediatesBelow += SelfIssued(c) ? 0 : 1;
       if (!KeyUsageAllowsCertSign(info)) {
         status.dwErrorStatus |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
       }

@@ -19,7 +19,12 @@
 // so no set of certificates makes the engine hang. An issuer below the root must carry
 // basicConstraints with cA set, and every issuer must respect its path length, else
 // CERT_TRUST_INVALID_BASIC_CONSTRAINTS; a keyUsage without keyCertSign on an issuer gives
-// CERT_TRUST_IS_NOT_VALID_FOR_USAGE. Name constraints and certificate policies are not enforced.
+// CERT_TRUST_IS_NOT_VALID_FOR_USAGE. Issuers' name constraints (name_constraints.h) give
+// CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT, CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT,
+// CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT or CERT_TRUST_INVALID_NAME_CONSTRAINTS on the
+// certificate that breaks them; certificate policies (cert_policies.h) give
+// CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY where an explicit policy is required and none is valid, and
+// CERT_TRUST_INVALID_POLICY_CONSTRAINTS on a certificate whose policy extensions are malformed.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +55,11 @@ inline constexpr DWORD CERT_TRUST_INVALID_EXTENSION = 0x00000100;
 inline constexpr DWORD CERT_TRUST_INVALID_POLICY_CONSTRAINTS = 0x00000200;
 inline constexpr DWORD CERT_TRUST_INVALID_BASIC_CONSTRAINTS = 0x00000400;
 inline constexpr DWORD CERT_TRUST_INVALID_NAME_CONSTRAINTS = 0x00000800;
+inline constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT = 0x00001000;
+inline constexpr DWORD CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT = 0x00004000;
+inline constexpr DWORD CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT = 0x00008000;
 inline constexpr DWORD CERT_TRUST_IS_PARTIAL_CHAIN = 0x00010000;
+inline constexpr DWORD CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY = 0x02000000;
 inline constexpr DWORD CERT_TRUST_IS_EXPLICIT_DISTRUST = 0x04000000;
 inline constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT = 0x08000000;
 
@@ -244,6 +253,11 @@ struct TSP_CHAIN_POLICY_TIME_PARA {
 //   3. the root is not trusted                                  CERT_E_UNTRUSTEDROOT  0x800B0109
 //   4. an issuer that is not a CA, or beyond its path length    TRUST_E_BASIC_CONSTRAINTS
 //   0x80096019
+//   4a. a name outside an issuer's permitted subtrees, inside an excluded one, under a critical
+//      constraint of a form not supported, or a malformed constraint  CERT_E_INVALID_NAME
+//      0x800B0114
+//   4b. no valid policy where a policyConstraints requires an explicit one, or malformed policy
+//      extensions                                             CERT_E_INVALID_POLICY 0x800B0113
 //   5. a certificate revoked by a CRL in the stores             CRYPT_E_REVOKED       0x80092010
 //   6. a critical extension that is not understood              CERT_E_CRITICAL       0x800B0105
 //   7. a certificate not valid at the policy's time             CERT_E_EXPIRED        0x800B0101

@@ -82,8 +82,14 @@ TestCert::TestCert(const CertSpec& spec, EVP_PKEY* key, const TestCert* issuer, 
   X509V3_CTX ctx;
   X509V3_set_ctx_nodb(&ctx);
   X509V3_set_ctx(&ctx, issuer != nullptr ? issuer->x509() : x, x, nullptr, nullptr, 0);
+  // Extensions read as from a configuration file: certificatePolicies needs one, even empty.
+  std::unique_ptr<CONF, Platform::FreeWith<NCONF_free>> conf(NCONF_new(nullptr));
+  BioPtr text(BIO_new_mem_buf(spec.config.data(), static_cast<int>(spec.config.size())));
+  Check(conf && text && NCONF_load_bio(conf.get(), text.get(), nullptr) == 1, "config");
+  X509V3_set_nconf(&ctx, conf.get());
   for (const Extension& extension : spec.extensions) {
-    ExtPtr made(X509V3_EXT_nconf(nullptr, &ctx, extension.name.c_str(), extension.value.c_str()));
+    ExtPtr made(
+        X509V3_EXT_nconf(conf.get(), &ctx, extension.name.c_str(), extension.value.c_str()));
     Check(made != nullptr, extension.name.c_str());
     Check(X509_add_ext(x, made.get(), -1) == 1, "X509_add_ext");
   }

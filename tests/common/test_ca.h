@@ -56,6 +56,8 @@ struct CertSpec {
   // DER names that replace CN=commonName as subject and the issuer's subject as issuer.
   std::vector<unsigned char> subjectName;
   std::vector<unsigned char> issuerName;
+  // Sections of an OpenSSL configuration file that extension values name ("dirName:dir_sect").
+  std::string config;
 };
 
 // The usual extensions of a CA (basicConstraints cA, keyUsage keyCertSign and cRLSign) and of a

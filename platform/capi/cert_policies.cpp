@@ -1,0 +1,218 @@
+#include "platform/capi/cert_policies.h"
+
+#include <algorithm>
+#include <set>
+
+#include "codec/der/der_reader.h"
+#include "platform/capi/cert_chain_internal.h"
+#include "platform/text/winerror.h"
+
+namespace Velmora::Platform::Capi {
+
+namespace {
+
+namespace Der = ASN1::Der;
+
+constexpr const char* kOidCertificatePolicies = "2.5.29.32";
+constexpr const char* kOidPolicyMappings = "2.5.29.33";
+constexpr const char* kOidPolicyConstraints = "2.5.29.36";
+constexpr const char* kOidInhibitAnyPolicy = "2.5.29.54";
+
+Der::Reader MembersOf(std::span<const std::uint8_t> der) {
+  const Der::Element sequence = Der::ReadSingle(der);
+  if (sequence.tag != Der::Tags::Sequence || sequence.content.empty()) {
+    Der::Fail(CRYPT_E_ASN1_ERROR);  // not a SEQUENCE, or one that must not be empty is
+  }
+  return sequence.children();
+}
+
+std::uint64_t SkipCerts(Der::Element e) {
+  e.tag = Der::Tags::Integer;
+  return Der::ReadSmallUnsigned(e, ~0ull);
+}
+
+// One certificate's policy extensions; `invalid` when one does not decode or breaks the rules.
+struct CertPolicyInfo {
+  std::optional<std::vector<std::string>> policies;
+  std::vector<std::pair<std::string, std::string>> mappings;
+  PolicyConstraints constraints;
+  std::optional<std::uint64_t> inhibitAny;
+  bool invalid = false;
+};
+
+CertPolicyInfo ReadPolicyInfo(const CERT_INFO& info) {
+  CertPolicyInfo result;
+  const auto value = [&](const char* oid) -> std::optional<std::span<const std::uint8_t>> {
+    const CERT_EXTENSION* extension = FindExtension(info, oid);
+    if (extension == nullptr) {
+      return std::nullopt;
+    }
+    return std::span<const std::uint8_t>(extension->Value.pbData, extension->Value.cbData);
+  };
+  try {
+    if (const auto der = value(kOidCertificatePolicies)) {
+      result.policies = DecodeCertificatePolicies(*der);
+    }
+    if (const auto der = value(kOidPolicyMappings)) {
+      result.mappings = DecodePolicyMappings(*der);
+      for (const auto& [issuer, subject] : result.mappings) {
+        result.invalid |= issuer == kOidAnyPolicy || subject == kOidAnyPolicy;
+      }
+    }
+    if (const auto der = value(kOidPolicyConstraints)) {
+      result.constraints = DecodePolicyConstraints(*der);
+      result.invalid |=
+          !result.constraints.requireExplicitPolicy && !result.constraints.inhibitPolicyMapping;
+    }
+    if (const auto der = value(kOidInhibitAnyPolicy)) {
+      result.inhibitAny = DecodeInhibitAnyPolicy(*der);
+    }
+  } catch (...) {
+    result.invalid = true;
+  }
+  return result;
+}
+
+// The valid policy tree's leaves by the policy each expects next, and whether an anyPolicy leaf
+// is among them. Both empty: the tree is NULL.
+struct ValidPolicies {
+  std::set<std::string> expected;
+  bool any = true;
+
+  bool null() const { return !any && expected.empty(); }
+};
+
+void Lower(std::uint64_t& counter, std::optional<std::uint64_t> to) {
+  if (to && *to < counter) {
+    counter = *to;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> DecodeCertificatePolicies(std::span<const std::uint8_t> der) {
+  std::vector<std::string> policies;
+  for (Der::Reader members = MembersOf(der); !members.empty();) {
+    Der::Reader information = members.expect(Der::Tags::Sequence).children();
+    policies.push_back(Der::ReadOid(information.expect(Der::Tags::Oid)));
+    information.optional(Der::Tags::Sequence);  // qualifiers: not used
+    information.finish();
+  }
+  return policies;
+}
+
+std::vector<std::pair<std::string, std::string>> DecodePolicyMappings(
+    std::span<const std::uint8_t> der) {
+  std::vector<std::pair<std::string, std::string>> mappings;
+  for (Der::Reader members = MembersOf(der); !members.empty();) {
+    Der::Reader mapping = members.expect(Der::Tags::Sequence).children();
+    std::string issuer = Der::ReadOid(mapping.expect(Der::Tags::Oid));
+    std::string subject = Der::ReadOid(mapping.expect(Der::Tags::Oid));
+    mapping.finish();
+    mappings.emplace_back(std::move(issuer), std::move(subject));
+  }
+  return mappings;
+}
+
+PolicyConstraints DecodePolicyConstraints(std::span<const std::uint8_t> der) {
+  const Der::Element sequence = Der::ReadSingle(der);
+  if (sequence.tag != Der::Tags::Sequence) {
+    Der::Fail(CRYPT_E_ASN1_BADTAG);
+  }
+  PolicyConstraints result;
+  Der::Reader members = sequence.children();
+  if (auto require = members.optional(Der::ContextTag(0, false))) {
+    result.requireExplicitPolicy = SkipCerts(*require);
+  }
+  if (auto inhibit = members.optional(Der::ContextTag(1, false))) {
+    result.inhibitPolicyMapping = SkipCerts(*inhibit);
+  }
+  members.finish();
+  return result;
+}
+
+std::uint64_t DecodeInhibitAnyPolicy(std::span<const std::uint8_t> der) {
+  return Der::ReadSmallUnsigned(Der::ReadSingle(der), ~0ull);
+}
+
+void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
+                   std::span<DWORD> errors) {
+  const std::size_t n = path.size() - (topIsAnchor && !path.empty() ? 1 : 0);
+  std::uint64_t explicitPolicy = n + 1;
+  std::uint64_t inhibitAny = n + 1;
+  std::uint64_t policyMapping = n + 1;
+  ValidPolicies valid;
+  // Certificate k (1 = the one below the anchor, n = the subject) is path[n - k].
+  for (std::size_t k = 1; k <= n; ++k) {
+    const std::size_t index = n - k;
+    const CERT_INFO& info = *path[index]->pCertInfo;
+    const bool selfIssued = NameKey(info.Subject) == NameKey(info.Issuer);
+    const CertPolicyInfo policy = ReadPolicyInfo(info);
+    if (policy.invalid) {
+      errors[index] |= CERT_TRUST_INVALID_POLICY_CONSTRAINTS;
+    }
+    if (policy.policies && !valid.null()) {
+      ValidPolicies next{{}, false};
+      bool assertsAny = false;
+      for (const std::string& oid : *policy.policies) {
+        if (oid == kOidAnyPolicy) {
+          assertsAny = true;
+        } else if (valid.any || valid.expected.count(oid) != 0) {
+          next.expected.insert(oid);
+        }
+      }
+      if (assertsAny && (inhibitAny > 0 || (k < n && selfIssued))) {
+        next.expected.insert(valid.expected.begin(), valid.expected.end());
+        next.any = valid.any;
+      }
+      valid = std::move(next);
+    } else {
+      valid = ValidPolicies{{}, false};
+    }
+    if (k == n) {
+      if (explicitPolicy > 0) {
+        --explicitPolicy;
+      }
+      if (policy.constraints.requireExplicitPolicy == 0u) {
+        explicitPolicy = 0;
+      }
+    }
+    if (explicitPolicy == 0 && valid.null()) {
+      errors[index] |= CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY;
+      return;
+    }
+    if (k == n) {
+      return;
+    }
+    if (!policy.mappings.empty()) {
+      // An issuer-domain policy is expected next under its subject-domain names, or, once
+      // mapping is inhibited, no more.
+      std::set<std::string> next;
+      for (const std::string& oid : valid.expected) {
+        const bool mapped = std::any_of(policy.mappings.begin(), policy.mappings.end(),
+                                        [&](const auto& m) { return m.first == oid; });
+        if (!mapped) {
+          next.insert(oid);
+        }
+      }
+      for (const auto& [issuer, subject] : policy.mappings) {
+        if (policyMapping > 0 && (valid.any || valid.expected.count(issuer) != 0)) {
+          next.insert(subject);
+        }
+      }
+      valid.expected = std::move(next);
+    }
+    if (!selfIssued) {
+      for (std::uint64_t* counter : {&explicitPolicy, &policyMapping, &inhibitAny}) {
+        if (*counter > 0) {
+          --*counter;
+        }
+      }
+    }
+    Lower(explicitPolicy, policy.constraints.requireExplicitPolicy);
+    Lower(policyMapping, policy.constraints.inhibitPolicyMapping);
+    Lower(inhibitAny, policy.inhibitAny);
+  }
+}
+
+}  // namespace Velmora::Platform::Capi

@@ -1,0 +1,79 @@
+#include "tests/common/chain_check.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+
+namespace Velmora::Testing {
+
+namespace P = Platform;
+
+InstalledRoot::InstalledRoot(const TestCert& root) {
+  for (const char* name : {"XDG_DATA_HOME", "VELMORA_ROOT", "SSL_CERT_FILE"}) {
+    const char* value = std::getenv(name);
+    m_saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+  }
+  setenv("XDG_DATA_HOME", m_dir.path().c_str(), 1);
+  setenv("VELMORA_ROOT", m_dir.path().c_str(), 1);
+  setenv("SSL_CERT_FILE", (m_dir / "none").c_str(), 1);
+  root.writePem(m_dir / "velmora" / "certstores" / "Root" / "root.pem");
+}
+
+InstalledRoot::~InstalledRoot() {
+  for (const auto& [name, value] : m_saved) {
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  }
+}
+
+ChainVerdict InstalledRoot::judge(const TestCert& subject,
+                                  const std::vector<const TestCert*>& extra) const {
+  StorePtr store = StoreOf(extra);
+  ContextPtr context = subject.context();
+  const P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA),
+                                {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
+  const P::CERT_CHAIN_CONTEXT* chain = nullptr;
+  ChainVerdict verdict;
+  if (!P::CertGetCertificateChain(nullptr, context.get(), nullptr, store.get(), &para,
+                                  P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                      P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                                  nullptr, &chain)) {
+    verdict.error = ~0u;
+    return verdict;
+  }
+  const auto now = static_cast<std::uint64_t>(std::time(nullptr) + 11644473600LL) * 10000000ull;
+  P::FILETIME at{static_cast<P::DWORD>(now), static_cast<P::DWORD>(now >> 32)};
+  P::TSP_CHAIN_POLICY_TIME_PARA time{sizeof(P::TSP_CHAIN_POLICY_TIME_PARA), &at};
+  P::CERT_CHAIN_POLICY_PARA policy{sizeof(P::CERT_CHAIN_POLICY_PARA), P::TSP_CHAIN_POLICY_TIME_FLAG,
+                                   &time};
+  P::CERT_CHAIN_POLICY_STATUS status{sizeof(P::CERT_CHAIN_POLICY_STATUS), 0, 0, 0, nullptr};
+  if (!P::CertVerifyCertificateChainPolicy(P::TSP_CHAIN_POLICY_ID, chain, &policy, &status)) {
+    status.dwError = ~0u;
+  }
+  verdict = {status.dwError, status.lElementIndex, chain->TrustStatus.dwErrorStatus, {}};
+  for (P::DWORD i = 0; i < chain->rgpChain[0]->cElement; ++i) {
+    const P::CERT_CONTEXT* c = chain->rgpChain[0]->rgpElement[i]->pCertContext;
+    verdict.elements.emplace_back(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded);
+  }
+  P::CertFreeCertificateChain(chain);
+  return verdict;
+}
+
+bool InstalledRoot::opensslAccepts(const TestCert& subject,
+                                   const std::vector<const TestCert*>& extra,
+                                   const std::string& options) const {
+  std::string command = "openssl verify -attime " + std::to_string(std::time(nullptr)) + " " +
+                        options + " -CAfile " +
+                        ShellQuote(m_dir / "velmora" / "certstores" / "Root" / "root.pem");
+  if (!extra.empty()) {
+    std::ofstream untrusted(m_dir / "untrusted.pem");
+    for (const TestCert* cert : extra) {
+      untrusted << cert->pem();
+    }
+    command += " -untrusted " + ShellQuote(m_dir / "untrusted.pem");
+  }
+  subject.writePem(m_dir / "subject.pem");
+  const CommandResult result = RunCommand(command + " " + ShellQuote(m_dir / "subject.pem"));
+  return result.exitCode == 0;
+}
+
+}  // namespace Velmora::Testing
