@@ -16,6 +16,16 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
   return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
+// The hash algorithm of a new request whose policies name none: GOST R 34.11-94 where the OID
+// registry knows it as a hash algorithm (the GOST module is loaded), else SHA-1. The one place
+// that makes this choice.
+Platform::ALG_ID DefaultHashAlgorithm() {
+  const Platform::ALG_ID gost = Platform::CALG_GR3411;
+  const bool haveGost = Support::FindOIDInfo(Platform::CRYPT_OID_INFO_ALGID_KEY, &gost,
+                                             Platform::CRYPT_HASH_ALG_OID_GROUP_ID) != nullptr;
+  return haveGost ? Platform::CALG_GR3411 : Platform::CALG_SHA1;
+}
+
 // The wide text of a setter argument; the UTF-16 form is converted first.
 std::wstring Wide(const unsigned short* text) {
   return Platform::Utf16ToWide(Platform::Utf16ViewOf(text));
@@ -139,10 +149,7 @@ CRequest::CRequest() : m_impl(std::make_unique<Impl>()) {
     const std::wstring& text = p.DefaultHashAlg.str();
     put_DataHashAlg(text.substr(0, text.find(L' ')).c_str());
   } else {
-    const Platform::ALG_ID gost = Platform::CALG_GR3411;
-    const bool haveGost = Support::FindOIDInfo(Platform::CRYPT_OID_INFO_ALGID_KEY, &gost,
-                                               Platform::CRYPT_HASH_ALG_OID_GROUP_ID) != nullptr;
-    r.PutDataHashAlg(haveGost ? Platform::CALG_GR3411 : Platform::CALG_SHA1);
+    r.PutDataHashAlg(DefaultHashAlgorithm());
   }
   if (!p.DefaultPolicyID.empty()) {
     put_PolicyID(p.DefaultPolicyID.c_str());

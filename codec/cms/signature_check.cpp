@@ -6,6 +6,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include "platform/capi/gost_module.h"
 #include "platform/text/winerror.h"
 
 #include <algorithm>
@@ -26,6 +27,7 @@ using Deleter = Velmora::Platform::FreeWith<Free>;
 using MdPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
+using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
 
 enum class Scheme { RsaPkcs1, RsaPss, Ecdsa, Ed25519, Ed448, Gost };
 
@@ -45,6 +47,9 @@ constexpr const char* kSha3_224 = "2.16.840.1.101.3.4.2.7";
 constexpr const char* kSha3_256 = "2.16.840.1.101.3.4.2.8";
 constexpr const char* kSha3_384 = "2.16.840.1.101.3.4.2.9";
 constexpr const char* kSha3_512 = "2.16.840.1.101.3.4.2.10";
+constexpr const char* kGost94 = "1.2.643.2.2.9";
+constexpr const char* kGost2012_256 = "1.2.643.7.1.1.2.2";
+constexpr const char* kGost2012_512 = "1.2.643.7.1.1.2.3";
 constexpr const char* kRsaPss = "1.2.840.113549.1.1.10";
 constexpr const char* kMgf1 = "1.2.840.113549.1.1.8";
 
@@ -74,13 +79,13 @@ constexpr SignatureAlgorithm kSignatureAlgorithms[] = {
     {"2.16.840.1.101.3.4.3.12", Scheme::Ecdsa, kSha3_512},
     {"1.3.101.112", Scheme::Ed25519, nullptr},
     {"1.3.101.113", Scheme::Ed448, nullptr},
-    // GOST R 34.10-2001 and -2012 (key and signature OIDs both occur); only with a provider.
+    // GOST R 34.10-2001 and -2012 (key and signature OIDs both occur); only with the GOST module.
     {"1.2.643.2.2.19", Scheme::Gost, nullptr},
-    {"1.2.643.2.2.3", Scheme::Gost, nullptr},
+    {"1.2.643.2.2.3", Scheme::Gost, kGost94},
     {"1.2.643.7.1.1.1.1", Scheme::Gost, nullptr},
     {"1.2.643.7.1.1.1.2", Scheme::Gost, nullptr},
-    {"1.2.643.7.1.1.3.2", Scheme::Gost, nullptr},
-    {"1.2.643.7.1.1.3.3", Scheme::Gost, nullptr},
+    {"1.2.643.7.1.1.3.2", Scheme::Gost, kGost2012_256},
+    {"1.2.643.7.1.1.3.3", Scheme::Gost, kGost2012_512},
 };
 
 const SignatureAlgorithm* FindSignatureAlgorithm(std::string_view oid) {
@@ -92,12 +97,10 @@ const SignatureAlgorithm* FindSignatureAlgorithm(std::string_view oid) {
   return nullptr;
 }
 
-// The digest OpenSSL offers under the given OID (its providers list OIDs as names).
+// The digest OpenSSL offers under the given OID (its providers list OIDs as names), GOST digests
+// from the GOST module.
 MdPtr FetchDigest(const std::string& oid) {
-  if (oid.empty()) {
-    return nullptr;
-  }
-  return MdPtr(EVP_MD_fetch(nullptr, oid.c_str(), nullptr));
+  return MdPtr(Platform::FetchDigest(oid.c_str()));
 }
 
 bool SameDigest(const EVP_MD* a, const EVP_MD* b) {
@@ -185,6 +188,33 @@ PssParameters ReadPssParameters(const CBlob& parameters) {
   return pss;
 }
 
+bool IsGostKey(EVP_PKEY* key) {
+  const int id = EVP_PKEY_get_base_id(key);
+  return id == NID_id_GostR3410_2001 || id == NID_id_GostR3410_2012_256 ||
+         id == NID_id_GostR3410_2012_512;
+}
+
+bool IsGostDigest(const EVP_MD* digest) {
+  const int id = EVP_MD_get_type(digest);
+  return id == NID_id_GostR3411_94 || id == NID_id_GostR3411_2012_256 ||
+         id == NID_id_GostR3411_2012_512;
+}
+
+// GOST R 34.10: the key (the GOST engine's) verifies the GOST digest of the signed bytes. The
+// signature is s and r of the key's size each: 64 bytes for 256-bit keys, 128 for 512-bit keys.
+bool CheckGostSignature(EVP_PKEY* key, const EVP_MD* digest, Der::Bytes signedBytes,
+                        const CBlob& signature) {
+  const std::size_t expected = EVP_PKEY_get_base_id(key) == NID_id_GostR3410_2012_512 ? 128 : 64;
+  if (!IsGostDigest(digest) || signature.cbData() != expected) {
+    return false;
+  }
+  const auto hash = Digest(digest, signedBytes);
+  const PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
+  return hash && ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
+         EVP_PKEY_verify(ctx.get(), signature.pbData(), signature.cbData(), hash->data(),
+                         hash->size()) == 1;
+}
+
 bool KeyFits(EVP_PKEY* key, Scheme scheme) {
   switch (scheme) {
     case Scheme::RsaPkcs1:
@@ -198,7 +228,7 @@ bool KeyFits(EVP_PKEY* key, Scheme scheme) {
     case Scheme::Ed448:
       return EVP_PKEY_is_a(key, "ED448") == 1;
     case Scheme::Gost:
-      return true;  // the provider that knows the key decides
+      return IsGostKey(key);
   }
   return false;
 }
@@ -215,6 +245,10 @@ bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, EVP_PKEY* k
     if (!SameDigest(named.get(), digest)) {
       return false;  // the signature algorithm names another hash than the signer's
     }
+  }
+
+  if (algorithm->scheme == Scheme::Gost) {
+    return CheckGostSignature(key, digest, signedBytes, signer.get_signature());
   }
 
   std::optional<PssParameters> pss;
@@ -289,6 +323,7 @@ PkeyPtr CertificatePublicKey(std::span<const unsigned char> certificateDer) {
   static std::mutex lock;
   static std::unordered_map<std::string, PkeyPtr> cache;
   const Der::Bytes spki = SubjectPublicKeyInfo(certificateDer);
+  Platform::GostModuleLoaded();  // GOST keys are known once the module is loaded
   std::string id(reinterpret_cast<const char*>(spki.data()), spki.size());
   {
     const std::lock_guard<std::mutex> guard(lock);

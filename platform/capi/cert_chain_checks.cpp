@@ -18,6 +18,7 @@
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_openssl.h"
+#include "platform/capi/gost_module.h"
 
 namespace Velmora::Platform::Capi {
 
@@ -74,6 +75,7 @@ PkeyRef PublicKeyOf(std::span<const BYTE> spki) {
       return found->second;
     }
   }
+  GostModuleLoaded();  // GOST keys are known once the module is loaded
   const unsigned char* p = spki.data();
   EVP_PKEY* parsed = d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size()));
   if (parsed == nullptr || p != spki.data() + spki.size()) {

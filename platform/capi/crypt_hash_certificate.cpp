@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/capi/capi_util.h"
+#include "platform/capi/gost_module.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_oid.h"
 #include "platform/text/convert.h"
@@ -24,7 +25,7 @@ const EVP_MD* DigestNamed(const std::string& name) {
   std::lock_guard lock(mutex);
   auto [at, added] = fetched->try_emplace(name, nullptr);
   if (added) {
-    at->second = EVP_MD_fetch(nullptr, name.c_str(), nullptr);
+    at->second = FetchDigest(name.c_str());
   }
   return at->second;
 }

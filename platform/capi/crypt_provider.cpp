@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/capi/crypt_provider_internal.h"
+#include "platform/capi/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
 
 namespace Velmora::Platform {
@@ -89,13 +90,9 @@ constexpr ProviderRow kProviderRows[] = {
      0},
 };
 
-// The digest, or null when OpenSSL cannot fetch it. A failed fetch leaves nothing on OpenSSL's
-// error queue.
+// The digest, or null when it cannot be fetched (GOST digests come from the GOST module).
 const EVP_MD* Fetch(const char* name) {
-  ERR_set_mark();
-  const EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
-  ERR_pop_to_mark();
-  return md;
+  return FetchDigest(name);
 }
 
 // Whether the OID registry gives the algorithm its ALG_ID (for GOST: a provider with the digest

@@ -1,12 +1,13 @@
 // The built-in OID registry and its two lookups.
-#include <openssl/err.h>
 #include <openssl/evp.h>
 
 #include <cstring>
 #include <cwchar>
 #include <vector>
 
+#include "platform/capi/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
+#include "platform/text/language.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 
@@ -297,12 +298,36 @@ constexpr Row kRows[] = {
     {"2.5.29.32.0", L"All issuance policies", kPolicy, 0, {}, L"", L"", nullptr},
 };
 
-// True when OpenSSL can fetch the named digest (for GOST: a provider that has it is loaded).
-// The probe's failure leaves nothing on OpenSSL's error queue.
+// The English names of the entries named in Russian that the user may read in English: the GOST
+// algorithms. The registry gives the name in the user's language; a lookup by name takes both.
+struct EnglishName {
+  const wchar_t* russian;
+  const wchar_t* english;
+};
+constexpr EnglishName kEnglishNames[] = {
+    {L"ГОСТ Р 34.11-94", L"GOST R 34.11-94"},
+    {L"ГОСТ Р 34.11-2012 256 бит", L"GOST R 34.11-2012 256 bit"},
+    {L"ГОСТ Р 34.11-2012 512 бит", L"GOST R 34.11-2012 512 bit"},
+    {L"ГОСТ Р 34.10-2001", L"GOST R 34.10-2001"},
+    {L"ГОСТ Р 34.10-2012 256 бит", L"GOST R 34.10-2012 256 bit"},
+    {L"ГОСТ Р 34.10-2012 512 бит", L"GOST R 34.10-2012 512 bit"},
+    {L"ГОСТ Р 34.11/34.10-2001", L"GOST R 34.11/34.10-2001"},
+    {L"ГОСТ Р 34.11-2012/34.10-2012 256 бит", L"GOST R 34.11-2012/34.10-2012 256 bit"},
+    {L"ГОСТ Р 34.11-2012/34.10-2012 512 бит", L"GOST R 34.11-2012/34.10-2012 512 bit"},
+};
+
+const EnglishName* BothNamesOf(const wchar_t* russian) {
+  for (const EnglishName& pair : kEnglishNames) {
+    if (std::wcscmp(pair.russian, russian) == 0) {
+      return &pair;
+    }
+  }
+  return nullptr;
+}
+
+// True when the named digest can be fetched (for GOST: the GOST module is loaded).
 bool DigestAvailable(const char* name) {
-  ERR_set_mark();
-  EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
-  ERR_pop_to_mark();
+  EVP_MD* md = FetchDigest(name);
   EVP_MD_free(md);
   return md != nullptr;
 }
@@ -315,7 +340,8 @@ const std::vector<CRYPT_OID_INFO>& Registry() {
       CRYPT_OID_INFO info{};
       info.cbSize = sizeof(CRYPT_OID_INFO);
       info.pszOID = row.oid;
-      info.pwszName = row.name;
+      const EnglishName* both = BothNamesOf(row.name);
+      info.pwszName = both != nullptr ? InUserLanguage(both->russian, both->english) : row.name;
       info.dwGroupId = row.group;
       info.Algid = row.gostDigest != nullptr && !DigestAvailable(row.gostDigest)
                        ? CALG_OID_INFO_CNG_ONLY
@@ -357,6 +383,20 @@ bool EqualNoCase(const wchar_t* a, const wchar_t* b) {
   return *a == *b;
 }
 
+// The name in the other language of an entry named in both (its name is one of the pair's
+// pointers), else null.
+const wchar_t* OtherName(const wchar_t* name) {
+  for (const EnglishName& pair : kEnglishNames) {
+    if (pair.russian == name) {
+      return pair.english;
+    }
+    if (pair.english == name) {
+      return pair.russian;
+    }
+  }
+  return nullptr;
+}
+
 bool FirstWordIs(const CRYPT_DATA_BLOB& blob, DWORD value) {
   if (blob.cbData < sizeof(DWORD) || blob.pbData == nullptr) {
     return false;
@@ -371,7 +411,8 @@ bool Matches(const CRYPT_OID_INFO& info, DWORD keyType, const void* key) {
     case CRYPT_OID_INFO_OID_KEY:
       return std::strcmp(info.pszOID, static_cast<const char*>(key)) == 0;
     case CRYPT_OID_INFO_NAME_KEY:
-      return EqualNoCase(info.pwszName, static_cast<const wchar_t*>(key));
+      return EqualNoCase(info.pwszName, static_cast<const wchar_t*>(key)) ||
+             EqualNoCase(OtherName(info.pwszName), static_cast<const wchar_t*>(key));
     case CRYPT_OID_INFO_ALGID_KEY:
       return info.Algid == *static_cast<const ALG_ID*>(key);
     case CRYPT_OID_INFO_SIGN_KEY: {

@@ -2,7 +2,6 @@
 #include "tools/horodex/query_command.h"
 
 #include <openssl/evp.h>
-#include <openssl/objects.h>
 
 #include <cctype>
 #include <fstream>
@@ -10,6 +9,7 @@
 
 #include "TSP/horodex/Base64.h"
 #include "horodex/TSPRequest.h"
+#include "platform/capi/gost_module.h"
 #include "platform/text/atl_exception.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_hash.h"
@@ -26,15 +26,13 @@ constexpr const char* kUsage =
     "usage: horodex query (FILE | --digest HEX) [--hash ALG] [--policy OID] [--no-nonce]\n"
     "                     [--cert-req] [--base64] -o OUT\n";
 
-// The size in bytes of the algorithm's hash value as OpenSSL knows it; 0 when it does not.
+// The size in bytes of the algorithm's hash value as OpenSSL (or the GOST module) knows it; 0
+// when neither does.
 int DigestSize(const std::string& oid) {
-  ASN1_OBJECT* object = OBJ_txt2obj(oid.c_str(), 1);
-  if (object == nullptr) {
-    return 0;
-  }
-  const EVP_MD* md = EVP_get_digestbyobj(object);
-  ASN1_OBJECT_free(object);
-  return md != nullptr ? EVP_MD_get_size(md) : 0;
+  EVP_MD* md = Velmora::Platform::FetchDigest(oid.c_str());
+  const int size = md != nullptr ? EVP_MD_get_size(md) : 0;
+  EVP_MD_free(md);
+  return size;
 }
 
 }  // namespace

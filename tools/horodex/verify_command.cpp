@@ -15,6 +15,7 @@
 
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
+#include "platform/capi/gost_module.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/text/atl_exception.h"
@@ -74,10 +75,11 @@ void Pass(Check& check, std::string detail = {}) {
 }
 
 // The hash of a file under the hash algorithm of the dotted OID, read in pieces; nullopt when
-// OpenSSL does not know the algorithm. A file that cannot be read throws std::runtime_error.
+// neither OpenSSL nor the GOST module knows the algorithm. A file that cannot be read throws
+// std::runtime_error.
 std::optional<std::vector<unsigned char>> HashFile(const std::string& path,
                                                    const std::string& oid) {
-  const std::unique_ptr<EVP_MD, Owned<EVP_MD_free>> md(EVP_MD_fetch(nullptr, oid.c_str(), nullptr));
+  const std::unique_ptr<EVP_MD, Owned<EVP_MD_free>> md(Velmora::Platform::FetchDigest(oid.c_str()));
   const std::unique_ptr<EVP_MD_CTX, Owned<EVP_MD_CTX_free>> ctx(EVP_MD_CTX_new());
   if (!md || !ctx || EVP_DigestInit_ex(ctx.get(), md.get(), nullptr) != 1) {
     return std::nullopt;

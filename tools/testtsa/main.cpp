@@ -5,14 +5,15 @@
 //   horodex-testtsa [--port N] [--bind 127.0.0.1|::1] [--dir DIR] [--tls]
 //                   [--require-client-cert] [--tsa-cert FILE --tsa-key FILE --ca FILE]
 //                   [--clock-offset SECONDS] [--user NAME] [--password TEXT] [--log FILE]
-//                   [--watch-stdin] [--hostile MODE]
+//                   [--watch-stdin] [--hostile MODE] [--key-type ec|gost2012-256|gost2012-512]
 //
 // It makes a throwaway CA, TSA certificate, TLS server certificate (localhost, 127.0.0.1, ::1)
 // and client certificates at start, and writes them to DIR when given (see pki.h), unless a TSA
 // certificate and key are given. --tls serves HTTPS with the server certificate;
 // --require-client-cert makes the TLS handshake demand a client certificate under the CA.
-// --watch-stdin ends the server when its standard input reaches its end; it also ends with its
-// parent process.
+// --key-type gives the CA and the TSA keys of that type (default ec, P-256); the GOST types need
+// Debian's gost engine and exclude --tls. --watch-stdin ends the server when its standard input
+// reaches its end; it also ends with its parent process.
 //
 // The segments of a request's path choose what it gets, from left to right (others are
 // ignored, so "/" and "/tsa" are the plain TSA):
@@ -112,6 +113,7 @@ int main(int argc, char** argv) {
   bool watchStdin = false;
   long clockOffset = 0;
   std::string hostile;
+  TestTsa::KeyType keyType = TestTsa::KeyType::ec;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = [&]() -> std::string {
@@ -147,6 +149,10 @@ int main(int argc, char** argv) {
         options.logFile = value();
       } else if (arg == "--hostile") {
         hostile = value();
+      } else if (arg == "--key-type") {
+        if (!TestTsa::ParseKeyType(value(), keyType)) {
+          Usage("--key-type takes ec, gost2012-256 or gost2012-512");
+        }
       } else if (arg == "--watch-stdin") {
         watchStdin = true;
       } else {
@@ -159,12 +165,15 @@ int main(int argc, char** argv) {
   if (requireClientCert && !tls) {
     Usage("--require-client-cert needs --tls");
   }
+  if (keyType != TestTsa::KeyType::ec && tls) {
+    Usage("--key-type gost2012-256|gost2012-512 excludes --tls");
+  }
   if (tsaCert.empty() != tsaKey.empty() || tsaCert.empty() != caFile.empty()) {
     Usage("--tsa-cert, --tsa-key and --ca go together");
   }
 
   try {
-    TestTsa::Pki pki = TestTsa::MakePki();
+    TestTsa::Pki pki = TestTsa::MakePki(keyType);
     if (!dir.empty()) {
       TestTsa::WritePki(pki, dir);
     }

@@ -9,12 +9,6 @@ namespace TestTsa {
 
 namespace {
 
-PkeyPtr NewKey() {
-  PkeyPtr key(EVP_EC_gen("P-256"));
-  Require(key != nullptr, "EC key generation");
-  return key;
-}
-
 void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
   X509V3_CTX ctx;
   X509V3_set_ctx_nodb(&ctx);
@@ -32,8 +26,8 @@ constexpr const char* kServerNames = "DNS:localhost,IP:127.0.0.1,IP:0:0:0:0:0:0:
 
 Identity Issue(const char* commonName, Kind kind, const Identity* issuer, long serial,
                const char* serverNames = kServerNames, long notBefore = -3600,
-               long notAfter = 10L * 365 * 24 * 3600) {
-  Identity made{X509Ptr(X509_new()), NewKey()};
+               long notAfter = 10L * 365 * 24 * 3600, KeyType keyType = KeyType::ec) {
+  Identity made{X509Ptr(X509_new()), NewKey(keyType)};
   X509* cert = made.cert.get();
   Require(cert != nullptr, "X509_new");
   X509_set_version(cert, 2);
@@ -75,7 +69,7 @@ Identity Issue(const char* commonName, Kind kind, const Identity* issuer, long s
       break;
   }
   EVP_PKEY* signingKey = issuer != nullptr ? issuer->key.get() : made.key.get();
-  Require(X509_sign(cert, signingKey, EVP_sha256()) > 0, "X509_sign");
+  Require(X509_sign(cert, signingKey, SigningDigest(signingKey)) > 0, "X509_sign");
   return made;
 }
 
@@ -93,10 +87,13 @@ void WriteKey(const EVP_PKEY* key, const std::filesystem::path& path) {
 
 }  // namespace
 
-Pki MakePki() {
+Pki MakePki(KeyType keyType) {
+  constexpr long kTenYears = 10L * 365 * 24 * 3600;
   Pki pki;
-  pki.ca = Issue("Horodex Test Root CA", Kind::ca, nullptr, 1);
-  pki.tsa = Issue("Horodex Test TSA", Kind::tsa, &pki.ca, 2);
+  pki.ca =
+      Issue("Horodex Test Root CA", Kind::ca, nullptr, 1, kServerNames, -3600, kTenYears, keyType);
+  pki.tsa =
+      Issue("Horodex Test TSA", Kind::tsa, &pki.ca, 2, kServerNames, -3600, kTenYears, keyType);
   pki.server = Issue("localhost", Kind::server, &pki.ca, 3);
   pki.client = Issue("Horodex Test Client", Kind::client, &pki.ca, 4);
   pki.strangerCa = Issue("Stranger CA", Kind::ca, nullptr, 5);
@@ -127,6 +124,7 @@ Identity IssueServer(const Identity* issuer, const char* names, long notBefore, 
 }
 
 Identity ReadIdentity(const std::filesystem::path& certFile, const std::filesystem::path& keyFile) {
+  GostEngineLoaded();  // a GOST key is readable once the engine is loaded
   Identity id;
   BioPtr certIn(BIO_new_file(certFile.c_str(), "r"));
   Require(certIn != nullptr, "opening " + certFile.string());

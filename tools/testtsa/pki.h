@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "gost.h"
 #include "ossl_ptr.h"
 
 namespace TestTsa {
@@ -24,8 +25,9 @@ struct Pki {
   Identity strangerClient;
 };
 
-// Makes every certificate and key (EC P-256, valid from an hour ago for ten years).
-Pki MakePki();
+// Makes every certificate and key, valid from an hour ago for ten years: the CA's and the TSA's
+// of `keyType`, the others EC P-256 (signed by the CA with its key's digest).
+Pki MakePki(KeyType keyType = KeyType::ec);
 // Writes ca.pem, tsa.pem, tsa.key, server.pem, server.key, client.pem, client.key, client.der,
 // stranger-client.pem, stranger-client.key and stranger-ca.pem into `dir`.
 void WritePki(const Pki& pki, const std::filesystem::path& dir);

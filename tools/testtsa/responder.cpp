@@ -1,5 +1,7 @@
 #include "responder.h"
 
+#include "gost.h"
+
 #include <sys/time.h>
 
 namespace TestTsa {
@@ -68,8 +70,9 @@ Responder::Responder(const Identity& tsa, const X509* caCert, long clockOffsetSe
   Require(ctx != nullptr, "TS_RESP_CTX_new");
   Require(TS_RESP_CTX_set_signer_cert(ctx, tsa.cert.get()) == 1, "signer certificate");
   Require(TS_RESP_CTX_set_signer_key(ctx, tsa.key.get()) == 1, "signer key");
-  Require(TS_RESP_CTX_set_signer_digest(ctx, EVP_sha256()) == 1, "signer digest");
-  Require(TS_RESP_CTX_set_ess_cert_id_digest(ctx, EVP_sha256()) == 1, "ESS digest");
+  const EVP_MD* digest = SigningDigest(tsa.key.get());  // GOST keys sign with GOST digests
+  Require(TS_RESP_CTX_set_signer_digest(ctx, digest) == 1, "signer digest");
+  Require(TS_RESP_CTX_set_ess_cert_id_digest(ctx, digest) == 1, "ESS digest");
   STACK_OF(X509)* chain = sk_X509_new_null();
   Require(chain != nullptr && sk_X509_push(chain, const_cast<X509*>(caCert)) > 0, "chain");
   const int certsSet = TS_RESP_CTX_set_certs(ctx, chain);  // copies the stack and its items
@@ -83,6 +86,12 @@ Responder::Responder(const Identity& tsa, const X509* caCert, long clockOffsetSe
   }
   for (const EVP_MD* md : {EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()}) {
     Require(TS_RESP_CTX_add_md(ctx, md) == 1, "TS_RESP_CTX_add_md");
+  }
+  if (GostEngineLoaded()) {
+    for (const int nid :
+         {NID_id_GostR3411_94, NID_id_GostR3411_2012_256, NID_id_GostR3411_2012_512}) {
+      Require(TS_RESP_CTX_add_md(ctx, EVP_get_digestbynid(nid)) == 1, "TS_RESP_CTX_add_md");
+    }
   }
   Require(TS_RESP_CTX_set_accuracy(ctx, 1, 0, 0) == 1, "accuracy");
   Require(TS_RESP_CTX_set_clock_precision_digits(ctx, 3) == 1, "precision");

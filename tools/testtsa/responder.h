@@ -1,7 +1,8 @@
 // The time-stamp answers of the test TSA, made by OpenSSL's responder (TS_RESP_CTX): granted
-// responses (SHA-256/384/512 and SHA-1 imprints, any of a few policies, accuracy 1 s, the TSA
-// and CA certificates when asked), rejections with a chosen failInfo, bare tokens, and answers
-// for another nonce, without a nonce or for other data.
+// responses (SHA-256/384/512 and SHA-1 imprints, and GOST R 34.11 ones where the gost engine is
+// installed; signed with the digest that fits the TSA's key, any of a few policies, accuracy 1 s,
+// the TSA and CA certificates when asked), rejections with a chosen failInfo, bare tokens, and
+// answers for another nonce, without a nonce or for other data.
 #pragma once
 
 #include <mutex>
