@@ -95,6 +95,7 @@ ENGINE* LoadEngine(const std::filesystem::path& file) {
 
 struct Module {
   OSSL_LIB_CTX* context = nullptr;
+  ENGINE* engine = nullptr;
 };
 
 // Never destroyed, like the provider catalogue: a digest fetched from the context may be used
@@ -114,7 +115,7 @@ Module Load() {
   Module module;
   OSSL_LIB_CTX* context = OSSL_LIB_CTX_new();
   if (context != nullptr && OSSL_PROVIDER_load(context, provider.c_str()) != nullptr &&
-      LoadEngine(engine) != nullptr) {
+      (module.engine = LoadEngine(engine)) != nullptr) {
     module.context = context;
   } else {
     OSSL_LIB_CTX_free(context);  // also unloads a provider loaded into it

@@ -83,7 +83,8 @@ TEST_F(HorodexQueryTest, BadArgumentsRefused) {
       {"--no-such-option x" + out, "unknown option"},
       {T::ShellQuote((dir / "missing").string()) + out, "cannot open"},
       {T::ShellQuote((dir / "missing").string()), "usage"},
-      {"--digest " + std::string(40, '0') + " --policy 1..2" + out, "cannot make the request"},
+      {"--digest " + std::string(40, '0') + " --hash 1.3.14.3.2.26 --policy 1..2" + out,
+       "cannot make the request"},
   };
   for (const auto& c : cases) {
     const auto result = Query(c.args);

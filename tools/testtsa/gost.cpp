@@ -20,8 +20,9 @@ bool ParseKeyType(const std::string& text, KeyType& type) {
 }
 
 bool GostEngineLoaded() {
+  static ENGINE* engine = nullptr;  // kept for the life of the process
   static const bool loaded = [] {
-    ENGINE* engine = ENGINE_by_id("gost");  // found in OpenSSL's engine folder
+    engine = ENGINE_by_id("gost");  // found in OpenSSL's engine folder
     if (engine == nullptr || ENGINE_init(engine) != 1) {
       ERR_clear_error();
       return false;
@@ -30,7 +31,7 @@ bool GostEngineLoaded() {
                             ENGINE_register_pkey_meths(engine) == 1 &&
                             ENGINE_register_digests(engine) == 1;
     ERR_clear_error();
-    return registered;  // the engine stays loaded for the life of the process
+    return registered;
   }();
   return loaded;
 }
