@@ -76,7 +76,7 @@ struct LocalBlobOwner {
 };
 
 CRYPT_DATA_BLOB* GetMSStampImpl(const CRYPT_DATA_BLOB& content, const wchar_t* url,
-                                const CRYPT_ATTRIBUTES* attributes) {
+                                const CRYPT_ATTRIBUTES* attributes, DWORD overallMs) {
   std::wstring chosenUrl;
   {
     CGPKeyPair keys;
@@ -100,6 +100,7 @@ CRYPT_DATA_BLOB* GetMSStampImpl(const CRYPT_DATA_BLOB& content, const wchar_t* u
 
   CHttpSettings settings;
   settings.url = chosenUrl;
+  settings.timeouts = CHttpTimeouts::Within(overallMs);
   CBlob reply;
   try {
     reply = SendRequest(settings, nullptr, body, false);
@@ -155,9 +156,9 @@ CRYPT_DATA_BLOB* GetMSStampImpl(const CRYPT_DATA_BLOB& content, const wchar_t* u
 
 }  // namespace Velmora::PKI::TSP::Client
 
-extern "C" Velmora::Platform::CRYPT_DATA_BLOB* GetMSStamp(
+extern "C" Velmora::Platform::CRYPT_DATA_BLOB* GetMSStampWithTimeout(
     const Velmora::Platform::CRYPT_DATA_BLOB* content, const wchar_t* url,
-    const Velmora::Platform::CRYPT_ATTRIBUTES* attributes) {
+    const Velmora::Platform::CRYPT_ATTRIBUTES* attributes, Velmora::Platform::DWORD overallMs) {
   using namespace Velmora::Platform;
   // Nothing may pass into a C caller: a policy value that cannot be read, a content too long
   // for Base64, an encoder failure or memory running out all end as the last error.
@@ -166,7 +167,7 @@ extern "C" Velmora::Platform::CRYPT_DATA_BLOB* GetMSStamp(
       SetLastError(ERROR_INVALID_PARAMETER);
       return nullptr;
     }
-    return Velmora::PKI::TSP::Client::GetMSStampImpl(*content, url, attributes);
+    return Velmora::PKI::TSP::Client::GetMSStampImpl(*content, url, attributes, overallMs);
   } catch (const CAtlException& e) {
     SetLastError(static_cast<DWORD>(e.hr() != 0 ? e.hr() : E_FAIL));
   } catch (const std::bad_alloc&) {
@@ -175,6 +176,12 @@ extern "C" Velmora::Platform::CRYPT_DATA_BLOB* GetMSStamp(
     SetLastError(static_cast<DWORD>(E_FAIL));
   }
   return nullptr;
+}
+
+extern "C" Velmora::Platform::CRYPT_DATA_BLOB* GetMSStamp(
+    const Velmora::Platform::CRYPT_DATA_BLOB* content, const wchar_t* url,
+    const Velmora::Platform::CRYPT_ATTRIBUTES* attributes) {
+  return GetMSStampWithTimeout(content, url, attributes, 0);
 }
 
 extern "C" Velmora::Platform::BOOL FreeMSStamp(Velmora::Platform::CRYPT_DATA_BLOB* stamp) {

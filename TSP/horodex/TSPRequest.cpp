@@ -17,13 +17,13 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
 }
 
 // The hash algorithm of a new request whose policies name none: GOST R 34.11-94 where the OID
-// registry knows it as a hash algorithm (the GOST module is loaded), else SHA-1. The one place
+// registry knows it as a hash algorithm (the GOST module is loaded), else SHA-256. The one place
 // that makes this choice.
 Platform::ALG_ID DefaultHashAlgorithm() {
   const Platform::ALG_ID gost = Platform::CALG_GR3411;
   const bool haveGost = Support::FindOIDInfo(Platform::CRYPT_OID_INFO_ALGID_KEY, &gost,
                                              Platform::CRYPT_HASH_ALG_OID_GROUP_ID) != nullptr;
-  return haveGost ? Platform::CALG_GR3411 : Platform::CALG_SHA1;
+  return haveGost ? Platform::CALG_GR3411 : Platform::CALG_SHA_256;
 }
 
 // The wide text of a setter argument; the UTF-16 form is converted first.
@@ -260,6 +260,10 @@ HORODEX_REQUEST_TEXT(TSAPassword, serverPassword, serverPassword16)
 HORODEX_REQUEST_TEXT(ProxyUserName, proxyUserName, proxyUserName16)
 HORODEX_REQUEST_TEXT(ProxyPassword, proxyPassword, proxyPassword16)
 HORODEX_REQUEST_TEXT(TLSRootFile, extraCaFile, tlsRootFile16)
+
+void CRequest::put_Timeout(unsigned long overallMs) {
+  m_impl->http.timeouts = CHttpTimeouts::Within(overallMs);
+}
 
 #undef HORODEX_REQUEST_TEXT
 

@@ -39,6 +39,13 @@ Velmora::Platform::CRYPT_DATA_BLOB* GetMSStamp(
     const Velmora::Platform::CRYPT_DATA_BLOB* content, const wchar_t* url,
     const Velmora::Platform::CRYPT_ATTRIBUTES* attributes);
 
+// Linux addition: GetMSStamp with each exchange bounded to `overallMs` milliseconds in all
+// (CHttpTimeouts::Within); 0 keeps WinHTTP's time-outs, as GetMSStamp does. A time-out fails with
+// 0x80072EE2 (12002).
+Velmora::Platform::CRYPT_DATA_BLOB* GetMSStampWithTimeout(
+    const Velmora::Platform::CRYPT_DATA_BLOB* content, const wchar_t* url,
+    const Velmora::Platform::CRYPT_ATTRIBUTES* attributes, Velmora::Platform::DWORD overallMs);
+
 // Frees a result of GetMSStamp: its bytes, then the blob. Null is accepted. Always returns TRUE.
 Velmora::Platform::BOOL FreeMSStamp(Velmora::Platform::CRYPT_DATA_BLOB* stamp);
 

@@ -56,7 +56,7 @@ class CRequest {
 
   // A request with the defaults of the client policy set: certReq, nonce use, TSA address, proxy,
   // authentication types, hash algorithm (the policy's, else GOST R 34.11-94 where the platform
-  // has it, else SHA-1) and policy OID. A policy that cannot be read, or a default hash algorithm
+  // has it, else SHA-256) and policy OID. A policy that cannot be read, or a default hash algorithm
   // the platform does not know, throws and no request exists.
   CRequest();
   // A copy: the policy set is read afresh, the copied values stand (no policy defaults applied).
@@ -167,6 +167,11 @@ class CRequest {
     static_assert(sizeof(Char) == 0, "wide text is wchar_t or unsigned short");
     return nullptr;
   }
+
+  // Linux addition: bounds each exchange of Send to `overallMs` milliseconds in all, spread over
+  // the connect, send and receive time-outs (CHttpTimeouts::Within); 0 (the default) keeps
+  // WinHTTP's time-outs: connect 60 s, send and receive 30 s each.
+  void put_Timeout(unsigned long overallMs);
 
   // The certificate for TLS client authentication, or null for none. The request keeps its own
   // reference; the caller keeps ownership of `certificate`. A certificate without a link to its

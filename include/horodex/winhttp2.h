@@ -45,6 +45,18 @@ struct CHttpTimeouts {
   int connectMs = 60000;
   int sendMs = 30000;
   int receiveMs = 30000;
+
+  // Time-outs that bound one exchange to `overallMs` in all (the exchange is cut at their sum):
+  // a quarter to connect, a quarter to send, the rest to receive, where a TSA's signing waits.
+  // 0 gives WinHTTP's defaults.
+  static CHttpTimeouts Within(unsigned long overallMs) {
+    if (overallMs == 0) {
+      return {};
+    }
+    const int overall = overallMs > 0x7FFFFFFFul ? 0x7FFFFFFF : static_cast<int>(overallMs);
+    const int quarter = overall / 4 > 0 ? overall / 4 : 1;  // never 0, which waits without limit
+    return {quarter, quarter, overall - 2 * quarter > 0 ? overall - 2 * quarter : 1};
+  }
 };
 
 // CHttpSettings: the connection settings and session of one requester. A new object has empty

@@ -56,6 +56,16 @@ std::string HashOid(const std::string& given) {
   return info != nullptr ? info->pszOID : std::string();
 }
 
+void WarnWeakHash(const std::string& oid, const std::string& command, std::ostream& err) {
+  const char* name = oid == "1.3.14.3.2.26"        ? "SHA-1"
+                     : oid == "1.2.840.113549.2.5" ? "MD5"
+                                                   : nullptr;
+  if (name != nullptr) {
+    err << "horodex " << command << ": warning: " << name
+        << " is weak: a growing number of TSAs and verifiers refuse its imprints\n";
+  }
+}
+
 bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& path,
               const std::string& command, std::ostream& err) {
   std::ifstream in(path, std::ios::binary);

@@ -15,6 +15,10 @@ namespace Horodex {
 // empty when the name is unknown.
 std::string HashOid(const std::string& given);
 
+// A warning on `err` when the dotted OID is SHA-1 or MD5, which a user only names on purpose:
+// their imprints are refused by a growing number of verifiers and TSAs.
+void WarnWeakHash(const std::string& oid, const std::string& command, std::ostream& err);
+
 // Feeds the file to the request piece by piece (an empty file too). Files from 64 MiB on show a
 // progress bar on `err` when standard error is a terminal. False, with a message naming
 // `command`, when the file cannot be opened or read; the request's failures are thrown.

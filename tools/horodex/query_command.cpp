@@ -92,6 +92,7 @@ int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::o
         return kExitUsage;
       }
       request.put_DataHashAlg(oid.c_str());
+      WarnWeakHash(oid, "query", err);
     }
     if (!policy.empty()) {
       request.put_PolicyID(policy.c_str());

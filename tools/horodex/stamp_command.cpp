@@ -260,6 +260,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return kExitUsage;
       }
       request.put_DataHashAlg(oid.c_str());
+      WarnWeakHash(oid, "stamp", err);
     }
     if (!o.policy.empty()) {
       request.put_PolicyID(o.policy.c_str());
