@@ -40,6 +40,10 @@ class HorodexCliTest : public ::testing::Test {
 };
 
 TEST_F(HorodexCliTest, Sha256ByDefaultAndWeakHashesWarned) {
+  T::ConfigEnvironment::Write(env.machineHive(),  // SHA-256 where no GOST module is loaded
+                              "Windows Registry Editor Version 5.00\n"
+                              "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n"
+                              "\"DisableGOST\"=dword:1\n");
   const struct {
     std::string args;
     std::string algorithm;  // as `horodex show` names it

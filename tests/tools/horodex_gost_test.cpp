@@ -270,7 +270,7 @@ TEST_F(HorodexGost, DisableGostPolicyGivesTodaysBehaviour) {
   const T::CommandResult refused = Ours(response);
   EXPECT_NE(refused.exitCode, 0);
   EXPECT_TRUE(Has(refused, "imported: failed 0x80092004")) << refused.output;
-  EXPECT_TRUE(Has(T::RunCommand(query), "Hash Algorithm: sha1"));
+  EXPECT_TRUE(Has(T::RunCommand(query), "Hash Algorithm: sha256"));
 }
 
 TEST_F(HorodexGost, StampAtAGostTestTsaWithDefaultSettings) {
