@@ -12,6 +12,8 @@
 #include "horodex/TSPRequest.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_encode.h"
+#include "platform/capi/wincrypt_revocation.h"
+#include "policy/RevocationPolicies.h"
 #include "support/errors.h"
 #include "support/trace.h"
 
@@ -420,6 +422,11 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
     }
   }
 
+  // The administrator decides whether revocation data may be fetched and whether an unknown
+  // status fails the stamp; a revoked certificate always does.
+  CRevocationPolicies revocation;
+  revocation.Load();
+
   Platform::CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof parameters;
   parameters.RequestedUsage.dwType = Platform::USAGE_MATCH_TYPE_AND;
@@ -430,7 +437,10 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
     if (!Platform::CertGetCertificateChain(
             nullptr, duplicate.get(), nullptr, collection.get(), &parameters,
             Platform::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                Platform::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                Platform::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE |
+                (revocation.DisableRevocationNetwork
+                     ? Platform::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY
+                     : 0),
             nullptr, &built)) {
       ThrowPlatformFailure();
     }
@@ -442,7 +452,9 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
                                                      &genTime};
   Platform::CERT_CHAIN_POLICY_PARA policy{};
   policy.cbSize = sizeof policy;
-  policy.dwFlags = Platform::TSP_CHAIN_POLICY_TIME_FLAG;
+  policy.dwFlags =
+      Platform::TSP_CHAIN_POLICY_TIME_FLAG |
+      (revocation.RequireRevocationCheck ? Platform::TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG : 0);
   policy.pvExtraPolicyPara = &timeParameter;
   Platform::CERT_CHAIN_POLICY_STATUS status{};
   status.cbSize = sizeof status;

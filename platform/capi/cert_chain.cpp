@@ -27,6 +27,7 @@
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_policies.h"
 #include "platform/capi/name_constraints.h"
+#include "platform/capi/revocation_check.h"
 
 namespace Velmora::Platform {
 
@@ -52,6 +53,7 @@ struct ChainImpl : CERT_CHAIN_CONTEXT {
   std::vector<CERT_CHAIN_ELEMENT> elements;
   std::vector<PCERT_CHAIN_ELEMENT> elementPointers;
   std::vector<std::unique_ptr<UsageList>> usages;
+  std::vector<std::unique_ptr<CERT_REVOCATION_INFO>> revocations;
   CERT_SIMPLE_CHAIN simple{};
   PCERT_SIMPLE_CHAIN simplePointer = nullptr;
 };
@@ -216,37 +218,6 @@ class Builder {
   Path m_best;
 };
 
-// The INTEGER of the certificate's serial number as OpenSSL reads it.
-std::unique_ptr<ASN1_INTEGER, FreeWith<ASN1_INTEGER_free>> SerialOf(PCCERT_CONTEXT c) {
-  ASN1::Der::Writer writer;
-  writer.tlv(ASN1::Der::Tags::Integer, ImplOf(c)->data->certificate().get_serialNumber());
-  const std::vector<std::uint8_t> der = writer.take();
-  const unsigned char* p = der.data();
-  return std::unique_ptr<ASN1_INTEGER, FreeWith<ASN1_INTEGER_free>>(
-      d2i_ASN1_INTEGER(nullptr, &p, static_cast<long>(der.size())));
-}
-
-// Whether a CRL of `issuer`, signed by it, lists `subject`.
-bool Revoked(const TrustMaterial& trust, PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
-  const auto [first, last] =
-      trust.crls.equal_range(std::string(NameKey(subject->pCertInfo->Issuer)));
-  if (first == last) {
-    return false;
-  }
-  const auto serial = SerialOf(subject);
-  if (!serial) {
-    return false;
-  }
-  for (auto it = first; it != last; ++it) {
-    X509_REVOKED* entry = nullptr;
-    if (X509_CRL_get0_by_serial(it->second.get(), &entry, serial.get()) == 1 &&
-        CrlSignedBy(it->second.get(), issuer)) {
-      return true;
-    }
-  }
-  return false;
-}
-
 std::unique_ptr<UsageList> UsageOf(PCCERT_CONTEXT c) {
   const CERT_EXTENSION* extension = FindExtension(*c->pCertInfo, kOidExtKeyUsage);
   if (extension == nullptr) {
@@ -345,8 +316,13 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust, std::
       const bool wanted = (flags & (CERT_CHAIN_REVOCATION_CHECK_CHAIN |
                                     CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT)) != 0 ||
                           i == 0;
-      if (wanted && Revoked(trust, c, path.links[i + 1].context)) {
-        status.dwErrorStatus |= CERT_TRUST_IS_REVOKED;
+      // Only a path that holds is worth asking about: no data is fetched for a forged chain.
+      if (wanted && path.ending == Ending::Trusted && path.badSignatures == 0) {
+        auto& revocation = chain.revocations.emplace_back(std::make_unique<CERT_REVOCATION_INFO>());
+        status.dwErrorStatus |=
+            CheckRevocation(c, path.links[i + 1].context, trust,
+                            (flags & CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY) == 0, *revocation);
+        chain.elements[i].pRevocationInfo = revocation.get();
       }
     }
     chain.usages.push_back(UsageOf(c));

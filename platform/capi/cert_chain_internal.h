@@ -19,6 +19,7 @@ namespace Velmora::Platform::Capi {
 
 using ContextRef = std::unique_ptr<const CERT_CONTEXT, FreeWith<CertFreeCertificateContext>>;
 using CrlRef = std::shared_ptr<X509_CRL>;
+class CrlData;  // revocation_crl.h
 
 inline constexpr const char* kOidBasicConstraints = "2.5.29.19";
 inline constexpr const char* kOidKeyUsage = "2.5.29.15";
@@ -34,7 +35,7 @@ struct TrustMaterial {
   // Untrusted intermediates of the "CA" store folders, by subject name.
   std::unordered_multimap<std::string, ContextRef> intermediates;
   // CRLs of the store folders, by the DER of their issuer name.
-  std::unordered_multimap<std::string, CrlRef> crls;
+  std::unordered_multimap<std::string, std::shared_ptr<const CrlData>> crls;
 
   // The anchor with the same encoding as `context`, or with its subject and public key; null
   // when the certificate is not trusted.

@@ -8,6 +8,7 @@
 
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/revocation_check.h"
 
 namespace Velmora::Platform {
 
@@ -162,6 +163,15 @@ BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
     }
     return true;
   };
+  // An unknown revocation status fails only when the caller requires revocation checking.
+  const bool requireRevocation =
+      pPolicyPara != nullptr && (pPolicyPara->dwFlags & TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG);
+  const LONG unknownAt = withError(CERT_TRUST_REVOCATION_STATUS_UNKNOWN);
+  const CERT_REVOCATION_INFO* unknownInfo =
+      unknownAt >= 0 ? chain.rgpElement[unknownAt]->pRevocationInfo : nullptr;
+  const HRESULT revocationUnknown = unknownInfo != nullptr
+                                        ? static_cast<HRESULT>(unknownInfo->dwRevocationResult)
+                                        : CRYPT_E_NO_REVOCATION_CHECK;
   const Check checks[] = {
       {TRUST_E_CERT_SIGNATURE, withError(CERT_TRUST_IS_NOT_SIGNATURE_VALID)},
       {CERT_E_CHAINING, withError(CERT_TRUST_IS_CYCLIC | CERT_TRUST_IS_PARTIAL_CHAIN)},
@@ -173,7 +183,9 @@ BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
                                       CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT)},
       {CERT_E_INVALID_POLICY,
        withError(CERT_TRUST_INVALID_POLICY_CONSTRAINTS | CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY)},
-      {CRYPT_E_REVOKED, withError(CERT_TRUST_IS_REVOKED)},
+      {CRYPT_E_REVOKED,
+       first([&](LONG i) { return RevocationRefusedAt(*chain.rgpElement[i], at); })},
+      {revocationUnknown, requireRevocation ? withError(CERT_TRUST_REVOCATION_STATUS_UNKNOWN) : -1},
       {CERT_E_CRITICAL, first([&](LONG i) {
          const CERT_INFO& c = info(i);
          for (DWORD e = 0; e < c.cExtension; ++e) {

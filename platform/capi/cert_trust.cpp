@@ -37,6 +37,7 @@
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_system_store.h"
+#include "platform/capi/revocation_crl.h"
 
 namespace Velmora::Platform::Capi {
 
@@ -142,15 +143,15 @@ void AddCertificates(const FileContents& contents,
   }
 }
 
-void AddCrls(const FileContents& contents, std::unordered_multimap<std::string, CrlRef>& into) {
+void AddCrls(const FileContents& contents,
+             std::unordered_multimap<std::string, std::shared_ptr<const CrlData>>& into) {
   for (const CrlRef& crl : contents.crls) {
-    unsigned char* der = nullptr;
-    const int length = i2d_X509_NAME(X509_CRL_get_issuer(crl.get()), &der);
-    if (length > 0) {
-      into.emplace(
-          NameMatchKey(std::span<const std::uint8_t>(der, static_cast<std::size_t>(length))), crl);
+    try {
+      std::shared_ptr<const CrlData> data = CrlData::FromX509(crl.get());
+      into.emplace(data->issuerKey(), std::move(data));
+    } catch (const CAtlException&) {
+      // A CRL we cannot honour (delta, indirect ...) speaks for nothing.
     }
-    OPENSSL_free(der);
   }
 }
 

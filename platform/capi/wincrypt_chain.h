@@ -9,11 +9,11 @@
 //     "Root" folders of the machine and of the current user (cert_system_store.cpp says where),
 //     and the roots added for the process by CertAddTrustedRootsFromFile. The anchors are read
 //     once and read again only when one of the "Root" folders or the system trust store changes;
-//   - revocation: the CRLs found as files in the "Root" and "CA" store folders (cert_trust.cpp);
-//     nothing is fetched from the network. It is judged when a CERT_CHAIN_REVOCATION_CHECK_*
-//     flag asks for it (END_CERT: the subject; CHAIN and CHAIN_EXCLUDE_ROOT: every certificate
-//     below the root). A certificate whose issuer published no CRL there is not marked revoked
-//     (nor "status unknown": no CRL is expected offline).
+//   - revocation: judged when a CERT_CHAIN_REVOCATION_CHECK_* flag asks for it (END_CERT: the
+//     subject; CHAIN and CHAIN_EXCLUDE_ROOT: every certificate below the root) on a path that
+//     ends in a trusted root with every signature good, from the call's data, the store folders'
+//     CRLs, the disk cache and the network (wincrypt_revocation.h); each element's
+//     pRevocationInfo then says what was found.
 // A path is at most kMaxChainLength (32) certificates long; a loop among the certificates is
 // reported as CERT_TRUST_IS_CYCLIC and a path that found no root as CERT_TRUST_IS_PARTIAL_CHAIN,
 // so no set of certificates makes the engine hang. An issuer below the root must carry
@@ -258,7 +258,11 @@ struct TSP_CHAIN_POLICY_TIME_PARA {
 //      0x800B0114
 //   4b. no valid policy where a policyConstraints requires an explicit one, or malformed policy
 //      extensions                                             CERT_E_INVALID_POLICY 0x800B0113
-//   5. a certificate revoked by a CRL in the stores             CRYPT_E_REVOKED       0x80092010
+//   5. a certificate revoked at or before the policy's time, or after it for a reason that
+//      does not leave its key sound (RFC 3161; revocation_check.h) CRYPT_E_REVOKED     0x80092010
+//      with TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG: a revocation status unknown
+//                                          CRYPT_E_REVOCATION_OFFLINE 0x80092013 or
+//                                          CRYPT_E_NO_REVOCATION_CHECK 0x80092012
 //   6. a critical extension that is not understood              CERT_E_CRITICAL       0x800B0105
 //   7. a certificate not valid at the policy's time             CERT_E_EXPIRED        0x800B0101
 //   8. the TSA certificate's (element 0) extended key usage is absent, not critical, or names

@@ -12,6 +12,7 @@
 
 #include "platform/capi/cert_openssl.h"
 #include "platform/capi/wincrypt_chain.h"
+#include "platform/capi/wincrypt_revocation.h"
 #include "platform/text/convert.h"
 #include "platform/text/free_with.h"
 #include "platform/text/language.h"
@@ -132,8 +133,15 @@ std::wstring ExtensionsText(X509* certificate) {
 }
 
 std::wstring TrustText(DWORD errors) {
-  if (errors == CERT_TRUST_NO_ERROR) {
-    return InUserLanguage(L"доверенная", L"trusted");
+  // A chain whose only gap is an unknown revocation status is trusted (the time-stamping policy
+  // decides what such a gap means); the gap is still shown.
+  constexpr DWORD kRevocationUnknown =
+      CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+  if ((errors & ~kRevocationUnknown) == CERT_TRUST_NO_ERROR) {
+    return std::wstring(InUserLanguage(L"доверенная", L"trusted")) +
+           (errors != 0
+                ? InUserLanguage(L"; состояние отзыва неизвестно", L"; revocation status unknown")
+                : L"");
   }
   struct Bit {
     DWORD bit;

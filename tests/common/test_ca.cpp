@@ -136,33 +136,73 @@ Authority MakeIssued(const CertSpec& spec, const Authority& issuer, KeyKind kind
   return Authority{std::move(key), std::move(cert)};
 }
 
-std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revokedSerials) {
+namespace {
+
+CrlPtr MakeCrl(const Authority& issuer, const std::vector<CrlEntry>& entries,
+               std::time_t thisUpdate, std::time_t nextUpdate) {
   CrlPtr crl(X509_CRL_new());
   Check(crl && X509_CRL_set_version(crl.get(), 1) == 1, "X509_CRL_new");
   Check(X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer.cert.x509())) == 1,
         "CRL issuer");
-  const std::time_t now = std::time(nullptr);
-  std::unique_ptr<ASN1_TIME, Platform::FreeWith<ASN1_TIME_free>> last(ASN1_TIME_set(nullptr, now));
-  std::unique_ptr<ASN1_TIME, Platform::FreeWith<ASN1_TIME_free>> next(
-      ASN1_TIME_set(nullptr, now + 7 * 24 * 3600));
+  using TimePtr = std::unique_ptr<ASN1_TIME, Platform::FreeWith<ASN1_TIME_free>>;
+  TimePtr last(ASN1_TIME_set(nullptr, thisUpdate));
+  TimePtr next(ASN1_TIME_set(nullptr, nextUpdate));
   Check(X509_CRL_set1_lastUpdate(crl.get(), last.get()) == 1 &&
             X509_CRL_set1_nextUpdate(crl.get(), next.get()) == 1,
         "CRL times");
-  for (long serial : revokedSerials) {
+  for (const CrlEntry& item : entries) {
     X509_REVOKED* entry = X509_REVOKED_new();
     std::unique_ptr<ASN1_INTEGER, Platform::FreeWith<ASN1_INTEGER_free>> number(ASN1_INTEGER_new());
-    Check(entry != nullptr && number && ASN1_INTEGER_set(number.get(), serial) == 1 &&
+    TimePtr when(ASN1_TIME_set(nullptr, item.when != 0 ? item.when : thisUpdate));
+    Check(entry != nullptr && number && ASN1_INTEGER_set(number.get(), item.serial) == 1 &&
               X509_REVOKED_set_serialNumber(entry, number.get()) == 1 &&
-              X509_REVOKED_set_revocationDate(entry, last.get()) == 1 &&
+              X509_REVOKED_set_revocationDate(entry, when.get()) == 1 &&
               X509_CRL_add0_revoked(crl.get(), entry) == 1,
           "CRL entry");
+    if (item.reason >= 0) {
+      std::unique_ptr<ASN1_ENUMERATED, Platform::FreeWith<ASN1_ENUMERATED_free>> reason(
+          ASN1_ENUMERATED_new());
+      Check(reason && ASN1_ENUMERATED_set(reason.get(), item.reason) == 1 &&
+                X509_REVOKED_add1_ext_i2d(entry, NID_crl_reason, reason.get(), 0, 0) == 1,
+            "CRL reason");
+    }
   }
   Check(
       X509_CRL_sort(crl.get()) == 1 && X509_CRL_sign(crl.get(), issuer.key.get(), EVP_sha256()) > 0,
       "X509_CRL_sign");
+  return crl;
+}
+
+}  // namespace
+
+std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revokedSerials) {
+  std::vector<CrlEntry> entries;
+  for (long serial : revokedSerials) {
+    entries.push_back({serial});
+  }
+  const std::time_t now = std::time(nullptr);
+  CrlPtr crl = MakeCrl(issuer, entries, now, now + 7 * 24 * 3600);
   BioPtr bio(BIO_new(BIO_s_mem()));
   Check(bio && PEM_write_bio_X509_CRL(bio.get(), crl.get()) == 1, "PEM_write_bio_X509_CRL");
   return BioText(bio.get());
+}
+
+std::vector<unsigned char> MakeCrlDer(const Authority& issuer, const std::vector<CrlEntry>& entries,
+                                      std::time_t thisUpdate, std::time_t nextUpdate) {
+  CrlPtr crl = MakeCrl(issuer, entries, thisUpdate, nextUpdate);
+  unsigned char* out = nullptr;
+  const int length = i2d_X509_CRL(crl.get(), &out);
+  Check(length > 0, "i2d_X509_CRL");
+  std::vector<unsigned char> der(out, out + length);
+  OPENSSL_free(out);
+  return der;
+}
+
+void WriteKeyPem(EVP_PKEY* key, const std::filesystem::path& path) {
+  BioPtr bio(BIO_new(BIO_s_mem()));
+  Check(bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
+        "PEM_write_bio_PrivateKey");
+  std::ofstream(path, std::ios::binary) << BioText(bio.get());
 }
 
 StorePtr StoreOf(const std::vector<const TestCert*>& certificates) {

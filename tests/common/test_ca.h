@@ -93,6 +93,17 @@ Authority MakeIssued(const CertSpec& spec, const Authority& issuer, KeyKind kind
 // A CRL of `issuer` that lists the serial numbers, as PEM text.
 std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revokedSerials);
 
+// A CRL of `issuer` with entries (date 0: thisUpdate; reason -1: none) and times, as DER.
+struct CrlEntry {
+  long serial;
+  std::time_t when = 0;
+  int reason = -1;
+};
+std::vector<unsigned char> MakeCrlDer(const Authority& issuer, const std::vector<CrlEntry>& entries,
+                                      std::time_t thisUpdate, std::time_t nextUpdate);
+// The private key as an unencrypted PEM file (for OpenSSL's own tools).
+void WriteKeyPem(EVP_PKEY* key, const std::filesystem::path& path);
+
 // A memory store holding the certificates.
 StorePtr StoreOf(const std::vector<const TestCert*>& certificates);
 

@@ -7,6 +7,7 @@
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
 #include "policy/ClientPolicies.h"
+#include "policy/RevocationPolicies.h"
 #include "support/trace_internal.h"
 #include "tests/common/hive_env.h"
 
@@ -140,4 +141,19 @@ TEST(ClientPolicies, WrongTypeOrBrokenHiveStopsTheLoad) {
             "libhorodex.so.1: Opening policy key "
             "HKEY_CURRENT_USER\\Software\\Policies\\Velmora\\TSP failed (0x000003F1): " +
                 env.userHive().string() + ", line 4: a dword that is not 1 to 8 hex digits\n");
+}
+
+TEST(ClientPolicies, RevocationValuesDefaultOffAndTakeEitherScope) {
+  ConfigEnvironment env;
+  Velmora::PKI::TSP::Client::CRevocationPolicies revocation;
+  revocation.Load();
+  EXPECT_FALSE(revocation.RequireRevocationCheck);
+  EXPECT_FALSE(revocation.DisableRevocationNetwork);
+  ConfigEnvironment::Write(env.machineHive(),
+                           kHeader + kMachineKey + "\"RequireRevocationCheck\"=dword:1\n");
+  ConfigEnvironment::Write(env.userHive(),
+                           kHeader + kUserKey + "\"DisableRevocationNetwork\"=dword:1\n");
+  revocation.Load();
+  EXPECT_TRUE(revocation.RequireRevocationCheck);
+  EXPECT_TRUE(revocation.DisableRevocationNetwork);
 }

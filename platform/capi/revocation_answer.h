@@ -1,0 +1,48 @@
+// What one piece of revocation data (a CRL or an OCSP response) says about one certificate, and
+// the time helpers its judges share.
+#pragma once
+
+#include <openssl/asn1.h>
+
+#include <cstdint>
+
+#include "platform/capi/wincrypt_revocation.h"
+#include "platform/text/winerror.h"
+
+namespace Velmora::Platform::Capi {
+
+struct RevocationAnswer {
+  enum class Status { NoAnswer, Good, Revoked };
+  Status status = Status::NoAnswer;
+  // Why the data gave no answer: CRYPT_E_ASN1_ERROR (does not decode), TRUST_E_CERT_SIGNATURE
+  // (signer or signature not good), CRYPT_E_NO_MATCH (about another issuer or certificate),
+  // CERT_E_EXPIRED (not fresh), CRYPT_E_NOT_IN_REVOCATION_DATABASE (the responder does not know
+  // the certificate), CRYPT_E_REVOCATION_OFFLINE (an OCSP status other than successful) ...
+  HRESULT error = 0;
+  LONG reason = REVOCATION_REASON_NONE;
+  std::uint64_t revocationDate = 0;  // FILETIME values
+  std::uint64_t thisUpdate = 0;
+  std::uint64_t nextUpdate = 0;  // 0: none given
+  DWORD kind = REVOCATION_KIND_NONE;
+
+  static RevocationAnswer Failed(HRESULT why, DWORD kind) {
+    RevocationAnswer answer;
+    answer.error = why;
+    answer.kind = kind;
+    return answer;
+  }
+};
+
+// An ASN1_TIME as a FILETIME value; 0 for null or a time that does not convert.
+std::uint64_t FileTimeOf(const ASN1_TIME* time) noexcept;
+
+// How long a piece of data without nextUpdate is believed after its thisUpdate: one hour.
+inline constexpr std::uint64_t kNoNextUpdateLifetime = 3600ull * 10000000ull;
+
+// Whether data issued at thisUpdate with nextUpdate (0: none) may be used at `now`.
+inline bool Fresh(std::uint64_t thisUpdate, std::uint64_t nextUpdate, std::uint64_t now) noexcept {
+  const std::uint64_t until = nextUpdate != 0 ? nextUpdate : thisUpdate + kNoNextUpdateLifetime;
+  return thisUpdate != 0 && thisUpdate <= now && now <= until;
+}
+
+}  // namespace Velmora::Platform::Capi

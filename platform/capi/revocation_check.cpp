@@ -1,0 +1,368 @@
+#include "platform/capi/revocation_check.h"
+
+#include <openssl/x509v3.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/capi/capi_util.h"
+#include "platform/capi/cert_openssl.h"
+#include "platform/capi/revocation_cache.h"
+#include "platform/capi/revocation_crl.h"
+#include "platform/capi/revocation_fetch.h"
+#include "platform/capi/revocation_ocsp.h"
+
+namespace Velmora::Platform {
+
+namespace Capi {
+
+namespace {
+
+using Status = RevocationAnswer::Status;
+
+// What the thread gave for its chains (CertSetRevocationDataForThread).
+struct CallData {
+  std::vector<std::shared_ptr<const CrlData>> crls;
+  std::vector<std::shared_ptr<const OcspData>> responses;
+};
+thread_local CallData t_call;
+
+// Decoded CRLs of the disk cache, so a large CRL is decoded and sorted once per process, while
+// its file stays the same.
+struct Memo {
+  struct Entry {
+    std::int64_t size;
+    std::int64_t modified;
+    std::shared_ptr<const CrlData> crl;
+  };
+  std::mutex mutex;
+  std::map<std::string, Entry> entries;
+};
+Memo& TheMemo() {
+  static Memo* memo = new Memo();  // never destroyed: chains may be built at exit
+  return *memo;
+}
+constexpr std::size_t kMaxMemoEntries = 64;
+
+std::shared_ptr<const CrlData> CachedCrl(const std::string& url) {
+  const std::filesystem::path file = RevocationCacheFile(CacheKind::Crl, url);
+  struct stat facts {};
+  if (::stat(file.c_str(), &facts) != 0) {
+    return nullptr;
+  }
+  const std::int64_t modified =
+      static_cast<std::int64_t>(facts.st_mtim.tv_sec) * 1000000000 + facts.st_mtim.tv_nsec;
+  Memo& memo = TheMemo();
+  {
+    std::lock_guard lock(memo.mutex);
+    const auto found = memo.entries.find(url);
+    if (found != memo.entries.end() && found->second.size == facts.st_size &&
+        found->second.modified == modified) {
+      return found->second.crl;
+    }
+  }
+  const auto bytes = ReadRevocationCache(CacheKind::Crl, url);
+  if (!bytes) {
+    return nullptr;
+  }
+  std::shared_ptr<const CrlData> crl = CrlData::Decode(*bytes);  // throws for a corrupt file
+  std::lock_guard lock(memo.mutex);
+  if (memo.entries.size() >= kMaxMemoEntries) {
+    memo.entries.clear();
+  }
+  memo.entries[url] = {facts.st_size, modified, crl};
+  return crl;
+}
+
+bool HttpUrl(const std::string& url) {
+  return url.size() > 7 && (url.compare(0, 7, "http://") == 0 || url.compare(0, 7, "HTTP://") == 0);
+}
+
+std::vector<std::string> OcspUrlsOf(X509* certificate) {
+  std::vector<std::string> urls;
+  STACK_OF(OPENSSL_STRING)* found = X509_get1_ocsp(certificate);
+  for (int i = 0; i < sk_OPENSSL_STRING_num(found); ++i) {
+    const std::string url = sk_OPENSSL_STRING_value(found, i);
+    if (HttpUrl(url)) {
+      urls.push_back(url);
+    }
+  }
+  X509_email_free(found);
+  return urls;
+}
+
+std::vector<std::string> CrlUrlsOf(X509* certificate) {
+  std::vector<std::string> urls;
+  auto* points = static_cast<STACK_OF(DIST_POINT)*>(
+      X509_get_ext_d2i(certificate, NID_crl_distribution_points, nullptr, nullptr));
+  for (int i = 0; i < sk_DIST_POINT_num(points); ++i) {
+    const DIST_POINT* point = sk_DIST_POINT_value(points, i);
+    if (point->distpoint == nullptr || point->distpoint->type != 0 || point->CRLissuer != nullptr) {
+      continue;
+    }
+    const GENERAL_NAMES* names = point->distpoint->name.fullname;
+    for (int n = 0; n < sk_GENERAL_NAME_num(names); ++n) {
+      const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, n);
+      if (name->type == GEN_URI) {
+        const ASN1_IA5STRING* uri = name->d.uniformResourceIdentifier;
+        std::string url(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)),
+                        static_cast<std::size_t>(ASN1_STRING_length(uri)));
+        if (HttpUrl(url) && url.find('\0') == std::string::npos) {
+          urls.push_back(std::move(url));
+        }
+      }
+    }
+  }
+  sk_DIST_POINT_pop_free(points, DIST_POINT_free);
+  return urls;
+}
+
+FILETIME FileTimeFrom(std::uint64_t value) {
+  return {static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
+}
+
+// The search over the sources for one certificate.
+class Search {
+ public:
+  Search(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
+      : m_subject(subject), m_issuer(issuer), m_now(NowFileTime()) {}
+
+  // Takes the answer of one piece of data, judged by `judge`; true when it settles the question.
+  template <typename Judge>
+  bool consider(DWORD source, Judge&& judge) {
+    RevocationAnswer answer;
+    try {
+      answer = judge();
+    } catch (const CAtlException& e) {
+      answer = RevocationAnswer::Failed(e.hr(), REVOCATION_KIND_NONE);
+    }
+    if (answer.error != CRYPT_E_NO_MATCH) {
+      m_sourceSeen = true;
+    }
+    if (answer.status == Status::NoAnswer) {
+      note(static_cast<DWORD>(answer.error));
+      return false;
+    }
+    m_answer = answer;
+    m_source = source;
+    return true;
+  }
+  void note(DWORD error) {
+    if (m_firstError == 0 && error != static_cast<DWORD>(CRYPT_E_NO_MATCH)) {
+      m_firstError = error;
+    }
+  }
+  void sawSource() { m_sourceSeen = true; }
+
+  PCCERT_CONTEXT subject() const { return m_subject; }
+  PCCERT_CONTEXT issuer() const { return m_issuer; }
+  std::uint64_t now() const { return m_now; }
+
+  DWORD finish(CERT_REVOCATION_INFO& info) const {
+    info = CERT_REVOCATION_INFO{};
+    info.cbSize = sizeof info;
+    info.dwFirstSourceError = m_firstError;
+    info.lReason = REVOCATION_REASON_NONE;
+    if (m_source == REVOCATION_SOURCE_NONE) {
+      info.dwRevocationResult = static_cast<DWORD>(m_sourceSeen ? CRYPT_E_REVOCATION_OFFLINE
+                                                                : CRYPT_E_NO_REVOCATION_CHECK);
+      return CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
+             (m_sourceSeen ? CERT_TRUST_IS_OFFLINE_REVOCATION : 0);
+    }
+    info.dwSource = m_source;
+    info.dwKind = m_answer.kind;
+    info.ThisUpdate = FileTimeFrom(m_answer.thisUpdate);
+    info.NextUpdate = FileTimeFrom(m_answer.nextUpdate);
+    info.fHasFreshnessTime = TRUE;
+    info.dwFreshnessTime =
+        static_cast<DWORD>((m_now - std::min(m_now, m_answer.thisUpdate)) / 10000000ull);
+    if (m_answer.status == Status::Good) {
+      info.dwRevocationResult = 0;
+      return 0;
+    }
+    info.dwRevocationResult = static_cast<DWORD>(CRYPT_E_REVOKED);
+    info.lReason = m_answer.reason;
+    info.RevocationDate = FileTimeFrom(m_answer.revocationDate);
+    return CERT_TRUST_IS_REVOKED;
+  }
+
+ private:
+  PCCERT_CONTEXT m_subject;
+  PCCERT_CONTEXT m_issuer;
+  std::uint64_t m_now;
+  RevocationAnswer m_answer;
+  DWORD m_source = REVOCATION_SOURCE_NONE;
+  DWORD m_firstError = 0;
+  bool m_sourceSeen = false;
+};
+
+// Whether the answer may be kept in the cache: it settled the question.
+bool Settled(const RevocationAnswer& answer) {
+  return answer.status != Status::NoAnswer;
+}
+
+bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
+                const std::vector<std::string>& crlUrls) {
+  const std::string ocspKey = OcspCacheKey(search.subject(), search.issuer());
+  const std::vector<std::uint8_t> request = BuildOcspRequest(search.subject(), search.issuer());
+  for (const std::string& url : ocspUrls) {
+    const bool done = search.consider(REVOCATION_SOURCE_NETWORK, [&] {
+      FetchResult fetched = FetchRevocationData(url, request);
+      if (fetched.error != 0) {
+        return RevocationAnswer::Failed(static_cast<HRESULT>(fetched.error), REVOCATION_KIND_OCSP);
+      }
+      const auto response = OcspData::Decode(fetched.body);
+      RevocationAnswer answer = response->judge(search.subject(), search.issuer(), search.now());
+      if (Settled(answer)) {
+        WriteRevocationCache(CacheKind::Ocsp, ocspKey, response->der());
+      }
+      return answer;
+    });
+    if (done) {
+      return true;
+    }
+  }
+  for (const std::string& url : crlUrls) {
+    const bool done = search.consider(REVOCATION_SOURCE_NETWORK, [&] {
+      FetchResult fetched = FetchRevocationData(url, {});
+      if (fetched.error != 0) {
+        return RevocationAnswer::Failed(static_cast<HRESULT>(fetched.error), REVOCATION_KIND_CRL);
+      }
+      const auto crl = CrlData::Decode(fetched.body);
+      RevocationAnswer answer = crl->judge(search.subject(), search.issuer(), search.now());
+      if (Settled(answer)) {
+        WriteRevocationCache(CacheKind::Crl, url, crl->der());
+      }
+      return answer;
+    });
+    if (done) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const TrustMaterial& trust,
+                      bool network, CERT_REVOCATION_INFO& info) {
+  Search search(subject, issuer);
+  const auto ask = [&](DWORD source, const auto& data) {
+    return search.consider(source, [&] { return data->judge(subject, issuer, search.now()); });
+  };
+  const auto settle = [&]() -> DWORD {
+    // 1. the call's data, 2. the store folders.
+    for (const auto& response : t_call.responses) {
+      if (ask(REVOCATION_SOURCE_CALL, response)) {
+        return search.finish(info);
+      }
+    }
+    for (const auto& crl : t_call.crls) {
+      if (ask(REVOCATION_SOURCE_CALL, crl)) {
+        return search.finish(info);
+      }
+    }
+    const auto [first, last] = trust.crls.equal_range(NameKey(subject->pCertInfo->Issuer));
+    for (auto it = first; it != last; ++it) {
+      if (ask(REVOCATION_SOURCE_STORE, it->second)) {
+        return search.finish(info);
+      }
+    }
+    // 3. the disk cache; 4. the network.
+    X509* x509 = CertContextGetX509(subject);
+    if (x509 == nullptr) {
+      return search.finish(info);
+    }
+    const std::vector<std::string> ocspUrls = OcspUrlsOf(x509);
+    const std::vector<std::string> crlUrls = CrlUrlsOf(x509);
+    if (!ocspUrls.empty() || !crlUrls.empty()) {
+      search.sawSource();
+    }
+    if (!ocspUrls.empty()) {
+      const bool done = search.consider(REVOCATION_SOURCE_CACHE, [&] {
+        const auto bytes = ReadRevocationCache(CacheKind::Ocsp, OcspCacheKey(subject, issuer));
+        if (!bytes) {
+          return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_OCSP);
+        }
+        return OcspData::Decode(*bytes)->judge(subject, issuer, search.now());
+      });
+      if (done) {
+        return search.finish(info);
+      }
+    }
+    for (const std::string& url : crlUrls) {
+      const bool done = search.consider(REVOCATION_SOURCE_CACHE, [&] {
+        const auto crl = CachedCrl(url);
+        if (!crl) {
+          return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
+        }
+        return crl->judge(subject, issuer, search.now());
+      });
+      if (done) {
+        return search.finish(info);
+      }
+    }
+    if (network) {
+      AskNetwork(search, ocspUrls, crlUrls);
+    }
+    return search.finish(info);
+  };
+  try {
+    return settle();
+  } catch (const CAtlException& e) {
+    // Certificates OpenSSL cannot read: no source could be asked.
+    search.note(static_cast<DWORD>(e.hr()));
+    return search.finish(info);
+  }
+}
+
+bool RevocationRefusedAt(const CERT_CHAIN_ELEMENT& element, std::uint64_t at) noexcept {
+  if ((element.TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) == 0) {
+    return false;
+  }
+  const CERT_REVOCATION_INFO* info = element.pRevocationInfo;
+  if (info == nullptr || info->cbSize < sizeof(CERT_REVOCATION_INFO)) {
+    return true;
+  }
+  if (FileTimeValue(info->RevocationDate) <= at) {
+    return true;
+  }
+  switch (info->lReason) {
+    case REVOCATION_REASON_AFFILIATION_CHANGED:
+    case REVOCATION_REASON_SUPERSEDED:
+    case REVOCATION_REASON_CESSATION_OF_OPERATION:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace Capi
+
+void CertSetRevocationDataForThread(const REVOCATION_DATA_BLOBS* data) {
+  Capi::CallData fresh;
+  if (data != nullptr) {
+    for (DWORD i = 0; i < data->cCrl && data->rgCrl != nullptr; ++i) {
+      try {
+        fresh.crls.push_back(Capi::CrlData::Decode(
+            std::span<const std::uint8_t>(data->rgCrl[i].pbData, data->rgCrl[i].cbData)));
+      } catch (const CAtlException&) {
+        // Ignored: it speaks for nothing.
+      }
+    }
+    for (DWORD i = 0; i < data->cOcspResponse && data->rgOcspResponse != nullptr; ++i) {
+      try {
+        fresh.responses.push_back(Capi::OcspData::Decode(std::span<const std::uint8_t>(
+            data->rgOcspResponse[i].pbData, data->rgOcspResponse[i].cbData)));
+      } catch (const CAtlException&) {
+      }
+    }
+  }
+  Capi::t_call = std::move(fresh);
+}
+
+}  // namespace Velmora::Platform

@@ -1,0 +1,53 @@
+// OCSP (RFC 6960) as the chain engine uses it: the request for one certificate, and the
+// response judged for it.
+//
+//   OCSPResponse ::= SEQUENCE { responseStatus ENUMERATED,
+//       responseBytes [0] EXPLICIT SEQUENCE { responseType OID, response OCTET STRING } OPTIONAL }
+//   BasicOCSPResponse ::= SEQUENCE { tbsResponseData ResponseData, signatureAlgorithm,
+//       signature BIT STRING, certs [0] EXPLICIT SEQUENCE OF Certificate OPTIONAL }
+#pragma once
+
+#include <openssl/ocsp.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/capi/revocation_answer.h"
+#include "platform/text/free_with.h"
+
+namespace Velmora::Platform::Capi {
+
+// The DER OCSPRequest for `subject` issued by `issuer`: one CertID with SHA-1, no nonce, not
+// signed. Throws CAtlException (CRYPT_E_ASN1_ERROR) for certificates OpenSSL refuses.
+std::vector<std::uint8_t> BuildOcspRequest(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer);
+
+// The key under which answers for `subject` are cached: the SHA-1 hash of the issuer's public key
+// and the subject's serial number, in hexadecimal.
+std::string OcspCacheKey(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer);
+
+class OcspData {
+ public:
+  // Decodes a DER OCSPResponse (the whole input). Throws CAtlException: CRYPT_E_ASN1_LARGE above
+  // the size limit, CRYPT_E_ASN1_ERROR for bytes that do not decode or a response type other than
+  // id-pkix-ocsp-basic, CRYPT_E_REVOCATION_OFFLINE for a responseStatus other than successful.
+  static std::shared_ptr<const OcspData> Decode(std::span<const std::uint8_t> der);
+
+  // What the response says of `subject` at `now`: NoAnswer with TRUST_E_CERT_SIGNATURE when its
+  // signer is neither `issuer` nor a responder that `issuer` issued with id-kp-OCSPSigning and
+  // valid at `now`, or its signature does not verify; CRYPT_E_NOT_IN_REVOCATION_DATABASE when it
+  // holds no status for the certificate, or "unknown"; CERT_E_EXPIRED when not fresh at `now`
+  // (no nextUpdate: one hour after thisUpdate). Else Good, or Revoked with date and reason.
+  RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, std::uint64_t now) const;
+
+  const std::vector<std::uint8_t>& der() const noexcept { return m_der; }
+
+ private:
+  OcspData() = default;
+  std::unique_ptr<OCSP_BASICRESP, FreeWith<OCSP_BASICRESP_free>> m_basic;
+  std::vector<std::uint8_t> m_der;
+};
+
+}  // namespace Velmora::Platform::Capi

@@ -1,0 +1,97 @@
+// Revocation as the chain engine reports it: the revocation details of each chain element
+// (CERT_CHAIN_ELEMENT::pRevocationInfo), the trust status bits and the flags that steer it.
+//
+// For each certificate below the root of a trusted path, when a CERT_CHAIN_REVOCATION_CHECK_*
+// flag asks for it, the engine asks these sources in turn and stops at the first that answers
+// for the certificate (revocation_check.h says how each answer is judged):
+//   1. the CRLs given to the engine for the call (CertSetRevocationDataForThread: the token's own
+//      CRLs and OCSP responses, CRL files the caller names);
+//   2. the CRLs of the "Root" and "CA" store folders;
+//   3. the disk cache under $XDG_CACHE_HOME/velmora/revocation/ (~/.cache when unset);
+//   4. the network, unless CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY is given: the OCSP responders
+//      of the certificate's authorityInfoAccess, then the http URLs of its cRLDistributionPoints.
+// A certificate that is listed gets CERT_TRUST_IS_REVOKED whatever the date and reason; the
+// details below let a policy apply its own rule at its own time (the time-stamping policy applies
+// RFC 3161's). When no source answers, CERT_TRUST_REVOCATION_STATUS_UNKNOWN, with
+// CERT_TRUST_IS_OFFLINE_REVOCATION when some source was there but could not be used.
+#pragma once
+
+#include "platform/capi/wincrypt.h"
+
+namespace Velmora::Platform {
+
+inline constexpr DWORD CERT_TRUST_IS_OFFLINE_REVOCATION = 0x01000000;
+
+// CertGetCertificateChain flag: revocation from the call's data, the folders and the cache only.
+inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY = 0x80000000;
+
+// Time-stamping policy flag (CERT_CHAIN_POLICY_PARA::dwFlags, with TSP_CHAIN_POLICY_TIME_FLAG):
+// an element whose revocation status is unknown fails the chain with its dwRevocationResult
+// (CRYPT_E_REVOCATION_OFFLINE or CRYPT_E_NO_REVOCATION_CHECK). Without it, only revoked ones fail.
+inline constexpr DWORD TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG = 0x00040000;
+
+// Where an element's revocation answer came from (our own member of CERT_REVOCATION_INFO).
+enum : DWORD {
+  REVOCATION_SOURCE_NONE = 0,
+  REVOCATION_SOURCE_CALL = 1,     // data given for the call (the token, the caller's files)
+  REVOCATION_SOURCE_STORE = 2,    // a CRL of the store folders
+  REVOCATION_SOURCE_CACHE = 3,    // the disk cache
+  REVOCATION_SOURCE_NETWORK = 4,  // fetched now
+};
+// What kind of revocation data answered.
+enum : DWORD { REVOCATION_KIND_NONE = 0, REVOCATION_KIND_CRL = 1, REVOCATION_KIND_OCSP = 2 };
+
+// CRL reason codes (RFC 5280 section 5.3.1; OpenSSL has the same values as CRL_REASON_*);
+// REVOCATION_REASON_NONE when the entry gives none.
+enum : LONG {
+  REVOCATION_REASON_NONE = -1,
+  REVOCATION_REASON_UNSPECIFIED = 0,
+  REVOCATION_REASON_KEY_COMPROMISE = 1,
+  REVOCATION_REASON_CA_COMPROMISE = 2,
+  REVOCATION_REASON_AFFILIATION_CHANGED = 3,
+  REVOCATION_REASON_SUPERSEDED = 4,
+  REVOCATION_REASON_CESSATION_OF_OPERATION = 5,
+  REVOCATION_REASON_CERTIFICATE_HOLD = 6,
+  REVOCATION_REASON_REMOVE_FROM_CRL = 8,
+  REVOCATION_REASON_PRIVILEGE_WITHDRAWN = 9,
+  REVOCATION_REASON_AA_COMPROMISE = 10,
+};
+
+// The platform's members first (pszRevocationOid, pvOidSpecificInfo and pCrlInfo always null
+// here), then ours. Owned by the chain.
+struct CERT_REVOCATION_INFO {
+  DWORD cbSize;
+  // S_OK (not revoked), CRYPT_E_REVOKED, CRYPT_E_REVOCATION_OFFLINE (sources were there, none
+  // could be used) or CRYPT_E_NO_REVOCATION_CHECK (the certificate names no source and none had
+  // data for it).
+  DWORD dwRevocationResult;
+  LPCSTR pszRevocationOid;
+  void* pvOidSpecificInfo;
+  BOOL fHasFreshnessTime;
+  DWORD dwFreshnessTime;  // seconds since thisUpdate of the data used
+  void* pCrlInfo;
+  // Ours:
+  DWORD dwSource;  // REVOCATION_SOURCE_*
+  DWORD dwKind;    // REVOCATION_KIND_*
+  LONG lReason;    // REVOCATION_REASON_* of a revoked certificate
+  FILETIME RevocationDate;
+  FILETIME ThisUpdate;
+  FILETIME NextUpdate;  // zero when the data gives none
+  // The first failure met on the way (a source that answered badly or not at all): a WinHTTP
+  // number, CRYPT_E_ASN1_*, TRUST_E_CERT_SIGNATURE, CRYPT_E_NOT_IN_REVOCATION_DATABASE ...; 0
+  // when none.
+  DWORD dwFirstSourceError;
+};
+
+// Revocation data for the chains this thread builds from now on, on top of the sources above:
+// DER CRLs and DER OCSP responses (OCSPResponse). Replaces what the thread gave before; empty
+// spans clear it. What does not decode is ignored.
+struct REVOCATION_DATA_BLOBS {
+  DWORD cCrl;
+  const CRYPT_DATA_BLOB* rgCrl;
+  DWORD cOcspResponse;
+  const CRYPT_DATA_BLOB* rgOcspResponse;
+};
+void CertSetRevocationDataForThread(const REVOCATION_DATA_BLOBS* data);
+
+}  // namespace Velmora::Platform

@@ -1,0 +1,20 @@
+#include "policy/RevocationPolicies.h"
+
+#include "support/errors.h"
+
+namespace Velmora::PKI::TSP::Client {
+
+void CRevocationPolicies::Load() {
+  CGPKeyPair keys;
+  if (const LSTATUS status = keys.Open(); status != Platform::ERROR_SUCCESS) {
+    Support::ThrowWin32Error(static_cast<DWORD>(status));
+  }
+  Load(keys.machine(), keys.user());
+}
+
+void CRevocationPolicies::Load(HKEY lm, HKEY cu) {
+  RequireRevocationCheck.Load(lm, cu, L"RequireRevocationCheck", false);
+  DisableRevocationNetwork.Load(lm, cu, L"DisableRevocationNetwork", false);
+}
+
+}  // namespace Velmora::PKI::TSP::Client

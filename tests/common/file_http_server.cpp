@@ -1,0 +1,101 @@
+#include "tests/common/file_http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace Velmora::Testing {
+
+FileHttpServer::FileHttpServer() {
+  m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (m_listener < 0 || ::pipe(m_wake) != 0 ||
+      ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(m_listener, 16) != 0 ||
+      ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error("FileHttpServer: cannot listen");
+  }
+  m_port = ntohs(address.sin_port);
+  m_thread = std::thread([this] { run(); });
+}
+
+FileHttpServer::~FileHttpServer() {
+  stop();
+  ::close(m_wake[0]);
+}
+
+std::string FileHttpServer::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+void FileHttpServer::serve(const std::string& path, std::vector<unsigned char> body) {
+  std::lock_guard lock(m_mutex);
+  m_files[path] = std::move(body);
+}
+
+std::optional<std::vector<unsigned char>> FileHttpServer::body(const std::string& path) {
+  std::lock_guard lock(m_mutex);
+  const auto found = m_files.find(path);
+  return found != m_files.end() ? std::optional(found->second) : std::nullopt;
+}
+
+void FileHttpServer::stop() {
+  if (m_thread.joinable()) {
+    (void)!::write(m_wake[1], "x", 1);
+    m_thread.join();
+    ::close(m_wake[1]);
+    ::close(m_listener);
+  }
+}
+
+void FileHttpServer::run() {
+  for (;;) {
+    pollfd waits[2] = {{m_listener, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+    if (::poll(waits, 2, -1) < 0 || (waits[1].revents & POLLIN) != 0) {
+      return;
+    }
+    const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) {
+      continue;
+    }
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+      const ssize_t n = ::read(client, buffer, sizeof buffer);
+      if (n <= 0) {
+        break;
+      }
+      request.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::size_t start = request.find(' ') + 1;
+    const std::string path = request.substr(start, request.find(' ', start) - start);
+    std::string reply;
+    {
+      std::lock_guard lock(m_mutex);
+      const auto found = m_files.find(path);
+      const std::string body = found != m_files.end()
+                                   ? std::string(found->second.begin(), found->second.end())
+                                   : std::string("not here");
+      reply = std::string(found != m_files.end() ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
+              "\r\nContent-Length: " + std::to_string(body.size()) +
+              "\r\nConnection: close\r\n\r\n" + body;
+    }
+    for (std::size_t done = 0; done < reply.size();) {
+      const ssize_t n = ::write(client, reply.data() + done, reply.size() - done);
+      if (n <= 0) {
+        break;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(client);
+  }
+}
+
+}  // namespace Velmora::Testing

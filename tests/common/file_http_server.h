@@ -1,0 +1,39 @@
+// A small http server on 127.0.0.1 that serves the bytes it is given under a path (a CRL at
+// "/intermediate.crl"), 404 for any other path. One thread, one request per connection.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Velmora::Testing {
+
+class FileHttpServer {
+ public:
+  FileHttpServer();  // listens on a free port at once; throws std::runtime_error
+  ~FileHttpServer();
+  FileHttpServer(const FileHttpServer&) = delete;
+  FileHttpServer& operator=(const FileHttpServer&) = delete;
+
+  int port() const noexcept { return m_port; }
+  std::string url(const std::string& path) const;
+  void serve(const std::string& path, std::vector<unsigned char> body);
+  std::optional<std::vector<unsigned char>> body(const std::string& path);
+  // Closes the listening socket: later connections are refused.
+  void stop();
+
+ private:
+  void run();
+
+  int m_listener = -1;
+  int m_wake[2] = {-1, -1};
+  int m_port = 0;
+  std::mutex m_mutex;
+  std::map<std::string, std::vector<unsigned char>> m_files;
+  std::thread m_thread;
+};
+
+}  // namespace Velmora::Testing

@@ -1,0 +1,354 @@
+// Revocation at the stamp's time, end to end: a PKI made at test time whose TSA certificates
+// point at loopback servers started here (OpenSSL's own OCSP responder, a small CRL server); the
+// chain engine asks them, keeps their answers in the disk cache, and the time-stamping policy
+// judges the answers at genTime. OpenSSL's `verify -crl_check_all -attime` judges the same
+// CRLs as a second opinion.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+
+#include "platform/capi/wincrypt.h"
+#include "platform/capi/wincrypt_revocation.h"
+#include "platform/text/winerror.h"
+#include "tests/common/child_process.h"
+#include "tests/common/file_http_server.h"
+#include "tests/common/scratch.h"
+#include "tests/common/test_ca.h"
+
+namespace P = Velmora::Platform;
+using namespace Velmora::Testing;
+
+namespace {
+
+constexpr std::time_t kHour = 3600;
+const std::time_t kNow = std::time(nullptr);
+const std::time_t kGenTime = kNow - kHour;
+const P::DWORD kRevoked = static_cast<P::DWORD>(P::CRYPT_E_REVOKED);
+const P::DWORD kOffline = static_cast<P::DWORD>(P::CRYPT_E_REVOCATION_OFFLINE);
+const P::DWORD kNoCheck = static_cast<P::DWORD>(P::CRYPT_E_NO_REVOCATION_CHECK);
+
+enum class Source { Crl, StaleCrl, ForgedCrl, Ocsp, DelegatedOcsp, OcspWithoutEku, OcspDown, None };
+
+struct Case {
+  const char* name;
+  Source source;
+  std::time_t revokedAt;  // 0: not listed
+  int reason;             // -1: none
+  P::DWORD verdict;       // of the policy
+  P::DWORD required;      // of the policy when revocation checking is required
+  bool opensslAccepts;    // `openssl verify` with the CRL (CRL sources only)
+};
+
+// Where we differ from OpenSSL, and why: it refuses every listed certificate, we apply RFC 3161
+// (revoked after genTime for a reason that leaves the key sound: the stamp stands).
+const Case kCases[] = {
+    {"good (CRL)", Source::Crl, 0, -1, 0, 0, true},
+    {"revoked before genTime", Source::Crl, kGenTime - kHour / 2, 1, kRevoked, kRevoked, false},
+    {"after genTime, keyCompromise", Source::Crl, kGenTime + kHour / 2, 1, kRevoked, kRevoked,
+     false},
+    {"after genTime, no reason", Source::Crl, kGenTime + kHour / 2, -1, kRevoked, kRevoked, false},
+    {"after genTime, superseded (differs)", Source::Crl, kGenTime + kHour / 2, 4, 0, 0, false},
+    {"on hold", Source::Crl, kGenTime + kHour / 2, 6, kRevoked, kRevoked, false},
+    {"hold released", Source::Crl, kGenTime - kHour / 2, 8, 0, 0, true},
+    {"stale CRL", Source::StaleCrl, 0, -1, 0, kOffline, false},
+    {"CRL signed by another key", Source::ForgedCrl, kGenTime - kHour, 1, 0, kOffline, false},
+    {"good (OCSP)", Source::Ocsp, 0, -1, 0, 0, true},
+    {"revoked before genTime (OCSP)", Source::Ocsp, kGenTime - kHour / 2, 1, kRevoked, kRevoked,
+     false},
+    {"after genTime, superseded (OCSP)", Source::Ocsp, kGenTime + kHour / 2, 4, 0, 0, false},
+    {"delegated responder", Source::DelegatedOcsp, 0, -1, 0, 0, true},
+    {"delegated responder without OCSPSigning", Source::OcspWithoutEku, 0, -1, 0, kOffline, true},
+    {"responder down", Source::OcspDown, 0, -1, 0, kOffline, true},
+    {"no revocation source", Source::None, 0, -1, 0, kNoCheck, true},
+};
+constexpr long kFirstSerial = 1000;
+
+std::string IndexTime(std::time_t when) {
+  char text[32];
+  std::tm parts{};
+  gmtime_r(&when, &parts);
+  std::strftime(text, sizeof text, "%y%m%d%H%M%SZ", &parts);
+  return text;
+}
+
+P::FILETIME FileTimeOf(std::time_t when) {
+  const auto value = static_cast<std::uint64_t>(when + 11644473600LL) * 10000000ull;
+  return P::FILETIME{static_cast<P::DWORD>(value), static_cast<P::DWORD>(value >> 32)};
+}
+
+// `openssl ocsp -port 0` answering for the intermediate from an index file, signed by `signer`.
+struct Responder {
+  Responder(const TempDir& dir, const std::string& name, const Authority& signer) {
+    const auto cert = dir / (name + ".pem");
+    signer.cert.writePem(cert);
+    WriteKeyPem(signer.key.get(), dir / (name + ".key"));
+    process = std::make_unique<ChildProcess>(
+        "/usr/bin/openssl",
+        std::vector<std::string>{"ocsp", "-port", "0", "-index", (dir / "index.txt").string(),
+                                 "-CA", (dir / "intermediate.pem").string(), "-rsigner",
+                                 cert.string(), "-rkey", (dir / (name + ".key")).string(), "-nmin",
+                                 "60"},
+        (dir / (name + ".log")).string());
+    const std::string line = process->FirstLine(std::chrono::seconds(10));  // ACCEPT [::]:port
+    url = "http://127.0.0.1:" +
+          line.substr(line.rfind(':') + 1, line.find(' ', 7) - 1 - line.rfind(':'));
+  }
+  std::unique_ptr<ChildProcess> process;
+  std::string url;
+};
+
+struct Outcome {
+  P::DWORD verdict = 0;
+  P::DWORD required = 0;
+  P::CERT_REVOCATION_INFO tsa{};  // of element 0
+};
+
+struct World {
+  TempDir dir;
+  Authority root = MakeRoot("Revocation Root");
+  FileHttpServer crls;
+  std::unique_ptr<Authority> intermediate;
+  std::vector<TestCert> tsas;
+  std::vector<std::unique_ptr<Responder>> responders;  // issuer, delegated, without EKU
+
+  World() {
+    setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    root.cert.writePem(dir / "root.pem");
+    EXPECT_EQ(P::CertAddTrustedRootsFromFile((dir / "root.pem").c_str()), P::S_OK);
+    std::vector<Extension> ca = CaExtensions();
+    ca.push_back({"crlDistributionPoints", "URI:" + crls.url("/root.crl")});
+    intermediate = std::make_unique<Authority>(
+        MakeIssued(CertSpec("Revocation Intermediate", 2, kNow - 400 * 24 * kHour,
+                            kNow + 400 * 24 * kHour, ca),
+                   root));
+    intermediate->cert.writePem(dir / "intermediate.pem");
+    crls.serve("/root.crl", MakeCrlDer(root, {}, kNow - 2 * kHour, kNow + 24 * kHour));
+
+    std::ofstream index(dir / "index.txt");
+    for (std::size_t i = 0; i < std::size(kCases); ++i) {
+      const Case& c = kCases[i];
+      static const char* kReasons[] = {"unspecified", "keyCompromise", "CACompromise",
+                                       "affiliationChanged", "superseded"};
+      const bool listed = c.revokedAt != 0 && c.source == Source::Ocsp;
+      index << (listed ? "R\t" : "V\t") << IndexTime(kNow + 400 * 24 * kHour) << '\t'
+            << (listed ? IndexTime(c.revokedAt) : "")
+            << (listed && c.reason >= 0 ? std::string(",") + kReasons[c.reason] : "") << '\t'
+            << std::hex << std::uppercase << (kFirstSerial + static_cast<long>(i)) << std::dec
+            << "\tunknown\t/CN=TSA " << i << '\n';
+    }
+    index.close();
+    std::vector<Extension> signing = {{"extendedKeyUsage", "OCSPSigning"}};
+    std::vector<Extension> other = {{"extendedKeyUsage", "timeStamping"}};
+    responders.push_back(std::make_unique<Responder>(dir, "issuer", *intermediate));
+    responders.push_back(std::make_unique<Responder>(
+        dir, "delegated",
+        MakeIssued(CertSpec("Delegated Responder", 3, kNow - kHour, kNow + kHour * 24, signing),
+                   *intermediate)));
+    responders.push_back(std::make_unique<Responder>(
+        dir, "noeku",
+        MakeIssued(CertSpec("Other Responder", 4, kNow - kHour, kNow + kHour * 24, other),
+                   *intermediate)));
+
+    const Authority impostor = MakeRoot("Revocation Intermediate");
+    for (std::size_t i = 0; i < std::size(kCases); ++i) {
+      const Case& c = kCases[i];
+      const long serial = kFirstSerial + static_cast<long>(i);
+      const std::string path = "/case" + std::to_string(i) + ".crl";
+      std::vector<Extension> extensions = TsaExtensions();
+      std::vector<CrlEntry> entries;
+      if (c.revokedAt != 0) {
+        entries.push_back({serial, c.revokedAt, c.reason});
+      }
+      switch (c.source) {
+        case Source::Crl:
+          crls.serve(path, MakeCrlDer(*intermediate, entries, kNow - 2 * kHour, kNow + kHour));
+          break;
+        case Source::StaleCrl:
+          crls.serve(path,
+                     MakeCrlDer(*intermediate, entries, kNow - 72 * kHour, kNow - 48 * kHour));
+          break;
+        case Source::ForgedCrl:
+          crls.serve(path, MakeCrlDer(impostor, entries, kNow - 2 * kHour, kNow + kHour));
+          break;
+        case Source::Ocsp:
+        case Source::DelegatedOcsp:
+        case Source::OcspWithoutEku:
+          extensions.push_back(
+              {"authorityInfoAccess",
+               "OCSP;URI:" + responders[static_cast<std::size_t>(c.source) - 3]->url});
+          break;
+        case Source::OcspDown:
+          extensions.push_back({"authorityInfoAccess",
+                                "OCSP;URI:http://127.0.0.1:" + std::to_string(FreeLoopbackPort())});
+          break;
+        case Source::None:
+          break;
+      }
+      if (c.source == Source::Crl || c.source == Source::StaleCrl ||
+          c.source == Source::ForgedCrl) {
+        extensions.push_back({"crlDistributionPoints", "URI:" + crls.url(path)});
+        WriteFileBytes(dir / ("case" + std::to_string(i) + ".crl"), *crls.body(path));
+      }
+      CaKeyPtr key = NewKey();
+      tsas.emplace_back(CertSpec("TSA " + std::to_string(i), serial, kNow - 24 * kHour,
+                                 kNow + 24 * kHour, extensions),
+                        key.get(), &intermediate->cert, intermediate->key.get());
+    }
+  }
+
+  // The chain of case `i`'s certificate judged at genTime, as the stamp's verification does.
+  Outcome judge(std::size_t i, P::DWORD extraFlags = 0) {
+    StorePtr store = StoreOf({&intermediate->cert});
+    ContextPtr context = tsas[i].context();
+    P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA), {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
+    const P::CERT_CHAIN_CONTEXT* raw = nullptr;
+    EXPECT_TRUE(P::CertGetCertificateChain(nullptr, context.get(), nullptr, store.get(), &para,
+                                           P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                               P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE |
+                                               extraFlags,
+                                           nullptr, &raw));
+    std::unique_ptr<const P::CERT_CHAIN_CONTEXT, P::FreeWith<P::CertFreeCertificateChain>> chain(
+        raw);
+    Outcome outcome;
+    if (chain && chain->rgpChain[0]->rgpElement[0]->pRevocationInfo != nullptr) {
+      outcome.tsa = *chain->rgpChain[0]->rgpElement[0]->pRevocationInfo;
+    }
+    P::FILETIME at = FileTimeOf(kGenTime);
+    P::TSP_CHAIN_POLICY_TIME_PARA time{sizeof time, &at};
+    for (P::DWORD* result : {&outcome.verdict, &outcome.required}) {
+      const P::DWORD flags =
+          P::TSP_CHAIN_POLICY_TIME_FLAG |
+          (result == &outcome.required ? P::TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG : 0);
+      P::CERT_CHAIN_POLICY_PARA policy{sizeof policy, flags, &time};
+      P::CERT_CHAIN_POLICY_STATUS status{sizeof status, 0, 0, 0, nullptr};
+      EXPECT_TRUE(P::CertVerifyCertificateChainPolicy(P::TSP_CHAIN_POLICY_ID, chain.get(), &policy,
+                                                      &status));
+      *result = status.dwError;
+    }
+    return outcome;
+  }
+};
+
+World* g_world = nullptr;
+
+class Revocation : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { g_world = new World(); }
+  static void TearDownTestSuite() { delete g_world; }
+  World& world() { return *g_world; }
+  static std::size_t indexOf(const char* name) {
+    for (std::size_t i = 0; i < std::size(kCases); ++i) {
+      if (std::string(kCases[i].name) == name) {
+        return i;
+      }
+    }
+    throw std::logic_error(name);
+  }
+  std::vector<std::filesystem::path> cacheFiles() {
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             world().dir / "cache" / "velmora" / "revocation", error)) {
+      files.push_back(entry.path());
+    }
+    return files;
+  }
+};
+
+TEST_F(Revocation, EachSourceAndReasonIsJudgedAtGenTime) {
+  for (std::size_t i = 0; i < std::size(kCases); ++i) {
+    const Case& c = kCases[i];
+    SCOPED_TRACE(c.name);
+    const Outcome outcome = world().judge(i);
+    EXPECT_EQ(outcome.verdict, c.verdict);
+    EXPECT_EQ(outcome.required, c.required);
+    const bool answered = c.required == 0 || c.required == kRevoked;
+    EXPECT_EQ(outcome.tsa.dwSource,
+              answered ? P::DWORD{P::REVOCATION_SOURCE_NETWORK} : P::REVOCATION_SOURCE_NONE);
+    if (c.revokedAt != 0 && answered && c.reason != 8) {
+      EXPECT_EQ(outcome.tsa.dwRevocationResult, kRevoked);
+      EXPECT_EQ(outcome.tsa.lReason, c.reason);
+    }
+  }
+  const std::size_t down = indexOf("responder down");
+  EXPECT_EQ(world().judge(down).tsa.dwFirstSourceError, P::ERROR_WINHTTP_CANNOT_CONNECT);
+  EXPECT_EQ(
+      world().judge(indexOf("delegated responder without OCSPSigning")).tsa.dwFirstSourceError,
+      static_cast<P::DWORD>(P::TRUST_E_CERT_SIGNATURE));
+  EXPECT_EQ(world().judge(indexOf("stale CRL")).tsa.dwFirstSourceError,
+            static_cast<P::DWORD>(P::CERT_E_EXPIRED));
+}
+
+TEST_F(Revocation, OpenSslAgreesOnTheCrlsButForTheReasonRule) {
+  for (std::size_t i = 0; i < std::size(kCases); ++i) {
+    const Case& c = kCases[i];
+    if (c.source != Source::Crl && c.source != Source::StaleCrl && c.source != Source::ForgedCrl) {
+      continue;
+    }
+    SCOPED_TRACE(c.name);
+    const TempDir& dir = world().dir;
+    world().tsas[i].writePem(dir / "subject.pem");
+    WriteFileBytes(dir / "root.crl", *world().crls.body("/root.crl"));
+    const CommandResult result =
+        RunCommand("openssl verify -crl_check_all -attime " + std::to_string(kGenTime) +
+                   " -CAfile " + ShellQuote((dir / "root.pem").string()) + " -untrusted " +
+                   ShellQuote((dir / "intermediate.pem").string()) + " -CRLfile " +
+                   ShellQuote((dir / "root.crl").string()) + " -CRLfile " +
+                   ShellQuote((dir / ("case" + std::to_string(i) + ".crl")).string()) + " " +
+                   ShellQuote((dir / "subject.pem").string()));
+    EXPECT_EQ(result.exitCode == 0, c.opensslAccepts) << result.output;
+    // With revocation required we agree, except where RFC 3161's rule lets the stamp stand.
+    const bool weAccept = c.required == 0;
+    EXPECT_EQ(weAccept,
+              c.opensslAccepts || std::string(c.name).find("differs") != std::string::npos);
+  }
+}
+
+TEST_F(Revocation, NoNetworkMeansOfflineUnlessCached) {
+  std::filesystem::remove_all(world().dir / "cache");
+  const std::size_t good = indexOf("good (OCSP)");
+  const Outcome offline = world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY);
+  EXPECT_EQ(offline.verdict, 0u);
+  EXPECT_EQ(offline.required, kOffline);
+  EXPECT_EQ(offline.tsa.dwRevocationResult, kOffline);
+  world().judge(good);  // fetched and kept
+  const Outcome cached = world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY);
+  EXPECT_EQ(cached.required, 0u);
+  EXPECT_EQ(cached.tsa.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
+}
+
+TEST_F(Revocation, ACorruptCacheFileIsIgnoredAndReplaced) {
+  const std::size_t revoked = indexOf("revoked before genTime (OCSP)");
+  world().judge(revoked);
+  for (const auto& file : cacheFiles()) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << "not DER at all";
+  }
+  const Outcome outcome = world().judge(revoked);
+  EXPECT_EQ(outcome.verdict, kRevoked);
+  EXPECT_EQ(outcome.tsa.dwSource, P::DWORD{P::REVOCATION_SOURCE_NETWORK});
+  EXPECT_EQ(outcome.tsa.dwFirstSourceError, static_cast<P::DWORD>(P::CRYPT_E_ASN1_ERROR));
+  EXPECT_EQ(world().judge(revoked, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY).tsa.dwSource,
+            P::DWORD{P::REVOCATION_SOURCE_CACHE});
+}
+
+// Last: stops the servers.
+TEST_F(Revocation, TheCacheAnswersWhenTheRespondersAreGone) {
+  const std::size_t ocsp = indexOf("good (OCSP)");
+  const std::size_t crl = indexOf("after genTime, keyCompromise");
+  world().judge(ocsp);
+  world().judge(crl);
+  world().responders.clear();
+  world().crls.stop();
+  const Outcome fromOcsp = world().judge(ocsp);
+  EXPECT_EQ(fromOcsp.required, 0u);
+  EXPECT_EQ(fromOcsp.tsa.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
+  const Outcome fromCrl = world().judge(crl);
+  EXPECT_EQ(fromCrl.required, kRevoked);
+  EXPECT_EQ(fromCrl.tsa.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
+}
+
+}  // namespace
