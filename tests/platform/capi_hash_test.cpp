@@ -2,7 +2,6 @@
 // hash objects against OpenSSL's one-shot digests, and the errors of each call.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <openssl/provider.h>
 #include <openssl/rand.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 
 #include "platform/capi/crypt_hash.h"
 #include "platform/capi/crypt_provider.h"
+#include "platform/capi/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
@@ -44,12 +44,9 @@ Bytes Digest(ALG_ID algid, const Bytes& data) {
                                                       {P::CALG_GR3411, "md_gost94"},
                                                       {P::CALG_GR3411_2012_256, "md_gost12_256"},
                                                       {P::CALG_GR3411_2012_512, "md_gost12_512"}};
-  // GOST digests from Debian's GOST provider, loaded into a context of the test's own.
-  static OSSL_LIB_CTX* const gost = [] {
-    OSSL_LIB_CTX* context = OSSL_LIB_CTX_new();
-    OSSL_PROVIDER_load(context, "gostprov");
-    return context;
-  }();
+  // GOST digests straight from Debian's GOST provider in the library's context (a second load of
+  // gostprov in one process overwrites its globals and leaks the first load's methods).
+  OSSL_LIB_CTX* const gost = Velmora::Platform::GostLibraryContext();
   const bool isGost = names.at(algid).rfind("md_gost", 0) == 0;
   EVP_MD* md = EVP_MD_fetch(isGost ? gost : nullptr, names.at(algid).c_str(), nullptr);
   Bytes out(EVP_MAX_MD_SIZE);

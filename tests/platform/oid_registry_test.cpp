@@ -4,13 +4,13 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
-#include <openssl/provider.h>
 
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/capi/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
@@ -59,19 +59,14 @@ int DigestNid(const wchar_t* cngName) {
   return md == nullptr ? NID_undef : EVP_MD_get_type(md);
 }
 
-// Whether OpenSSL runs the digest: in its default context, or with Debian's GOST provider loaded
-// into a context of the test's own (as the library loads it where it is installed).
+// Whether OpenSSL runs the digest: in its default context, or with Debian's GOST provider in the
+// library's context where it is installed (gostprov keeps its methods in globals that a second
+// load of it in the same process would overwrite, so the tests never load it again).
 bool DigestFetchable(const char* name) {
-  static OSSL_LIB_CTX* const gost = [] {
-    OSSL_LIB_CTX* context = OSSL_LIB_CTX_new();
-    ERR_set_mark();
-    OSSL_PROVIDER_load(context, "gostprov");
-    ERR_pop_to_mark();
-    return context;
-  }();
+  OSSL_LIB_CTX* const gost = Velmora::Platform::GostLibraryContext();
   ERR_set_mark();
   EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
-  if (md == nullptr) {
+  if (md == nullptr && gost != nullptr) {
     md = EVP_MD_fetch(gost, name, nullptr);
   }
   ERR_pop_to_mark();
