@@ -100,6 +100,17 @@ std::optional<IniFile> IniFile::Load(const std::string& path) {
 }
 
 std::optional<IniFile> IniFile::Parse(std::string_view bytes) {
+  std::size_t badLine = 0;
+  return ParseText(bytes, false, badLine);
+}
+
+std::optional<IniFile> IniFile::ParseStrict(std::string_view bytes, std::size_t& badLine) {
+  return ParseText(bytes, true, badLine);
+}
+
+std::optional<IniFile> IniFile::ParseText(std::string_view bytes, bool strict,
+                                          std::size_t& badLine) {
+  badLine = 0;
   if (bytes.size() > kMaxIniFileBytes) {
     return std::nullopt;
   }
@@ -110,25 +121,38 @@ std::optional<IniFile> IniFile::Parse(std::string_view bytes) {
   IniFile file;
   Section* current = nullptr;
   std::string_view rest = *text;
-  while (!rest.empty()) {
+  for (std::size_t number = 1; !rest.empty(); ++number) {
     const std::size_t end = rest.find('\n');
     const std::string_view line = Trim(rest.substr(0, end));
     rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-    if (line.empty() || line.front() == ';') {
+    if (line.empty() || line.front() == ';' || (strict && line.front() == '#')) {
       continue;
     }
+    const auto skip = [&] {
+      if (strict) {
+        badLine = number;
+      }
+      return !strict;
+    };
     if (line.front() == '[') {
       const std::size_t close = line.find(']');
-      if (close == std::string_view::npos) {
-        continue;
+      if (close == std::string_view::npos || (strict && close + 1 != line.size())) {
+        if (skip()) {
+          continue;
+        }
+        return std::nullopt;
       }
       file.m_sections.push_back(Section{std::string(Trim(line.substr(1, close - 1))), {}});
       current = &file.m_sections.back();
       continue;
     }
     const std::size_t equals = line.find('=');
-    if (current == nullptr || equals == std::string_view::npos) {
-      continue;
+    if (current == nullptr || equals == std::string_view::npos ||
+        (strict && Trim(line.substr(0, equals)).empty())) {
+      if (skip()) {
+        continue;
+      }
+      return std::nullopt;
     }
     std::string_view value = Trim(line.substr(equals + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -136,9 +160,21 @@ std::optional<IniFile> IniFile::Parse(std::string_view bytes) {
       value = value.substr(1, value.size() - 2);
     }
     current->entries.push_back(
-        Entry{std::string(Trim(line.substr(0, equals))), std::string(value)});
+        Entry{std::string(Trim(line.substr(0, equals))), std::string(value), number});
   }
   return file;
+}
+
+std::vector<IniFile::Line> IniFile::lines() const {
+  std::vector<Line> all;
+  for (const Section& section : m_sections) {
+    for (const Entry& entry : section.entries) {
+      all.push_back(Line{section.name, entry.key, entry.value, entry.line});
+    }
+  }
+  std::sort(all.begin(), all.end(),
+            [](const Line& a, const Line& b) { return a.number < b.number; });
+  return all;
 }
 
 std::optional<std::string> IniFile::get(std::string_view section, std::string_view key) const {

@@ -26,19 +26,38 @@ class IniFile {
   // The same from the bytes of a file.
   static std::optional<IniFile> Parse(std::string_view bytes);
 
+  // Parse for files a person writes and wants to hear about: "#" starts a comment too, and the
+  // first line that is neither blank, a comment, a "[Section]" line nor a "Key=Value" line (with
+  // a key) inside a section makes it return nothing, with that line's number (from 1) in
+  // `badLine`; `badLine` is 0 when the bytes are not usable text at all.
+  static std::optional<IniFile> ParseStrict(std::string_view bytes, std::size_t& badLine);
+
   // The value of `key` in `section`, or nothing when either is missing.
   std::optional<std::string> get(std::string_view section, std::string_view key) const;
+
+  // Every "Key=Value" line in file order, with its section's name and its line number.
+  struct Line {
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+    std::size_t number;
+  };
+  std::vector<Line> lines() const;
 
  private:
   struct Entry {
     std::string key;
     std::string value;
+    std::size_t line;
   };
   struct Section {
     std::string name;
     std::vector<Entry> entries;
   };
   std::vector<Section> m_sections;
+
+  static std::optional<IniFile> ParseText(std::string_view bytes, bool strict,
+                                          std::size_t& badLine);
 };
 
 }  // namespace Velmora::Platform

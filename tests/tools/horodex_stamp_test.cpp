@@ -1,7 +1,9 @@
 // horodex stamp and horodex compare against horodex-testtsa: the written response is one OpenSSL
-// verifies for the file, each way to fail has its own exit code, and two stamps are ordered.
+// verifies for the file, each way to fail has its own exit code, the TSAs given are tried in turn
+// only where another may answer, the time-out holds, and two stamps are ordered.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -108,6 +110,55 @@ TEST_F(HorodexStampTest, VerifiesWithTheCaGiven) {
   EXPECT_EQ(T::RunCommand(command).exitCode, 11);
   EXPECT_EQ(T::RunCommand(command + " --tls-ca " + Q(https.File("ca.pem"))).exitCode, 0);
   EXPECT_EQ(T::RunCommand(command + " --tls-ca " + Q(dir / "none.pem")).exitCode, 2);
+}
+
+TEST_F(HorodexStampTest, TriesTheNextTsaOnlyWhereAnotherMayAnswer) {
+  const std::string closed = "http://127.0.0.1:" + std::to_string(T::FreeLoopbackPort()) + "/";
+  T::TestTsaProcess stranger;  // a TSA whose root nobody here trusts
+  const struct {
+    std::string first;
+    int exit;
+    bool secondAsked;
+  } cases[] = {
+      {closed, 0, true},
+      {tsa.Url("/status/503/"), 0, true},
+      {tsa.Url("/reject/systemFailure/"), 0, true},
+      {tsa.Url("/reject/timeNotAvailable/"), 0, true},
+      {tsa.Url("/reject/badRequest/"), 12, false},
+      {tsa.Url("/otherdata/"), 13, false},  // a reply that does not verify is reported
+      {stranger.Url("/"), 14, false},
+  };
+  for (const auto& c : cases) {
+    const std::size_t before = tsa.RequestsTo("/second/").size();
+    const auto r = T::RunCommand(kTool + " stamp " + Q(dir / "doc.txt") + " --tsa " + c.first +
+                                 " --tsa " + tsa.Url("/second/") + Ca() + " --cert-req --json -o " +
+                                 Q(dir / "f.tsr") + " 2>&1");
+    EXPECT_EQ(r.exitCode, c.exit) << c.first << "\n" << r.output;
+    EXPECT_EQ(tsa.RequestsTo("/second/").size() > before, c.secondAsked) << c.first;
+    EXPECT_EQ(r.output.find("\"tsaUrl\": \"" + tsa.Url("/second/")) != std::string::npos,
+              c.exit == 0)
+        << r.output;
+  }
+}
+
+TEST_F(HorodexStampTest, TimeOutBoundsTheWholeExchange) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto slow = Stamp("/slow/6000/", "--no-verify --timeout 2");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(slow.exitCode, 11) << slow.output;
+  EXPECT_LT(took, std::chrono::seconds(3));
+  EXPECT_EQ(Stamp("/slow/300/", "--no-verify --timeout 2").exitCode, 0);
+
+  const std::string bad[] = {
+      "--timeout -1",           "--timeout 0",   "--timeout 3601", "--timeout 2s",
+      "--tsa ftp://127.0.0.1/", "--tsa http://", "--tsa ''"};
+  for (const std::string& options : bad) {
+    EXPECT_EQ(Stamp("/", options).exitCode, 1) << options;
+  }
+  EXPECT_EQ(T::RunCommand(kTool + " authenticode " + Q(dir / "doc.txt") + " --timeout -5 -o " +
+                          Q(dir / "a.p7"))
+                .exitCode,
+            1);
 }
 
 TEST_F(HorodexStampTest, CompareOrdersStampsOrSaysTheyCannotBe) {

@@ -5,7 +5,9 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -79,6 +81,55 @@ TEST(HorodexVerify, EachFailedCheckHasItsLineAndExitCode) {
   EXPECT_TRUE(Has(rejected, "imported: failed 0xC2100124")) << rejected.output;
   // Usage: two sources at once.
   EXPECT_EQ(Verify(Fixture("rsa-full.tsr") + " --data a --digest 00").exitCode, 1);
+}
+
+TEST(HorodexVerify, SeveralStampsEachWithItsLineAndASummary) {
+  // --data-dir: good.tsr stamps good; other's data differs; missing has none.
+  const T::TempDir dir;
+  for (const char* name : {"good.tsr", "other.tsr", "missing.tsr"}) {
+    std::filesystem::copy_file(T::OpenSslTsaDir() / "rsa-full.tsr", dir / name);
+  }
+  std::filesystem::copy_file(T::OpenSslTsaDir() / "data.txt", dir / "good");
+  T::WriteFileBytes(dir / "other", {'x'});
+  const auto run = [&](const std::string& stamps, const std::string& options = {}) {
+    std::string args;
+    for (std::size_t at = 0, end; at < stamps.size(); at = end + 1) {
+      end = std::min(stamps.find(' ', at), stamps.size());
+      args += T::ShellQuote((dir / stamps.substr(at, end - at)).string()) + " ";
+    }
+    return Verify(args + "--data-dir " + T::ShellQuote(dir.path().string()) + " --ca " +
+                  Fixture("ca.pem") + " " + options);
+  };
+  const struct {
+    std::string stamps;
+    int exit;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"good.tsr good.tsr", 0, {"good.tsr: verified\n  imported: ok", "2 stamps: 2 verified"}},
+      {"other.tsr good.tsr missing.tsr",
+       20,
+       {"other.tsr: failed (exit 20)\n  imported: ok\n  matches data: failed 0x80091007",
+        "good.tsr: verified", "missing.tsr: failed (exit 2: cannot read ",
+        "3 stamps: 1 verified, 2 failed"}},
+      {"missing.tsr good.tsr", 2, {"2 stamps: 1 verified, 1 failed"}},
+      {"good.tsr", 0, {"matches data: ok ("}},  // one stamp: the checks alone
+  };
+  for (const auto& c : cases) {
+    const T::CommandResult r = run(c.stamps);
+    EXPECT_EQ(r.exitCode, c.exit) << c.stamps << "\n" << r.output;
+    for (const std::string& line : c.lines) {
+      EXPECT_TRUE(Has(r, line)) << line << "\n" << r.output;
+    }
+  }
+  const T::CommandResult json = run("good.tsr other.tsr", "--json");
+  EXPECT_EQ(json.exitCode, 20) << json.output;
+  EXPECT_TRUE(Has(json, R"({"valid": false, "verified": 1, "failed": 1, "stamps": [{"file": )"))
+      << json.output;
+  EXPECT_TRUE(Has(json, R"("exit": 20, "valid": false, "imported": {"result": "ok"})"))
+      << json.output;
+  // --data names one file: not for several stamps.
+  EXPECT_EQ(Verify(Fixture("rsa-full.tsr") + " " + Fixture("rsa-full.tsr") + " --data x").exitCode,
+            1);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,16 +1,18 @@
-// `horodex authenticode FILE [--url URL] -o OUT`.
+// `horodex authenticode FILE [--url URL] [--timeout SECONDS] -o OUT`.
 #include "tools/horodex/authenticode_command.h"
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "horodex/MSTimeStamp.h"
 #include "platform/text/convert.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 #include "support/error_messages.h"
+#include "tools/horodex/command_options.h"
 #include "tools/horodex/exit_codes.h"
 
 namespace Horodex {
@@ -19,7 +21,8 @@ namespace {
 
 namespace P = Velmora::Platform;
 
-constexpr const char* kUsage = "usage: horodex authenticode FILE [--url URL] -o OUT\n";
+constexpr const char* kUsage =
+    "usage: horodex authenticode FILE [--url URL] [--timeout SECONDS] -o OUT\n";
 
 struct StampFree {
   void operator()(P::CRYPT_DATA_BLOB* blob) const noexcept { FreeMSStamp(blob); }
@@ -35,16 +38,26 @@ std::string ErrorText(P::DWORD code) {
 
 }  // namespace
 
-int RunAuthenticode(const std::vector<std::string>& args, std::ostream& err) {
+int RunAuthenticode(const std::vector<std::string>& args, std::ostream& /*out*/,
+                    std::ostream& err) {
   std::string input;
   std::string url;
   std::string output;
   bool haveUrl = false;
+  unsigned long timeoutMs = 0;  // WinHTTP's own time-outs
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if ((arg == "--url" || arg == "-o") && i + 1 < args.size()) {
       (arg == "-o" ? output : url) = args[++i];
       haveUrl = haveUrl || arg == "--url";
+    } else if (arg == "--timeout" && i + 1 < args.size()) {
+      const std::optional<unsigned long> ms = TimeoutMs(args[++i]);
+      if (!ms) {
+        err << "horodex authenticode: --timeout takes a number of seconds from 0.001 to "
+            << kMaxTimeoutSeconds << "\n";
+        return kExitUsage;
+      }
+      timeoutMs = *ms;
     } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
       input = arg;
     } else {
@@ -70,8 +83,8 @@ int RunAuthenticode(const std::vector<std::string>& args, std::ostream& err) {
                           reinterpret_cast<P::BYTE*>(content.data())};
   // Without --url the policy's DefaultMSTSPURL is used.
   const std::wstring wideUrl = P::NarrowToWide(url);
-  std::unique_ptr<P::CRYPT_DATA_BLOB, StampFree> stamp(
-      GetMSStamp(&blob, haveUrl ? wideUrl.c_str() : nullptr, nullptr));
+  std::unique_ptr<P::CRYPT_DATA_BLOB, StampFree> stamp(GetMSStampWithTimeout(
+      &blob, haveUrl ? wideUrl.c_str() : nullptr, nullptr, static_cast<P::DWORD>(timeoutMs)));
   if (!stamp) {
     err << "horodex authenticode: no time stamp: " << ErrorText(P::GetLastError()) << "\n";
     return kExitNoStamp;

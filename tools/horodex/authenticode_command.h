@@ -11,6 +11,6 @@
 
 namespace Horodex {
 
-int RunAuthenticode(const std::vector<std::string>& args, std::ostream& err);
+int RunAuthenticode(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace Horodex

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "TSP/horodex/Base64.h"
@@ -14,6 +15,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/hex_text.h"
+#include "tools/horodex/user_settings.h"
 
 namespace Horodex {
 
@@ -24,7 +26,7 @@ namespace P = Velmora::Platform;
 
 constexpr const char* kUsage =
     "usage: horodex query (FILE | --digest HEX) [--hash ALG] [--policy OID] [--no-nonce]\n"
-    "                     [--cert-req] [--base64] -o OUT\n";
+    "                     [--cert-req | --no-cert-req] [--base64] -o OUT\n";
 
 // The size in bytes of the algorithm's hash value as OpenSSL (or the GOST module) knows it; 0
 // when neither does.
@@ -39,7 +41,8 @@ int DigestSize(const std::string& oid) {
 
 int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err) {
   std::string file, hash, policy, digest, output;
-  bool noNonce = false, certReq = false, base64 = false, haveDigest = false;
+  bool noNonce = false, base64 = false, haveDigest = false;
+  std::optional<bool> certReq;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const auto value = [&](std::string& into) {
@@ -61,8 +64,8 @@ int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::o
       ok = value(output);
     } else if (arg == "--no-nonce") {
       noNonce = true;
-    } else if (arg == "--cert-req") {
-      certReq = true;
+    } else if (arg == "--cert-req" || arg == "--no-cert-req") {
+      certReq = arg == "--cert-req";
     } else if (arg == "--base64") {
       base64 = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -83,6 +86,12 @@ int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::o
     err << kUsage;
     return kExitUsage;
   }
+  const std::optional<UserSettings> settings = LoadUserSettings("query", err);
+  if (!settings) {
+    return kExitFile;
+  }
+  hash = hash.empty() ? settings->hash : hash;
+  certReq = certReq ? certReq : settings->certReq;
   try {
     CRequest request;
     if (!hash.empty()) {
@@ -101,7 +110,7 @@ int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::o
       request.put_UseNonce(false);
     }
     if (certReq) {
-      request.put_CertReq(true);
+      request.put_CertReq(*certReq);
     }
     if (haveDigest) {
       std::vector<unsigned char> value;

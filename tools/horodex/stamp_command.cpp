@@ -1,10 +1,12 @@
-// horodex stamp: options, the request, the exchange (Send), verification, and the report.
+// horodex stamp: options, the request, the exchanges with the TSAs in turn (Send), verification,
+// and the report.
 #include "tools/horodex/stamp_command.h"
 
 #include <openssl/bio.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -20,10 +22,12 @@
 #include "platform/text/free_with.h"
 #include "support/error_messages.h"
 #include "support/errors.h"
+#include "tools/horodex/command_options.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/show_command.h"
+#include "tools/horodex/user_settings.h"
 
 namespace Horodex {
 
@@ -37,19 +41,22 @@ namespace P = Velmora::Platform;
 namespace S = Velmora::Support;
 
 constexpr const char* kUsage =
-    "usage: horodex stamp FILE --tsa URL [--user U --password P] [--auth TYPE]\n"
+    "usage: horodex stamp FILE --tsa URL [--tsa URL]... [--timeout SECONDS]\n"
+    "                     [--user U --password P] [--auth TYPE]\n"
     "                     [--proxy URL [--proxy-user U --proxy-password P] [--proxy-auth TYPE]]\n"
     "                     [--client-cert CERT --client-key KEY] [--tls-ca PEMFILE]\n"
     "                     [--hash ALG] [--policy OID]\n"
-    "                     [--no-nonce] [--cert-req] [--no-verify] [--ca CERTFILE]... [--json]\n"
+    "                     [--no-nonce] [--cert-req | --no-cert-req] [--no-verify]\n"
+    "                     [--ca CERTFILE]... [--json]\n"
     "                     -o OUT.tsr\n"
     "       TYPE: none, basic, digest, ntlm or negotiate\n";
 
 struct Options {
-  std::string file, tsa, user, password, auth, proxy, proxyUser, proxyPassword, proxyAuth;
-  std::string clientCert, clientKey, tlsCa, hash, policy, output;
-  std::vector<std::string> caFiles;
-  bool noNonce = false, certReq = false, verify = true, json = false;
+  std::string file, user, password, auth, proxy, proxyUser, proxyPassword, proxyAuth;
+  std::string clientCert, clientKey, tlsCa, hash, policy, output, timeout;
+  std::vector<std::string> tsas, caFiles;
+  std::optional<bool> certReq;
+  bool noNonce = false, verify = true, json = false;
 };
 
 // False with a message when the command line is not one this command takes.
@@ -58,7 +65,10 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
     const std::string& arg = args[i];
     std::string* into = nullptr;
     if (arg == "--tsa") {
-      into = &o.tsa;
+      o.tsas.emplace_back();
+      into = &o.tsas.back();
+    } else if (arg == "--timeout") {
+      into = &o.timeout;
     } else if (arg == "--user") {
       into = &o.user;
     } else if (arg == "--password") {
@@ -90,8 +100,8 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
       into = &o.caFiles.back();
     } else if (arg == "--no-nonce") {
       o.noNonce = true;
-    } else if (arg == "--cert-req") {
-      o.certReq = true;
+    } else if (arg == "--cert-req" || arg == "--no-cert-req") {
+      o.certReq = arg == "--cert-req";
     } else if (arg == "--no-verify") {
       o.verify = false;
     } else if (arg == "--json") {
@@ -113,12 +123,39 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
       *into = args[++i];
     }
   }
-  if (o.file.empty() || o.tsa.empty() || o.output.empty() ||
-      o.clientCert.empty() != o.clientKey.empty()) {
+  for (const std::string& tsa : o.tsas) {
+    if (!UsableTsaUrl(tsa)) {
+      err << "horodex stamp: '" << tsa << "' is not an http:// or https:// URL of a TSA\n";
+      return false;
+    }
+  }
+  if (!o.timeout.empty() && !TimeoutMs(o.timeout)) {
+    err << "horodex stamp: --timeout takes a number of seconds from 0.001 to " << kMaxTimeoutSeconds
+        << "\n";
+    return false;
+  }
+  if (o.file.empty() || o.output.empty() || o.clientCert.empty() != o.clientKey.empty()) {
     err << kUsage;
     return false;
   }
   return true;
+}
+
+// The user's settings under the command line: what the line does not give comes from the file.
+void TakeDefaults(Options& o, const UserSettings& settings, std::optional<unsigned long>& timeout) {
+  if (o.tsas.empty()) {
+    o.tsas = settings.tsas;
+  }
+  if (o.caFiles.empty()) {
+    o.caFiles = settings.caFiles;
+  }
+  if (o.hash.empty()) {
+    o.hash = settings.hash;
+  }
+  if (!o.certReq) {
+    o.certReq = settings.certReq;
+  }
+  timeout = o.timeout.empty() ? settings.timeoutMs : TimeoutMs(o.timeout);
 }
 
 // The authentication type named on the command line; false for a name it does not know.
@@ -227,17 +264,59 @@ FieldList FailureFields(const std::string& stage, P::HRESULT hr) {
   return fields;
 }
 
+// failInfo bits of a refusal that another TSA may not share: the next one is tried.
+constexpr unsigned kPassingFailures = 1u << 14 | 1u << 25;  // timeNotAvailable, systemFailure
+
+// What came of one exchange: a stamp to verify, or a failure reported with its exit code.
+struct Attempt {
+  CStamp* stamp = nullptr;
+  int exit = kExitOk;
+  FieldList failure;
+  bool tryNext = false;  // a failure the next TSA may not share
+};
+
+Attempt Exchange(CRequest& request) {
+  Attempt attempt;
+  try {
+    attempt.stamp = &request.Send(false);
+  } catch (const P::CAtlException& e) {
+    attempt.exit = SendFailureExit(e);
+    const char* what = attempt.exit == kExitPolicy      ? "policy"
+                       : attempt.exit == kExitTransport ? "transport"
+                                                        : "reply";
+    attempt.failure = FailureFields(what, e);
+    if (request.get_HTTPStatus() != 0) {
+      attempt.failure.number("httpStatus", "HTTP status", request.get_HTTPStatus());
+    }
+    attempt.tryNext = attempt.exit == kExitTransport;
+    return attempt;
+  }
+  if (attempt.stamp->get_Status() > 1) {
+    attempt.exit = kExitTsaRefused;
+    attempt.failure = FailureFields("refused", S::HORODEX_E_TSA_UNSUCCESSFUL);
+    attempt.failure.number("status", "Status", attempt.stamp->get_Status());
+    attempt.failure.number("failInfo", "Failure info", attempt.stamp->get_FailInfo());
+    attempt.failure.text("statusText", "Status text",
+                         P::WideToUtf8(attempt.stamp->get_StatusString()));
+    attempt.tryNext = (attempt.stamp->get_FailInfo() & kPassingFailures) != 0;
+    attempt.stamp = nullptr;
+  }
+  return attempt;
+}
+
 }  // namespace
 
 int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    out << kUsage;
-    return kExitOk;
-  }
   Options o;
   if (!Parse(args, o, err)) {
     return kExitUsage;
   }
+  const std::optional<UserSettings> settings = LoadUserSettings("stamp", err);
+  if (!settings) {
+    return kExitFile;
+  }
+  std::optional<unsigned long> timeout;
+  TakeDefaults(o, *settings, timeout);
   CRequest::enumAuthTypes auth = CRequest::Anonym;
   CRequest::enumAuthTypes proxyAuth = CRequest::Anonym;
   if (!AuthType(o.auth, auth) || !AuthType(o.proxyAuth, proxyAuth)) {
@@ -253,6 +332,16 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
   }
   try {
     CRequest request;
+    // Neither the command line nor the settings name a TSA: the DefaultTSPURL policy's, if any.
+    const std::string policyTsa = P::WideToUtf8(request.get_TSAAddress());
+    if (o.tsas.empty() && !policyTsa.empty()) {
+      o.tsas.push_back(policyTsa);
+    }
+    if (o.tsas.empty()) {
+      err << "horodex stamp: no TSA: give --tsa URL, or tsa = URL in " << UserSettingsPath() << "\n"
+          << kUsage;
+      return kExitUsage;
+    }
     if (!o.hash.empty()) {
       const std::string oid = HashOid(o.hash);
       if (oid.empty()) {
@@ -269,9 +358,8 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
       request.put_UseNonce(false);
     }
     if (o.certReq) {
-      request.put_CertReq(true);
+      request.put_CertReq(*o.certReq);
     }
-    request.put_TSAAddress(P::NarrowToWide(o.tsa).c_str());
     // What is not given keeps the policy's default (authentication types, proxy).
     if (!o.auth.empty()) {
       request.put_TSAAuthType(auth);
@@ -310,31 +398,42 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
       return kExitFile;
     }
 
-    // The exchange and the request's own checks of the reply; verification comes after, so that
-    // each kind of failure has its exit code.
-    CStamp* stamp = nullptr;
-    try {
-      stamp = &request.Send(false);
-    } catch (const P::CAtlException& e) {
-      const int exit = SendFailureExit(e);
-      const char* what = exit == kExitPolicy      ? "policy"
-                         : exit == kExitTransport ? "transport"
-                                                  : "reply";
-      FieldList fields = FailureFields(what, e);
-      if (request.get_HTTPStatus() != 0) {
-        fields.number("httpStatus", "HTTP status", request.get_HTTPStatus());
+    // The exchanges and the request's own checks of the reply, one TSA after the other while
+    // the failure is one the next may not share; verification comes after, so that each kind of
+    // failure has its exit code, and a stamp that does not verify is reported, not passed over.
+    // The time-out bounds all the exchanges together.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(timeout.value_or(0));
+    Attempt attempt;
+    std::string answered;
+    for (std::size_t n = 0; n < o.tsas.size(); ++n) {
+      if (timeout) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+          break;  // the last failure stands
+        }
+        request.put_Timeout(static_cast<unsigned long>(left));
       }
-      Report(fields, o.json, out);
-      return exit;
+      request.put_TSAAddress(P::NarrowToWide(o.tsas[n]).c_str());
+      attempt = Exchange(request);
+      if (attempt.stamp != nullptr) {
+        answered = o.tsas[n];
+        break;
+      }
+      if (!attempt.tryNext) {
+        break;
+      }
+      if (n + 1 < o.tsas.size()) {
+        err << "horodex stamp: " << o.tsas[n] << " failed; trying " << o.tsas[n + 1] << "\n";
+      }
     }
-    if (stamp->get_Status() > 1) {
-      FieldList fields = FailureFields("refused", S::HORODEX_E_TSA_UNSUCCESSFUL);
-      fields.number("status", "Status", stamp->get_Status());
-      fields.number("failInfo", "Failure info", stamp->get_FailInfo());
-      fields.text("statusText", "Status text", P::WideToUtf8(stamp->get_StatusString()));
-      Report(fields, o.json, out);
-      return kExitTsaRefused;
+    if (attempt.stamp == nullptr) {
+      Report(attempt.failure, o.json, out);
+      return attempt.exit;
     }
+    CStamp* stamp = attempt.stamp;
     if (o.verify) {
       P::HRESULT hr = stamp->Verify(nullptr, nullptr);
       const char* what = "signature";
@@ -344,10 +443,11 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
       }
       if (P::FAILED(hr)) {
         FieldList fields = FailureFields(what, hr);
-        if (hr == P::CRYPT_E_NOT_FOUND && !o.certReq) {
+        if (hr == P::CRYPT_E_NOT_FOUND && !o.certReq.value_or(false)) {
           fields.text("hint", "Hint",
                       "the TSA certificate is not in the token; ask for it with --cert-req");
         }
+        fields.text("tsaUrl", "Answered by", answered);
         Report(fields, o.json, out);
         return kExitNotVerified;
       }
@@ -370,6 +470,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
                 StampBytes(*stamp, &CStamp::get_SerialNumber).writeToHexString(0).str());
     fields.text("tsa", "TSA", tsaName.empty() ? "absent" : P::WideToUtf8(stamp->get_TSA()));
     fields.text("policy", "Policy", stamp->get_PolicyID());
+    fields.text("tsaUrl", "Answered by", answered);
     fields.text("output", "Written to", o.output);
     Report(fields, o.json, out);
     return kExitOk;

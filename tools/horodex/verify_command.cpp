@@ -6,10 +6,12 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,8 @@
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/hex_text.h"
 #include "tools/horodex/message_file.h"
+#include "tools/horodex/terminal.h"
+#include "tools/horodex/user_settings.h"
 
 namespace Horodex {
 namespace {
@@ -39,8 +43,9 @@ template <auto Free>
 using Owned = Velmora::Platform::FreeWith<Free>;
 
 constexpr const char* kUsage =
-    "usage: horodex verify STAMP [--data FILE | --digest HEX | --request REQ] [--ca CERTFILE]...\n"
-    "                      [--certs BUNDLE]... [--accept-ext OIDS|*] [--json]\n";
+    "usage: horodex verify STAMP... [--data FILE | --digest HEX | --request REQ |\n"
+    "                      --data-dir DIR] [--ca CERTFILE]... [--certs BUNDLE]...\n"
+    "                      [--accept-ext OIDS|*] [--json]\n";
 
 // The outcome of one check.
 struct Check {
@@ -194,9 +199,16 @@ std::string StateName(Check::State state) {
   return "not run";
 }
 
-void WriteText(const std::vector<Check>& checks, std::ostream& out) {
+Colour ColourOf(Check::State state) {
+  return state == Check::State::Passed   ? Colour::Green
+         : state == Check::State::Failed ? Colour::Red
+                                         : Colour::Yellow;
+}
+
+void WriteText(const std::vector<Check>& checks, bool colour, std::ostream& out) {
   for (const Check& check : checks) {
-    std::string line = std::string(check.label) + ": " + StateName(check.state);
+    std::string line = std::string(check.label) + ": " +
+                       Paint(StateName(check.state), ColourOf(check.state), colour);
     if (check.state == Check::State::Failed) {
       line += " " + CodeText(check.code) + " " + ErrorMessage(check.code);
     }
@@ -223,12 +235,15 @@ void WriteJson(const std::vector<Check>& checks, bool valid, std::ostream& out) 
   out << "}\n";
 }
 
-}  // namespace
-
-int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::string stampPath, dataPath, digestHex, requestPath, acceptExtensions;
+struct VerifyOptions {
+  std::vector<std::string> stamps, caFiles, bundles;
+  std::string dataPath, digestHex, requestPath, dataDir, acceptExtensions;
+  std::vector<unsigned char> digest;  // of digestHex
   bool hasAccept = false, json = false;
-  std::vector<std::string> caFiles, bundles;
+};
+
+// False with a message when the command line is not one this command takes.
+bool Parse(const std::vector<std::string>& args, VerifyOptions& o, std::ostream& err) {
   int sources = 0;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -242,83 +257,82 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     bool ok = true;
     std::string item;
     if (arg == "--data") {
-      ok = value(dataPath);
+      ok = value(o.dataPath);
       ++sources;
     } else if (arg == "--digest") {
-      ok = value(digestHex);
+      ok = value(o.digestHex);
       ++sources;
     } else if (arg == "--request") {
-      ok = value(requestPath);
+      ok = value(o.requestPath);
+      ++sources;
+    } else if (arg == "--data-dir") {
+      ok = value(o.dataDir);
       ++sources;
     } else if (arg == "--ca") {
       ok = value(item);
-      caFiles.push_back(item);
+      o.caFiles.push_back(item);
     } else if (arg == "--certs") {
       ok = value(item);
-      bundles.push_back(item);
+      o.bundles.push_back(item);
     } else if (arg == "--accept-ext") {
-      ok = value(acceptExtensions);
-      hasAccept = true;
+      ok = value(o.acceptExtensions);
+      o.hasAccept = true;
     } else if (arg == "--json") {
-      json = true;
-    } else if (!arg.starts_with("-") && stampPath.empty()) {
-      stampPath = arg;
+      o.json = true;
+    } else if (!arg.starts_with("-")) {
+      o.stamps.push_back(arg);
     } else {
       ok = false;
     }
     if (!ok) {
       err << "horodex verify: unexpected argument '" << arg << "'\n" << kUsage;
-      return kExitUsage;
+      return false;
     }
   }
-  if (stampPath.empty() || sources > 1) {
-    err << (sources > 1 ? "horodex verify: give at most one of --data, --digest and --request\n"
+  if (o.stamps.empty() || sources > 1) {
+    err << (sources > 1 ? "horodex verify: give at most one of --data, --digest, --request and "
+                          "--data-dir\n"
                         : "")
         << kUsage;
-    return kExitUsage;
+    return false;
   }
-  std::vector<unsigned char> digest;
-  if (!digestHex.empty() && !ParseHex(digestHex, digest)) {
+  if (o.stamps.size() > 1 && sources == 1 && o.dataDir.empty()) {
+    err << "horodex verify: --data, --digest and --request are for one stamp; give several "
+           "stamps their data with --data-dir\n";
+    return false;
+  }
+  if (!o.digestHex.empty() && !ParseHex(o.digestHex, o.digest)) {
     err << "horodex verify: --digest takes the hash value as an even number of hex digits\n";
-    return kExitUsage;
+    return false;
   }
+  return true;
+}
 
-  // Trust anchors and the caller's stores.
-  for (const std::string& path : caFiles) {
-    const P::HRESULT added = P::CertAddTrustedRootsFromFile(path.c_str());
-    if (P::FAILED(added)) {
-      err << "horodex verify: " << path << ": " << CodeText(added) << " " << ErrorMessage(added)
-          << "\n";
-      return kExitFile;
-    }
-  }
-  std::vector<StorePtr> stores;
-  std::vector<void*> storeHandles;
-  try {
-    for (const std::string& path : bundles) {
-      stores.push_back(OpenBundle(path));
-      storeHandles.push_back(stores.back().get());
-    }
-  } catch (const std::exception& e) {
-    err << "horodex verify: " << e.what() << "\n";
-    return kExitFile;
-  } catch (const P::CAtlException& e) {
-    err << "horodex verify: " << CodeText(e.hr()) << " " << ErrorMessage(e.hr()) << "\n";
-    return kExitFile;
-  }
+// What came of one stamp: its checks and its exit status; `error` tells why it could not be
+// checked to the end (a file that cannot be read, a stamp that does not decode).
+struct Verdict {
+  std::vector<Check> checks;
+  int status = kExitOk;
+  std::string error;
+};
 
+// Every check on the stamp at `stampPath`, against the data file `dataPath` (or the digest or
+// request of the options).
+Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
+                   const std::string& dataPath, const std::vector<void*>& storeHandles) {
+  Verdict verdict;
   CBlob stampBytes, requestBytes;
   try {
     stampBytes = ReadMessageBytes(stampPath);
-    if (!requestPath.empty()) {
-      requestBytes = ReadMessageBytes(requestPath);
+    if (!o.requestPath.empty()) {
+      requestBytes = ReadMessageBytes(o.requestPath);
     }
   } catch (const P::CAtlException& e) {
-    err << "horodex verify: " << CodeText(e.hr()) << " " << ErrorMessage(e.hr()) << "\n";
-    return kExitFile;
+    return Verdict{{}, kExitFile, stampPath + ": " + CodeText(e.hr()) + " " + ErrorMessage(e.hr())};
   }
 
-  std::vector<Check> checks = {
+  std::vector<Check>& checks = verdict.checks;
+  checks = {
       {"imported", "imported", kExitBadMessage},
       {"matchesData", "matches data", kExitStampMismatch},
       {"tsaCertificate", "TSA certificate found", kExitNoTsaCertificate},
@@ -354,19 +368,19 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
       stamp.get_DataHash(nullptr, &length);
       std::vector<unsigned char> imprint(length);
       stamp.get_DataHash(imprint.data(), &length);
-      if (!requestPath.empty()) {
+      if (!o.requestPath.empty()) {
         try {
           Client::CRequest request;
           request.Import(requestBytes.pbData(), static_cast<unsigned long>(requestBytes.cbData()));
           Client::CStamp answered;
           answered.Import(stampBytes.pbData(), static_cast<unsigned long>(stampBytes.cbData()),
                           &request);
-          Pass(matches, "answers " + requestPath);
+          Pass(matches, "answers " + o.requestPath);
         } catch (const P::CAtlException& e) {
           Fail(matches, e.hr());
         }
-      } else if (!dataPath.empty() || !digestHex.empty()) {
-        std::optional<std::vector<unsigned char>> expected = digest;
+      } else if (!dataPath.empty() || !o.digestHex.empty()) {
+        std::optional<std::vector<unsigned char>> expected = o.digest;
         if (!dataPath.empty()) {
           expected = HashFile(dataPath, stamp.get_DataHashAlgOID());
         }
@@ -382,7 +396,7 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
         matches.detail = "no --data, --digest or --request";
       }
 
-      void** handles = storeHandles.empty() ? nullptr : storeHandles.data();
+      void** handles = storeHandles.empty() ? nullptr : const_cast<void**>(storeHandles.data());
       const auto count = static_cast<unsigned long>(storeHandles.size());
       const P::CERT_CONTEXT* tsa = nullptr;
       try {
@@ -397,40 +411,156 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
       }
 
       try {
-        std::vector<char> list(acceptExtensions.begin(), acceptExtensions.end());
+        std::vector<char> list(o.acceptExtensions.begin(), o.acceptExtensions.end());
         list.push_back('\0');
-        const int verdict = stamp.Verify(tsa, hasAccept ? list.data() : nullptr);
-        verdict == 0 ? Pass(signature) : Fail(signature, verdict);
+        const int code = stamp.Verify(tsa, o.hasAccept ? list.data() : nullptr);
+        code == 0 ? Pass(signature) : Fail(signature, code);
       } catch (const P::CAtlException& e) {
         Fail(signature, e.hr());
       }
 
       if (tsa != nullptr) {
         try {
-          const int verdict = stamp.VerifyCertificate(tsa, handles, count);
-          verdict == 0 ? Pass(chain) : Fail(chain, verdict);
+          const int code = stamp.VerifyCertificate(tsa, handles, count);
+          code == 0 ? Pass(chain) : Fail(chain, code);
         } catch (const P::CAtlException& e) {
           Fail(chain, e.hr());
         }
       }
     }
   } catch (const P::CAtlException& e) {
-    err << "horodex verify: " << CodeText(e.hr()) << " " << ErrorMessage(e.hr()) << "\n";
-    return kExitBadMessage;
+    verdict.status = kExitBadMessage;
+    verdict.error = stampPath + ": " + CodeText(e.hr()) + " " + ErrorMessage(e.hr());
+    return verdict;
   } catch (const std::exception& e) {
-    err << "horodex verify: " << e.what() << "\n";
-    return kExitFile;
+    verdict.status = kExitFile;
+    verdict.error = e.what();
+    return verdict;
   }
 
-  int status = kExitOk;
   for (const Check& check : checks) {
     const bool passed = check.state == Check::State::Passed || check.state == Check::State::Skipped;
     if (!passed) {
-      status = check.exitCode;
+      verdict.status = check.exitCode;
       break;
     }
   }
-  json ? WriteJson(checks, status == kExitOk, out) : WriteText(checks, out);
+  return verdict;
+}
+
+// The data file of `stamp` in the folder of --data-dir: its name without the last extension
+// (doc.txt.tsr stamps doc.txt, a.tsr stamps a).
+std::string DataFileOf(const std::string& dataDir, const std::string& stamp) {
+  return (std::filesystem::path(dataDir) / std::filesystem::path(stamp).stem()).string();
+}
+
+// Several stamps: a line per stamp with its outcome, its checks below it, and a summary.
+void WriteTextSummary(const std::vector<std::string>& stamps, const std::vector<Verdict>& verdicts,
+                      bool colour, std::ostream& out) {
+  std::size_t verified = 0;
+  for (std::size_t n = 0; n < stamps.size(); ++n) {
+    const Verdict& verdict = verdicts[n];
+    if (verdict.status == kExitOk) {
+      ++verified;
+      out << stamps[n] << ": " << Paint("verified", Colour::Green, colour) << "\n";
+    } else {
+      out << stamps[n] << ": " << Paint("failed", Colour::Red, colour) << " (exit "
+          << verdict.status << (verdict.error.empty() ? "" : ": " + verdict.error) << ")\n";
+    }
+    std::ostringstream written;
+    WriteText(verdict.checks, colour, written);
+    std::istringstream lines(written.str());
+    for (std::string line; std::getline(lines, line);) {
+      out << "  " << line << "\n";
+    }
+  }
+  const std::size_t failed = stamps.size() - verified;
+  out << stamps.size() << " stamps: " << verified << " verified, "
+      << Paint(std::to_string(failed) + " failed", failed == 0 ? Colour::Green : Colour::Red,
+               colour)
+      << "\n";
+}
+
+void WriteJsonSummary(const std::vector<std::string>& stamps, const std::vector<Verdict>& verdicts,
+                      std::ostream& out) {
+  std::size_t verified = 0;
+  std::ostringstream each;
+  for (std::size_t n = 0; n < stamps.size(); ++n) {
+    verified += verdicts[n].status == kExitOk ? 1 : 0;
+    std::ostringstream object;
+    WriteJson(verdicts[n].checks, verdicts[n].status == kExitOk, object);
+    std::string text = object.str();  // {"valid": ..., ...}\n
+    text.insert(
+        1, "\"file\": " + JsonQuote(stamps[n]) +
+               ", \"exit\": " + std::to_string(verdicts[n].status) +
+               (verdicts[n].error.empty() ? "" : ", \"error\": " + JsonQuote(verdicts[n].error)) +
+               ", ");
+    each << (n == 0 ? "" : ", ") << text.substr(0, text.size() - 1);
+  }
+  out << "{\"valid\": " << (verified == stamps.size() ? "true" : "false")
+      << ", \"verified\": " << verified << ", \"failed\": " << stamps.size() - verified
+      << ", \"stamps\": [" << each.str() << "]}\n";
+}
+
+}  // namespace
+
+int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  VerifyOptions o;
+  if (!Parse(args, o, err)) {
+    return kExitUsage;
+  }
+  const std::optional<UserSettings> settings = LoadUserSettings("verify", err);
+  if (!settings) {
+    return kExitFile;
+  }
+  if (o.caFiles.empty()) {
+    o.caFiles = settings->caFiles;
+  }
+
+  // Trust anchors and the caller's stores.
+  for (const std::string& path : o.caFiles) {
+    const P::HRESULT added = P::CertAddTrustedRootsFromFile(path.c_str());
+    if (P::FAILED(added)) {
+      err << "horodex verify: " << path << ": " << CodeText(added) << " " << ErrorMessage(added)
+          << "\n";
+      return kExitFile;
+    }
+  }
+  std::vector<StorePtr> stores;
+  std::vector<void*> storeHandles;
+  try {
+    for (const std::string& path : o.bundles) {
+      stores.push_back(OpenBundle(path));
+      storeHandles.push_back(stores.back().get());
+    }
+  } catch (const std::exception& e) {
+    err << "horodex verify: " << e.what() << "\n";
+    return kExitFile;
+  } catch (const P::CAtlException& e) {
+    err << "horodex verify: " << CodeText(e.hr()) << " " << ErrorMessage(e.hr()) << "\n";
+    return kExitFile;
+  }
+
+  std::vector<Verdict> verdicts;
+  int status = kExitOk;  // the first failing stamp's
+  for (const std::string& stamp : o.stamps) {
+    const std::string data = o.dataDir.empty() ? o.dataPath : DataFileOf(o.dataDir, stamp);
+    verdicts.push_back(CheckStamp(o, stamp, data, storeHandles));
+    status = status != kExitOk ? status : verdicts.back().status;
+  }
+  const bool colour = !o.json && ColourWanted(out);
+  if (o.stamps.size() > 1) {
+    o.json ? WriteJsonSummary(o.stamps, verdicts, out)
+           : WriteTextSummary(o.stamps, verdicts, colour, out);
+    return status;
+  }
+  const Verdict& verdict = verdicts.front();
+  if (!verdict.error.empty()) {
+    err << "horodex verify: " << verdict.error << "\n";
+    return verdict.status;
+  }
+  o.json ? WriteJson(verdict.checks, status == kExitOk, out)
+         : WriteText(verdict.checks, colour, out);
   return status;
 }
 

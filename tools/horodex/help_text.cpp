@@ -1,0 +1,114 @@
+#include "tools/horodex/help_text.h"
+
+#include <utility>
+
+namespace Horodex {
+
+const char* const kOverview =
+    "usage: horodex [-q] COMMAND [OPTIONS] ...\n"
+    "       horodex --version | --help | help COMMAND\n"
+    "\n"
+    "  show          decode a request (.tsq), response or token (.tsr) and print its fields\n"
+    "  query         make a time-stamp request for a file or a hash value\n"
+    "  stamp         get a verified time stamp for a file from a TSA (several TSAs: failover)\n"
+    "  verify        check stamps: data, TSA certificate, signature and chain\n"
+    "  compare       which of two stamps came first, or that they cannot be ordered\n"
+    "  authenticode  a legacy Authenticode time stamp for a signature's digest\n"
+    "  view          show a request or stamp in the viewer, as horodex-view does\n"
+    "  proxy         which proxy an exchange with a URL would go through, and why\n"
+    "\n"
+    "  -q, --quiet   print nothing; the exit status tells the outcome\n"
+    "  --version     the versions of horodex, its library, OpenSSL and libcurl\n"
+    "\n"
+    "Defaults for stamp, query and verify come from $XDG_CONFIG_HOME/velmora/horodex.conf;\n"
+    "options on the command line win over them. See horodex(1).\n";
+
+namespace {
+
+constexpr std::pair<std::string_view, const char*> kHelp[] = {
+    {"show",
+     "usage: horodex show [--json] FILE\n"
+     "  decode a time-stamp request (.tsq), response or token (.tsr), DER or Base64 text, and\n"
+     "  print its fields\n"
+     "  --json            one JSON object instead of aligned text\n"},
+    {"query",
+     "usage: horodex query (FILE | --digest HEX) [--hash ALG] [--policy OID] [--no-nonce]\n"
+     "                     [--cert-req | --no-cert-req] [--base64] -o OUT\n"
+     "  make a time-stamp request for FILE, or for a hash value given in hex\n"
+     "  --digest HEX      the hash value itself instead of a file\n"
+     "  --hash ALG        hash algorithm: a dotted OID or a name such as sha256\n"
+     "  --policy OID      the TSA policy asked for\n"
+     "  --no-nonce        no nonce in the request\n"
+     "  --cert-req        ask for the TSA certificate in the stamp (--no-cert-req: do not)\n"
+     "  --base64          write Base64 text instead of DER\n"
+     "  -o OUT            the request file to write\n"},
+    {"stamp",
+     "usage: horodex stamp FILE --tsa URL [--tsa URL]... [--timeout SECONDS] -o OUT.tsr\n"
+     "                     [--hash ALG] [--policy OID] [--no-nonce] [--cert-req | --no-cert-req]\n"
+     "                     [--no-verify] [--ca CERTFILE]... [--json]\n"
+     "                     [--user U --password P] [--auth TYPE]\n"
+     "                     [--proxy URL [--proxy-user U --proxy-password P] [--proxy-auth TYPE]]\n"
+     "                     [--client-cert CERT --client-key KEY] [--tls-ca PEMFILE]\n"
+     "  hash FILE, send the request, verify the stamp, write the TSA's response to OUT.tsr\n"
+     "  --tsa URL         the TSA; given again, the next is tried after a transport failure, an\n"
+     "                    HTTP error or a refusal with systemFailure or timeNotAvailable\n"
+     "  --timeout SECONDS bound on the whole exchange, every TSA tried included (up to 3600)\n"
+     "  -o OUT.tsr        the response file to write\n"
+     "  --hash ALG        hash algorithm: a dotted OID or a name such as sha256\n"
+     "  --policy OID      the TSA policy asked for\n"
+     "  --no-nonce        no nonce in the request\n"
+     "  --cert-req        ask for the TSA certificate in the stamp (--no-cert-req: do not)\n"
+     "  --no-verify       write the stamp without checking signature and chain\n"
+     "  --ca CERTFILE     trust the roots of this file too (PEM or DER; repeatable)\n"
+     "  --json            one JSON object instead of aligned text\n"
+     "  --user U, --password P   credentials for the TSA\n"
+     "  --auth TYPE       none, basic, digest, ntlm or negotiate (also --proxy-auth)\n"
+     "  --proxy URL       the proxy (--proxy-user, --proxy-password: its credentials)\n"
+     "  --client-cert CERT, --client-key KEY   TLS client authentication\n"
+     "  --tls-ca PEMFILE  roots for the TSA's TLS certificate besides the system's\n"},
+    {"verify",
+     "usage: horodex verify STAMP... [--data FILE | --digest HEX | --request REQ |\n"
+     "                      --data-dir DIR] [--ca CERTFILE]... [--certs BUNDLE]...\n"
+     "                      [--accept-ext OIDS|*] [--json]\n"
+     "  check each stamp: it imports, matches its data, names a TSA certificate that is found,\n"
+     "  is signed by it, and the certificate's chain ends in a trusted root at the stamp's time\n"
+     "  --data FILE       the stamped file (one stamp only)\n"
+     "  --digest HEX      the stamped hash value (one stamp only)\n"
+     "  --request REQ     the request the stamp answers (one stamp only)\n"
+     "  --data-dir DIR    for each STAMP, the file of DIR named as STAMP without its extension\n"
+     "  --ca CERTFILE     trust the roots of this file too (repeatable)\n"
+     "  --certs BUNDLE    certificates to build the chain from (repeatable)\n"
+     "  --accept-ext OIDS critical extensions accepted: ';'-separated OIDs, or *\n"
+     "  --json            JSON instead of text\n"},
+    {"compare",
+     "usage: horodex compare A.tsr B.tsr [--accuracy MICROSECONDS] [--json]\n"
+     "  which of two stamps came first, or that they cannot be ordered\n"
+     "  --accuracy MICROSECONDS   the accuracy of a stamp that states none\n"
+     "  --json            one JSON object instead of text\n"},
+    {"authenticode",
+     "usage: horodex authenticode FILE [--url URL] [--timeout SECONDS] -o OUT\n"
+     "  a legacy Authenticode time stamp for the bytes of FILE (a signature's encrypted digest)\n"
+     "  --url URL         the time-stamp server (default: the DefaultMSTSPURL policy)\n"
+     "  --timeout SECONDS bound on the exchange (up to 3600)\n"
+     "  -o OUT            the server's PKCS #7 reply\n"},
+    {"view",
+     "usage: horodex view FILE\n"
+     "  show a request (.tsq) or stamp (.tsr) in the viewer, as horodex-view does\n"},
+    {"proxy",
+     "usage: horodex proxy URL [--json]\n"
+     "  which proxy an exchange with URL would go through, and why\n"
+     "  --json            one JSON object instead of text\n"},
+};
+
+}  // namespace
+
+const char* CommandHelp(std::string_view command) {
+  for (const auto& [name, help] : kHelp) {
+    if (name == command) {
+      return help;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace Horodex
