@@ -52,7 +52,7 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  hash FILE, send the request, verify the stamp, write the TSA's response to OUT.tsr\n"
      "  --tsa URL         the TSA; given again, the next is tried after a transport failure, an\n"
      "                    HTTP error or a refusal with systemFailure or timeNotAvailable\n"
-     "  --timeout SECONDS bound on the whole exchange, every TSA tried included (up to 3600)\n"
+     "  --timeout SECONDS bound on the exchange with each TSA tried (up to 3600)\n"
      "  -o OUT.tsr        the response file to write\n"
      "  --hash ALG        hash algorithm: a dotted OID or a name such as sha256\n"
      "  --policy OID      the TSA policy asked for\n"

@@ -6,7 +6,6 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -272,6 +271,7 @@ struct Attempt {
   CStamp* stamp = nullptr;
   int exit = kExitOk;
   FieldList failure;
+  std::string why;       // the failure in a few words
   bool tryNext = false;  // a failure the next TSA may not share
 };
 
@@ -288,6 +288,7 @@ Attempt Exchange(CRequest& request) {
     if (request.get_HTTPStatus() != 0) {
       attempt.failure.number("httpStatus", "HTTP status", request.get_HTTPStatus());
     }
+    attempt.why = ErrorText(e);
     attempt.tryNext = attempt.exit == kExitTransport;
     return attempt;
   }
@@ -298,6 +299,7 @@ Attempt Exchange(CRequest& request) {
     attempt.failure.number("failInfo", "Failure info", attempt.stamp->get_FailInfo());
     attempt.failure.text("statusText", "Status text",
                          P::WideToUtf8(attempt.stamp->get_StatusString()));
+    attempt.why = "refused, failInfo " + std::to_string(attempt.stamp->get_FailInfo());
     attempt.tryNext = (attempt.stamp->get_FailInfo() & kPassingFailures) != 0;
     attempt.stamp = nullptr;
   }
@@ -401,23 +403,16 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     // The exchanges and the request's own checks of the reply, one TSA after the other while
     // the failure is one the next may not share; verification comes after, so that each kind of
     // failure has its exit code, and a stamp that does not verify is reported, not passed over.
-    // The time-out bounds all the exchanges together.
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(timeout.value_or(0));
+    // The time-out bounds each exchange, so that a TSA that hangs leaves time for the next.
+    if (timeout) {
+      request.put_Timeout(*timeout);
+    }
     Attempt attempt;
-    std::string answered;
+    std::string answered, tried;
     for (std::size_t n = 0; n < o.tsas.size(); ++n) {
-      if (timeout) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-          break;  // the last failure stands
-        }
-        request.put_Timeout(static_cast<unsigned long>(left));
-      }
       request.put_TSAAddress(P::NarrowToWide(o.tsas[n]).c_str());
       attempt = Exchange(request);
+      tried = o.tsas[n];
       if (attempt.stamp != nullptr) {
         answered = o.tsas[n];
         break;
@@ -426,10 +421,12 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
         break;
       }
       if (n + 1 < o.tsas.size()) {
-        err << "horodex stamp: " << o.tsas[n] << " failed; trying " << o.tsas[n + 1] << "\n";
+        err << "horodex stamp: " << o.tsas[n] << ": " << attempt.why << "; trying " << o.tsas[n + 1]
+            << "\n";
       }
     }
     if (attempt.stamp == nullptr) {
+      attempt.failure.text("tsaUrl", "TSA URL", tried);
       Report(attempt.failure, o.json, out);
       return attempt.exit;
     }
