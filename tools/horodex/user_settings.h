@@ -11,7 +11,10 @@
 //
 // stamp takes all of them, query hash and cert-req, verify ca. An option given on the command
 // line replaces the file's value (every --tsa replaces the file's whole list, every --ca the
-// file's CA files); the administrator's policies are checked on the result, as on any request.
+// file's CA files); the administrator's policies are checked on the result, as on any request:
+// their restrictions (allowed and denied lists, required nonce...) always hold, their defaults
+// (DefaultTSPURL, DefaultHashAlg, DefaultCertReq) stand where neither the line nor the file
+// give a value.
 #pragma once
 
 #include <optional>

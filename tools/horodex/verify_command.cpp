@@ -219,8 +219,11 @@ void WriteText(const std::vector<Check>& checks, bool colour, std::ostream& out)
   }
 }
 
-void WriteJson(const std::vector<Check>& checks, bool valid, std::ostream& out) {
-  out << "{\"valid\": " << (valid ? "true" : "false");
+// One JSON object: `leading` members (each followed by ", "), "valid", then one member per check;
+// `end` after the closing brace.
+void WriteJson(const std::vector<Check>& checks, bool valid, std::ostream& out,
+               const std::string& leading = {}, const char* end = "\n") {
+  out << "{" << leading << "\"valid\": " << (valid ? "true" : "false");
   for (const Check& check : checks) {
     out << ", " << JsonQuote(check.key) << ": {\"result\": " << JsonQuote(StateName(check.state));
     if (check.state == Check::State::Failed) {
@@ -232,7 +235,7 @@ void WriteJson(const std::vector<Check>& checks, bool valid, std::ostream& out) 
     }
     out << "}";
   }
-  out << "}\n";
+  out << "}" << end;
 }
 
 struct VerifyOptions {
@@ -487,15 +490,13 @@ void WriteJsonSummary(const std::vector<std::string>& stamps, const std::vector<
   std::ostringstream each;
   for (std::size_t n = 0; n < stamps.size(); ++n) {
     verified += verdicts[n].status == kExitOk ? 1 : 0;
-    std::ostringstream object;
-    WriteJson(verdicts[n].checks, verdicts[n].status == kExitOk, object);
-    std::string text = object.str();  // {"valid": ..., ...}\n
-    text.insert(
-        1, "\"file\": " + JsonQuote(stamps[n]) +
-               ", \"exit\": " + std::to_string(verdicts[n].status) +
-               (verdicts[n].error.empty() ? "" : ", \"error\": " + JsonQuote(verdicts[n].error)) +
-               ", ");
-    each << (n == 0 ? "" : ", ") << text.substr(0, text.size() - 1);
+    const Verdict& verdict = verdicts[n];
+    each << (n == 0 ? "" : ", ");
+    WriteJson(verdict.checks, verdict.status == kExitOk, each,
+              "\"file\": " + JsonQuote(stamps[n]) +
+                  ", \"exit\": " + std::to_string(verdict.status) + ", " +
+                  (verdict.error.empty() ? "" : "\"error\": " + JsonQuote(verdict.error) + ", "),
+              "");
   }
   out << "{\"valid\": " << (verified == stamps.size() ? "true" : "false")
       << ", \"verified\": " << verified << ", \"failed\": " << stamps.size() - verified
