@@ -97,6 +97,9 @@ TEST_F(HorodexCliTest, VersionHelpQuietAndColour) {
   const auto failed = Run("verify -q %D/q.tsr --data %D/q.tsr --ca %C");
   EXPECT_EQ(failed.exitCode, 20);
   EXPECT_EQ(failed.output, "");
+  const auto value = Run("verify %D/q.tsr --data -q --ca %C");  // a file named -q
+  EXPECT_EQ(value.exitCode, 2);
+  EXPECT_NE(value.output.find("cannot read -q"), std::string::npos) << value.output;
 
   // Colour on a terminal only, and not with NO_COLOR.
   const struct {

@@ -111,4 +111,23 @@ const char* CommandHelp(std::string_view command) {
   return nullptr;
 }
 
+bool TakesValue(std::string_view command, std::string_view option) {
+  const char* help = CommandHelp(command);
+  if (help == nullptr || !option.starts_with("-")) {
+    return false;
+  }
+  const std::string_view text(help);
+  for (std::size_t at = text.find(option); at != std::string_view::npos;
+       at = text.find(option, at + 1)) {
+    const std::size_t end = at + option.size();
+    const bool starts =
+        at == 0 || std::string_view(" [(|,").find(text[at - 1]) != std::string_view::npos;
+    if (starts && end + 1 < text.size() && text[end] == ' ' && text[end + 1] >= 'A' &&
+        text[end + 1] <= 'Z') {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace Horodex

@@ -13,4 +13,8 @@ extern const char* const kOverview;
 // The help of `command`, or null for a name that is not a command.
 const char* CommandHelp(std::string_view command);
 
+// Whether `option` of `command` takes a value: its help writes it followed by a word in capitals
+// ("--tsa URL", "-o OUT").
+bool TakesValue(std::string_view command, std::string_view option);
+
 }  // namespace Horodex

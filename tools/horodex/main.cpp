@@ -62,10 +62,11 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   std::vector<std::string> args;
   bool quiet = false;
-  // -q anywhere on the line, before or after the command.
+  // -q before or after the command, but not as the value of an option ("--password -q").
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "-q" || arg == "--quiet") {
+    const bool isValue = !args.empty() && Horodex::TakesValue(args[0], argv[i - 1]);
+    if ((arg == "-q" || arg == "--quiet") && !isValue) {
       quiet = true;
     } else {
       args.push_back(arg);
