@@ -26,6 +26,8 @@ inline constexpr const char* kOidKeyUsage = "2.5.29.15";
 inline constexpr const char* kOidExtKeyUsage = "2.5.29.37";
 inline constexpr const char* kOidAuthorityKeyId = "2.5.29.35";
 inline constexpr const char* kOidTimeStamping = "1.3.6.1.5.5.7.3.8";
+inline constexpr const char* kOidAuthorityInfoAccess = "1.3.6.1.5.5.7.1.1";
+inline constexpr const char* kOidCrlDistributionPoints = "2.5.29.31";
 
 // The trust material of the default engine at one moment: never changed once built, shared by
 // the chains being built while a newer one replaces it.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/capi/capi_util.h"
+#include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_openssl.h"
 #include "platform/capi/revocation_cache.h"
 #include "platform/capi/revocation_crl.h"
@@ -207,8 +208,11 @@ bool Settled(const RevocationAnswer& answer) {
 
 bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
                 const std::vector<std::string>& crlUrls) {
-  const std::string ocspKey = OcspCacheKey(search.subject(), search.issuer());
-  const std::vector<std::uint8_t> request = BuildOcspRequest(search.subject(), search.issuer());
+  const std::string ocspKey =
+      ocspUrls.empty() ? std::string() : OcspCacheKey(search.subject(), search.issuer());
+  const std::vector<std::uint8_t> request =
+      ocspUrls.empty() ? std::vector<std::uint8_t>()
+                       : BuildOcspRequest(search.subject(), search.issuer());
   for (const std::string& url : ocspUrls) {
     const bool done = search.consider(REVOCATION_SOURCE_NETWORK, [&] {
       FetchResult fetched = FetchRevocationData(url, request);
@@ -272,7 +276,13 @@ DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const Trust
         return search.finish(info);
       }
     }
-    // 3. the disk cache; 4. the network.
+    // 3. the disk cache; 4. the network: only for a certificate that names where to ask (most
+    // chains of private CAs name nowhere, and reading the certificate with OpenSSL to find out
+    // would cost more than the rest of the verification).
+    if (FindExtension(*subject->pCertInfo, kOidAuthorityInfoAccess) == nullptr &&
+        FindExtension(*subject->pCertInfo, kOidCrlDistributionPoints) == nullptr) {
+      return search.finish(info);
+    }
     X509* x509 = CertContextGetX509(subject);
     if (x509 == nullptr) {
       return search.finish(info);
