@@ -1,6 +1,7 @@
 // The viewer module's real dialogs on Qt's offscreen platform, driven with Qt Test: the sheet's
 // single "OK" button and captions, a filter change, a row selection and the pane's font, a save
-// through the save dialog answered at the dialog boundary, the certificate button and its dialog;
+// through the save dialog answered at the dialog boundary, the certificate button and its dialog,
+// the GOST algorithms named in words;
 // and screenshots of the request and stamp pages. CTest runs it once in Russian and once in
 // English (LANG); every visible text is checked in the language of the run.
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"
 #include "tests/ui/viewer_testing.h"
+#include "ui/FieldPage.h"
 
 namespace Velmora::Testing::Viewer {
 namespace {
@@ -208,6 +210,15 @@ TEST(ViewerWidgets, TheCertificateButtonOpensTheCertificateDialog) {
   };
   Stamp().Display(nullptr, static_cast<const wchar_t*>(nullptr));
   EXPECT_TRUE(certificateShown);
+}
+
+TEST(ViewerWidgets, GostAlgorithmsAreNamedInWordsInTheRunsLanguage) {
+  using Velmora::PKI::TSP::Client::Viewer::CFieldPage;
+  EXPECT_EQ(CFieldPage::OidDisplayName("1.2.643.2.2.9"),
+            Russian() ? L"ГОСТ Р 34.11-94" : L"GOST R 34.11-94");
+  EXPECT_EQ(CFieldPage::OidDisplayName("1.2.643.7.1.1.3.2"),
+            Russian() ? L"ГОСТ Р 34.11-2012/34.10-2012 256 бит"
+                      : L"GOST R 34.11-2012/34.10-2012 256 bit");
 }
 
 TEST(ViewerWidgets, ScreenshotsOfTheRequestAndStampPages) {
