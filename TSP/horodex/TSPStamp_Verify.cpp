@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TSP/horodex/TSPStamp_Impl.h"
+#include "TSP/horodex/TokenRevocationData.h"
 #include "codec/asnkit/signed_attributes.h"
 #include "codec/stampmsg/token.h"
 #include "horodex/GetCertID.h"
@@ -432,6 +433,7 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
   parameters.RequestedUsage.dwType = Platform::USAGE_MATCH_TYPE_AND;
   Platform::PCCERT_CHAIN_CONTEXT built = nullptr;
   {
+    const TokenRevocationData tokenData(s.encodedToken);
     const CertContextPtr duplicate(Platform::CertDuplicateCertificateContext(subject));
     Platform::SetLastError(0);
     if (!Platform::CertGetCertificateChain(

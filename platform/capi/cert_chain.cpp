@@ -28,6 +28,7 @@
 #include "platform/capi/cert_policies.h"
 #include "platform/capi/name_constraints.h"
 #include "platform/capi/revocation_check.h"
+#include "platform/capi/revocation_crl.h"
 
 namespace Velmora::Platform {
 
@@ -250,7 +251,8 @@ bool UsageMatches(const UsageList* usage, const CERT_USAGE_MATCH& requested) {
 }
 
 // The trust status of each element of the path found.
-void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust, std::uint64_t at,
+void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
+           const std::vector<std::shared_ptr<const CrlData>>& storeCrls, std::uint64_t at,
            const CERT_CHAIN_PARA* para, DWORD flags) {
   const std::size_t n = path.links.size();
   const bool checkRevocation =
@@ -320,7 +322,7 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust, std::
       if (wanted && path.ending == Ending::Trusted && path.badSignatures == 0) {
         auto& revocation = chain.revocations.emplace_back(std::make_unique<CERT_REVOCATION_INFO>());
         status.dwErrorStatus |=
-            CheckRevocation(c, path.links[i + 1].context, trust,
+            CheckRevocation(c, path.links[i + 1].context, trust, storeCrls,
                             (flags & CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY) == 0, *revocation);
         chain.elements[i].pRevocationInfo = revocation.get();
       }
@@ -375,6 +377,14 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
         extra.push_back(c);
       }
     }
+    // The CRLs of the additional store speak for the certificates of their issuers.
+    std::vector<std::shared_ptr<const Capi::CrlData>> storeCrls;
+    if (hAdditionalStore != nullptr) {
+      for (PCCRL_CONTEXT c = CertEnumCRLsInStore(hAdditionalStore, nullptr); c != nullptr;
+           c = CertEnumCRLsInStore(hAdditionalStore, c)) {
+        storeCrls.push_back(Capi::CrlDataOf(c));
+      }
+    }
     const Capi::Path path = Capi::Builder(*trust, extra, at).build(pCertContext);
 
     auto chain = std::make_unique<Capi::ChainImpl>();
@@ -389,7 +399,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
       element.cbSize = sizeof(CERT_CHAIN_ELEMENT);
       element.pCertContext = chain->contexts.back().get();
     }
-    Capi::Judge(*chain, path, *trust, at, pChainPara, dwFlags);
+    Capi::Judge(*chain, path, *trust, storeCrls, at, pChainPara, dwFlags);
     for (CERT_CHAIN_ELEMENT& element : chain->elements) {
       chain->elementPointers.push_back(&element);
     }

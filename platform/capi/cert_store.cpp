@@ -12,6 +12,7 @@
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_system_store.h"
+#include "platform/capi/revocation_crl.h"
 
 namespace Velmora::Platform {
 
@@ -22,6 +23,20 @@ using Capi::Guard;
 using Capi::ImplOf;
 
 namespace Capi {
+
+struct CrlContextImpl : CRL_CONTEXT {
+  CrlContextImpl(std::shared_ptr<const CrlData> crl, StoreImpl* in) : data(std::move(crl)) {
+    dwCertEncodingType = X509_ASN_ENCODING;
+    pbCrlEncoded = const_cast<BYTE*>(data->der().data());
+    cbCrlEncoded = static_cast<DWORD>(data->der().size());
+    pCrlInfo = nullptr;
+    hCertStore = in;
+    store = in;
+  }
+  std::atomic<long> refs{1};
+  std::shared_ptr<const CrlData> data;
+  StoreImpl* store;  // holds a memory reference of the store
+};
 
 struct StoreImpl {
   enum class Kind { Memory, Collection };
@@ -38,6 +53,7 @@ struct StoreImpl {
   std::atomic<long> memory{1};
   std::mutex mutex;
   std::vector<CertContextImpl*> certificates;  // each holds one reference
+  std::vector<CrlContextImpl*> crls;           // likewise
   std::vector<Member> members;
 };
 
@@ -48,6 +64,10 @@ void ReleaseStoreMemory(StoreImpl* store) noexcept {
 }
 
 namespace {
+
+CrlContextImpl* CrlImplOf(PCCRL_CONTEXT context) noexcept {
+  return static_cast<CrlContextImpl*>(const_cast<CRL_CONTEXT*>(context));
+}
 
 StoreImpl* StoreOf(HCERTSTORE handle) noexcept {
   return static_cast<StoreImpl*>(handle);
@@ -61,19 +81,20 @@ bool IsProvider(LPCSTR provider, LPCSTR number, const char* name) noexcept {
   return reinterpret_cast<std::uintptr_t>(provider) > 0xFFFF && strcasecmp(provider, name) == 0;
 }
 
-// Calls `visit(context)` for the certificates of `store` in enumeration order, each under the
-// lock of the memory store that holds it, until it returns true (then so does Walk). A store met
-// twice in a collection (added twice, or through two nested collections) is walked once, so that
-// every context is met at one place only.
-template <typename Visit>
-bool Walk(StoreImpl* store, Visit& visit, std::vector<const StoreImpl*>& visited) {
+// Calls `visit(context)` for the certificates (or the CRLs, as `list` says) of `store` in
+// enumeration order, each under the lock of the memory store that holds it, until it returns true
+// (then so does Walk). A store met twice in a collection (added twice, or through two nested
+// collections) is walked once, so that every context is met at one place only.
+template <typename Visit, typename Context = CertContextImpl>
+bool Walk(StoreImpl* store, Visit& visit, std::vector<const StoreImpl*>& visited,
+          std::vector<Context*> StoreImpl::*list = &StoreImpl::certificates) {
   if (std::find(visited.begin(), visited.end(), store) != visited.end()) {
     return false;
   }
   visited.push_back(store);
   if (store->kind == StoreImpl::Kind::Memory) {
     std::lock_guard lock(store->mutex);
-    for (CertContextImpl* context : store->certificates) {
+    for (Context* context : store->*list) {
       if (visit(context)) {
         return true;
       }
@@ -86,7 +107,7 @@ bool Walk(StoreImpl* store, Visit& visit, std::vector<const StoreImpl*>& visited
     members = store->members;
   }
   for (const StoreImpl::Member& member : members) {
-    if (Walk(member.store, visit, visited)) {
+    if (Walk(member.store, visit, visited, list)) {
       return true;
     }
   }
@@ -278,14 +299,19 @@ BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
     return TRUE;
   }
   std::vector<CertContextImpl*> certificates;
+  std::vector<Capi::CrlContextImpl*> crls;
   std::vector<StoreImpl::Member> members;
   {
     std::lock_guard lock(store->mutex);
     certificates.swap(store->certificates);
+    crls.swap(store->crls);
     members.swap(store->members);
   }
   for (CertContextImpl* context : certificates) {
     CertFreeCertificateContext(context);
+  }
+  for (Capi::CrlContextImpl* context : crls) {
+    CertFreeCRLContext(context);
   }
   for (const StoreImpl::Member& member : members) {
     CertCloseStore(member.store, 0);
@@ -414,5 +440,117 @@ BOOL CertAddStoreToCollection(HCERTSTORE hCollectionStore, HCERTSTORE hSiblingSt
     return TRUE;
   });
 }
+
+// ---------------------------------------------------------------------------------------------
+// CRLs
+
+BOOL CertAddEncodedCRLToStore(HCERTSTORE hCertStore, DWORD, const BYTE* pbCrlEncoded,
+                              DWORD cbCrlEncoded, DWORD dwAddDisposition,
+                              PCCRL_CONTEXT* ppCrlContext) {
+  if (ppCrlContext != nullptr) {
+    *ppCrlContext = nullptr;
+  }
+  if (hCertStore == nullptr || pbCrlEncoded == nullptr || dwAddDisposition < CERT_STORE_ADD_NEW ||
+      dwAddDisposition > CERT_STORE_ADD_ALWAYS) {
+    return Fail(E_INVALIDARG, FALSE);
+  }
+  return Guard(FALSE, [&]() -> BOOL {
+    StoreImpl* store = Capi::AddTarget(Capi::StoreOf(hCertStore));
+    if (store == nullptr) {
+      return Fail(E_ACCESSDENIED, FALSE);
+    }
+    std::shared_ptr<const Capi::CrlData> crl =
+        Capi::CrlData::Decode(std::span<const BYTE>(pbCrlEncoded, cbCrlEncoded));
+    std::unique_lock lock(store->mutex);
+    store->crls.reserve(store->crls.size() + 1);
+    auto existing = store->crls.end();
+    if (dwAddDisposition != CERT_STORE_ADD_ALWAYS) {
+      existing =
+          std::find_if(store->crls.begin(), store->crls.end(),
+                       [&](const Capi::CrlContextImpl* c) { return c->data->der() == crl->der(); });
+    }
+    if (existing != store->crls.end() && dwAddDisposition == CERT_STORE_ADD_NEW) {
+      return Fail(CRYPT_E_EXISTS, FALSE);
+    }
+    Capi::CrlContextImpl* result = nullptr;
+    Capi::CrlContextImpl* replaced = nullptr;
+    if (existing != store->crls.end() && dwAddDisposition == CERT_STORE_ADD_USE_EXISTING) {
+      result = *existing;
+    } else {
+      result = new Capi::CrlContextImpl(std::move(crl), store);
+      store->memory.fetch_add(1, std::memory_order_relaxed);
+      if (existing != store->crls.end()) {
+        replaced = *existing;
+        *existing = result;
+      } else {
+        store->crls.push_back(result);  // capacity reserved above: cannot throw
+      }
+    }
+    if (ppCrlContext != nullptr) {
+      result->refs.fetch_add(1, std::memory_order_relaxed);
+      *ppCrlContext = result;
+    }
+    lock.unlock();
+    CertFreeCRLContext(replaced);
+    return TRUE;
+  });
+}
+
+PCCRL_CONTEXT CertEnumCRLsInStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pPrevCrlContext) {
+  struct FreePrevious {
+    PCCRL_CONTEXT context;
+    ~FreePrevious() { CertFreeCRLContext(context); }
+  } freePrevious{pPrevCrlContext};
+  if (hCertStore == nullptr) {
+    return Fail<PCCRL_CONTEXT>(E_INVALIDARG, nullptr);
+  }
+  return Guard<PCCRL_CONTEXT>(nullptr, [&]() -> PCCRL_CONTEXT {
+    bool passed = pPrevCrlContext == nullptr;
+    Capi::CrlContextImpl* found = nullptr;
+    auto visit = [&](Capi::CrlContextImpl* context) {
+      if (!passed) {
+        passed = context == pPrevCrlContext;
+        return false;
+      }
+      context->refs.fetch_add(1, std::memory_order_relaxed);
+      found = context;
+      return true;
+    };
+    std::vector<const StoreImpl*> visited;
+    Capi::Walk(Capi::StoreOf(hCertStore), visit, visited, &StoreImpl::crls);
+    if (found == nullptr) {
+      return Fail<PCCRL_CONTEXT>(CRYPT_E_NOT_FOUND, nullptr);
+    }
+    return found;
+  });
+}
+
+PCCRL_CONTEXT CertDuplicateCRLContext(PCCRL_CONTEXT pCrlContext) {
+  if (pCrlContext != nullptr) {
+    Capi::CrlImplOf(pCrlContext)->refs.fetch_add(1, std::memory_order_relaxed);
+  }
+  return pCrlContext;
+}
+
+BOOL CertFreeCRLContext(PCCRL_CONTEXT pCrlContext) {
+  if (pCrlContext == nullptr) {
+    return TRUE;
+  }
+  Capi::CrlContextImpl* context = Capi::CrlImplOf(pCrlContext);
+  if (context->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    StoreImpl* store = context->store;
+    delete context;
+    Capi::ReleaseStoreMemory(store);
+  }
+  return TRUE;
+}
+
+namespace Capi {
+
+std::shared_ptr<const CrlData> CrlDataOf(PCCRL_CONTEXT context) {
+  return CrlImplOf(context)->data;
+}
+
+}  // namespace Capi
 
 }  // namespace Velmora::Platform

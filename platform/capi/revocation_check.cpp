@@ -253,13 +253,14 @@ bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
 }  // namespace
 
 DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const TrustMaterial& trust,
-                      bool network, CERT_REVOCATION_INFO& info) {
+                      const std::vector<std::shared_ptr<const CrlData>>& storeCrls, bool network,
+                      CERT_REVOCATION_INFO& info) {
   Search search(subject, issuer);
   const auto ask = [&](DWORD source, const auto& data) {
     return search.consider(source, [&] { return data->judge(subject, issuer, search.now()); });
   };
   const auto settle = [&]() -> DWORD {
-    // 1. the call's data, 2. the store folders.
+    // 1. the message's data, 2. the caller's stores, 3. the store folders.
     for (const auto& response : t_call.responses) {
       if (ask(REVOCATION_SOURCE_CALL, response)) {
         return search.finish(info);
@@ -270,13 +271,19 @@ DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const Trust
         return search.finish(info);
       }
     }
-    const auto [first, last] = trust.crls.equal_range(NameKey(subject->pCertInfo->Issuer));
+    const std::string issuerKey = NameKey(subject->pCertInfo->Issuer);
+    for (const auto& crl : storeCrls) {
+      if (crl->issuerKey() == issuerKey && ask(REVOCATION_SOURCE_CHAIN_STORE, crl)) {
+        return search.finish(info);
+      }
+    }
+    const auto [first, last] = trust.crls.equal_range(issuerKey);
     for (auto it = first; it != last; ++it) {
       if (ask(REVOCATION_SOURCE_STORE, it->second)) {
         return search.finish(info);
       }
     }
-    // 3. the disk cache; 4. the network: only for a certificate that names where to ask (most
+    // 4. the disk cache; 5. the network: only for a certificate that names where to ask (most
     // chains of private CAs name nowhere, and reading the certificate with OpenSSL to find out
     // would cost more than the rest of the verification).
     if (FindExtension(*subject->pCertInfo, kOidAuthorityInfoAccess) == nullptr &&

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/wincrypt_revocation.h"
@@ -10,11 +12,13 @@
 namespace Velmora::Platform::Capi {
 
 // Asks the sources in turn about `subject`, issued by `issuer`, and fills `info` (cbSize set,
-// every member written). `network` allows fetching. Returns the trust status bits to add:
+// every member written). `storeCrls` are the CRLs of the chain's additional store. `network`
+// allows fetching. Returns the trust status bits to add:
 // CERT_TRUST_IS_REVOKED, or CERT_TRUST_REVOCATION_STATUS_UNKNOWN (with
 // CERT_TRUST_IS_OFFLINE_REVOCATION when a source was there but gave no usable answer), or 0.
 DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const TrustMaterial& trust,
-                      bool network, CERT_REVOCATION_INFO& info);
+                      const std::vector<std::shared_ptr<const CrlData>>& storeCrls, bool network,
+                      CERT_REVOCATION_INFO& info);
 
 // RFC 3161's rule for a time-stamping authority's certificates: a certificate revoked at or before
 // `at` is refused; one revoked after it is refused when the reason is keyCompromise,

@@ -76,6 +76,9 @@ class CrlData {
   mutable std::vector<std::pair<std::string, bool>> m_verdicts;  // by issuer key
 };
 
+// The decoded CRL of a CRL context of the stores (CertAddEncodedCRLToStore decoded it).
+std::shared_ptr<const CrlData> CrlDataOf(PCCRL_CONTEXT context);
+
 // The serial number of a certificate in the form CrlData keeps entries.
 std::string SerialKeyOf(const ASN1_INTEGER* serial);
 std::string SerialKeyOf(PCCERT_CONTEXT certificate);

@@ -285,6 +285,33 @@ PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dwCertEnc
 BOOL CertAddStoreToCollection(HCERTSTORE hCollectionStore, HCERTSTORE hSiblingStore,
                               DWORD dwUpdateFlags, DWORD dwPriority);
 
+// A CRL context: the encoded CRL, owned by the context and valid until its last reference is
+// freed; hCertStore is the store that holds it. pCrlInfo is always null here: the chain engine
+// reads the CRL itself (wincrypt_revocation.h says how it uses the CRLs of the stores it is given).
+struct CRL_CONTEXT {
+  DWORD dwCertEncodingType;
+  BYTE* pbCrlEncoded;
+  DWORD cbCrlEncoded;
+  void* pCrlInfo;
+  HCERTSTORE hCertStore;
+};
+using PCCRL_CONTEXT = const CRL_CONTEXT*;
+
+// Adds one DER CRL (copied) to the store, as `dwAddDisposition` says for CRLs of the same bytes
+// (CERT_STORE_ADD_NEW, _USE_EXISTING, _REPLACE_EXISTING, _ALWAYS; others fail with E_INVALIDARG),
+// and returns the store's context in *ppCrlContext when that is not null (free it). Bytes that are
+// not one CRL the chain engine can use fail with its CRYPT_E_ASN1_* code. A collection adds as
+// CertAddCertificateContextToStore does.
+BOOL CertAddEncodedCRLToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+                              const BYTE* pbCrlEncoded, DWORD cbCrlEncoded, DWORD dwAddDisposition,
+                              PCCRL_CONTEXT* ppCrlContext);
+// The CRL after `pPrevCrlContext` (null: the first), in the order of certificate enumeration; the
+// previous context is always freed. At the end: null with CRYPT_E_NOT_FOUND.
+PCCRL_CONTEXT CertEnumCRLsInStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pPrevCrlContext);
+PCCRL_CONTEXT CertDuplicateCRLContext(PCCRL_CONTEXT pCrlContext);
+// Drops one reference; the last one frees the context. Null is accepted. Always TRUE.
+BOOL CertFreeCRLContext(PCCRL_CONTEXT pCrlContext);
+
 // ---------------------------------------------------------------------------------------------
 // CMS decode messages
 

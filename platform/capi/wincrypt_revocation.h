@@ -4,11 +4,14 @@
 // For each certificate below the root of a trusted path, when a CERT_CHAIN_REVOCATION_CHECK_*
 // flag asks for it, the engine asks these sources in turn and stops at the first that answers
 // for the certificate (revocation_check.h says how each answer is judged):
-//   1. the CRLs given to the engine for the call (CertSetRevocationDataForThread: the token's own
-//      CRLs and OCSP responses, CRL files the caller names);
-//   2. the CRLs of the "Root" and "CA" store folders;
-//   3. the disk cache under $XDG_CACHE_HOME/velmora/revocation/ (~/.cache when unset);
-//   4. the network, unless CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY is given: the OCSP responders
+//   1. the CRLs and OCSP responses given to the engine for the thread's chains
+//      (CertSetRevocationDataForThread: those a signed message carries, such as a time-stamp
+//      token's);
+//   2. the CRLs of the additional store the chain is built with (the caller's stores,
+//      CertAddEncodedCRLToStore);
+//   3. the CRLs of the "Root" and "CA" store folders;
+//   4. the disk cache under $XDG_CACHE_HOME/velmora/revocation/ (~/.cache when unset);
+//   5. the network, unless CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY is given: the OCSP responders
 //      of the certificate's authorityInfoAccess, then the http URLs of its cRLDistributionPoints.
 // A certificate that is listed gets CERT_TRUST_IS_REVOKED whatever the date and reason; the
 // details below let a policy apply its own rule at its own time (the time-stamping policy applies
@@ -33,10 +36,11 @@ inline constexpr DWORD TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG = 0x00040000;
 // Where an element's revocation answer came from (our own member of CERT_REVOCATION_INFO).
 enum : DWORD {
   REVOCATION_SOURCE_NONE = 0,
-  REVOCATION_SOURCE_CALL = 1,     // data given for the call (the token, the caller's files)
-  REVOCATION_SOURCE_STORE = 2,    // a CRL of the store folders
-  REVOCATION_SOURCE_CACHE = 3,    // the disk cache
-  REVOCATION_SOURCE_NETWORK = 4,  // fetched now
+  REVOCATION_SOURCE_CALL = 1,         // data given for the thread (a token's own)
+  REVOCATION_SOURCE_STORE = 2,        // a CRL of the store folders
+  REVOCATION_SOURCE_CACHE = 3,        // the disk cache
+  REVOCATION_SOURCE_NETWORK = 4,      // fetched now
+  REVOCATION_SOURCE_CHAIN_STORE = 5,  // a CRL of the chain's additional store
 };
 // What kind of revocation data answered.
 enum : DWORD { REVOCATION_KIND_NONE = 0, REVOCATION_KIND_CRL = 1, REVOCATION_KIND_OCSP = 2 };

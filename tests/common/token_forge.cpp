@@ -219,9 +219,10 @@ CBlob ForgeToken(const TokenSpec& spec) {
     }
     certificates = Ctx(0, Concat(ders));
   }
+  const V crls = spec.revocationInfo.empty() ? V() : Ctx(1, Concat(spec.revocationInfo));
   const V encapsulated = Seq({Oid(spec.eContentType.c_str()), Ctx(0, Octets(spec.tstInfo))});
   const V signedData = Seq({Int(3), Set({AlgorithmId(kSha256, false)}), encapsulated, certificates,
-                            Set({Tlv(Der::Tags::Sequence, signerInfo)})});
+                            crls, Set({Tlv(Der::Tags::Sequence, signerInfo)})});
   return CBlob(Seq({Oid("1.2.840.113549.1.7.2"), Ctx(0, signedData)}));
 }
 

@@ -65,6 +65,7 @@ struct TokenSpec {
   std::vector<V> signedAttributes;     // further signed attributes, each whole
   std::vector<V> unsignedAttributes;
   std::vector<CBlob> certificates;  // SignedData certificates, in order
+  std::vector<V> revocationInfo;    // SignedData crls: RevocationInfoChoice elements, each whole
   bool signerByKeyId = false;       // sid as subjectKeyIdentifier instead of
                                     // issuerAndSerialNumber
   bool flipSignatureByte = false;   // corrupt the signature value

@@ -1,0 +1,21 @@
+// The revocation data a time-stamp token carries (CRLs and OCSP responses in its SignedData's
+// crls field), handed to the chain engine while the TSA certificate's chain is built: the first
+// source the engine asks, before the caller's stores, the store folders, the cache and the
+// network.
+#pragma once
+
+#include "codec/corekit/blob.h"
+
+namespace Velmora::PKI::TSP::Client {
+
+class TokenRevocationData {
+ public:
+  // Gives the chains this thread builds the data of `encodedToken` (none when it carries none or
+  // does not decode) until the object goes.
+  explicit TokenRevocationData(const CBlob& encodedToken);
+  ~TokenRevocationData();
+  TokenRevocationData(const TokenRevocationData&) = delete;
+  TokenRevocationData& operator=(const TokenRevocationData&) = delete;
+};
+
+}  // namespace Velmora::PKI::TSP::Client
