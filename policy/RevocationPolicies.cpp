@@ -15,6 +15,8 @@ void CRevocationPolicies::Load() {
 void CRevocationPolicies::Load(HKEY lm, HKEY cu) {
   RequireRevocationCheck.Load(lm, cu, L"RequireRevocationCheck", false);
   DisableRevocationNetwork.Load(lm, cu, L"DisableRevocationNetwork", false);
+  RevocationFreshAtGenTime.Load(lm, cu, L"RevocationFreshAtGenTime", false);
+  RevocationGraceSeconds.Load(lm, cu, L"RevocationGraceSeconds", 0);
 }
 
 }  // namespace Velmora::PKI::TSP::Client

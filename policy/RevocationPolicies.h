@@ -13,6 +13,11 @@ struct CRevocationPolicies {
   // Revocation data is never fetched from the network: only the token's, the stores', the
   // folders' and the cache's.
   CGPBool DisableRevocationNetwork;
+  // Revocation data counts when it is fresh at the stamp's genTime plus RevocationGraceSeconds
+  // (for stamps verified long after they were made, with the data captured then); otherwise it
+  // must be fresh now.
+  CGPBool RevocationFreshAtGenTime;
+  CGPLong RevocationGraceSeconds;
 
   // Opens the key pair and loads both values; failures throw as CClientPolicies::Load does.
   void Load();

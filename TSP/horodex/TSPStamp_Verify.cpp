@@ -431,9 +431,13 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
   Platform::CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof parameters;
   parameters.RequestedUsage.dwType = Platform::USAGE_MATCH_TYPE_AND;
+  // The data must be fresh now, or at genTime plus the grace period when the administrator says so.
+  const Platform::FILETIME checkTime =
+      (s.genTime + CDateTimeSpan(revocation.RevocationGraceSeconds, 0)).getFileTime();
   Platform::PCCERT_CHAIN_CONTEXT built = nullptr;
   {
-    const TokenRevocationData tokenData(s.encodedToken);
+    const TokenRevocationData tokenData(s.encodedToken,
+                                        revocation.RevocationFreshAtGenTime ? &checkTime : nullptr);
     const CertContextPtr duplicate(Platform::CertDuplicateCertificateContext(subject));
     Platform::SetLastError(0);
     if (!Platform::CertGetCertificateChain(

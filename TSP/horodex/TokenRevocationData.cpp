@@ -17,13 +17,13 @@ Platform::CRYPT_DATA_BLOB BlobOf(const std::vector<std::uint8_t>& der) {
 
 }  // namespace
 
-TokenRevocationData::TokenRevocationData(const CBlob& encodedToken) {
+TokenRevocationData::TokenRevocationData(const CBlob& encodedToken,
+                                         const Platform::FILETIME* checkTime) {
   ASN1::CSignedData signedData;
   try {
     signedData.decode(encodedToken);
   } catch (const Platform::CAtlException&) {
-    Platform::CertSetRevocationDataForThread(nullptr);
-    return;
+    // Nothing of the token's then, but the time of checking still holds.
   }
   const std::vector<ASN1::CRevocationInfo> infos = ASN1::ReadRevocationInfos(signedData.get_crls());
   std::vector<Platform::CRYPT_DATA_BLOB> crls;
@@ -37,7 +37,7 @@ TokenRevocationData::TokenRevocationData(const CBlob& encodedToken) {
   }
   const Platform::REVOCATION_DATA_BLOBS data{static_cast<Platform::DWORD>(crls.size()), crls.data(),
                                              static_cast<Platform::DWORD>(responses.size()),
-                                             responses.data()};
+                                             responses.data(), checkTime};
   Platform::CertSetRevocationDataForThread(&data);  // decodes and keeps its own copies
 }
 

@@ -5,14 +5,16 @@
 #pragma once
 
 #include "codec/corekit/blob.h"
+#include "platform/text/types.h"
 
 namespace Velmora::PKI::TSP::Client {
 
 class TokenRevocationData {
  public:
   // Gives the chains this thread builds the data of `encodedToken` (none when it carries none or
-  // does not decode) until the object goes.
-  explicit TokenRevocationData(const CBlob& encodedToken);
+  // does not decode) until the object goes, and the time at which the data of every source must
+  // be fresh (null: now).
+  TokenRevocationData(const CBlob& encodedToken, const Platform::FILETIME* checkTime);
   ~TokenRevocationData();
   TokenRevocationData(const TokenRevocationData&) = delete;
   TokenRevocationData& operator=(const TokenRevocationData&) = delete;

@@ -39,10 +39,20 @@ std::uint64_t FileTimeOf(const ASN1_TIME* time) noexcept;
 // How long a piece of data without nextUpdate is believed after its thisUpdate: one hour.
 inline constexpr std::uint64_t kNoNextUpdateLifetime = 3600ull * 10000000ull;
 
-// Whether data issued at thisUpdate with nextUpdate (0: none) may be used at `now`.
-inline bool Fresh(std::uint64_t thisUpdate, std::uint64_t nextUpdate, std::uint64_t now) noexcept {
+// The times revocation data is judged at (FILETIME values): `now`, which its thisUpdate must not
+// be after, and the time of checking, which its nextUpdate must not be before and at which a
+// delegated responder must be valid: now, or the stamp's time plus a grace period, as the
+// administrator chooses (CertSetRevocationDataForThread).
+struct CheckTime {
+  std::uint64_t now;
+  std::uint64_t check;
+};
+
+// Whether data issued at thisUpdate with nextUpdate (0: none) may be used at `at`.
+inline bool Fresh(std::uint64_t thisUpdate, std::uint64_t nextUpdate,
+                  const CheckTime& at) noexcept {
   const std::uint64_t until = nextUpdate != 0 ? nextUpdate : thisUpdate + kNoNextUpdateLifetime;
-  return thisUpdate != 0 && thisUpdate <= now && now <= until;
+  return thisUpdate != 0 && thisUpdate <= at.now && at.check <= until;
 }
 
 }  // namespace Velmora::Platform::Capi

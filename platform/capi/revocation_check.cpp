@@ -29,6 +29,7 @@ using Status = RevocationAnswer::Status;
 struct CallData {
   std::vector<std::shared_ptr<const CrlData>> crls;
   std::vector<std::shared_ptr<const OcspData>> responses;
+  std::uint64_t checkTime = 0;  // 0: now
 };
 thread_local CallData t_call;
 
@@ -129,8 +130,10 @@ FILETIME FileTimeFrom(std::uint64_t value) {
 // The search over the sources for one certificate.
 class Search {
  public:
-  Search(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
-      : m_subject(subject), m_issuer(issuer), m_now(NowFileTime()) {}
+  Search(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, std::uint64_t checkTime)
+      : m_subject(subject), m_issuer(issuer), m_at{NowFileTime(), 0} {
+    m_at.check = checkTime != 0 ? checkTime : m_at.now;
+  }
 
   // Takes the answer of one piece of data, judged by `judge`; true when it settles the question.
   template <typename Judge>
@@ -161,7 +164,7 @@ class Search {
 
   PCCERT_CONTEXT subject() const { return m_subject; }
   PCCERT_CONTEXT issuer() const { return m_issuer; }
-  std::uint64_t now() const { return m_now; }
+  const CheckTime& at() const { return m_at; }
 
   DWORD finish(CERT_REVOCATION_INFO& info) const {
     info = CERT_REVOCATION_INFO{};
@@ -180,7 +183,7 @@ class Search {
     info.NextUpdate = FileTimeFrom(m_answer.nextUpdate);
     info.fHasFreshnessTime = TRUE;
     info.dwFreshnessTime =
-        static_cast<DWORD>((m_now - std::min(m_now, m_answer.thisUpdate)) / 10000000ull);
+        static_cast<DWORD>((m_at.now - std::min(m_at.now, m_answer.thisUpdate)) / 10000000ull);
     if (m_answer.status == Status::Good) {
       info.dwRevocationResult = 0;
       return 0;
@@ -194,7 +197,7 @@ class Search {
  private:
   PCCERT_CONTEXT m_subject;
   PCCERT_CONTEXT m_issuer;
-  std::uint64_t m_now;
+  CheckTime m_at;
   RevocationAnswer m_answer;
   DWORD m_source = REVOCATION_SOURCE_NONE;
   DWORD m_firstError = 0;
@@ -220,7 +223,7 @@ bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
         return RevocationAnswer::Failed(static_cast<HRESULT>(fetched.error), REVOCATION_KIND_OCSP);
       }
       const auto response = OcspData::Decode(fetched.body);
-      RevocationAnswer answer = response->judge(search.subject(), search.issuer(), search.now());
+      RevocationAnswer answer = response->judge(search.subject(), search.issuer(), search.at());
       if (Settled(answer)) {
         WriteRevocationCache(CacheKind::Ocsp, ocspKey, response->der());
       }
@@ -237,7 +240,7 @@ bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
         return RevocationAnswer::Failed(static_cast<HRESULT>(fetched.error), REVOCATION_KIND_CRL);
       }
       const auto crl = CrlData::Decode(fetched.body);
-      RevocationAnswer answer = crl->judge(search.subject(), search.issuer(), search.now());
+      RevocationAnswer answer = crl->judge(search.subject(), search.issuer(), search.at());
       if (Settled(answer)) {
         WriteRevocationCache(CacheKind::Crl, url, crl->der());
       }
@@ -255,9 +258,9 @@ bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
 DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const TrustMaterial& trust,
                       const std::vector<std::shared_ptr<const CrlData>>& storeCrls, bool network,
                       CERT_REVOCATION_INFO& info) {
-  Search search(subject, issuer);
+  Search search(subject, issuer, t_call.checkTime);
   const auto ask = [&](DWORD source, const auto& data) {
-    return search.consider(source, [&] { return data->judge(subject, issuer, search.now()); });
+    return search.consider(source, [&] { return data->judge(subject, issuer, search.at()); });
   };
   const auto settle = [&]() -> DWORD {
     // 1. the message's data, 2. the caller's stores, 3. the store folders.
@@ -305,7 +308,7 @@ DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const Trust
         if (!bytes) {
           return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_OCSP);
         }
-        return OcspData::Decode(*bytes)->judge(subject, issuer, search.now());
+        return OcspData::Decode(*bytes)->judge(subject, issuer, search.at());
       });
       if (done) {
         return search.finish(info);
@@ -317,7 +320,7 @@ DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const Trust
         if (!crl) {
           return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
         }
-        return crl->judge(subject, issuer, search.now());
+        return crl->judge(subject, issuer, search.at());
       });
       if (done) {
         return search.finish(info);
@@ -362,6 +365,9 @@ bool RevocationRefusedAt(const CERT_CHAIN_ELEMENT& element, std::uint64_t at) no
 
 void CertSetRevocationDataForThread(const REVOCATION_DATA_BLOBS* data) {
   Capi::CallData fresh;
+  if (data != nullptr && data->pCheckTime != nullptr) {
+    fresh.checkTime = Capi::FileTimeValue(*data->pCheckTime);
+  }
   if (data != nullptr) {
     for (DWORD i = 0; i < data->cCrl && data->rgCrl != nullptr; ++i) {
       try {

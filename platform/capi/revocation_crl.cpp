@@ -190,7 +190,7 @@ bool CrlData::signedBy(PCCERT_CONTEXT issuer) const {
 }
 
 RevocationAnswer CrlData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
-                                std::uint64_t now) const {
+                                const CheckTime& at) const {
   if (NameKey(subject->pCertInfo->Issuer) != m_issuerKey) {
     return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
   }
@@ -207,7 +207,7 @@ RevocationAnswer CrlData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
   answer.kind = REVOCATION_KIND_CRL;
   answer.thisUpdate = m_thisUpdate;
   answer.nextUpdate = m_nextUpdate;
-  if (!Fresh(m_thisUpdate, m_nextUpdate, now)) {
+  if (!Fresh(m_thisUpdate, m_nextUpdate, at)) {
     answer.error = CERT_E_EXPIRED;
     return answer;
   }

@@ -45,12 +45,12 @@ class CrlData {
   const std::vector<std::uint8_t>& der() const noexcept { return m_der; }
   std::size_t entryCount() const noexcept { return m_entries.size(); }
 
-  // What the CRL says of `subject`, issued by `issuer`, at `now`: NoAnswer with CRYPT_E_NO_MATCH
+  // What the CRL says of `subject`, issued by `issuer`, at `at`: NoAnswer with CRYPT_E_NO_MATCH
   // when it is another issuer's (or limited to CA or end certificates and the subject is not
   // one), TRUST_E_CERT_SIGNATURE when the issuer's key did not sign it or the issuer's keyUsage
-  // lacks cRLSign, CERT_E_EXPIRED when it is not fresh at `now`; else Good, or Revoked with the
+  // lacks cRLSign, CERT_E_EXPIRED when it is not fresh (see Fresh); else Good, or Revoked with the
   // entry's date and reason. An entry with reason removeFromCRL lifts a hold: Good.
-  RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, std::uint64_t now) const;
+  RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const CheckTime& at) const;
 
   // Whether the signature verifies under the issuer's key; the verdict is kept per key.
   bool signedBy(PCCERT_CONTEXT issuer) const;

@@ -106,7 +106,7 @@ std::shared_ptr<const OcspData> OcspData::Decode(std::span<const std::uint8_t> d
 }
 
 RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
-                                 std::uint64_t now) const {
+                                 const CheckTime& at) const {
   X509* subjectX509 = X509Of(subject);
   X509* issuerX509 = X509Of(issuer);
   OCSP_BASICRESP* basic = m_basic.get();
@@ -114,7 +114,7 @@ RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
   X509* signer = nullptr;
   if (!extra || sk_X509_push(extra.get(), issuerX509) <= 0 ||
       OCSP_resp_get0_signer(basic, &signer, extra.get()) != 1 ||
-      !AuthorisedResponder(signer, issuerX509, now) ||
+      !AuthorisedResponder(signer, issuerX509, at.check) ||
       // The signature only: whom the signer speaks for was judged above.
       OCSP_basic_verify(basic, extra.get(), nullptr, OCSP_NOVERIFY) != 1) {
     return RevocationAnswer::Failed(TRUST_E_CERT_SIGNATURE, REVOCATION_KIND_OCSP);
@@ -140,7 +140,7 @@ RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
   answer.kind = REVOCATION_KIND_OCSP;
   answer.thisUpdate = FileTimeOf(thisUpdate);
   answer.nextUpdate = FileTimeOf(nextUpdate);
-  if (!Fresh(answer.thisUpdate, answer.nextUpdate, now)) {
+  if (!Fresh(answer.thisUpdate, answer.nextUpdate, at)) {
     answer.error = CERT_E_EXPIRED;
     return answer;
   }

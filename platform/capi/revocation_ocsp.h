@@ -35,12 +35,13 @@ class OcspData {
   // id-pkix-ocsp-basic, CRYPT_E_REVOCATION_OFFLINE for a responseStatus other than successful.
   static std::shared_ptr<const OcspData> Decode(std::span<const std::uint8_t> der);
 
-  // What the response says of `subject` at `now`: NoAnswer with TRUST_E_CERT_SIGNATURE when its
+  // What the response says of `subject` at `at`: NoAnswer with TRUST_E_CERT_SIGNATURE when its
   // signer is neither `issuer` nor a responder that `issuer` issued with id-kp-OCSPSigning and
-  // valid at `now`, or its signature does not verify; CRYPT_E_NOT_IN_REVOCATION_DATABASE when it
-  // holds no status for the certificate, or "unknown"; CERT_E_EXPIRED when not fresh at `now`
-  // (no nextUpdate: one hour after thisUpdate). Else Good, or Revoked with date and reason.
-  RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, std::uint64_t now) const;
+  // valid at the time of checking, or its signature does not verify;
+  // CRYPT_E_NOT_IN_REVOCATION_DATABASE when it holds no status for the certificate, or "unknown";
+  // CERT_E_EXPIRED when not fresh (see Fresh) (no nextUpdate: one hour after thisUpdate). Else
+  // Good, or Revoked with date and reason.
+  RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const CheckTime& at) const;
 
   const std::vector<std::uint8_t>& der() const noexcept { return m_der; }
 

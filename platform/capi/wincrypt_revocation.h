@@ -88,13 +88,17 @@ struct CERT_REVOCATION_INFO {
 };
 
 // Revocation data for the chains this thread builds from now on, on top of the sources above:
-// DER CRLs and DER OCSP responses (OCSPResponse). Replaces what the thread gave before; empty
-// spans clear it. What does not decode is ignored.
+// DER CRLs and DER OCSP responses (OCSPResponse), and the time of checking. Replaces what the
+// thread gave before; null clears it. What does not decode is ignored.
 struct REVOCATION_DATA_BLOBS {
   DWORD cCrl;
   const CRYPT_DATA_BLOB* rgCrl;
   DWORD cOcspResponse;
   const CRYPT_DATA_BLOB* rgOcspResponse;
+  // Null: the data of every source must be fresh now (nextUpdate not passed). Else the time it
+  // must still be fresh at (a stamp's genTime plus a grace period), at which a delegated OCSP
+  // responder must also be valid; thisUpdate must never be after now.
+  const FILETIME* pCheckTime;
 };
 void CertSetRevocationDataForThread(const REVOCATION_DATA_BLOBS* data);
 

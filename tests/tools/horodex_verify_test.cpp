@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -399,6 +400,43 @@ TEST(HorodexVerify, InteropCorpusVerdictsAndOpenSslAgreement) {
                         std::to_string(genTime) + " 2>&1");
       EXPECT_TRUE(Has(o, std::string("Verification: ") + c.openssl)) << o.output;
       EXPECT_EQ(c.exit == 0, std::string(c.openssl) == "OK");
+    }
+  }
+}
+
+// The corpus tokens that carry revocation data (MANIFEST.md marks them), judged with it alone:
+// network off and revocation required. Their OCSP responses (of 2017, without nextUpdate) are
+// stale now, so they count only when the administrator judges freshness at genTime, within the
+// hour such a response is believed.
+TEST(HorodexVerify, CorpusRevocationDataIsJudgedOffline) {
+  const struct {
+    const char* token;
+    const char* ca;
+  } kTokens[] = {{"bc-java/governikus-test-sha384-crls.tst", "Governikus Root CA 3:PN"},
+                 {"bc-java/exceet-tsa04-sha512.tst", "exceet trustcenter CA2"}};
+  const struct {
+    const char* policies;
+    const char* chain;
+  } kModes[] = {{"", "chain: failed 0x80092013"},
+                {"\"RevocationFreshAtGenTime\"=dword:1\n", "chain: ok"},
+                {"\"RevocationFreshAtGenTime\"=dword:1\n\"RevocationGraceSeconds\"=dword:3600\n",
+                 "chain: failed 0x80092013"}};
+  for (const auto& token : kTokens) {
+    for (const auto& mode : kModes) {
+      SCOPED_TRACE(std::string(token.token) + " " + mode.policies);
+      const T::TempDir dir;
+      std::filesystem::create_directories(dir / "config/velmora");
+      std::ofstream(dir / "config/velmora/user.reg")
+          << "Windows Registry Editor Version 5.00\n\n"
+             "[HKEY_CURRENT_USER\\Software\\Policies\\Velmora\\TSP]\n"
+             "\"RequireRevocationCheck\"=dword:1\n\"DisableRevocationNetwork\"=dword:1\n"
+          << mode.policies;
+      const T::CommandResult r = T::RunCommand(
+          "XDG_CONFIG_HOME=" + T::ShellQuote((dir / "config").string()) +
+          " XDG_CACHE_HOME=" + T::ShellQuote((dir / "cache").string()) + " " +
+          T::ShellQuote(kTool) + " verify " + T::ShellQuote(Corpus(token.token)) + " --ca " +
+          T::ShellQuote(EmbeddedCertificates(token.token, token.ca, dir)) + " 2>&1");
+      EXPECT_TRUE(Has(r, mode.chain)) << r.output;
     }
   }
 }
