@@ -1,7 +1,8 @@
 #include "tools/horodex/version.h"
 
-#include <curl/curl.h>
 #include <openssl/crypto.h>
+
+#include "platform/http/curl_loader.h"
 
 // Exported by libhorodex.so.1 (library/version.cpp): the version of the library loaded, which
 // may be newer than the one this tool was built with.
@@ -10,11 +11,11 @@ extern "C" const char* HorodexVersion();
 namespace Horodex {
 
 void WriteVersion(std::ostream& out) {
-  const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
+  const char* curl = Velmora::Platform::CurlVersionText();
   out << "horodex " << HORODEX_TOOL_VERSION << "\n"
       << "libhorodex " << HorodexVersion() << "\n"
       << OpenSSL_version(OPENSSL_VERSION) << "\n"
-      << "libcurl " << (curl != nullptr ? curl->version : "unknown") << "\n";
+      << "libcurl " << (curl != nullptr ? curl : "cannot be loaded") << "\n";
 }
 
 }  // namespace Horodex
