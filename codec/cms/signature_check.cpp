@@ -323,7 +323,7 @@ PkeyPtr CertificatePublicKey(std::span<const unsigned char> certificateDer) {
   static std::mutex lock;
   static std::unordered_map<std::string, PkeyPtr> cache;
   const Der::Bytes spki = SubjectPublicKeyInfo(certificateDer);
-  Platform::GostModuleLoaded();  // GOST keys are known once the module is loaded
+  Platform::LoadGostModuleForKey(spki.data(), spki.size());  // GOST keys need the module
   std::string id(reinterpret_cast<const char*>(spki.data()), spki.size());
   {
     const std::lock_guard<std::mutex> guard(lock);

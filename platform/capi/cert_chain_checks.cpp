@@ -75,7 +75,7 @@ PkeyRef PublicKeyOf(std::span<const BYTE> spki) {
       return found->second;
     }
   }
-  GostModuleLoaded();  // GOST keys are known once the module is loaded
+  LoadGostModuleForKey(spki.data(), spki.size());  // OpenSSL knows GOST keys once it is loaded
   const unsigned char* p = spki.data();
   EVP_PKEY* parsed = d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size()));
   if (parsed == nullptr || p != spki.data() + spki.size()) {

@@ -67,9 +67,20 @@ std::error_code ReadWhole(const fs::path& path, std::uintmax_t limit, std::vecto
   if (!in) {
     return std::error_code(errno != 0 ? errno : EACCES, std::generic_category());
   }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // One read of the size the file had (the system bundle is a few hundred KiB: reading it a
+  // character at a time cost more than the rest of a verification); a file that grew meanwhile
+  // is read to its end.
+  bytes.resize(static_cast<std::size_t>(size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
   if (in.bad()) {
     return std::make_error_code(std::errc::io_error);
+  }
+  if (in) {
+    bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  if (bytes.size() > limit) {
+    return std::make_error_code(std::errc::file_too_large);
   }
   return {};
 }

@@ -100,17 +100,24 @@ struct Module {
 
 // Never destroyed, like the provider catalogue: a digest fetched from the context may be used
 // while the process exits.
+std::filesystem::path ProviderFile() {
+  return ModuleFile("OPENSSL_MODULES", OPENSSL_MODULES_DIR, "gostprov.so");
+}
+
+std::filesystem::path EngineFile() {
+  return ModuleFile("OPENSSL_ENGINES", OPENSSL_ENGINES_DIR, "gost.so");
+}
+
+bool Installed() {
+  return !DisabledByPolicy() && Exists(ProviderFile()) && Exists(EngineFile());
+}
+
 Module Load() {
-  if (DisabledByPolicy()) {
+  if (!Installed()) {
     return {};
   }
-  const std::filesystem::path provider =
-      ModuleFile("OPENSSL_MODULES", OPENSSL_MODULES_DIR, "gostprov.so");
-  const std::filesystem::path engine =
-      ModuleFile("OPENSSL_ENGINES", OPENSSL_ENGINES_DIR, "gost.so");
-  if (!Exists(provider) || !Exists(engine)) {
-    return {};
-  }
+  const std::filesystem::path provider = ProviderFile();
+  const std::filesystem::path engine = EngineFile();
   ERR_set_mark();
   Module module;
   OSSL_LIB_CTX* context = OSSL_LIB_CTX_new();
@@ -139,6 +146,28 @@ const Module& TheModule() noexcept {
 
 bool GostModuleLoaded() noexcept {
   return TheModule().context != nullptr;
+}
+
+bool GostModuleInstalled() noexcept {
+  static const bool installed = [] {
+    try {
+      return Installed();
+    } catch (...) {
+      return false;
+    }
+  }();
+  return installed;
+}
+
+void LoadGostModuleForKey(const unsigned char* der, std::size_t length) noexcept {
+  // An OBJECT IDENTIFIER whose first arcs are 1.2.643: 06 LL 2A 85 03.
+  static constexpr unsigned char kArc[] = {0x2A, 0x85, 0x03};
+  for (std::size_t i = 2; der != nullptr && i + sizeof kArc <= length; ++i) {
+    if (der[i - 2] == 0x06 && der[i] == kArc[0] && der[i + 1] == kArc[1] && der[i + 2] == kArc[2]) {
+      GostModuleLoaded();
+      return;
+    }
+  }
 }
 
 OSSL_LIB_CTX* GostLibraryContext() noexcept {

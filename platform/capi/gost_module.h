@@ -18,10 +18,21 @@
 
 #include <openssl/evp.h>
 
+#include <cstddef>
+
 namespace Velmora::Platform {
 
 // Whether the GOST module is loaded for this process (the first call loads it). Thread-safe.
 bool GostModuleLoaded() noexcept;
+
+// Whether the GOST module is installed and not turned off by the policy, without loading it (a
+// process that never meets a GOST algorithm never maps it).
+bool GostModuleInstalled() noexcept;
+
+// Loads the GOST module when the DER of a subjectPublicKeyInfo (or any encoding that holds an
+// algorithm identifier) names an OID of the GOST arc 1.2.643, so that OpenSSL knows GOST keys
+// before it decodes one; other keys leave the module unloaded.
+void LoadGostModuleForKey(const unsigned char* der, std::size_t length) noexcept;
 
 // The library context that holds the GOST provider, or null when the module is not loaded.
 OSSL_LIB_CTX* GostLibraryContext() noexcept;

@@ -325,8 +325,13 @@ const EnglishName* BothNamesOf(const wchar_t* russian) {
   return nullptr;
 }
 
-// True when the named digest can be fetched (for GOST: the GOST module is loaded).
+// True when the named digest can be had: OpenSSL's default context has it, or it is a GOST digest
+// and the GOST module is installed (it is loaded when the digest is first fetched, so naming the
+// algorithms costs nothing to a process that never hashes with GOST).
 bool DigestAvailable(const char* name) {
+  if (GostModuleInstalled()) {
+    return true;
+  }
   EVP_MD* md = FetchDigest(name);
   EVP_MD_free(md);
   return md != nullptr;
