@@ -53,11 +53,16 @@ print("\n## What is measured\n")
 import glob
 import os
 here = os.path.dirname(os.path.abspath(__file__))
-for source in sorted(glob.glob(os.path.join(here, "..", "bench", "bench_*.cpp"))):
+sources = glob.glob(os.path.join(here, "..", "bench", "bench_*.cpp"))
+sources += glob.glob(os.path.join(here, "..", "bench", "bench_*.py"))
+for source in sorted(sources):
     lines = []
+    comment = "//" if source.endswith(".cpp") else "#"
     with open(source) as f:
         for line in f:
-            if not line.startswith("//"):
+            if line.startswith("#!"):
+                continue
+            if not line.startswith(comment):
                 break
-            lines.append(line[2:].strip())
+            lines.append(line[len(comment):].strip())
     print(f"- `{os.path.basename(source)}`: " + " ".join(lines))
