@@ -1,6 +1,5 @@
 #include "platform/capi/revocation_check.h"
 
-#include <openssl/x509v3.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -11,11 +10,11 @@
 
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_chain_internal.h"
-#include "platform/capi/cert_openssl.h"
 #include "platform/capi/revocation_cache.h"
 #include "platform/capi/revocation_crl.h"
 #include "platform/capi/revocation_fetch.h"
 #include "platform/capi/revocation_ocsp.h"
+#include "platform/capi/revocation_urls.h"
 
 namespace Velmora::Platform {
 
@@ -33,94 +32,57 @@ struct CallData {
 };
 thread_local CallData t_call;
 
-// Decoded CRLs of the disk cache, so a large CRL is decoded and sorted once per process, while
-// its file stays the same.
+// Decoded data of the disk cache, so a large CRL is decoded and sorted once per process and an
+// OCSP response decoded (and judged, OcspData keeps its lookups) once, while its file stays the
+// same.
+template <typename Data>
 struct Memo {
   struct Entry {
     std::int64_t size;
     std::int64_t modified;
-    std::shared_ptr<const CrlData> crl;
+    std::shared_ptr<const Data> data;
   };
   std::mutex mutex;
   std::map<std::string, Entry> entries;
 };
-Memo& TheMemo() {
-  static Memo* memo = new Memo();  // never destroyed: chains may be built at exit
+template <typename Data>
+Memo<Data>& TheMemo() {
+  static auto* memo = new Memo<Data>();  // never destroyed: chains may be built at exit
   return *memo;
 }
 constexpr std::size_t kMaxMemoEntries = 64;
 
-std::shared_ptr<const CrlData> CachedCrl(const std::string& url) {
-  const std::filesystem::path file = RevocationCacheFile(CacheKind::Crl, url);
+// The cached data for `key`, decoded; null when there is none. A file that does not decode
+// throws (and is replaced by the next answer fetched).
+template <typename Data>
+std::shared_ptr<const Data> Cached(CacheKind kind, const std::string& key) {
+  const std::filesystem::path file = RevocationCacheFile(kind, key);
   struct stat facts {};
   if (::stat(file.c_str(), &facts) != 0) {
     return nullptr;
   }
   const std::int64_t modified =
       static_cast<std::int64_t>(facts.st_mtim.tv_sec) * 1000000000 + facts.st_mtim.tv_nsec;
-  Memo& memo = TheMemo();
+  Memo<Data>& memo = TheMemo<Data>();
   {
     std::lock_guard lock(memo.mutex);
-    const auto found = memo.entries.find(url);
+    const auto found = memo.entries.find(key);
     if (found != memo.entries.end() && found->second.size == facts.st_size &&
         found->second.modified == modified) {
-      return found->second.crl;
+      return found->second.data;
     }
   }
-  const auto bytes = ReadRevocationCache(CacheKind::Crl, url);
+  const auto bytes = ReadRevocationCache(kind, key);
   if (!bytes) {
     return nullptr;
   }
-  std::shared_ptr<const CrlData> crl = CrlData::Decode(*bytes);  // throws for a corrupt file
+  std::shared_ptr<const Data> data = Data::Decode(*bytes);
   std::lock_guard lock(memo.mutex);
   if (memo.entries.size() >= kMaxMemoEntries) {
     memo.entries.clear();
   }
-  memo.entries[url] = {facts.st_size, modified, crl};
-  return crl;
-}
-
-bool HttpUrl(const std::string& url) {
-  return url.size() > 7 && (url.compare(0, 7, "http://") == 0 || url.compare(0, 7, "HTTP://") == 0);
-}
-
-std::vector<std::string> OcspUrlsOf(X509* certificate) {
-  std::vector<std::string> urls;
-  STACK_OF(OPENSSL_STRING)* found = X509_get1_ocsp(certificate);
-  for (int i = 0; i < sk_OPENSSL_STRING_num(found); ++i) {
-    const std::string url = sk_OPENSSL_STRING_value(found, i);
-    if (HttpUrl(url)) {
-      urls.push_back(url);
-    }
-  }
-  X509_email_free(found);
-  return urls;
-}
-
-std::vector<std::string> CrlUrlsOf(X509* certificate) {
-  std::vector<std::string> urls;
-  auto* points = static_cast<STACK_OF(DIST_POINT)*>(
-      X509_get_ext_d2i(certificate, NID_crl_distribution_points, nullptr, nullptr));
-  for (int i = 0; i < sk_DIST_POINT_num(points); ++i) {
-    const DIST_POINT* point = sk_DIST_POINT_value(points, i);
-    if (point->distpoint == nullptr || point->distpoint->type != 0 || point->CRLissuer != nullptr) {
-      continue;
-    }
-    const GENERAL_NAMES* names = point->distpoint->name.fullname;
-    for (int n = 0; n < sk_GENERAL_NAME_num(names); ++n) {
-      const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, n);
-      if (name->type == GEN_URI) {
-        const ASN1_IA5STRING* uri = name->d.uniformResourceIdentifier;
-        std::string url(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)),
-                        static_cast<std::size_t>(ASN1_STRING_length(uri)));
-        if (HttpUrl(url) && url.find('\0') == std::string::npos) {
-          urls.push_back(std::move(url));
-        }
-      }
-    }
-  }
-  sk_DIST_POINT_pop_free(points, DIST_POINT_free);
-  return urls;
+  memo.entries[key] = {facts.st_size, modified, data};
+  return data;
 }
 
 FILETIME FileTimeFrom(std::uint64_t value) {
@@ -293,22 +255,18 @@ DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const Trust
         FindExtension(*subject->pCertInfo, kOidCrlDistributionPoints) == nullptr) {
       return search.finish(info);
     }
-    X509* x509 = CertContextGetX509(subject);
-    if (x509 == nullptr) {
-      return search.finish(info);
-    }
-    const std::vector<std::string> ocspUrls = OcspUrlsOf(x509);
-    const std::vector<std::string> crlUrls = CrlUrlsOf(x509);
+    const std::vector<std::string> ocspUrls = OcspUrlsOf(*subject->pCertInfo);
+    const std::vector<std::string> crlUrls = CrlUrlsOf(*subject->pCertInfo);
     if (!ocspUrls.empty() || !crlUrls.empty()) {
       search.sawSource();
     }
     if (!ocspUrls.empty()) {
       const bool done = search.consider(REVOCATION_SOURCE_CACHE, [&] {
-        const auto bytes = ReadRevocationCache(CacheKind::Ocsp, OcspCacheKey(subject, issuer));
-        if (!bytes) {
+        const auto response = Cached<OcspData>(CacheKind::Ocsp, OcspCacheKey(subject, issuer));
+        if (!response) {
           return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_OCSP);
         }
-        return OcspData::Decode(*bytes)->judge(subject, issuer, search.at());
+        return response->judge(subject, issuer, search.at());
       });
       if (done) {
         return search.finish(info);
@@ -316,7 +274,7 @@ DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const Trust
     }
     for (const std::string& url : crlUrls) {
       const bool done = search.consider(REVOCATION_SOURCE_CACHE, [&] {
-        const auto crl = CachedCrl(url);
+        const auto crl = Cached<CrlData>(CacheKind::Crl, url);
         if (!crl) {
           return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
         }

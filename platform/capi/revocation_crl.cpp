@@ -59,11 +59,27 @@ std::string SerialKeyOf(const ASN1_INTEGER* serial) {
 }
 
 std::string SerialKeyOf(PCCERT_CONTEXT certificate) {
-  X509* x509 = CertContextGetX509(certificate);
-  if (x509 == nullptr) {
-    AtlThrow(CRYPT_E_ASN1_ERROR);
+  // CERT_INFO keeps the serial number's two's-complement bytes least significant first.
+  const CRYPT_INTEGER_BLOB& serial = certificate->pCertInfo->SerialNumber;
+  std::string bytes(serial.pbData, serial.pbData + serial.cbData);
+  std::reverse(bytes.begin(), bytes.end());
+  const bool negative = !bytes.empty() && (static_cast<unsigned char>(bytes[0]) & 0x80) != 0;
+  if (negative) {
+    // The magnitude: invert and add one.
+    for (char& byte : bytes) {
+      byte = static_cast<char>(~static_cast<unsigned char>(byte));
+    }
+    for (std::size_t i = bytes.size(); i-- > 0;) {
+      const unsigned char value = static_cast<unsigned char>(bytes[i]) + 1;
+      bytes[i] = static_cast<char>(value);
+      if (value != 0) {
+        break;
+      }
+    }
   }
-  return SerialKeyOf(X509_get0_serialNumber(x509));
+  const std::size_t first = bytes.find_first_not_of('\0');
+  return (negative ? "-" : "+") +
+         (first == std::string::npos ? std::string() : bytes.substr(first));
 }
 
 bool KeyUsageAllows(const CERT_INFO& info, int bit) {

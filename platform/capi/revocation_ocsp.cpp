@@ -35,14 +35,10 @@ std::string Hex(const unsigned char* data, std::size_t length) {
   return text;
 }
 
-bool ValidAt(X509* certificate, std::uint64_t now) {
-  return FileTimeOf(X509_get0_notBefore(certificate)) <= now &&
-         now <= FileTimeOf(X509_get0_notAfter(certificate));
-}
-
 // Whether `signer` may speak for `issuer`'s certificates: it is the issuer, or a certificate the
-// issuer signed whose extended key usage names id-kp-OCSPSigning.
-bool AuthorisedResponder(X509* signer, X509* issuer, std::uint64_t now) {
+// issuer signed whose extended key usage names id-kp-OCSPSigning (its validity is judged at the
+// time of checking).
+bool AuthorisedResponder(X509* signer, X509* issuer) {
   if (X509_cmp(signer, issuer) == 0) {
     return true;
   }
@@ -50,7 +46,7 @@ bool AuthorisedResponder(X509* signer, X509* issuer, std::uint64_t now) {
   const bool extended = (X509_get_extension_flags(signer) & EXFLAG_XKUSAGE) != 0;
   return issuerKey != nullptr && X509_check_issued(issuer, signer) == X509_V_OK &&
          X509_verify(signer, issuerKey) == 1 && extended &&
-         (X509_get_extended_key_usage(signer) & XKU_OCSP_SIGN) != 0 && ValidAt(signer, now);
+         (X509_get_extended_key_usage(signer) & XKU_OCSP_SIGN) != 0;
 }
 
 }  // namespace
@@ -73,14 +69,16 @@ std::vector<std::uint8_t> BuildOcspRequest(PCCERT_CONTEXT subject, PCCERT_CONTEX
 }
 
 std::string OcspCacheKey(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
+  // The issuer's key hash of a CertID: SHA-1 over the subjectPublicKey bits.
+  const CRYPT_BIT_BLOB& key = issuer->pCertInfo->SubjectPublicKeyInfo.PublicKey;
   unsigned char hash[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (X509_pubkey_digest(X509Of(issuer), EVP_sha1(), hash, &length) != 1) {
+  if (EVP_Digest(key.pbData, key.cbData, hash, &length, EVP_sha1(), nullptr) != 1) {
     AtlThrow(CRYPT_E_ASN1_ERROR);
   }
-  const ASN1_INTEGER* serial = X509_get0_serialNumber(X509Of(subject));
-  return Hex(hash, length) + "-" +
-         Hex(ASN1_STRING_get0_data(serial), static_cast<std::size_t>(ASN1_STRING_length(serial)));
+  const std::string serial = SerialKeyOf(subject);
+  return Hex(hash, length) + "-" + (serial[0] == '-' ? "-" : "") +
+         Hex(reinterpret_cast<const unsigned char*>(serial.data()) + 1, serial.size() - 1);
 }
 
 std::shared_ptr<const OcspData> OcspData::Decode(std::span<const std::uint8_t> der) {
@@ -105,51 +103,94 @@ std::shared_ptr<const OcspData> OcspData::Decode(std::span<const std::uint8_t> d
   return data;
 }
 
-RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
-                                 const CheckTime& at) const {
+OcspData::Lookup OcspData::lookUp(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) const {
   X509* subjectX509 = X509Of(subject);
   X509* issuerX509 = X509Of(issuer);
   OCSP_BASICRESP* basic = m_basic.get();
   X509Stack extra(sk_X509_new_null());
   X509* signer = nullptr;
+  Lookup found;
   if (!extra || sk_X509_push(extra.get(), issuerX509) <= 0 ||
       OCSP_resp_get0_signer(basic, &signer, extra.get()) != 1 ||
-      !AuthorisedResponder(signer, issuerX509, at.check) ||
+      !AuthorisedResponder(signer, issuerX509) ||
       // The signature only: whom the signer speaks for was judged above.
       OCSP_basic_verify(basic, extra.get(), nullptr, OCSP_NOVERIFY) != 1) {
-    return RevocationAnswer::Failed(TRUST_E_CERT_SIGNATURE, REVOCATION_KIND_OCSP);
+    found.error = TRUST_E_CERT_SIGNATURE;
+    return found;
   }
-  int status = -1;
+  if (X509_cmp(signer, issuerX509) != 0) {
+    found.signerFrom = FileTimeOf(X509_get0_notBefore(signer));
+    found.signerUntil = FileTimeOf(X509_get0_notAfter(signer));
+  }
   int reason = -1;
   ASN1_GENERALIZEDTIME* revoked = nullptr;
   ASN1_GENERALIZEDTIME* thisUpdate = nullptr;
   ASN1_GENERALIZEDTIME* nextUpdate = nullptr;
-  bool found = false;
+  bool listed = false;
   for (const EVP_MD* digest : {EVP_sha1(), EVP_sha256()}) {
     CertIdPtr id(OCSP_cert_to_id(digest, subjectX509, issuerX509));
-    if (id && OCSP_resp_find_status(basic, id.get(), &status, &reason, &revoked, &thisUpdate,
+    if (id && OCSP_resp_find_status(basic, id.get(), &found.status, &reason, &revoked, &thisUpdate,
                                     &nextUpdate) == 1) {
-      found = true;
+      listed = true;
       break;
     }
   }
-  if (!found || status == V_OCSP_CERTSTATUS_UNKNOWN) {
-    return RevocationAnswer::Failed(CRYPT_E_NOT_IN_REVOCATION_DATABASE, REVOCATION_KIND_OCSP);
+  if (!listed || found.status == V_OCSP_CERTSTATUS_UNKNOWN) {
+    found.error = CRYPT_E_NOT_IN_REVOCATION_DATABASE;
+    return found;
+  }
+  found.reason = reason >= 0 ? reason : REVOCATION_REASON_NONE;
+  found.revocationDate = FileTimeOf(revoked);
+  found.thisUpdate = FileTimeOf(thisUpdate);
+  found.nextUpdate = FileTimeOf(nextUpdate);
+  return found;
+}
+
+RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                                 const CheckTime& at) const {
+  // What the response says of a pair of certificates is worked out once: OpenSSL then needs to
+  // decode neither again, as the same certificates come back in every stamp of a TSA.
+  std::string key(reinterpret_cast<const char*>(subject->pbCertEncoded), subject->cbCertEncoded);
+  key.append(reinterpret_cast<const char*>(issuer->pbCertEncoded), issuer->cbCertEncoded);
+  Lookup found;
+  bool known = false;
+  {
+    std::lock_guard lock(m_mutex);
+    for (const auto& [pair, lookup] : m_lookups) {
+      if (pair == key) {
+        found = lookup;
+        known = true;
+        break;
+      }
+    }
+  }
+  if (!known) {
+    found = lookUp(subject, issuer);
+    std::lock_guard lock(m_mutex);
+    if (m_lookups.size() < 8) {
+      m_lookups.emplace_back(std::move(key), found);
+    }
+  }
+  if (found.error == 0 && (at.check < found.signerFrom || found.signerUntil < at.check)) {
+    found.error = TRUST_E_CERT_SIGNATURE;  // a delegated responder out of its validity
+  }
+  if (found.error != 0) {
+    return RevocationAnswer::Failed(found.error, REVOCATION_KIND_OCSP);
   }
   RevocationAnswer answer;
   answer.kind = REVOCATION_KIND_OCSP;
-  answer.thisUpdate = FileTimeOf(thisUpdate);
-  answer.nextUpdate = FileTimeOf(nextUpdate);
+  answer.thisUpdate = found.thisUpdate;
+  answer.nextUpdate = found.nextUpdate;
   if (!Fresh(answer.thisUpdate, answer.nextUpdate, at)) {
     answer.error = CERT_E_EXPIRED;
     return answer;
   }
-  if (status == V_OCSP_CERTSTATUS_GOOD) {
+  if (found.status == V_OCSP_CERTSTATUS_GOOD) {
     answer.status = RevocationAnswer::Status::Good;
     return answer;
   }
-  answer.revocationDate = FileTimeOf(revoked);
-  answer.reason = reason >= 0 ? reason : REVOCATION_REASON_NONE;
+  answer.revocationDate = found.revocationDate;
+  answer.reason = found.reason;
   // A hold lifted: the responder calls it good, or revoked with removeFromCRL.
   answer.status = answer.reason == REVOCATION_REASON_REMOVE_FROM_CRL
                       ? RevocationAnswer::Status::Good

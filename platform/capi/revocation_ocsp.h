@@ -11,8 +11,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/capi/revocation_answer.h"
@@ -46,9 +48,25 @@ class OcspData {
   const std::vector<std::uint8_t>& der() const noexcept { return m_der; }
 
  private:
+  // What the response says of one certificate, whatever the time.
+  struct Lookup {
+    HRESULT error = 0;             // TRUST_E_CERT_SIGNATURE, CRYPT_E_NOT_IN_REVOCATION_DATABASE
+    std::uint64_t signerFrom = 0;  // a delegated responder's validity; all time for the issuer
+    std::uint64_t signerUntil = ~std::uint64_t{0};
+    int status = -1;  // V_OCSP_CERTSTATUS_*
+    LONG reason = REVOCATION_REASON_NONE;
+    std::uint64_t revocationDate = 0;
+    std::uint64_t thisUpdate = 0;
+    std::uint64_t nextUpdate = 0;
+  };
   OcspData() = default;
+  Lookup lookUp(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) const;
+
   std::unique_ptr<OCSP_BASICRESP, FreeWith<OCSP_BASICRESP_free>> m_basic;
   std::vector<std::uint8_t> m_der;
+  mutable std::mutex m_mutex;
+  mutable std::vector<std::pair<std::string, Lookup>> m_lookups;  // by the two certificates'
+                                                                  // encodings
 };
 
 }  // namespace Velmora::Platform::Capi

@@ -1,0 +1,95 @@
+#include "platform/capi/revocation_urls.h"
+
+#include "codec/der/der_reader.h"
+#include "platform/capi/cert_chain_internal.h"
+#include "platform/text/atl_exception.h"
+
+namespace Velmora::Platform::Capi {
+
+namespace {
+
+namespace Der = ASN1::Der;
+
+constexpr const char* kOidOcsp = "1.3.6.1.5.5.7.48.1";
+constexpr Der::Tag kUri = Der::ContextTag(6, false);
+
+bool HttpUrl(const std::string& url) {
+  return url.size() > 7 &&
+         (url.compare(0, 7, "http://") == 0 || url.compare(0, 7, "HTTP://") == 0) &&
+         url.find('\0') == std::string::npos;
+}
+
+void TakeUri(const Der::Element& name, std::vector<std::string>& urls) {
+  if (name.tag == kUri) {
+    std::string url(name.content.begin(), name.content.end());
+    if (HttpUrl(url)) {
+      urls.push_back(std::move(url));
+    }
+  }
+}
+
+Der::Bytes BytesOf(const CRYPT_OBJID_BLOB& blob) {
+  return Der::Bytes(blob.pbData, blob.cbData);
+}
+
+}  // namespace
+
+std::vector<std::string> OcspUrlsIn(const CRYPT_OBJID_BLOB& authorityInfoAccess) {
+  std::vector<std::string> urls;
+  try {
+    Der::Reader descriptions = Der::ReadSingle(BytesOf(authorityInfoAccess)).children();
+    while (!descriptions.empty()) {
+      Der::Reader description = descriptions.expect(Der::Tags::Sequence).children();
+      const std::string method = Der::ReadOid(description.expect(Der::Tags::Oid));
+      const Der::Element location = description.next();
+      description.finish();
+      if (method == kOidOcsp) {
+        TakeUri(location, urls);
+      }
+    }
+  } catch (const CAtlException&) {
+    return {};
+  }
+  return urls;
+}
+
+std::vector<std::string> CrlUrlsIn(const CRYPT_OBJID_BLOB& distributionPoints) {
+  std::vector<std::string> urls;
+  try {
+    Der::Reader points = Der::ReadSingle(BytesOf(distributionPoints)).children();
+    while (!points.empty()) {
+      Der::Reader point = points.expect(Der::Tags::Sequence).children();
+      const auto name = point.optional(Der::ContextTag(0, true));
+      point.optional(Der::ContextTag(1, false));
+      const bool indirect = point.optional(Der::ContextTag(2, true)).has_value();
+      point.finish();
+      if (!name || indirect) {
+        continue;
+      }
+      Der::Reader choice = name->children();
+      const auto fullName = choice.optional(Der::ContextTag(0, true));
+      if (!fullName) {
+        continue;
+      }
+      Der::Reader names = fullName->children();
+      while (!names.empty()) {
+        TakeUri(names.next(), urls);
+      }
+    }
+  } catch (const CAtlException&) {
+    return {};
+  }
+  return urls;
+}
+
+std::vector<std::string> OcspUrlsOf(const CERT_INFO& info) {
+  const CERT_EXTENSION* extension = FindExtension(info, kOidAuthorityInfoAccess);
+  return extension != nullptr ? OcspUrlsIn(extension->Value) : std::vector<std::string>();
+}
+
+std::vector<std::string> CrlUrlsOf(const CERT_INFO& info) {
+  const CERT_EXTENSION* extension = FindExtension(info, kOidCrlDistributionPoints);
+  return extension != nullptr ? CrlUrlsIn(extension->Value) : std::vector<std::string>();
+}
+
+}  // namespace Velmora::Platform::Capi
