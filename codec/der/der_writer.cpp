@@ -9,6 +9,11 @@
 namespace Velmora::ASN1::Der {
 
 void Writer::tlv(const Tag& tag, Bytes content) {
+  header(tag, content.size());
+  m_out.insert(m_out.end(), content.begin(), content.end());
+}
+
+void Writer::header(const Tag& tag, std::size_t length) {
   std::uint8_t first = static_cast<std::uint8_t>(static_cast<unsigned>(tag.cls) << 6);
   if (tag.constructed) {
     first |= 0x20;
@@ -29,7 +34,6 @@ void Writer::tlv(const Tag& tag, Bytes content) {
       m_out.push_back(static_cast<std::uint8_t>(groups[count] | (count > 0 ? 0x80 : 0)));
     }
   }
-  const std::size_t length = content.size();
   if (length < 0x80) {
     m_out.push_back(static_cast<std::uint8_t>(length));
   } else {
@@ -43,7 +47,6 @@ void Writer::tlv(const Tag& tag, Bytes content) {
       m_out.push_back(octets[--count]);
     }
   }
-  m_out.insert(m_out.end(), content.begin(), content.end());
 }
 
 void Writer::raw(Bytes encoded) {
@@ -164,6 +167,28 @@ void Writer::generalizedTime(const Time& time) {
   text[n++] = 'Z';
   tlv(Tags::GeneralizedTime,
       Bytes(reinterpret_cast<const std::uint8_t*>(text), static_cast<std::size_t>(n)));
+}
+
+}  // namespace Velmora::ASN1::Der
+
+namespace Velmora::ASN1::Der {
+
+std::size_t EncodedLength(const Tag& tag, std::size_t contentLength) {
+  std::size_t size = 1;
+  if (tag.number >= 0x1F) {
+    std::uint32_t n = tag.number;
+    do {
+      ++size;
+      n >>= 7;
+    } while (n != 0);
+  }
+  size += 1;  // the first length octet
+  if (contentLength >= 0x80) {
+    for (std::size_t n = contentLength; n != 0; n >>= 8) {
+      ++size;
+    }
+  }
+  return size + contentLength;
 }
 
 }  // namespace Velmora::ASN1::Der

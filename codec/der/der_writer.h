@@ -14,6 +14,10 @@ class Writer {
  public:
   // An element with the given tag and content octets.
   void tlv(const Tag& tag, Bytes content);
+  // Only the tag and length octets of an element whose `contentLength` content octets the caller
+  // appends next (with raw() or further elements). For writers that assemble large outputs without
+  // nesting copies; they check the final size against EncodedLength().
+  void header(const Tag& tag, std::size_t contentLength);
   // An element already encoded elsewhere, copied as it is.
   void raw(Bytes encoded);
   // A constructed element whose members `fill` writes.
@@ -42,10 +46,16 @@ class Writer {
 
   const std::vector<std::uint8_t>& bytes() const noexcept { return m_out; }
   std::vector<std::uint8_t> take() noexcept { return std::move(m_out); }
+  // Empties the output but keeps its storage, for writers that encode many values in turn.
+  void clear() noexcept { m_out.clear(); }
+  void reserve(std::size_t size) { m_out.reserve(size); }
 
  private:
   std::vector<std::uint8_t> m_out;
 };
+
+// The size of a whole element (tag, length and content octets) of the given tag and content size.
+std::size_t EncodedLength(const Tag& tag, std::size_t contentLength);
 
 // Encodes dotted OID text as the content octets of an OBJECT IDENTIFIER.
 std::vector<std::uint8_t> EncodeOidContent(std::string_view dotted);
