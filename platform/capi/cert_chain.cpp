@@ -124,9 +124,8 @@ class Builder {
                        authorityKeyId && KeyIdentifierOf(*ImplOf(candidate)) == *authorityKeyId,
                        TimeValid(*candidate->pCertInfo, m_at)});
     };
-    auto [first, last] = m_trust.anchors.equal_range(issuer);
-    for (auto it = first; it != last; ++it) {
-      consider(it->second.get(), true);
+    for (PCCERT_CONTEXT anchor : m_trust.anchorsNamed(c->pCertInfo->Issuer, issuer)) {
+      consider(anchor, true);
     }
     auto [ca, caEnd] = m_trust.intermediates.equal_range(issuer);
     for (auto it = ca; it != caEnd; ++it) {

@@ -193,10 +193,9 @@ std::optional<std::vector<std::uint8_t>> ReadAuthorityKeyId(const CERT_INFO& inf
 }
 
 PCCERT_CONTEXT TrustMaterial::anchorFor(PCCERT_CONTEXT context) const {
-  const auto [first, last] = anchors.equal_range(std::string(NameKey(context->pCertInfo->Subject)));
   const auto spki = ImplOf(context)->data->certificate().get_subjectPublicKeyInfo();
-  for (auto it = first; it != last; ++it) {
-    PCCERT_CONTEXT anchor = it->second.get();
+  for (PCCERT_CONTEXT anchor :
+       anchorsNamed(context->pCertInfo->Subject, NameKey(context->pCertInfo->Subject))) {
     if (anchor->cbCertEncoded == context->cbCertEncoded &&
         std::memcmp(anchor->pbCertEncoded, context->pbCertEncoded, context->cbCertEncoded) == 0) {
       return anchor;

@@ -19,7 +19,8 @@ namespace Velmora::Platform::Capi {
 
 using ContextRef = std::unique_ptr<const CERT_CONTEXT, FreeWith<CertFreeCertificateContext>>;
 using CrlRef = std::shared_ptr<X509_CRL>;
-class CrlData;  // revocation_crl.h
+class CrlData;      // revocation_crl.h
+class HashedRoots;  // cert_hashed_roots.h
 
 inline constexpr const char* kOidBasicConstraints = "2.5.29.19";
 inline constexpr const char* kOidKeyUsage = "2.5.29.15";
@@ -32,13 +33,18 @@ inline constexpr const char* kOidCrlDistributionPoints = "2.5.29.31";
 // The trust material of the default engine at one moment: never changed once built, shared by
 // the chains being built while a newer one replaces it.
 struct TrustMaterial {
-  // Trusted roots, by the DER of their subject name.
+  // Trusted roots, by the DER of their subject name; the system's, when its folder has hashed
+  // links, are found through `systemRoots` instead (see anchorsNamed).
   std::unordered_multimap<std::string, ContextRef> anchors;
+  std::shared_ptr<const HashedRoots> systemRoots;
   // Untrusted intermediates of the "CA" store folders, by subject name.
   std::unordered_multimap<std::string, ContextRef> intermediates;
   // CRLs of the store folders, by the DER of their issuer name.
   std::unordered_multimap<std::string, std::shared_ptr<const CrlData>> crls;
 
+  // The trusted roots whose subject is `name` (whose NameKey is `key`).
+  std::vector<PCCERT_CONTEXT> anchorsNamed(const CERT_NAME_BLOB& name,
+                                           const std::string& key) const;
   // The anchor with the same encoding as `context`, or with its subject and public key; null
   // when the certificate is not trusted.
   PCCERT_CONTEXT anchorFor(PCCERT_CONTEXT context) const;

@@ -1,9 +1,12 @@
 // The trust material of the default chain engine, and CertAddTrustedRootsFromFile.
 //
 // Trusted roots come from three places:
-//   - the machine's system trust store: OpenSSL's default certificate file (SSL_CERT_FILE
-//     overrides it), or, when that file is missing or holds no certificate, every file of
-//     OpenSSL's default certificate folder (SSL_CERT_DIR);
+//   - the machine's system trust store: the bundle named by SSL_CERT_FILE when it is set (to
+//     another file than the default bundle) and holds a certificate; else OpenSSL's default
+//     certificate folder (SSL_CERT_DIR overrides it) through its hashed links, where only the files
+//     of the names a chain asks for are read (cert_hashed_roots.h; update-ca-certificates keeps
+//     them beside the bundle, with the same roots); else OpenSSL's default certificate file; else
+//     every file of that folder;
 //   - the "Root" store folders of the machine and of the current user
 //     (cert_system_store.cpp says where they are);
 //   - the files given to CertAddTrustedRootsFromFile, for the rest of the process.
@@ -35,6 +38,7 @@
 
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/cert_hashed_roots.h"
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_system_store.h"
 #include "platform/capi/revocation_crl.h"
@@ -197,6 +201,16 @@ fs::path SystemTrustFolder() {
   return overridden != nullptr ? overridden : X509_get_default_cert_dir();
 }
 
+// Whether SSL_CERT_FILE names a bundle other than OpenSSL's default one (many environments set it
+// to the default bundle itself, which chooses nothing).
+bool BundleChosen(const fs::path& file) {
+  if (std::getenv(X509_get_default_cert_file_env()) == nullptr) {
+    return false;
+  }
+  std::error_code error;
+  return !fs::equivalent(file, X509_get_default_cert_file(), error) || error;
+}
+
 // What the material was read from, to notice a change.
 struct Stamp {
   std::string path;
@@ -265,13 +279,24 @@ State& TheState() {
 std::shared_ptr<const TrustMaterial> Read(const Sources& sources,
                                           const std::vector<std::vector<BYTE>>& added) {
   auto material = std::make_shared<TrustMaterial>();
-  // The system trust store.
-  std::vector<BYTE> bundle;
+  // The system trust store: a bundle the user chose; else the folder's hashed links, looked up
+  // by name when a chain asks; else the default bundle, else every file of the folder.
+  const bool bundleChosen = BundleChosen(sources.systemFile);
+  const auto readBundle = [&] {
+    std::vector<BYTE> bundle;
+    return ReadWhole(sources.systemFile, kMaxBundleFile, bundle) ? FileContents{} : Parse(bundle);
+  };
   FileContents system;
-  if (!ReadWhole(sources.systemFile, kMaxBundleFile, bundle)) {
-    system = Parse(bundle);
+  if (bundleChosen) {
+    system = readBundle();
   }
   if (system.certificates.empty()) {
+    material->systemRoots = HashedRoots::Of(sources.systemFolder);
+  }
+  if (system.certificates.empty() && !material->systemRoots && !bundleChosen) {
+    system = readBundle();
+  }
+  if (system.certificates.empty() && !material->systemRoots) {
     for (const fs::path& file : FilesOf(sources.systemFolder)) {
       FileContents one = ReadFolderFile(file);
       system.certificates.insert(system.certificates.end(), one.certificates.begin(),
@@ -302,6 +327,19 @@ std::shared_ptr<const TrustMaterial> Read(const Sources& sources,
 }
 
 }  // namespace
+
+std::vector<PCCERT_CONTEXT> TrustMaterial::anchorsNamed(const CERT_NAME_BLOB& name,
+                                                        const std::string& key) const {
+  std::vector<PCCERT_CONTEXT> found;
+  const auto [first, last] = anchors.equal_range(key);
+  for (auto it = first; it != last; ++it) {
+    found.push_back(it->second.get());
+  }
+  if (systemRoots) {
+    systemRoots->AppendNamed(name, key, found);
+  }
+  return found;
+}
 
 std::shared_ptr<const TrustMaterial> CurrentTrust() {
   State& state = TheState();

@@ -40,7 +40,7 @@ struct Verdict {
 class ChainPolicy : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"XDG_DATA_HOME", "VELMORA_ROOT", "SSL_CERT_FILE"}) {
+    for (const char* name : {"XDG_DATA_HOME", "VELMORA_ROOT", "SSL_CERT_FILE", "SSL_CERT_DIR"}) {
       const char* value = std::getenv(name);
       m_saved.emplace_back(name,
                            value != nullptr ? std::optional<std::string>(value) : std::nullopt);
@@ -162,6 +162,18 @@ TEST_F(ChainPolicy, AcceptsAChainToAnInstalledRootAndLaysItOutSubjectFirst) {
   std::ofstream(m_dir / "system.pem") << MakeRoot("Unrelated").cert.pem() << pki.root.cert.pem();
   setenv("SSL_CERT_FILE", (m_dir / "system.pem").c_str(), 1);
   EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
+  // Without a chosen bundle, a system folder of hashed links is looked up by the issuer's name;
+  // the same folder without its links is read file by file.
+  unsetenv("SSL_CERT_FILE");
+  const std::filesystem::path folder = m_dir / "system-certs";
+  std::filesystem::create_directories(folder);
+  pki.root.cert.writePem(folder / "root.pem");
+  MakeRoot("Unrelated").cert.writePem(folder / "unrelated.pem");
+  setenv("SSL_CERT_DIR", folder.c_str(), 1);
+  ASSERT_EQ(std::system(("openssl rehash " + folder.string() + " 2>/dev/null").c_str()), 0);
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
+  std::filesystem::remove(folder / "root.pem");  // its link now leads nowhere
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
 }
 
 TEST_F(ChainPolicy, TheTsaCertificateMustBeForTimeStampingAloneAndSayItCritically) {

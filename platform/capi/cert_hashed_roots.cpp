@@ -1,0 +1,133 @@
+#include "platform/capi/cert_hashed_roots.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <cstdio>
+
+namespace Velmora::Platform::Capi {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kMaxLinksPerHash = 32;  // names that share a hash; more are not looked at
+constexpr long kMaxRootFile = 1L << 20;
+
+bool IsHashedLink(const std::string& name) {
+  if (name.size() < 10 || name[8] != '.') {
+    return false;
+  }
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool ok =
+        i < 8 ? (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') : i == 8 || (c >= '0' && c <= '9');
+    if (!ok) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// OpenSSL's hash of a name's canonical form, as the links are named; false when OpenSSL cannot
+// read the name.
+bool NameHash(const CERT_NAME_BLOB& name, unsigned long& hash) {
+  const unsigned char* p = name.pbData;
+  X509_NAME* decoded = d2i_X509_NAME(nullptr, &p, static_cast<long>(name.cbData));
+  if (decoded == nullptr) {
+    ERR_clear_error();
+    return false;
+  }
+  int ok = 0;
+  hash = X509_NAME_hash_ex(decoded, nullptr, nullptr, &ok);
+  X509_NAME_free(decoded);
+  ERR_clear_error();
+  return ok == 1;
+}
+
+// The certificates of one link's file (PEM blocks or one DER certificate), as contexts.
+void ReadLink(const fs::path& path, std::vector<ContextRef>& into) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return;
+  }
+  std::vector<BYTE> bytes;
+  BYTE buffer[8192];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 &&
+         bytes.size() + n <= static_cast<std::size_t>(kMaxRootFile)) {
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  }
+  std::fclose(file);
+  const auto add = [&](const unsigned char* der, long length) {
+    ContextRef context(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der,
+                                                    static_cast<DWORD>(length)));
+    if (context) {
+      into.push_back(std::move(context));
+    }
+  };
+  const std::unique_ptr<BIO, FreeWith<BIO_free>> bio(
+      BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+  if (!bio) {
+    return;
+  }
+  char* type = nullptr;
+  char* header = nullptr;
+  unsigned char* data = nullptr;
+  long length = 0;
+  bool pem = false;
+  while (PEM_read_bio(bio.get(), &type, &header, &data, &length) == 1) {
+    pem = true;
+    if (std::string(type) == "CERTIFICATE" || std::string(type) == "TRUSTED CERTIFICATE") {
+      add(data, length);
+    }
+    OPENSSL_free(type);
+    OPENSSL_free(header);
+    OPENSSL_free(data);
+  }
+  ERR_clear_error();
+  if (!pem && !bytes.empty()) {
+    add(bytes.data(), static_cast<long>(bytes.size()));
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const HashedRoots> HashedRoots::Of(const fs::path& folder) {
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (IsHashedLink(it->path().filename().string())) {
+      return std::make_shared<HashedRoots>(folder);
+    }
+  }
+  return nullptr;
+}
+
+void HashedRoots::AppendNamed(const CERT_NAME_BLOB& name, const std::string& key,
+                              std::vector<PCCERT_CONTEXT>& into) const {
+  unsigned long hash = 0;
+  if (!NameHash(name, hash)) {
+    return;
+  }
+  std::lock_guard lock(m_mutex);
+  auto [at, added] = m_byHash.try_emplace(hash);
+  if (added) {
+    char stem[16];
+    std::snprintf(stem, sizeof stem, "%08lx.", hash);
+    for (int n = 0; n < kMaxLinksPerHash; ++n) {
+      const fs::path link = m_folder / (stem + std::to_string(n));
+      std::error_code error;
+      if (!fs::exists(link, error)) {
+        break;
+      }
+      ReadLink(link, at->second);
+    }
+  }
+  for (const ContextRef& root : at->second) {
+    if (NameKey(root->pCertInfo->Subject) == key) {  // the hash's other names and near misses
+      into.push_back(root.get());
+    }
+  }
+}
+
+}  // namespace Velmora::Platform::Capi
