@@ -27,7 +27,8 @@ TestTsaProcess::TestTsaProcess(const TestTsaOptions& options) : m_tls(options.tl
   arguments.insert(arguments.end(), options.extraArguments.begin(), options.extraArguments.end());
   m_process = std::make_unique<ChildProcess>(TestTsaProgram(), arguments,
                                              (m_dir.path() / "stderr.log").string());
-  const std::string line = m_process->FirstLine(std::chrono::seconds(10));
+  // Making its PKI takes a second on an idle machine, many more on a loaded one under ASan.
+  const std::string line = m_process->FirstLine(std::chrono::seconds(60));
   m_port = std::stoi(line);
   if (m_port <= 0) {
     throw std::runtime_error("horodex-testtsa printed no port: " + line);
