@@ -59,6 +59,11 @@ struct ChainImpl : CERT_CHAIN_CONTEXT {
   PCERT_SIMPLE_CHAIN simplePointer = nullptr;
 };
 
+// The thread's switches and its last chain (wincrypt_revocation.h).
+thread_local bool t_networkAllowed = true;
+thread_local std::unique_ptr<const CERT_CHAIN_CONTEXT, FreeWith<CertFreeCertificateChain>>
+    t_lastChain;
+
 ChainImpl* ChainOf(PCCERT_CHAIN_CONTEXT chain) {
   return static_cast<ChainImpl*>(const_cast<CERT_CHAIN_CONTEXT*>(chain));
 }
@@ -320,9 +325,9 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
       // Only a path that holds is worth asking about: no data is fetched for a forged chain.
       if (wanted && path.ending == Ending::Trusted && path.badSignatures == 0) {
         auto& revocation = chain.revocations.emplace_back(std::make_unique<CERT_REVOCATION_INFO>());
-        status.dwErrorStatus |=
-            CheckRevocation(c, path.links[i + 1].context, trust, storeCrls,
-                            (flags & CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY) == 0, *revocation);
+        status.dwErrorStatus |= CheckRevocation(
+            c, path.links[i + 1].context, trust, storeCrls,
+            (flags & CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY) == 0 && t_networkAllowed, *revocation);
         chain.elements[i].pRevocationInfo = revocation.get();
       }
     }
@@ -409,6 +414,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
     chain->cChain = 1;
     chain->rgpChain = &chain->simplePointer;
     *ppChainContext = chain.release();
+    Capi::t_lastChain.reset(CertDuplicateCertificateChain(*ppChainContext));
     return TRUE;
   });
 }
@@ -421,6 +427,14 @@ void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext) {
   if (chain->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     delete chain;
   }
+}
+
+void CertSetRevocationNetworkForThread(BOOL allowed) {
+  Capi::t_networkAllowed = allowed != FALSE;
+}
+
+PCCERT_CHAIN_CONTEXT CertGetLastCertificateChainForThread() {
+  return CertDuplicateCertificateChain(Capi::t_lastChain.get());
 }
 
 PCCERT_CHAIN_CONTEXT CertDuplicateCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext) {

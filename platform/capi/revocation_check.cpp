@@ -226,8 +226,17 @@ DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const Trust
   };
   const auto settle = [&]() -> DWORD {
     // 1. the message's data, 2. the caller's stores, 3. the store folders.
+    // A response a message carries need not be about this certificate: one that is not is no
+    // failure of a source.
     for (const auto& response : t_call.responses) {
-      if (ask(REVOCATION_SOURCE_CALL, response)) {
+      const bool done = search.consider(REVOCATION_SOURCE_CALL, [&] {
+        RevocationAnswer answer = response->judge(subject, issuer, search.at());
+        if (answer.error == CRYPT_E_NOT_IN_REVOCATION_DATABASE) {
+          answer.error = CRYPT_E_NO_MATCH;
+        }
+        return answer;
+      });
+      if (done) {
         return search.finish(info);
       }
     }

@@ -107,21 +107,8 @@ OcspData::Lookup OcspData::lookUp(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
   X509* subjectX509 = X509Of(subject);
   X509* issuerX509 = X509Of(issuer);
   OCSP_BASICRESP* basic = m_basic.get();
-  X509Stack extra(sk_X509_new_null());
-  X509* signer = nullptr;
   Lookup found;
-  if (!extra || sk_X509_push(extra.get(), issuerX509) <= 0 ||
-      OCSP_resp_get0_signer(basic, &signer, extra.get()) != 1 ||
-      !AuthorisedResponder(signer, issuerX509) ||
-      // The signature only: whom the signer speaks for was judged above.
-      OCSP_basic_verify(basic, extra.get(), nullptr, OCSP_NOVERIFY) != 1) {
-    found.error = TRUST_E_CERT_SIGNATURE;
-    return found;
-  }
-  if (X509_cmp(signer, issuerX509) != 0) {
-    found.signerFrom = FileTimeOf(X509_get0_notBefore(signer));
-    found.signerUntil = FileTimeOf(X509_get0_notAfter(signer));
-  }
+  // Whether it speaks of the certificate at all, before whom it was signed by.
   int reason = -1;
   ASN1_GENERALIZEDTIME* revoked = nullptr;
   ASN1_GENERALIZEDTIME* thisUpdate = nullptr;
@@ -138,6 +125,20 @@ OcspData::Lookup OcspData::lookUp(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
   if (!listed || found.status == V_OCSP_CERTSTATUS_UNKNOWN) {
     found.error = CRYPT_E_NOT_IN_REVOCATION_DATABASE;
     return found;
+  }
+  X509Stack extra(sk_X509_new_null());
+  X509* signer = nullptr;
+  if (!extra || sk_X509_push(extra.get(), issuerX509) <= 0 ||
+      OCSP_resp_get0_signer(basic, &signer, extra.get()) != 1 ||
+      !AuthorisedResponder(signer, issuerX509) ||
+      // The signature only: whom the signer speaks for was judged above.
+      OCSP_basic_verify(basic, extra.get(), nullptr, OCSP_NOVERIFY) != 1) {
+    found.error = TRUST_E_CERT_SIGNATURE;
+    return found;
+  }
+  if (X509_cmp(signer, issuerX509) != 0) {
+    found.signerFrom = FileTimeOf(X509_get0_notBefore(signer));
+    found.signerUntil = FileTimeOf(X509_get0_notAfter(signer));
   }
   found.reason = reason >= 0 ? reason : REVOCATION_REASON_NONE;
   found.revocationDate = FileTimeOf(revoked);
@@ -171,9 +172,6 @@ RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
       m_lookups.emplace_back(std::move(key), found);
     }
   }
-  if (found.error == 0 && (at.check < found.signerFrom || found.signerUntil < at.check)) {
-    found.error = TRUST_E_CERT_SIGNATURE;  // a delegated responder out of its validity
-  }
   if (found.error != 0) {
     return RevocationAnswer::Failed(found.error, REVOCATION_KIND_OCSP);
   }
@@ -183,6 +181,10 @@ RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
   answer.nextUpdate = found.nextUpdate;
   if (!Fresh(answer.thisUpdate, answer.nextUpdate, at)) {
     answer.error = CERT_E_EXPIRED;
+    return answer;
+  }
+  if (at.check < found.signerFrom || found.signerUntil < at.check) {
+    answer.error = TRUST_E_CERT_SIGNATURE;  // a delegated responder out of its validity
     return answer;
   }
   if (found.status == V_OCSP_CERTSTATUS_GOOD) {

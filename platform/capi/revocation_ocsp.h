@@ -37,12 +37,13 @@ class OcspData {
   // id-pkix-ocsp-basic, CRYPT_E_REVOCATION_OFFLINE for a responseStatus other than successful.
   static std::shared_ptr<const OcspData> Decode(std::span<const std::uint8_t> der);
 
-  // What the response says of `subject` at `at`: NoAnswer with TRUST_E_CERT_SIGNATURE when its
-  // signer is neither `issuer` nor a responder that `issuer` issued with id-kp-OCSPSigning and
-  // valid at the time of checking, or its signature does not verify;
+  // What the response says of `subject` at `at`, asked in this order: NoAnswer with
   // CRYPT_E_NOT_IN_REVOCATION_DATABASE when it holds no status for the certificate, or "unknown";
-  // CERT_E_EXPIRED when not fresh (see Fresh) (no nextUpdate: one hour after thisUpdate). Else
-  // Good, or Revoked with date and reason.
+  // TRUST_E_CERT_SIGNATURE when its signer is neither `issuer` nor a responder that `issuer`
+  // issued with id-kp-OCSPSigning, or its signature does not verify; CERT_E_EXPIRED when not
+  // fresh (see Fresh; no nextUpdate: one hour after thisUpdate); TRUST_E_CERT_SIGNATURE when a
+  // delegated responder is not valid at the time of checking. Else Good, or Revoked with date and
+  // reason.
   RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const CheckTime& at) const;
 
   const std::vector<std::uint8_t>& der() const noexcept { return m_der; }

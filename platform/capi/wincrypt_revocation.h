@@ -20,6 +20,7 @@
 #pragma once
 
 #include "platform/capi/wincrypt.h"
+#include "platform/capi/wincrypt_chain.h"
 
 namespace Velmora::Platform {
 
@@ -101,5 +102,15 @@ struct REVOCATION_DATA_BLOBS {
   const FILETIME* pCheckTime;
 };
 void CertSetRevocationDataForThread(const REVOCATION_DATA_BLOBS* data);
+
+// Whether the chains this thread builds may fetch revocation data from the network (TRUE, the
+// default) or behave as with CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY (FALSE): a program's
+// "offline" switch, for chains built inside calls that take no flags.
+void CertSetRevocationNetworkForThread(BOOL allowed);
+
+// The last chain this thread built (CertGetCertificateChain), with one more reference (free it
+// with CertFreeCertificateChain); null when none. For a program that shows the revocation details
+// of a chain built inside a call that does not hand the chain out.
+PCCERT_CHAIN_CONTEXT CertGetLastCertificateChainForThread();
 
 }  // namespace Velmora::Platform

@@ -6,6 +6,7 @@
 //                   [--require-client-cert] [--tsa-cert FILE --tsa-key FILE --ca FILE]
 //                   [--clock-offset SECONDS] [--user NAME] [--password TEXT] [--log FILE]
 //                   [--watch-stdin] [--hostile MODE] [--key-type ec|gost2012-256|gost2012-512]
+//                   [--revocation-info FILE]...
 //
 // It makes a throwaway CA, TSA certificate, TLS server certificate (localhost, 127.0.0.1, ::1)
 // and client certificates at start, and writes them to DIR when given (see pki.h), unless a TSA
@@ -43,6 +44,7 @@
 //   authenticode/            an Authenticode time-stamp request: the Base64 text of a PKCS #7
 //                            SignedData over the request's content (see authenticode.h); the
 //                            log gets a line "authenticode=TARGET structure=... sent=HEX"
+// --revocation-info FILE puts the DER CRL or OCSP response of FILE into every token's crls field.
 // --hostile MODE serves every connection as one of the misbehaving peers of hostile.h instead.
 // Every request is logged to --log as one line of tab-separated name=value fields (the body as
 // its length and, up to 1 KiB, as hex in "bodyhex").
@@ -53,6 +55,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -114,6 +117,7 @@ int main(int argc, char** argv) {
   long clockOffset = 0;
   std::string hostile;
   TestTsa::KeyType keyType = TestTsa::KeyType::ec;
+  std::vector<std::string> revocationFiles;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = [&]() -> std::string {
@@ -153,6 +157,8 @@ int main(int argc, char** argv) {
         if (!TestTsa::ParseKeyType(value(), keyType)) {
           Usage("--key-type takes ec, gost2012-256 or gost2012-512");
         }
+      } else if (arg == "--revocation-info") {
+        revocationFiles.push_back(value());
       } else if (arg == "--watch-stdin") {
         watchStdin = true;
       } else {
@@ -190,6 +196,14 @@ int main(int argc, char** argv) {
     }
     TestTsa::Responder responder(givenCa ? givenTsa : pki.tsa,
                                  givenCa ? givenCa.get() : pki.ca.cert.get(), clockOffset);
+    std::vector<std::string> revocationInfo;
+    for (const std::string& file : revocationFiles) {
+      std::ifstream in(file, std::ios::binary);
+      TestTsa::Require(in.good(), "opening " + file);
+      revocationInfo.emplace_back(std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>());
+    }
+    responder.SetRevocationInfo(std::move(revocationInfo));
     TestTsa::SetAuthenticodeSigner(givenCa ? givenTsa : pki.tsa,
                                    givenCa ? givenCa.get() : pki.ca.cert.get());
     TestTsa::SslCtxPtr tlsContext;

@@ -1,6 +1,7 @@
 #include "responder.h"
 
 #include "gost.h"
+#include "revocation_info.h"
 
 #include <sys/time.h>
 
@@ -131,12 +132,18 @@ std::string Responder::Respond(const std::string& request, const Answer& answer)
           "precision");
   TsRespPtr response(TS_RESP_create_response(m_ctx.get(), in.get()));
   Require(response != nullptr, "TS_RESP_create_response");
+  const PKCS7* token = TS_RESP_get_token(response.get());
   if (tokenOnly) {
-    const PKCS7* token = TS_RESP_get_token(response.get());
     Require(token != nullptr, "token of a rejected request");
-    return DerOf(token, i2d_PKCS7);
+    return WithRevocationInfo(DerOf(token, i2d_PKCS7), m_revocationInfo);
   }
-  return DerOf(response.get(), i2d_TS_RESP);
+  if (token == nullptr || m_revocationInfo.empty()) {
+    return DerOf(response.get(), i2d_TS_RESP);
+  }
+  // TimeStampResp ::= SEQUENCE { status PKIStatusInfo, timeStampToken }
+  const std::string body = DerOf(TS_RESP_get_status_info(response.get()), i2d_TS_STATUS_INFO) +
+                           WithRevocationInfo(DerOf(token, i2d_PKCS7), m_revocationInfo);
+  return DerElement(0x30, body);
 }
 
 std::string Responder::Rejection(int failInfoBit, const std::string& text) {

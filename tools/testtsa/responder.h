@@ -7,6 +7,7 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "ossl_ptr.h"
 #include "pki.h"
@@ -33,6 +34,9 @@ class Responder {
   // or of the bare token, as `answer` says.
   std::string Respond(const std::string& request, const Answer& answer);
 
+  // DER CRLs and OCSP responses that every token carries from now on (revocation_info.h).
+  void SetRevocationInfo(std::vector<std::string> items) { m_revocationInfo = std::move(items); }
+
   // A TimeStampResp with status rejection (2), the given failInfo bit and status text.
   static std::string Rejection(int failInfoBit, const std::string& text);
 
@@ -45,6 +49,7 @@ class Responder {
   long m_clockOffset;
   long m_callOffset = 0;
   long m_serial = 0x1000;
+  std::vector<std::string> m_revocationInfo;
 };
 
 }  // namespace TestTsa
