@@ -405,7 +405,7 @@ TEST(HorodexVerify, InteropCorpusVerdictsAndOpenSslAgreement) {
 }
 
 // The corpus tokens that carry revocation data (MANIFEST.md marks them), judged with it alone:
-// network off and revocation required. Their OCSP responses (of 2017, without nextUpdate) are
+// --offline and revocation required. Their OCSP responses (of 2017, without nextUpdate) are
 // stale now, so they count only when the administrator judges freshness at genTime, within the
 // hour such a response is believed.
 TEST(HorodexVerify, CorpusRevocationDataIsJudgedOffline) {
@@ -417,10 +417,12 @@ TEST(HorodexVerify, CorpusRevocationDataIsJudgedOffline) {
   const struct {
     const char* policies;
     const char* chain;
-  } kModes[] = {{"", "chain: failed 0x80092013"},
-                {"\"RevocationFreshAtGenTime\"=dword:1\n", "chain: ok"},
+    const char* revocation;  // of the TSA certificate
+  } kModes[] = {{"", "chain: failed 0x80092013", ": unknown 0x80092013"},
+                {"\"RevocationFreshAtGenTime\"=dword:1\n", "chain: ok",
+                 ": good (token, OCSP, this update 2017-"},
                 {"\"RevocationFreshAtGenTime\"=dword:1\n\"RevocationGraceSeconds\"=dword:3600\n",
-                 "chain: failed 0x80092013"}};
+                 "chain: failed 0x80092013", "first failure 0x800B0101"}};
   for (const auto& token : kTokens) {
     for (const auto& mode : kModes) {
       SCOPED_TRACE(std::string(token.token) + " " + mode.policies);
@@ -429,14 +431,17 @@ TEST(HorodexVerify, CorpusRevocationDataIsJudgedOffline) {
       std::ofstream(dir / "config/velmora/user.reg")
           << "Windows Registry Editor Version 5.00\n\n"
              "[HKEY_CURRENT_USER\\Software\\Policies\\Velmora\\TSP]\n"
-             "\"RequireRevocationCheck\"=dword:1\n\"DisableRevocationNetwork\"=dword:1\n"
+             "\"RequireRevocationCheck\"=dword:1\n"
           << mode.policies;
       const T::CommandResult r = T::RunCommand(
           "XDG_CONFIG_HOME=" + T::ShellQuote((dir / "config").string()) +
           " XDG_CACHE_HOME=" + T::ShellQuote((dir / "cache").string()) + " " +
-          T::ShellQuote(kTool) + " verify " + T::ShellQuote(Corpus(token.token)) + " --ca " +
-          T::ShellQuote(EmbeddedCertificates(token.token, token.ca, dir)) + " 2>&1");
+          T::ShellQuote(kTool) + " verify --offline " + T::ShellQuote(Corpus(token.token)) +
+          " --ca " + T::ShellQuote(EmbeddedCertificates(token.token, token.ca, dir)) + " 2>&1");
       EXPECT_TRUE(Has(r, mode.chain)) << r.output;
+      const std::size_t line = r.output.find("revocation of ");
+      ASSERT_NE(line, std::string::npos) << r.output;
+      EXPECT_NE(r.output.find(mode.revocation, line), std::string::npos) << r.output;
     }
   }
 }

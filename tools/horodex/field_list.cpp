@@ -16,6 +16,10 @@ void FieldList::flag(std::string key, std::string label, bool value) {
   m_fields.push_back({std::move(key), std::move(label), value});
 }
 
+void FieldList::structured(std::string key, std::string label, std::string text, std::string json) {
+  m_fields.push_back({std::move(key), std::move(label), std::move(text), std::move(json)});
+}
+
 namespace {
 
 // Characters of UTF-8 text, for aligning columns.
@@ -37,7 +41,12 @@ void FieldList::writeText(std::ostream& out) const {
   for (const Field& f : m_fields) {
     out << f.label << ':' << std::string(width - DisplayWidth(f.label) + 2, ' ');
     if (const auto* s = std::get_if<std::string>(&f.value)) {
-      out << *s;
+      for (const char c : *s) {
+        out << c;
+        if (c == '\n') {
+          out << std::string(width + 3, ' ');
+        }
+      }
     } else if (const auto* n = std::get_if<std::int64_t>(&f.value)) {
       out << *n;
     } else {
@@ -53,7 +62,9 @@ void FieldList::writeJson(std::ostream& out) const {
   for (const Field& f : m_fields) {
     out << (first ? "" : ",") << "\n  " << JsonQuote(f.key) << ": ";
     first = false;
-    if (const auto* s = std::get_if<std::string>(&f.value)) {
+    if (!f.json.empty()) {
+      out << f.json;
+    } else if (const auto* s = std::get_if<std::string>(&f.value)) {
       out << JsonQuote(*s);
     } else if (const auto* n = std::get_if<std::int64_t>(&f.value)) {
       out << *n;

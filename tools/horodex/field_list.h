@@ -16,6 +16,8 @@ class FieldList {
   void text(std::string key, std::string label, std::string value);
   void number(std::string key, std::string label, std::int64_t value);
   void flag(std::string key, std::string label, bool value);
+  // A value given as text (its lines aligned under the first) and as a JSON value of its own.
+  void structured(std::string key, std::string label, std::string text, std::string json);
 
   void writeText(std::ostream& out) const;
   void writeJson(std::ostream& out) const;
@@ -25,6 +27,7 @@ class FieldList {
     std::string key;    // JSON member name
     std::string label;  // text label
     std::variant<std::string, std::int64_t, bool> value;
+    std::string json = {};  // structured(): the JSON value; the text is in value
   };
   std::vector<Field> m_fields;
 };

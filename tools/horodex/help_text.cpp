@@ -45,7 +45,7 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
     {"stamp",
      "usage: horodex stamp FILE --tsa URL [--tsa URL]... [--timeout SECONDS] -o OUT.tsr\n"
      "                     [--hash ALG] [--policy OID] [--no-nonce] [--cert-req | --no-cert-req]\n"
-     "                     [--no-verify] [--ca CERTFILE]... [--json]\n"
+     "                     [--no-verify] [--ca CERTFILE]... [--offline] [--crl FILE]... [--json]\n"
      "                     [--user U --password P] [--auth TYPE]\n"
      "                     [--proxy URL [--proxy-user U --proxy-password P] [--proxy-auth TYPE]]\n"
      "                     [--client-cert CERT --client-key KEY] [--tls-ca PEMFILE]\n"
@@ -60,6 +60,7 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  --cert-req        ask for the TSA certificate in the stamp (--no-cert-req: do not)\n"
      "  --no-verify       write the stamp without checking signature and chain\n"
      "  --ca CERTFILE     trust the roots of this file too (PEM or DER; repeatable)\n"
+     "  --offline, --crl FILE   revocation of the chain as horodex verify checks it\n"
      "  --json            one JSON object instead of aligned text\n"
      "  --user U, --password P   credentials for the TSA\n"
      "  --auth TYPE       none, basic, digest, ntlm or negotiate (also --proxy-auth)\n"
@@ -69,7 +70,7 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
     {"verify",
      "usage: horodex verify STAMP... [--data FILE | --digest HEX | --request REQ |\n"
      "                      --data-dir DIR] [--ca CERTFILE]... [--certs BUNDLE]...\n"
-     "                      [--accept-ext OIDS|*] [--json]\n"
+     "                      [--accept-ext OIDS|*] [--offline] [--crl FILE]... [--json]\n"
      "  check each stamp: it imports, matches its data, names a TSA certificate that is found,\n"
      "  is signed by it, and the certificate's chain ends in a trusted root at the stamp's time\n"
      "  --data FILE       the stamped file (one stamp only)\n"
@@ -79,7 +80,11 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  --ca CERTFILE     trust the roots of this file too (repeatable)\n"
      "  --certs BUNDLE    certificates to build the chain from (repeatable)\n"
      "  --accept-ext OIDS critical extensions accepted: ';'-separated OIDs, or *\n"
-     "  --json            JSON instead of text\n"},
+     "  --offline         no revocation data from the network: the token's, --crl's, the store\n"
+     "                    folders' and the cache's only\n"
+     "  --crl FILE        CRLs (PEM or DER) for the chain's revocation check (repeatable)\n"
+     "  --json            JSON instead of text\n"
+     "  each certificate below the root gets a revocation line: status, source, update times\n"},
     {"compare",
      "usage: horodex compare A.tsr B.tsr [--accuracy MICROSECONDS] [--json]\n"
      "  which of two stamps came first, or that they cannot be ordered\n"

@@ -16,6 +16,7 @@
 #include "horodex/TSPStamp.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_chain.h"
+#include "platform/capi/wincrypt_revocation.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
 #include "platform/text/free_with.h"
@@ -25,6 +26,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"
+#include "tools/horodex/revocation_report.h"
 #include "tools/horodex/show_command.h"
 #include "tools/horodex/user_settings.h"
 
@@ -46,16 +48,16 @@ constexpr const char* kUsage =
     "                     [--client-cert CERT --client-key KEY] [--tls-ca PEMFILE]\n"
     "                     [--hash ALG] [--policy OID]\n"
     "                     [--no-nonce] [--cert-req | --no-cert-req] [--no-verify]\n"
-    "                     [--ca CERTFILE]... [--json]\n"
+    "                     [--ca CERTFILE]... [--offline] [--crl FILE]... [--json]\n"
     "                     -o OUT.tsr\n"
     "       TYPE: none, basic, digest, ntlm or negotiate\n";
 
 struct Options {
   std::string file, user, password, auth, proxy, proxyUser, proxyPassword, proxyAuth;
   std::string clientCert, clientKey, tlsCa, hash, policy, output, timeout;
-  std::vector<std::string> tsas, caFiles;
+  std::vector<std::string> tsas, caFiles, crlFiles;
   std::optional<bool> certReq;
-  bool noNonce = false, verify = true, json = false;
+  bool noNonce = false, verify = true, json = false, offline = false;
 };
 
 // False with a message when the command line is not one this command takes.
@@ -105,6 +107,11 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
       o.verify = false;
     } else if (arg == "--json") {
       o.json = true;
+    } else if (arg == "--offline") {
+      o.offline = true;
+    } else if (arg == "--crl") {
+      o.crlFiles.emplace_back();
+      into = &o.crlFiles.back();
     } else if (arg.size() > 1 && arg[0] == '-') {
       err << "horodex stamp: unknown option '" << arg << "'\n" << kUsage;
       return false;
@@ -261,6 +268,18 @@ FieldList FailureFields(const std::string& stage, P::HRESULT hr) {
   fields.text("code", "Code", code);
   fields.text("message", "Message", P::WideToUtf8(S::GetErrorMessage(hr)));
   return fields;
+}
+
+// The revocation lines of the stamp's chain, one field.
+void AddRevocation(FieldList& fields, const std::vector<RevocationLine>& lines) {
+  if (lines.empty()) {
+    return;
+  }
+  std::string text;
+  for (const RevocationLine& line : lines) {
+    text += (text.empty() ? "" : "\n") + RevocationText(line);
+  }
+  fields.structured("revocation", "Revocation", text, RevocationJson(lines));
 }
 
 // failInfo bits of a refusal that another TSA may not share: the next one is tried.
@@ -431,12 +450,24 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
       return attempt.exit;
     }
     CStamp* stamp = attempt.stamp;
+    std::vector<RevocationLine> revocation;
     if (o.verify) {
+      // Revocation of the new stamp's chain as horodex verify checks it: --offline, --crl.
+      P::CertSetRevocationNetworkForThread(o.offline ? P::FALSE : P::TRUE);
+      CrlStorePtr crls;
+      try {
+        crls = o.crlFiles.empty() ? nullptr : OpenCrlFiles(o.crlFiles);
+      } catch (const std::exception& e) {
+        err << "horodex stamp: " << e.what() << "\n";
+        return kExitFile;
+      }
+      void* stores[] = {crls.get()};
       P::HRESULT hr = stamp->Verify(nullptr, nullptr);
       const char* what = "signature";
       if (P::SUCCEEDED(hr)) {
-        hr = stamp->VerifyCertificate(nullptr, nullptr, 0);
+        hr = stamp->VerifyCertificate(nullptr, stores, crls ? 1 : 0);
         what = "certificate";
+        revocation = LastChainRevocation(stamp->get_TSACertificate(stores, crls ? 1 : 0));
       }
       if (P::FAILED(hr)) {
         FieldList fields = FailureFields(what, hr);
@@ -445,6 +476,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
                       "the TSA certificate is not in the token; ask for it with --cert-req");
         }
         fields.text("tsaUrl", "Answered by", answered);
+        AddRevocation(fields, revocation);
         Report(fields, o.json, out);
         return kExitNotVerified;
       }
@@ -469,6 +501,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     fields.text("policy", "Policy", stamp->get_PolicyID());
     fields.text("tsaUrl", "Answered by", answered);
     fields.text("output", "Written to", o.output);
+    AddRevocation(fields, revocation);
     Report(fields, o.json, out);
     return kExitOk;
   } catch (const P::CAtlException& e) {

@@ -20,6 +20,7 @@
 #include "platform/capi/gost_module.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_chain.h"
+#include "platform/capi/wincrypt_revocation.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
 #include "platform/text/free_with.h"
@@ -29,6 +30,7 @@
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/hex_text.h"
 #include "tools/horodex/message_file.h"
+#include "tools/horodex/revocation_report.h"
 #include "tools/horodex/terminal.h"
 #include "tools/horodex/user_settings.h"
 
@@ -45,7 +47,7 @@ using Owned = Velmora::Platform::FreeWith<Free>;
 constexpr const char* kUsage =
     "usage: horodex verify STAMP... [--data FILE | --digest HEX | --request REQ |\n"
     "                      --data-dir DIR] [--ca CERTFILE]... [--certs BUNDLE]...\n"
-    "                      [--accept-ext OIDS|*] [--json]\n";
+    "                      [--accept-ext OIDS|*] [--offline] [--crl FILE]... [--json]\n";
 
 // The outcome of one check.
 struct Check {
@@ -169,22 +171,6 @@ StorePtr OpenBundle(const std::string& path) {
   return store;
 }
 
-// "CN=TSA, O=Example": the certificate's subject as one line.
-std::string SubjectOf(P::PCCERT_CONTEXT certificate) {
-  const unsigned char* cursor = certificate->pbCertEncoded;
-  const std::unique_ptr<X509, Owned<X509_free>> parsed(
-      d2i_X509(nullptr, &cursor, static_cast<long>(certificate->cbCertEncoded)));
-  if (!parsed) {
-    return {};
-  }
-  const std::unique_ptr<BIO, Owned<BIO_free>> bio(BIO_new(BIO_s_mem()));
-  X509_NAME_print_ex(bio.get(), X509_get_subject_name(parsed.get()), 0,
-                     XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
-  char* data = nullptr;
-  const long length = BIO_get_mem_data(bio.get(), &data);
-  return std::string(data, static_cast<std::size_t>(length));
-}
-
 std::string StateName(Check::State state) {
   switch (state) {
     case Check::State::Passed:
@@ -205,7 +191,8 @@ Colour ColourOf(Check::State state) {
                                          : Colour::Yellow;
 }
 
-void WriteText(const std::vector<Check>& checks, bool colour, std::ostream& out) {
+void WriteText(const std::vector<Check>& checks, const std::vector<RevocationLine>& revocation,
+               bool colour, std::ostream& out) {
   for (const Check& check : checks) {
     std::string line = std::string(check.label) + ": " +
                        Paint(StateName(check.state), ColourOf(check.state), colour);
@@ -217,12 +204,16 @@ void WriteText(const std::vector<Check>& checks, bool colour, std::ostream& out)
     }
     out << line << "\n";
   }
+  for (const RevocationLine& line : revocation) {
+    out << "revocation of " << RevocationText(line) << "\n";
+  }
 }
 
 // One JSON object: `leading` members (each followed by ", "), "valid", then one member per check;
 // `end` after the closing brace.
-void WriteJson(const std::vector<Check>& checks, bool valid, std::ostream& out,
-               const std::string& leading = {}, const char* end = "\n") {
+void WriteJson(const std::vector<Check>& checks, const std::vector<RevocationLine>& revocation,
+               bool valid, std::ostream& out, const std::string& leading = {},
+               const char* end = "\n") {
   out << "{" << leading << "\"valid\": " << (valid ? "true" : "false");
   for (const Check& check : checks) {
     out << ", " << JsonQuote(check.key) << ": {\"result\": " << JsonQuote(StateName(check.state));
@@ -235,14 +226,14 @@ void WriteJson(const std::vector<Check>& checks, bool valid, std::ostream& out,
     }
     out << "}";
   }
-  out << "}" << end;
+  out << ", \"revocation\": " << RevocationJson(revocation) << "}" << end;
 }
 
 struct VerifyOptions {
-  std::vector<std::string> stamps, caFiles, bundles;
+  std::vector<std::string> stamps, caFiles, bundles, crlFiles;
   std::string dataPath, digestHex, requestPath, dataDir, acceptExtensions;
   std::vector<unsigned char> digest;  // of digestHex
-  bool hasAccept = false, json = false;
+  bool hasAccept = false, json = false, offline = false;
 };
 
 // False with a message when the command line is not one this command takes.
@@ -282,6 +273,11 @@ bool Parse(const std::vector<std::string>& args, VerifyOptions& o, std::ostream&
       o.hasAccept = true;
     } else if (arg == "--json") {
       o.json = true;
+    } else if (arg == "--offline") {
+      o.offline = true;
+    } else if (arg == "--crl") {
+      ok = value(item);
+      o.crlFiles.push_back(item);
     } else if (!arg.starts_with("-")) {
       o.stamps.push_back(arg);
     } else {
@@ -317,6 +313,7 @@ struct Verdict {
   std::vector<Check> checks;
   int status = kExitOk;
   std::string error;
+  std::vector<RevocationLine> revocation = {};  // of the chain's certificates below the root
 };
 
 // Every check on the stamp at `stampPath`, against the data file `dataPath` (or the digest or
@@ -426,6 +423,7 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
         try {
           const int code = stamp.VerifyCertificate(tsa, handles, count);
           code == 0 ? Pass(chain) : Fail(chain, code);
+          verdict.revocation = LastChainRevocation(tsa);
         } catch (const P::CAtlException& e) {
           Fail(chain, e.hr());
         }
@@ -471,7 +469,7 @@ void WriteTextSummary(const std::vector<std::string>& stamps, const std::vector<
           << verdict.status << (verdict.error.empty() ? "" : ": " + verdict.error) << ")\n";
     }
     std::ostringstream written;
-    WriteText(verdict.checks, colour, written);
+    WriteText(verdict.checks, verdict.revocation, colour, written);
     std::istringstream lines(written.str());
     for (std::string line; std::getline(lines, line);) {
       out << "  " << line << "\n";
@@ -492,7 +490,7 @@ void WriteJsonSummary(const std::vector<std::string>& stamps, const std::vector<
     verified += verdicts[n].status == kExitOk ? 1 : 0;
     const Verdict& verdict = verdicts[n];
     each << (n == 0 ? "" : ", ");
-    WriteJson(verdict.checks, verdict.status == kExitOk, each,
+    WriteJson(verdict.checks, verdict.revocation, verdict.status == kExitOk, each,
               "\"file\": " + JsonQuote(stamps[n]) +
                   ", \"exit\": " + std::to_string(verdict.status) + ", " +
                   (verdict.error.empty() ? "" : "\"error\": " + JsonQuote(verdict.error) + ", "),
@@ -529,10 +527,17 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   std::vector<StorePtr> stores;
   std::vector<void*> storeHandles;
+  // --offline: revocation data from the token, the --crl files, the store folders and the cache.
+  P::CertSetRevocationNetworkForThread(o.offline ? P::FALSE : P::TRUE);
+  CrlStorePtr crls;
   try {
     for (const std::string& path : o.bundles) {
       stores.push_back(OpenBundle(path));
       storeHandles.push_back(stores.back().get());
+    }
+    if (!o.crlFiles.empty()) {
+      crls = OpenCrlFiles(o.crlFiles);
+      storeHandles.push_back(crls.get());
     }
   } catch (const std::exception& e) {
     err << "horodex verify: " << e.what() << "\n";
@@ -560,8 +565,8 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "horodex verify: " << verdict.error << "\n";
     return verdict.status;
   }
-  o.json ? WriteJson(verdict.checks, status == kExitOk, out)
-         : WriteText(verdict.checks, colour, out);
+  o.json ? WriteJson(verdict.checks, verdict.revocation, status == kExitOk, out)
+         : WriteText(verdict.checks, verdict.revocation, colour, out);
   return status;
 }
 

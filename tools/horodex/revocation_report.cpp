@@ -1,0 +1,229 @@
+#include "tools/horodex/revocation_report.h"
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "platform/capi/wincrypt_chain.h"
+#include "platform/capi/wincrypt_revocation.h"
+#include "platform/text/convert.h"
+#include "platform/text/free_with.h"
+#include "platform/text/last_error.h"
+#include "support/error_messages.h"
+#include "tools/horodex/field_list.h"
+
+namespace Horodex {
+namespace {
+
+namespace P = Velmora::Platform;
+template <auto Free>
+using Owned = P::FreeWith<Free>;
+
+std::string Code(long hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
+
+std::string Message(long hr) {
+  return P::WideToNarrow(Velmora::Support::GetErrorMessage(static_cast<P::HRESULT>(hr)));
+}
+
+// "2026-12-08 01:02:03Z"; empty for a zero FILETIME.
+std::string TimeText(const P::FILETIME& time) {
+  const std::uint64_t value = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  if (value == 0) {
+    return {};
+  }
+  const std::time_t seconds = static_cast<std::time_t>(value / 10000000ull) - 11644473600LL;
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%SZ", &parts);
+  return text;
+}
+
+std::string SourceName(P::DWORD source) {
+  switch (source) {
+    case P::REVOCATION_SOURCE_CALL:
+      return "token";
+    case P::REVOCATION_SOURCE_CHAIN_STORE:
+      return "--crl";
+    case P::REVOCATION_SOURCE_STORE:
+      return "store folder";
+    case P::REVOCATION_SOURCE_CACHE:
+      return "cache";
+    case P::REVOCATION_SOURCE_NETWORK:
+      return "network";
+    default:
+      return {};
+  }
+}
+
+std::string ReasonName(P::LONG reason) {
+  static const char* const kNames[] = {
+      "unspecified",   "keyCompromise",        "cACompromise",    "affiliationChanged",
+      "superseded",    "cessationOfOperation", "certificateHold", "",
+      "removeFromCRL", "privilegeWithdrawn",   "aACompromise"};
+  return reason >= 0 && reason <= 10 ? kNames[reason] : "";
+}
+
+}  // namespace
+
+std::string SubjectOf(P::PCCERT_CONTEXT certificate) {
+  const unsigned char* cursor = certificate->pbCertEncoded;
+  const std::unique_ptr<X509, Owned<X509_free>> parsed(
+      d2i_X509(nullptr, &cursor, static_cast<long>(certificate->cbCertEncoded)));
+  if (!parsed) {
+    return {};
+  }
+  const std::unique_ptr<BIO, Owned<BIO_free>> bio(BIO_new(BIO_s_mem()));
+  X509_NAME_print_ex(bio.get(), X509_get_subject_name(parsed.get()), 0,
+                     XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(length));
+}
+
+std::vector<RevocationLine> LastChainRevocation(P::PCCERT_CONTEXT subject) {
+  const std::unique_ptr<const P::CERT_CHAIN_CONTEXT, Owned<P::CertFreeCertificateChain>> chain(
+      P::CertGetLastCertificateChainForThread());
+  std::vector<RevocationLine> lines;
+  if (!chain || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
+    return lines;
+  }
+  const P::CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+  const P::CERT_CONTEXT* first = simple.rgpElement[0]->pCertContext;
+  if (subject == nullptr || first->cbCertEncoded != subject->cbCertEncoded ||
+      !std::equal(first->pbCertEncoded, first->pbCertEncoded + first->cbCertEncoded,
+                  subject->pbCertEncoded)) {
+    return lines;
+  }
+  for (P::DWORD i = 0; i < simple.cElement; ++i) {
+    const P::CERT_REVOCATION_INFO* info = simple.rgpElement[i]->pRevocationInfo;
+    if (info == nullptr) {
+      continue;
+    }
+    RevocationLine line;
+    line.subject = SubjectOf(simple.rgpElement[i]->pCertContext);
+    line.code = static_cast<long>(info->dwRevocationResult);
+    line.status = info->dwRevocationResult == 0 ? "good"
+                  : static_cast<P::HRESULT>(info->dwRevocationResult) == P::CRYPT_E_REVOKED
+                      ? "revoked"
+                      : "unknown";
+    line.source = SourceName(info->dwSource);
+    line.kind = info->dwKind == P::REVOCATION_KIND_CRL    ? "CRL"
+                : info->dwKind == P::REVOCATION_KIND_OCSP ? "OCSP"
+                                                          : "";
+    line.thisUpdate = TimeText(info->ThisUpdate);
+    line.nextUpdate = TimeText(info->NextUpdate);
+    if (line.status == "revoked") {
+      line.revocationDate = TimeText(info->RevocationDate);
+      line.reason = ReasonName(info->lReason);
+    }
+    line.firstError = static_cast<long>(info->dwFirstSourceError);
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::string RevocationText(const RevocationLine& line) {
+  std::string text = line.subject + ": " + line.status;
+  if (line.code != 0) {
+    text += " " + Code(line.code) + " " + Message(line.code);
+  }
+  std::string details = line.source;
+  const auto add = [&](const std::string& label, const std::string& value) {
+    if (!value.empty()) {
+      details += (details.empty() ? "" : ", ") + label + value;
+    }
+  };
+  add("", line.kind);
+  add("revoked ", line.revocationDate);
+  add("", line.reason);
+  add("this update ", line.thisUpdate);
+  add("next update ", line.nextUpdate);
+  if (line.firstError != 0) {
+    add("first failure ", Code(line.firstError) + " " + Message(line.firstError));
+  }
+  return details.empty() ? text : text + " (" + details + ")";
+}
+
+std::string RevocationJson(const std::vector<RevocationLine>& lines) {
+  std::string json = "[";
+  for (const RevocationLine& line : lines) {
+    json += json.size() > 1 ? ", {" : "{";
+    json += "\"subject\": " + JsonQuote(line.subject) + ", \"status\": " + JsonQuote(line.status) +
+            ", \"code\": " + JsonQuote(Code(line.code));
+    const auto add = [&](const char* name, const std::string& value) {
+      if (!value.empty()) {
+        json += std::string(", \"") + name + "\": " + JsonQuote(value);
+      }
+    };
+    add("source", line.source);
+    add("kind", line.kind);
+    add("revocationDate", line.revocationDate);
+    add("reason", line.reason);
+    add("thisUpdate", line.thisUpdate);
+    add("nextUpdate", line.nextUpdate);
+    add("firstError", line.firstError != 0 ? Code(line.firstError) : "");
+    json += "}";
+  }
+  return json + "]";
+}
+
+void CrlStoreCloser::operator()(void* store) const noexcept {
+  P::CertCloseStore(store, 0);
+}
+
+CrlStorePtr OpenCrlFiles(const std::vector<std::string>& paths) {
+  CrlStorePtr store(P::CertOpenStore(P::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  if (!store) {
+    throw std::runtime_error("cannot open a store for CRLs");
+  }
+  for (const std::string& path : paths) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> raw((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) {
+      throw std::runtime_error("cannot read " + path);
+    }
+    std::vector<std::vector<unsigned char>> crls;
+    const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());
+    if (text.find("-----BEGIN") != std::string_view::npos) {
+      const std::unique_ptr<BIO, Owned<BIO_free>> bio(
+          BIO_new_mem_buf(raw.data(), static_cast<int>(raw.size())));
+      while (X509_CRL* read = PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr)) {
+        const std::unique_ptr<X509_CRL, Owned<X509_CRL_free>> crl(read);
+        unsigned char* der = nullptr;
+        const int length = i2d_X509_CRL(crl.get(), &der);
+        if (length > 0) {
+          crls.emplace_back(der, der + length);
+        }
+        OPENSSL_free(der);
+      }
+    } else {
+      crls.push_back(raw);
+    }
+    if (crls.empty()) {
+      throw std::runtime_error(path + " holds no CRL");
+    }
+    for (const auto& der : crls) {
+      if (!P::CertAddEncodedCRLToStore(store.get(), P::X509_ASN_ENCODING, der.data(),
+                                       static_cast<P::DWORD>(der.size()), P::CERT_STORE_ADD_ALWAYS,
+                                       nullptr)) {
+        const long hr = static_cast<long>(P::GetLastError());
+        throw std::runtime_error(path + ": " + Code(hr) + " " + Message(hr));
+      }
+    }
+  }
+  return store;
+}
+
+}  // namespace Horodex
