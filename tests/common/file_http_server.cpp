@@ -36,14 +36,18 @@ std::string FileHttpServer::url(const std::string& path) const {
 }
 
 void FileHttpServer::serve(const std::string& path, std::vector<unsigned char> body) {
+  serve(path, Reply{"200 OK", "", std::move(body), false});
+}
+
+void FileHttpServer::serve(const std::string& path, Reply reply) {
   std::lock_guard lock(m_mutex);
-  m_files[path] = std::move(body);
+  m_files[path] = std::move(reply);
 }
 
 std::optional<std::vector<unsigned char>> FileHttpServer::body(const std::string& path) {
   std::lock_guard lock(m_mutex);
   const auto found = m_files.find(path);
-  return found != m_files.end() ? std::optional(found->second) : std::nullopt;
+  return found != m_files.end() ? std::optional(found->second.body) : std::nullopt;
 }
 
 void FileHttpServer::stop() {
@@ -76,23 +80,35 @@ void FileHttpServer::run() {
     }
     const std::size_t start = request.find(' ') + 1;
     const std::string path = request.substr(start, request.find(' ', start) - start);
-    std::string reply;
+    Reply answer{"404 Not Found", "", {'n', 'o', 't', ' ', 'h', 'e', 'r', 'e'}, false};
     {
       std::lock_guard lock(m_mutex);
-      const auto found = m_files.find(path);
-      const std::string body = found != m_files.end()
-                                   ? std::string(found->second.begin(), found->second.end())
-                                   : std::string("not here");
-      reply = std::string(found != m_files.end() ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
-              "\r\nContent-Length: " + std::to_string(body.size()) +
-              "\r\nConnection: close\r\n\r\n" + body;
+      if (const auto found = m_files.find(path); found != m_files.end()) {
+        answer = found->second;
+      }
     }
-    for (std::size_t done = 0; done < reply.size();) {
-      const ssize_t n = ::write(client, reply.data() + done, reply.size() - done);
-      if (n <= 0) {
+    const std::string head = "HTTP/1.1 " + answer.status + "\r\n" + answer.headers +
+                             "Content-Length: " + std::to_string(answer.body.size()) +
+                             "\r\nConnection: close\r\n\r\n";
+    const auto send = [&](const char* data, std::size_t size) {
+      for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::send(client, data + done, size - done, MSG_NOSIGNAL);
+        if (n <= 0) {
+          return false;
+        }
+        done += static_cast<std::size_t>(n);
+      }
+      return true;
+    };
+    const char* body = reinterpret_cast<const char*>(answer.body.data());
+    if (send(head.data(), head.size()) && !answer.trickle) {
+      send(body, answer.body.size());
+    }
+    for (std::size_t i = 0; answer.trickle && i < answer.body.size(); ++i) {
+      pollfd wake{m_wake[0], POLLIN, 0};
+      if (!send(body + i, 1) || ::poll(&wake, 1, 100) != 0) {
         break;
       }
-      done += static_cast<std::size_t>(n);
     }
     ::close(client);
   }
