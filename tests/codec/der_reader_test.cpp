@@ -108,7 +108,7 @@ TEST(DerReader, SetMembersAreReadInReceivedOrder) {
   EXPECT_EQ(Der::ReadSmallUnsigned(members.next(), 10), 1u);
 }
 
-TEST(DerReader, GeneralizedTimeFractions) {
+TEST(DerReader, TimesWithFractionsAndUtcTimeCenturies) {
   const Der::Time plain = Gt("20240229235959Z");
   EXPECT_EQ(plain.seconds, 1709251199);
   EXPECT_EQ(plain.micros, 0u);
@@ -127,6 +127,13 @@ TEST(DerReader, GeneralizedTimeFractions) {
   w.generalizedTime(Der::Time{1709251199, 120000});
   const std::string text(w.bytes().begin() + 2, w.bytes().end());
   EXPECT_EQ(text, "20240229235959.12Z");
+  // UTCTime's two-digit years: 50 to 99 are 19xx, 00 to 49 20xx.
+  for (const auto& [utc, seconds] :
+       {std::pair{"500101000000Z", -631152000LL}, {"491231235959Z", 2524607999LL}}) {
+    V bytes{0x17, 13};
+    bytes.insert(bytes.end(), utc, utc + 13);
+    EXPECT_EQ(Der::ReadUtcTime(Der::ReadSingle(bytes)).seconds, seconds) << utc;
+  }
 }
 
 TEST(DerReader, RefusesLengthsPastTheEndBeforeAllocating) {

@@ -9,6 +9,7 @@
 #include "horodex/TSPStamp.h"
 #include "platform/capi/wincrypt.h"
 #include "tests/common/der_build.h"
+#include "tests/common/ossl.h"
 #include "tests/common/scratch.h"
 #include "tests/common/token_forge.h"
 #include "tests/common/tsp_fixtures.h"
@@ -128,6 +129,13 @@ TEST(StampVerifyToken, EachSigningCertificateFormAndTheAcceptedCombinations) {
   CertIdSpec wrongSerial = Id("ec");
   wrongSerial.issuerSerialDer = Seq({Seq({Ctx(4, Stamps::NameWithCn("Test Root CA"))}), Int(99)});
   EXPECT_EQ(VerifyToken(SpecWith({SigningCertificateV1({wrongSerial})})), kNotFound);
+  // And so is its issuer: the right serial number under another name names no certificate.
+  CertIdSpec wrongIssuer = Id("ec");
+  const X509Ptr ec = ParseCertificate(FixtureCertificate("ec"));
+  wrongIssuer.issuerSerialDer =
+      Seq({Seq({Ctx(4, Stamps::NameWithCn("Test Root CA"))}),
+           DerOf(X509_get0_serialNumber(ec.get()), i2d_ASN1_INTEGER).bytes()});
+  EXPECT_EQ(VerifyToken(SpecWith({SigningCertificateV1({wrongIssuer})})), kNotFound);
   CertIdSpec noSerial = Id("ec");
   noSerial.issuerSerial = false;
   EXPECT_EQ(VerifyToken(SpecWith({SigningCertificateV1({noSerial})})), 0);
