@@ -17,6 +17,7 @@ void CRevocationPolicies::Load(HKEY lm, HKEY cu) {
   DisableRevocationNetwork.Load(lm, cu, L"DisableRevocationNetwork", false);
   RevocationFreshAtGenTime.Load(lm, cu, L"RevocationFreshAtGenTime", false);
   RevocationGraceSeconds.Load(lm, cu, L"RevocationGraceSeconds", 0);
+  OcspNonce.Load(lm, cu, L"OcspNonce", false);
 }
 
 }  // namespace Velmora::PKI::TSP::Client

@@ -18,6 +18,9 @@ struct CRevocationPolicies {
   // must be fresh now.
   CGPBool RevocationFreshAtGenTime;
   CGPLong RevocationGraceSeconds;
+  // OCSP requests carry a nonce that the answer must echo (many responders send cached answers
+  // that cannot, so it is off by default).
+  CGPBool OcspNonce;
 
   // Opens the key pair and loads both values; failures throw as CClientPolicies::Load does.
   void Load();

@@ -436,8 +436,9 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
       (s.genTime + CDateTimeSpan(revocation.RevocationGraceSeconds, 0)).getFileTime();
   Platform::PCCERT_CHAIN_CONTEXT built = nullptr;
   {
-    const TokenRevocationData tokenData(s.encodedToken,
-                                        revocation.RevocationFreshAtGenTime ? &checkTime : nullptr);
+    const TokenRevocationData tokenData(
+        s.encodedToken, revocation.RevocationFreshAtGenTime ? &checkTime : nullptr,
+        revocation.OcspNonce ? Platform::REVOCATION_DATA_OCSP_NONCE : 0);
     const CertContextPtr duplicate(Platform::CertDuplicateCertificateContext(subject));
     Platform::SetLastError(0);
     if (!Platform::CertGetCertificateChain(

@@ -18,7 +18,8 @@ Platform::CRYPT_DATA_BLOB BlobOf(const std::vector<std::uint8_t>& der) {
 }  // namespace
 
 TokenRevocationData::TokenRevocationData(const CBlob& encodedToken,
-                                         const Platform::FILETIME* checkTime) {
+                                         const Platform::FILETIME* checkTime,
+                                         Platform::DWORD flags) {
   ASN1::CSignedData signedData;
   try {
     signedData.decode(encodedToken);
@@ -35,9 +36,12 @@ TokenRevocationData::TokenRevocationData(const CBlob& encodedToken,
       responses.push_back(BlobOf(info.der));
     }
   }
-  const Platform::REVOCATION_DATA_BLOBS data{static_cast<Platform::DWORD>(crls.size()), crls.data(),
+  const Platform::REVOCATION_DATA_BLOBS data{static_cast<Platform::DWORD>(crls.size()),
+                                             crls.data(),
                                              static_cast<Platform::DWORD>(responses.size()),
-                                             responses.data(), checkTime};
+                                             responses.data(),
+                                             checkTime,
+                                             flags};
   Platform::CertSetRevocationDataForThread(&data);  // decodes and keeps its own copies
 }
 

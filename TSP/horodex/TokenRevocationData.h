@@ -12,9 +12,10 @@ namespace Velmora::PKI::TSP::Client {
 class TokenRevocationData {
  public:
   // Gives the chains this thread builds the data of `encodedToken` (none when it carries none or
-  // does not decode) until the object goes, and the time at which the data of every source must
-  // be fresh (null: now).
-  TokenRevocationData(const CBlob& encodedToken, const Platform::FILETIME* checkTime);
+  // does not decode) until the object goes, the time at which the data of every source must be
+  // fresh (null: now), and REVOCATION_DATA_* flags.
+  TokenRevocationData(const CBlob& encodedToken, const Platform::FILETIME* checkTime,
+                      Platform::DWORD flags);
   ~TokenRevocationData();
   TokenRevocationData(const TokenRevocationData&) = delete;
   TokenRevocationData& operator=(const TokenRevocationData&) = delete;

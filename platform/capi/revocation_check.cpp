@@ -29,6 +29,7 @@ struct CallData {
   std::vector<std::shared_ptr<const CrlData>> crls;
   std::vector<std::shared_ptr<const OcspData>> responses;
   std::uint64_t checkTime = 0;  // 0: now
+  bool ocspNonce = false;
 };
 thread_local CallData t_call;
 
@@ -177,7 +178,7 @@ bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
       ocspUrls.empty() ? std::string() : OcspCacheKey(search.subject(), search.issuer());
   const std::vector<std::uint8_t> request =
       ocspUrls.empty() ? std::vector<std::uint8_t>()
-                       : BuildOcspRequest(search.subject(), search.issuer());
+                       : BuildOcspRequest(search.subject(), search.issuer(), t_call.ocspNonce);
   for (const std::string& url : ocspUrls) {
     const bool done = search.consider(REVOCATION_SOURCE_NETWORK, [&] {
       FetchResult fetched = FetchRevocationData(url, request);
@@ -185,6 +186,9 @@ bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
         return RevocationAnswer::Failed(static_cast<HRESULT>(fetched.error), REVOCATION_KIND_OCSP);
       }
       const auto response = OcspData::Decode(fetched.body);
+      if (!response->echoes(request)) {
+        return RevocationAnswer::Failed(NTE_BAD_DATA, REVOCATION_KIND_OCSP);  // not our request's
+      }
       RevocationAnswer answer = response->judge(search.subject(), search.issuer(), search.at());
       if (Settled(answer)) {
         WriteRevocationCache(CacheKind::Ocsp, ocspKey, response->der());
@@ -335,6 +339,7 @@ void CertSetRevocationDataForThread(const REVOCATION_DATA_BLOBS* data) {
   if (data != nullptr && data->pCheckTime != nullptr) {
     fresh.checkTime = Capi::FileTimeValue(*data->pCheckTime);
   }
+  fresh.ocspNonce = data != nullptr && (data->dwFlags & REVOCATION_DATA_OCSP_NONCE) != 0;
   if (data != nullptr) {
     for (DWORD i = 0; i < data->cCrl && data->rgCrl != nullptr; ++i) {
       try {

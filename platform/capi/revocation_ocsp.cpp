@@ -51,13 +51,17 @@ bool AuthorisedResponder(X509* signer, X509* issuer) {
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildOcspRequest(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
+std::vector<std::uint8_t> BuildOcspRequest(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                                           bool nonce) {
   std::unique_ptr<OCSP_REQUEST, FreeWith<OCSP_REQUEST_free>> request(OCSP_REQUEST_new());
   CertIdPtr id(OCSP_cert_to_id(EVP_sha1(), X509Of(subject), X509Of(issuer)));
   if (!request || !id || OCSP_request_add0_id(request.get(), id.get()) == nullptr) {
     AtlThrow(CRYPT_E_ASN1_ERROR);
   }
   id.release();  // owned by the request now
+  if (nonce && OCSP_request_add1_nonce(request.get(), nullptr, -1) != 1) {
+    AtlThrow(CRYPT_E_ASN1_ERROR);
+  }
   unsigned char* out = nullptr;
   const int length = i2d_OCSP_REQUEST(request.get(), &out);
   if (length <= 0) {
@@ -145,6 +149,19 @@ OcspData::Lookup OcspData::lookUp(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
   found.thisUpdate = FileTimeOf(thisUpdate);
   found.nextUpdate = FileTimeOf(nextUpdate);
   return found;
+}
+
+bool OcspData::echoes(std::span<const std::uint8_t> requestDer) const {
+  const unsigned char* p = requestDer.data();
+  std::unique_ptr<OCSP_REQUEST, FreeWith<OCSP_REQUEST_free>> request(
+      d2i_OCSP_REQUEST(nullptr, &p, static_cast<long>(requestDer.size())));
+  if (!request) {
+    return false;
+  }
+  // 1: both carry the same nonce; 2: neither carries one; 3: only the response does.
+  const int verdict = OCSP_check_nonce(request.get(), m_basic.get());
+  const bool asked = OCSP_REQUEST_get_ext_by_NID(request.get(), NID_id_pkix_OCSP_Nonce, -1) >= 0;
+  return asked ? verdict == 1 : verdict > 0;
 }
 
 RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,

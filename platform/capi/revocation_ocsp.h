@@ -22,9 +22,11 @@
 
 namespace Velmora::Platform::Capi {
 
-// The DER OCSPRequest for `subject` issued by `issuer`: one CertID with SHA-1, no nonce, not
-// signed. Throws CAtlException (CRYPT_E_ASN1_ERROR) for certificates OpenSSL refuses.
-std::vector<std::uint8_t> BuildOcspRequest(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer);
+// The DER OCSPRequest for `subject` issued by `issuer`: one CertID with SHA-1, a random nonce only
+// when `nonce` asks for one, not signed. Throws CAtlException (CRYPT_E_ASN1_ERROR) for
+// certificates OpenSSL refuses.
+std::vector<std::uint8_t> BuildOcspRequest(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                                           bool nonce = false);
 
 // The key under which answers for `subject` are cached: the SHA-1 hash of the issuer's public key
 // and the subject's serial number, in hexadecimal.
@@ -47,6 +49,9 @@ class OcspData {
   RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const CheckTime& at) const;
 
   const std::vector<std::uint8_t>& der() const noexcept { return m_der; }
+  // Whether the response answers the DER request as to its nonce: the same nonce when the request
+  // has one (a response replayed from before is refused), anything otherwise.
+  bool echoes(std::span<const std::uint8_t> requestDer) const;
 
  private:
   // What the response says of one certificate, whatever the time.

@@ -100,7 +100,11 @@ struct REVOCATION_DATA_BLOBS {
   // must still be fresh at (a stamp's genTime plus a grace period), at which a delegated OCSP
   // responder must also be valid; thisUpdate must never be after now.
   const FILETIME* pCheckTime;
+  // REVOCATION_DATA_OCSP_NONCE: OCSP requests sent carry a nonce, and an answer that does not
+  // echo it is refused (NTE_BAD_DATA). Without it, requests carry none.
+  DWORD dwFlags;
 };
+inline constexpr DWORD REVOCATION_DATA_OCSP_NONCE = 0x1;
 void CertSetRevocationDataForThread(const REVOCATION_DATA_BLOBS* data);
 
 // Whether the chains this thread builds may fetch revocation data from the network (TRUE, the

@@ -50,6 +50,11 @@ std::optional<std::vector<unsigned char>> FileHttpServer::body(const std::string
   return found != m_files.end() ? std::optional(found->second.body) : std::nullopt;
 }
 
+std::string FileHttpServer::lastRequest(const std::string& path) {
+  std::lock_guard lock(m_mutex);
+  return m_requests[path];
+}
+
 void FileHttpServer::stop() {
   if (m_thread.joinable()) {
     (void)!::write(m_wake[1], "x", 1);
@@ -80,6 +85,22 @@ void FileHttpServer::run() {
     }
     const std::size_t start = request.find(' ') + 1;
     const std::string path = request.substr(start, request.find(' ', start) - start);
+    // The body, as long as Content-Length says (a small one: an OCSP request).
+    const std::size_t end = request.find("\r\n\r\n");
+    const std::size_t length = request.find("Content-Length: ");
+    if (end != std::string::npos && length != std::string::npos && length < end) {
+      const std::size_t wanted =
+          std::min<std::size_t>(std::stoul(request.substr(length + 16)), 65536);
+      while (request.size() < end + 4 + wanted) {
+        const ssize_t n = ::read(client, buffer, sizeof buffer);
+        if (n <= 0) {
+          break;
+        }
+        request.append(buffer, static_cast<std::size_t>(n));
+      }
+      std::lock_guard lock(m_mutex);
+      m_requests[path] = request.substr(end + 4);
+    }
     Reply answer{"404 Not Found", "", {'n', 'o', 't', ' ', 'h', 'e', 'r', 'e'}, false};
     {
       std::lock_guard lock(m_mutex);

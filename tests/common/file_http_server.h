@@ -31,6 +31,8 @@ class FileHttpServer {
   };
   void serve(const std::string& path, Reply reply);
   std::optional<std::vector<unsigned char>> body(const std::string& path);
+  // The body of the last request to `path` (empty when none came).
+  std::string lastRequest(const std::string& path);
   // Closes the listening socket: later connections are refused.
   void stop();
 
@@ -42,6 +44,7 @@ class FileHttpServer {
   int m_port = 0;
   std::mutex m_mutex;
   std::map<std::string, Reply> m_files;
+  std::map<std::string, std::string> m_requests;
   std::thread m_thread;
 };
 

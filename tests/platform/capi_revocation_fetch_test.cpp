@@ -1,10 +1,13 @@
 // Revocation fetched from responders that misbehave: an OCSP responder that answers HTML,
-// redirects, sends more than 16 MiB, trickles, or answers an OCSP status other than successful.
-// Each gives its own code as the element's first source error, within the fetch time-out; the
-// certificate's CRL distribution point, the next source, then answers; and nothing of the bad
-// answer is cached.
+// redirects, sends more than 16 MiB, trickles, answers an OCSP status other than successful, or
+// replays a kept answer without the nonce asked for. Each gives its own code as the element's
+// first source error, within the fetch time-out; the certificate's CRL distribution point, the
+// next source, then answers; and nothing of the bad answer is cached. A request carries a nonce
+// only when asked to.
 #include <gtest/gtest.h>
+#include <openssl/ocsp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -26,9 +29,31 @@ const std::time_t kNow = std::time(nullptr);
 
 struct Case {
   const char* name;
-  FileHttpServer::Reply reply;
-  P::DWORD firstError;
+  FileHttpServer::Reply reply;  // an empty 200 reply: a good OCSP response for the certificate
+  P::DWORD firstError;          // 0: the OCSP responder answers
+  bool nonce = false;           // asked for (REVOCATION_DATA_OCSP_NONCE)
 };
+
+// A good OCSP response for `subject`, signed by `issuer`, without a nonce: one a responder keeps.
+std::vector<unsigned char> GoodOcsp(const Authority& subject, const Authority& issuer) {
+  OCSP_BASICRESP* basic = OCSP_BASICRESP_new();
+  OCSP_CERTID* id = OCSP_cert_to_id(EVP_sha1(), subject.cert.x509(), issuer.cert.x509());
+  ASN1_TIME* thisUpdate = X509_gmtime_adj(nullptr, -60);
+  ASN1_TIME* nextUpdate = X509_gmtime_adj(nullptr, 3600);
+  OCSP_basic_add1_status(basic, id, V_OCSP_CERTSTATUS_GOOD, 0, nullptr, thisUpdate, nextUpdate);
+  OCSP_basic_sign(basic, issuer.cert.x509(), issuer.key.get(), EVP_sha256(), nullptr, 0);
+  OCSP_RESPONSE* response = OCSP_response_create(OCSP_RESPONSE_STATUS_SUCCESSFUL, basic);
+  unsigned char* out = nullptr;
+  const int length = i2d_OCSP_RESPONSE(response, &out);
+  std::vector<unsigned char> der(out, out + std::max(length, 0));
+  OPENSSL_free(out);
+  OCSP_RESPONSE_free(response);
+  OCSP_CERTID_free(id);
+  ASN1_TIME_free(thisUpdate);
+  ASN1_TIME_free(nextUpdate);
+  OCSP_BASICRESP_free(basic);
+  return der;
+}
 
 std::vector<unsigned char> Bytes(const std::string& text) {
   return {text.begin(), text.end()};
@@ -54,6 +79,8 @@ TEST(RevocationFetch, AHostileResponderGivesItsCodeAndTheNextSourceAnswers) {
       {"trickle",
        {"200 OK", "", std::vector<unsigned char>(4096, 0x30), true},
        P::ERROR_WINHTTP_TIMEOUT},
+      {"kept answer, no nonce asked", {}, 0},
+      {"kept answer, nonce asked", {}, static_cast<P::DWORD>(P::NTE_BAD_DATA), true},
   };
   const TempDir dir;
   setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
@@ -68,7 +95,6 @@ TEST(RevocationFetch, AHostileResponderGivesItsCodeAndTheNextSourceAnswers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = "/ocsp" + std::to_string(serial);
-    server.serve(path, c.reply);
     std::vector<Extension> extensions = TsaExtensions();
     extensions.push_back({"authorityInfoAccess", "OCSP;URI:" + server.url(path)});
     extensions.push_back({"crlDistributionPoints", "URI:" + server.url("/root.crl")});
@@ -76,7 +102,15 @@ TEST(RevocationFetch, AHostileResponderGivesItsCodeAndTheNextSourceAnswers) {
         CertSpec("Hostile " + std::to_string(serial), serial, kNow - 3600, kNow + 3600, extensions),
         root);
     ++serial;
+    FileHttpServer::Reply reply = c.reply;
+    if (reply.body.empty() && reply.status == "200 OK") {
+      reply.body = GoodOcsp(tsa, root);
+    }
+    server.serve(path, reply);
     std::filesystem::remove_all(dir / "cache");
+    const P::REVOCATION_DATA_BLOBS flags{
+        0, nullptr, 0, nullptr, nullptr, c.nonce ? P::REVOCATION_DATA_OCSP_NONCE : 0};
+    P::CertSetRevocationDataForThread(&flags);
 
     const ContextPtr context = tsa.cert.context();
     P::CERT_CHAIN_PARA para{sizeof para, {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
@@ -94,16 +128,21 @@ TEST(RevocationFetch, AHostileResponderGivesItsCodeAndTheNextSourceAnswers) {
     EXPECT_EQ(info->dwFirstSourceError, c.firstError);
     EXPECT_EQ(info->dwRevocationResult, 0u);
     EXPECT_EQ(info->dwSource, P::DWORD{P::REVOCATION_SOURCE_NETWORK});
-    EXPECT_EQ(info->dwKind, P::DWORD{P::REVOCATION_KIND_CRL});
-    // Only the CRL was kept.
+    const bool ocsp = c.firstError == 0;
+    EXPECT_EQ(info->dwKind, P::DWORD{ocsp ? P::REVOCATION_KIND_OCSP : P::REVOCATION_KIND_CRL});
+    // Only the answer that counted was kept.
     std::size_t cached = 0;
     for (const auto& entry :
          std::filesystem::directory_iterator(dir / "cache" / "velmora" / "revocation")) {
-      EXPECT_EQ(ReadFileBytes(entry.path()), *server.body("/root.crl")) << entry.path();
+      EXPECT_EQ(ReadFileBytes(entry.path()), ocsp ? reply.body : *server.body("/root.crl"));
       ++cached;
     }
     EXPECT_EQ(cached, 1u);
+    // id-pkix-ocsp-nonce in the request only when asked for.
+    const std::string nonceOid("\x2B\x06\x01\x05\x05\x07\x30\x01\x02", 9);
+    EXPECT_EQ(server.lastRequest(path).find(nonceOid) != std::string::npos, c.nonce);
   }
+  P::CertSetRevocationDataForThread(nullptr);
 }
 
 }  // namespace
