@@ -44,6 +44,9 @@ constexpr std::array kOwnCodes = {
         L"В запросе отсутствует хэш-значение\r\n"),
     OWN(HORODEX_E_TSA_UNSUCCESSFUL, L"TSA response is unsuccessfull\r\n",
         L"Получен ответ службы штампов времени с ошибкой\r\n"),
+    OWN(HORODEX_E_EVIDENCE_ORDER,
+        L"A time stamp of the evidence record is not later than the one it renews\r\n",
+        L"Штамп времени доказательства не позднее штампа, который он продлевает\r\n"),
 };
 
 #undef OWN

@@ -31,6 +31,7 @@ inline constexpr HRESULT HORODEX_E_NO_TSA_URL = Platform::MakeHResult(0xC2100121
 inline constexpr HRESULT HORODEX_E_STAMP_EXPIRED = Platform::MakeHResult(0xC2100122);
 inline constexpr HRESULT HORODEX_E_NO_DATA_HASH = Platform::MakeHResult(0xC2100123);
 inline constexpr HRESULT HORODEX_E_TSA_UNSUCCESSFUL = Platform::MakeHResult(0xC2100124);
+inline constexpr HRESULT HORODEX_E_EVIDENCE_ORDER = Platform::MakeHResult(0xC2100130);
 
 // HResultFromWin32: the HRESULT of a Win32 error number. 0 and codes that are negative as
 // signed 32-bit values (HRESULTs already) pass unchanged; any positive code becomes
