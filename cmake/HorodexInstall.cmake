@@ -61,11 +61,12 @@ target_compile_features(horodex INTERFACE cxx_std_20)  # the exported headers ar
 
 install(TARGETS horodex EXPORT horodexTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development)
-# The viewer module, when this build has it: loaded by the library at run time, not linked.
+# The viewer module, when this build has it: loaded by the library at run time, not linked, from
+# <libdir>/horodex/ (private to the library, like the proxy helper).
 foreach(module IN ITEMS horodex_ui_module)
   if(TARGET ${module})
-    install(TARGETS ${module} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
-            NAMELINK_SKIP)
+    install(TARGETS ${module} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/horodex
+            COMPONENT Runtime NAMELINK_SKIP)
   endif()
 endforeach()
 install(TARGETS horodex_tool horodex_testtsa RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}

@@ -1,6 +1,7 @@
-// Loading the viewer module: from the directory of the library itself first, then the normal
-// search path; or only from the path in HORODEX_VIEWER_MODULE when that is set (packagers who
-// install the module elsewhere, and tests).
+// Loading the viewer module: from the directory of the library itself first (a build tree), then
+// its horodex/ subfolder (an installation: the module is private to the library, not a library
+// of the search path), then the normal search path; or only from the path in
+// HORODEX_VIEWER_MODULE when that is set (packagers who install the module elsewhere, and tests).
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -42,7 +43,13 @@ const ViewerModule* LoadViewerModule() noexcept {
     if (chosen != nullptr) {
       handle = dlopen(chosen, RTLD_NOW | RTLD_LOCAL);
     } else if (!directory.empty()) {
-      handle = dlopen((directory + kViewerModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
+      for (const std::string& candidate :
+           {directory + kViewerModuleName, directory + "horodex/" + kViewerModuleName}) {
+        handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle != nullptr) {
+          break;
+        }
+      }
     }
     if (handle == nullptr && chosen == nullptr) {
       handle = dlopen(kViewerModuleName, RTLD_NOW | RTLD_LOCAL);
