@@ -81,6 +81,12 @@ using Velmora::Platform::Loaded;
 
 #define HORODEX_CURL_HIDDEN __attribute__((visibility("hidden")))
 
+// libcurl's own signatures put an enum before the "...": the enum is passed as the int it
+// promotes to, the same size, which clang warns of nonetheless.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
+
 extern "C" {
 
 HORODEX_CURL_HIDDEN CURLcode curl_global_init(long flags) {
