@@ -194,7 +194,7 @@ TEST_F(HorodexCliTest, ManPagesAndCompletionInstalledAndInStepWithTheHelp) {
   } pages[] = {
       {"horodex.1",
        {"--help", "help show", "help query", "help stamp", "help verify", "help compare",
-        "help authenticode", "help view", "help proxy"}},
+        "help authenticode", "help view", "help proxy", "help ers", "help renew"}},
       {"horodex-view.1", {}},
   };
   for (const auto& page : pages) {
@@ -245,7 +245,7 @@ TEST_F(HorodexCliTest, ManPagesAndCompletionInstalledAndInStepWithTheHelp) {
     EXPECT_EQ(complete(l.line).output, l.offered) << l.line;
   }
   for (const char* command :
-       {"show", "query", "stamp", "verify", "compare", "authenticode", "proxy"}) {
+       {"show", "query", "stamp", "verify", "compare", "authenticode", "proxy", "renew"}) {
     const std::string offered =
         " " + std::regex_replace(complete(std::string("horodex ") + command + " -").output,
                                  std::regex("\n"), " ");

@@ -16,6 +16,8 @@ const char* const kOverview =
     "  authenticode  a legacy Authenticode time stamp for a signature's digest\n"
     "  view          show a request or stamp in the viewer, as horodex-view does\n"
     "  proxy         which proxy an exchange with a URL would go through, and why\n"
+    "  ers           evidence records (RFC 4998): many files under one stamp, verify, renew\n"
+    "  renew         renew evidence records (horodex ers renew)\n"
     "\n"
     "  -q, --quiet   print nothing; the exit status tells the outcome\n"
     "  --version     the versions of horodex, its library, OpenSSL and libcurl\n"
@@ -66,7 +68,8 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  --auth TYPE       none, basic, digest, ntlm or negotiate (also --proxy-auth)\n"
      "  --proxy URL       the proxy (--proxy-user, --proxy-password: its credentials)\n"
      "  --client-cert CERT, --client-key KEY   TLS client authentication\n"
-     "  --tls-ca PEMFILE  roots for the TSA's TLS certificate besides the system's\n"},
+     "  --tls-ca PEMFILE  roots for the TSA's TLS certificate besides the system's\n"
+     "  --evidence        many files under one stamp, a record each (see horodex ers)\n"},
     {"verify",
      "usage: horodex verify STAMP... [--data FILE | --digest HEX | --request REQ |\n"
      "                      --data-dir DIR] [--ca CERTFILE]... [--certs BUNDLE]...\n"
@@ -85,6 +88,33 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  --crl FILE        CRLs (PEM or DER) for the chain's revocation check (repeatable)\n"
      "  --json            JSON instead of text\n"
      "  each certificate below the root gets a revocation line: status, source, update times\n"},
+    {"ers",
+     "usage: horodex ers stamp FILE... [--files-from LIST [-0]] --tsa URL [--tsa URL]...\n"
+     "                         [--timeout SECONDS] [--hash ALG] [--ca CERTFILE]... -o DIR\n"
+     "       horodex ers verify RECORD.ers... --data FILE [--ca CERTFILE]... [--json]\n"
+     "       horodex ers renew RECORD.ers... --tsa URL [--hash ALG --data FILE...] [-o DIR]\n"
+     "       horodex ers show RECORD.ers [--json]\n"
+     "  evidence records (RFC 4998): stamp hashes every file (in parallel, a progress line on a\n"
+     "  terminal) into one hash tree, sends one request and writes DIR/NAME.ers for each file;\n"
+     "  also `horodex stamp --evidence`, `horodex verify|show RECORD.ers`, `horodex renew`\n"
+     "  --tsa URL         the TSA; given again, the next is tried after a failure\n"
+     "  --timeout SECONDS bound on the exchange with each TSA tried (up to 3600)\n"
+     "  --files-from LIST the files to stamp, one path a line (- for standard input)\n"
+     "  -0                the paths of LIST are separated by NUL bytes instead\n"
+     "  --hash ALG        the tree's hash algorithm (default sha256); for renew: hash-tree\n"
+     "                    renewal with this new algorithm, each record's file given by --data\n"
+     "  --data FILE       the data file the record is for\n"
+     "  --ca CERTFILE     trust the roots of this file too (PEM or DER; repeatable)\n"
+     "  -o DIR            the folder for the records (renew: instead of rewriting them)\n"
+     "  --json            one JSON object per record instead of text\n"},
+    {"renew",
+     "usage: horodex renew RECORD.ers... --tsa URL [--hash ALG --data FILE...] [-o DIR]\n"
+     "  renew evidence records under one new time stamp: by time stamp (same algorithm), or\n"
+     "  with --hash ALG by hash tree, each record's data file given by --data in order\n"
+     "  --tsa URL         the TSA\n"
+     "  --hash ALG        the new hash algorithm of a hash-tree renewal\n"
+     "  --data FILE       the data file of each record, in the records' order\n"
+     "  -o DIR            write the renewed records there instead of rewriting them\n"},
     {"compare",
      "usage: horodex compare A.tsr B.tsr [--accuracy MICROSECONDS] [--json]\n"
      "  which of two stamps came first, or that they cannot be ordered\n"

@@ -9,6 +9,7 @@
 #include "tools/horodex-view/view.h"
 #include "tools/horodex/authenticode_command.h"
 #include "tools/horodex/compare_command.h"
+#include "tools/horodex/ers_command.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/help_text.h"
 #include "tools/horodex/proxy_command.h"
@@ -40,6 +41,14 @@ int Dispatch(const std::string& command, const std::vector<std::string>& args, s
       {"verify", Horodex::RunVerify},   {"stamp", Horodex::RunStamp},
       {"compare", Horodex::RunCompare},
   };
+  if (command == "ers") {
+    return Horodex::RunErs(args, out, err);
+  }
+  std::vector<std::string> evidence{command};
+  evidence.insert(evidence.end(), args.begin(), args.end());
+  if (command == "renew" || Horodex::IsEvidenceCommand(command, evidence)) {
+    return Horodex::RunErs(evidence, out, err);
+  }
   for (const auto& [name, run] : kCommands) {
     if (command == name) {
       return run(args, out, err);

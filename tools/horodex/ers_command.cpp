@@ -1,0 +1,601 @@
+#include "tools/horodex/ers_command.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "codec/evidence/evidence_record.h"
+#include "horodex/EvidenceRecord.h"
+#include "platform/capi/wincrypt.h"
+#include "platform/text/atl_exception.h"
+#include "platform/text/convert.h"
+#include "platform/text/winerror.h"
+#include "support/errors.h"
+#include "tools/horodex/command_options.h"
+#include "tools/horodex/exit_codes.h"
+#include "tools/horodex/field_list.h"
+#include "tools/horodex/file_hash.h"
+#include "tools/horodex/help_text.h"
+
+namespace Horodex {
+
+namespace P = Velmora::Platform;
+namespace ERS = Velmora::PKI::ERS;
+namespace fs = std::filesystem;
+using Velmora::CBlob;
+using namespace Velmora::PKI::TSP::Client;
+
+namespace {
+
+constexpr const char* kSha256 = "2.16.840.1.101.3.4.2.1";
+
+struct Options {
+  std::vector<std::string> operands, tsas, caFiles, dataFiles;
+  std::string out, hash, filesFrom, timeout;
+  bool json = false, nulSeparated = false;
+};
+
+// Parses the options the ers commands share; false with a message on a bad one.
+bool Parse(const std::string& command, const std::vector<std::string>& args, Options& o,
+           std::ostream& err) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string* single = nullptr;
+    std::vector<std::string>* many = nullptr;
+    if (arg == "--tsa") {
+      many = &o.tsas;
+    } else if (arg == "--ca") {
+      many = &o.caFiles;
+    } else if (arg == "--data") {
+      many = &o.dataFiles;
+    } else if (arg == "-o") {
+      single = &o.out;
+    } else if (arg == "--hash") {
+      single = &o.hash;
+    } else if (arg == "--files-from") {
+      single = &o.filesFrom;
+    } else if (arg == "--timeout") {
+      single = &o.timeout;
+    } else if (arg == "--json") {
+      o.json = true;
+      continue;
+    } else if (arg == "-0") {
+      o.nulSeparated = true;
+      continue;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      err << "horodex ers " << command << ": unknown option " << arg << "\n" << CommandHelp("ers");
+      return false;
+    } else {
+      o.operands.push_back(arg);
+      continue;
+    }
+    if (i + 1 >= args.size()) {
+      err << "horodex ers " << command << ": " << arg << " needs a value\n";
+      return false;
+    }
+    ++i;
+    if (single != nullptr) {
+      *single = args[i];
+    } else {
+      many->push_back(args[i]);
+    }
+  }
+  return true;
+}
+
+std::optional<std::vector<unsigned char>> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return std::nullopt;
+  }
+  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+// Writes `bytes` to `path` through a temporary file beside it, so a record is never half written.
+bool WriteAtomically(const fs::path& path, const unsigned char* bytes, std::size_t size) {
+  const fs::path temporary = path.string() + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+    if (!out) {
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  return !ec;
+}
+
+bool TrustRoots(const std::string& command, const Options& o, std::ostream& err) {
+  for (const std::string& ca : o.caFiles) {
+    const P::HRESULT hr = P::CertAddTrustedRootsFromFile(ca.c_str());
+    if (P::FAILED(hr)) {
+      err << "horodex ers " << command << ": cannot take the roots of " << ca << " ("
+          << ErrorText(hr) << ")\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Stamps the tree through the TSAs in turn, the next one after a failure of the one before.
+std::optional<std::string> StampTree(CEvidenceTree& tree, const Options& o, std::ostream& err,
+                                     int& status) {
+  std::optional<unsigned long> timeout;
+  if (!o.timeout.empty() && !(timeout = TimeoutMs(o.timeout))) {
+    err << "horodex ers: --timeout takes seconds, up to " << kMaxTimeoutSeconds << "\n";
+    status = kExitUsage;
+    return std::nullopt;
+  }
+  P::HRESULT last = 0;
+  for (const std::string& url : o.tsas) {
+    if (!UsableTsaUrl(url)) {
+      err << "horodex ers: " << url << " is not an http or https URL\n";
+      status = kExitUsage;
+      return std::nullopt;
+    }
+    try {
+      CRequest request;
+      request.put_CertReq(true);
+      const std::wstring wide(url.begin(), url.end());
+      request.put_TSAAddress(wide.c_str());
+      if (timeout) {
+        request.put_Timeout(*timeout);
+      }
+      tree.Stamp(request);
+      return url;
+    } catch (const P::CAtlException& e) {
+      last = e.hr();
+      err << "horodex ers: " << url << ": " << ErrorText(last) << "\n";
+    }
+  }
+  status = last == Velmora::Support::HORODEX_E_TSA_UNSUCCESSFUL ? kExitTsaRefused : kExitTransport;
+  return std::nullopt;
+}
+
+// The paths of --files-from: one a line, or NUL-separated with -0; "-" is standard input.
+bool ListedFiles(const Options& o, std::vector<std::string>& files, std::ostream& err) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (o.filesFrom != "-") {
+    file.open(o.filesFrom, std::ios::binary);
+    if (!file) {
+      err << "horodex ers stamp: cannot read " << o.filesFrom << "\n";
+      return false;
+    }
+    in = &file;
+  }
+  std::string path;
+  while (std::getline(*in, path, o.nulSeparated ? '\0' : '\n')) {
+    if (!path.empty()) {
+      files.push_back(path);
+    }
+  }
+  return true;
+}
+
+int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
+  Options o = given;
+  if (!o.filesFrom.empty() && !ListedFiles(o, o.operands, err)) {
+    return kExitFile;
+  }
+  if (o.operands.empty() || o.tsas.empty() || o.out.empty()) {
+    err << CommandHelp("ers");
+    return kExitUsage;
+  }
+  const std::string oid = o.hash.empty() ? kSha256 : HashOid(o.hash);
+  if (oid.empty()) {
+    err << "horodex ers stamp: unknown hash algorithm " << o.hash << "\n";
+    return kExitUsage;
+  }
+  WarnWeakHash(oid, "ers stamp", err);
+  // Every record's name is its file's: two files of one name are refused before anything is sent.
+  std::map<std::string, std::string> names;
+  for (const std::string& path : o.operands) {
+    const std::string name = fs::path(path).filename().string();
+    const auto [it, fresh] = names.emplace(name, path);
+    if (!fresh) {
+      err << "horodex ers stamp: " << path << " and " << it->second << " would both be written to "
+          << (fs::path(o.out) / (name + ".ers")).string() << "\n";
+      return kExitUsage;
+    }
+  }
+  if (!TrustRoots("stamp", o, err)) {
+    return kExitFile;
+  }
+  // Hash the files in parallel, at most one thread per core; the first failure stops the batch.
+  CEvidenceTree tree(oid.c_str());
+  const std::size_t count = o.operands.size();
+  std::vector<CBlob> hashes(count);
+  std::atomic<std::size_t> next{0}, done{0};
+  std::atomic<bool> failed{false};
+  std::mutex failure;
+  std::string failureText;
+  const bool terminal = isatty(STDERR_FILENO) == 1 && count > 1;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> workers;
+  for (unsigned t = 0; t < std::min<std::size_t>(cores, count); ++t) {
+    workers.emplace_back([&] {
+      for (std::size_t i = next++; i < count && !failed; i = next++) {
+        const std::optional<std::vector<unsigned char>> data = ReadFile(o.operands[i]);
+        if (!data) {
+          const std::lock_guard<std::mutex> lock(failure);
+          if (!failed.exchange(true)) {
+            failureText = o.operands[i] + ": " +
+                          ErrorText(P::HRESULT_FROM_WIN32(fs::exists(o.operands[i]) ? 30u : 2u));
+          }
+          return;
+        }
+        hashes[i] = EvidenceHash(oid.c_str(), data->data(), data->size());
+        ++done;
+      }
+    });
+  }
+  while (terminal && done < count && !failed) {
+    err << "\rhashing " << done << "/" << count << std::flush;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  for (std::thread& worker : workers) {
+    worker.join();
+  }
+  if (terminal) {
+    err << "\rhashed " << done << "/" << count << "\n";
+  }
+  if (failed) {
+    err << "horodex ers stamp: " << failureText << "; nothing sent\n";
+    return kExitFile;
+  }
+  for (const CBlob& hash : hashes) {
+    tree.AddHash(hash.pbData(), hash.cbData());
+  }
+  int status = 0;
+  const std::optional<std::string> url = StampTree(tree, o, err, status);
+  if (!url) {
+    err << "horodex ers stamp: no record written\n";
+    return status;
+  }
+  std::error_code ec;
+  fs::create_directories(o.out, ec);
+  bool written = true;
+  tree.ForEachRecord([&](std::size_t i, const unsigned char* der, std::size_t size) {
+    const fs::path path = fs::path(o.out) / (fs::path(o.operands[i]).filename().string() + ".ers");
+    if (written && !WriteAtomically(path, der, size)) {
+      err << "horodex ers stamp: cannot write " << path.string() << "\n";
+      written = false;
+    }
+  });
+  if (!written) {
+    return kExitFile;
+  }
+  out << "stamped " << count << (count == 1 ? " file" : " files") << " under one time stamp from "
+      << *url << "; records in " << o.out << "\n";
+  return kExitOk;
+}
+
+int ExitOf(const std::string& part, P::HRESULT hr) {
+  if (part == "record") {
+    return kExitBadMessage;
+  }
+  if (part.ends_with("path")) {
+    return hr == P::NTE_BAD_ALGID ? kExitBadMessage : kExitStampMismatch;
+  }
+  if (part.ends_with("signature")) {
+    return hr == P::CRYPT_E_NOT_FOUND ? kExitNoTsaCertificate : kExitBadSignature;
+  }
+  if (part.ends_with("TSA chain")) {
+    return kExitChainRefused;
+  }
+  return kExitNotVerified;  // order
+}
+
+int Verify(const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.operands.empty() || o.dataFiles.size() != 1) {
+    err << CommandHelp("ers");
+    return kExitUsage;
+  }
+  if (!TrustRoots("verify", o, err)) {
+    return kExitFile;
+  }
+  const std::optional<std::vector<unsigned char>> data = ReadFile(o.dataFiles[0]);
+  if (!data) {
+    err << "horodex ers verify: cannot read " << o.dataFiles[0] << "\n";
+    return kExitFile;
+  }
+  int status = kExitOk;
+  for (const std::string& path : o.operands) {
+    const std::optional<std::vector<unsigned char>> record = ReadFile(path);
+    if (!record) {
+      err << "horodex ers verify: cannot read " << path << "\n";
+      status = status == kExitOk ? kExitFile : status;
+      continue;
+    }
+    const CEvidenceReport report =
+        VerifyEvidenceRecordData(record->data(), static_cast<unsigned long>(record->size()),
+                                 data->data(), data->size(), nullptr, 0);
+    int own = kExitOk;
+    for (const CEvidenceCheck& check : report.checks) {
+      if (check.result != 0 && own == kExitOk) {
+        own = ExitOf(check.part, check.result);
+      }
+    }
+    if (o.json) {
+      out << "{\"record\":" << JsonQuote(path) << ",\"data\":" << JsonQuote(o.dataFiles[0])
+          << ",\"exit\":" << own << ",\"checks\":[";
+      for (std::size_t i = 0; i < report.checks.size(); ++i) {
+        const CEvidenceCheck& check = report.checks[i];
+        out << (i ? "," : "") << "{\"check\":" << JsonQuote(check.part)
+            << ",\"ok\":" << (check.result == 0 ? "true" : "false");
+        if (check.result != 0) {
+          out << ",\"error\":" << JsonQuote(ErrorText(check.result));
+        }
+        out << ",\"detail\":" << JsonQuote(check.detail) << "}";
+      }
+      out << "]}\n";
+    } else {
+      out << path << ":\n";
+      for (const CEvidenceCheck& check : report.checks) {
+        out << "  " << check.part << ": "
+            << (check.result == 0 ? "ok" : "FAILED " + ErrorText(check.result));
+        if (!check.detail.empty()) {
+          out << " (" << check.detail << ")";
+        }
+        out << "\n";
+      }
+      out << (own == kExitOk
+                  ? "  verified: " + o.dataFiles[0] + " existed at the first stamp's time\n"
+                  : "  not verified\n");
+    }
+    if (status == kExitOk) {
+      status = own;
+    }
+  }
+  return status;
+}
+
+int Renew(const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.operands.empty() || o.tsas.empty() ||
+      (!o.hash.empty() && o.dataFiles.size() != o.operands.size()) ||
+      (o.hash.empty() && !o.dataFiles.empty())) {
+    err << "horodex ers renew: RECORD... --tsa URL, and with --hash ALG one --data FILE per "
+           "record\n"
+        << CommandHelp("ers");
+    return kExitUsage;
+  }
+  std::vector<std::vector<unsigned char>> records;
+  for (const std::string& path : o.operands) {
+    std::optional<std::vector<unsigned char>> bytes = ReadFile(path);
+    if (!bytes) {
+      err << "horodex ers renew: cannot read " << path << "\n";
+      return kExitFile;
+    }
+    records.push_back(std::move(*bytes));
+  }
+  if (!TrustRoots("renew", o, err)) {
+    return kExitFile;
+  }
+  std::string oid;
+  try {
+    if (o.hash.empty()) {
+      // Timestamp renewal keeps the algorithm of the record's last chain.
+      ERS::CEvidenceRecord first;
+      first.decode(CBlob(records[0]));
+      const ERS::CArchiveTimeStamp& stamp =
+          first.get_sequence().get_chains().back().get_items().front();
+      oid = stamp.get_digestAlgorithm() != nullptr
+                ? stamp.get_digestAlgorithm()->get_algorithm()
+                : stamp.get_timeStamp().get_hashAlgorithm().get_algorithm();
+    } else {
+      oid = HashOid(o.hash);
+      if (oid.empty()) {
+        err << "horodex ers renew: unknown hash algorithm " << o.hash << "\n";
+        return kExitUsage;
+      }
+    }
+    CEvidenceTree tree(oid.c_str());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const auto size = static_cast<unsigned long>(records[i].size());
+      try {
+        if (o.hash.empty()) {
+          tree.AddTimeStampRenewal(records[i].data(), size);
+        } else {
+          const std::optional<std::vector<unsigned char>> data = ReadFile(o.dataFiles[i]);
+          if (!data) {
+            err << "horodex ers renew: cannot read " << o.dataFiles[i] << "; nothing sent\n";
+            return kExitFile;
+          }
+          const CBlob hash = EvidenceHash(oid.c_str(), data->data(), data->size());
+          tree.AddHashTreeRenewal(records[i].data(), size, &hash, 1);
+        }
+      } catch (const P::CAtlException& e) {
+        err << "horodex ers renew: " << o.operands[i] << ": " << ErrorText(e.hr())
+            << "; nothing sent\n";
+        return kExitBadMessage;
+      }
+    }
+    int status = 0;
+    const std::optional<std::string> url = StampTree(tree, o, err, status);
+    if (!url) {
+      err << "horodex ers renew: no record renewed\n";
+      return status;
+    }
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const CBlob renewed = tree.Record(i);
+      const fs::path target = o.out.empty() ? fs::path(o.operands[i])
+                                            : fs::path(o.out) / fs::path(o.operands[i]).filename();
+      if (!WriteAtomically(target, renewed.pbData(), renewed.cbData())) {
+        err << "horodex ers renew: cannot write " << target.string() << "\n";
+        return kExitFile;
+      }
+      out << target.string() << ": renewed by "
+          << (o.hash.empty() ? "time stamp" : "hash tree (" + o.hash + ")") << " from " << *url
+          << "\n";
+    }
+  } catch (const P::CAtlException& e) {
+    err << "horodex ers renew: " << ErrorText(e.hr()) << "\n";
+    return kExitBadMessage;
+  }
+  return kExitOk;
+}
+
+std::string TimeText(const Velmora::CDateTime& time) {
+  const auto seconds = static_cast<std::time_t>(time.seconds());
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[40];
+  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  std::snprintf(text + n, sizeof text - n, ".%06uZ", static_cast<unsigned>(time.microseconds()));
+  return text;
+}
+
+std::string Hex(const CBlob& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string text;
+  for (const unsigned char b : bytes.bytes()) {
+    text += digits[b >> 4];
+    text += digits[b & 15];
+  }
+  return text;
+}
+
+int Show(const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.operands.size() != 1) {
+    err << CommandHelp("ers");
+    return kExitUsage;
+  }
+  const std::optional<std::vector<unsigned char>> bytes = ReadFile(o.operands[0]);
+  if (!bytes) {
+    err << "horodex ers show: cannot read " << o.operands[0] << "\n";
+    return kExitFile;
+  }
+  ERS::CEvidenceRecord record;
+  try {
+    record.decode(CBlob(*bytes));
+  } catch (const P::CAtlException& e) {
+    err << "horodex ers show: " << o.operands[0] << ": " << ErrorText(e.hr()) << "\n";
+    return kExitBadMessage;
+  }
+  std::string algorithms;
+  for (const auto& algorithm : record.get_digestAlgorithms()) {
+    algorithms += (algorithms.empty() ? "" : ", ") + std::string(algorithm.get_algorithm());
+  }
+  const auto& chains = record.get_sequence().get_chains();
+  if (o.json) {
+    out << "{\"type\":\"EvidenceRecord\",\"version\":1,\"digestAlgorithms\":[";
+    for (std::size_t i = 0; i < record.get_digestAlgorithms().size(); ++i) {
+      out << (i ? "," : "") << JsonQuote(record.get_digestAlgorithms()[i].get_algorithm());
+    }
+    out << "],\"chains\":[";
+  } else {
+    out << "Evidence record (RFC 4998), version 1\n  digest algorithms: " << algorithms << "\n";
+  }
+  for (std::size_t c = 0; c < chains.size(); ++c) {
+    const auto& items = chains[c].get_items();
+    if (o.json) {
+      out << (c ? "," : "") << "[";
+    } else {
+      out << "  chain " << c + 1 << ":\n";
+    }
+    for (std::size_t s = 0; s < items.size(); ++s) {
+      const ERS::CArchiveTimeStamp& stamp = items[s];
+      const auto& token = stamp.get_timeStamp();
+      const std::string algorithm = stamp.get_digestAlgorithm() != nullptr
+                                        ? stamp.get_digestAlgorithm()->get_algorithm()
+                                        : token.get_hashAlgorithm().get_algorithm();
+      const std::string genTime = TimeText(token.get_genTime());
+      if (o.json) {
+        out << (s ? "," : "") << "{\"hashAlgorithm\":" << JsonQuote(algorithm)
+            << ",\"treeLevels\":" << stamp.get_reducedHashtree().size()
+            << ",\"genTime\":" << JsonQuote(genTime)
+            << ",\"policy\":" << JsonQuote(token.get_policy())
+            << ",\"imprint\":" << JsonQuote(Hex(token.get_hashedMessage())) << "}";
+      } else {
+        out << "    stamp " << s + 1 << ": genTime " << genTime << ", " << algorithm << ", "
+            << stamp.get_reducedHashtree().size() << " tree levels, imprint "
+            << Hex(token.get_hashedMessage()) << ", policy " << token.get_policy() << "\n";
+      }
+    }
+    if (o.json) {
+      out << "]";
+    }
+  }
+  if (o.json) {
+    out << "]}\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+bool IsEvidenceCommand(const std::string& command, const std::vector<std::string>& args) {
+  if (command == "stamp") {
+    return std::find(args.begin(), args.end(), "--evidence") != args.end();
+  }
+  if (command == "verify" || command == "show") {
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      if (args[i].empty() || args[i][0] == '-') {
+        if (TakesValue(command, args[i])) {
+          ++i;
+        }
+        continue;
+      }
+      return args[i].ends_with(".ers");
+    }
+  }
+  return false;
+}
+
+int RunErs(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << CommandHelp("ers");
+    return kExitUsage;
+  }
+  const std::string& command = args[0];
+  std::vector<std::string> rest;
+  for (const std::string& arg : args) {
+    if (arg != "--evidence") {
+      rest.push_back(arg);
+    }
+  }
+  Options o;
+  if (!Parse(command, rest, o, err)) {
+    return kExitUsage;
+  }
+  try {
+    if (command == "stamp") {
+      return Stamp(o, out, err);
+    }
+    if (command == "verify") {
+      return Verify(o, out, err);
+    }
+    if (command == "renew") {
+      return Renew(o, out, err);
+    }
+    if (command == "show") {
+      return Show(o, out, err);
+    }
+  } catch (const P::CAtlException& e) {
+    err << "horodex ers " << command << ": " << ErrorText(e.hr()) << "\n";
+    return kExitBadMessage;
+  }
+  err << "horodex ers: unknown subcommand '" << command << "'\n" << CommandHelp("ers");
+  return kExitUsage;
+}
+
+}  // namespace Horodex
