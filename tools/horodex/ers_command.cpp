@@ -284,8 +284,13 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
   if (!written) {
     return kExitFile;
   }
-  out << "stamped " << count << (count == 1 ? " file" : " files") << " under one time stamp from "
-      << *url << "; records in " << o.out << "\n";
+  if (o.json) {
+    out << "{\"stamped\":" << count << ",\"tsa\":" << JsonQuote(*url)
+        << ",\"records\":" << JsonQuote(o.out) << "}\n";
+  } else {
+    out << "stamped " << count << (count == 1 ? " file" : " files") << " under one time stamp from "
+        << *url << "; records in " << o.out << "\n";
+  }
   return kExitOk;
 }
 
@@ -443,9 +448,13 @@ int Renew(const Options& o, std::ostream& out, std::ostream& err) {
         err << "horodex ers renew: cannot write " << target.string() << "\n";
         return kExitFile;
       }
-      out << target.string() << ": renewed by "
-          << (o.hash.empty() ? "time stamp" : "hash tree (" + o.hash + ")") << " from " << *url
-          << "\n";
+      const std::string how = o.hash.empty() ? "time stamp" : "hash tree (" + o.hash + ")";
+      if (o.json) {
+        out << "{\"record\":" << JsonQuote(target.string()) << ",\"renewed\":" << JsonQuote(how)
+            << ",\"tsa\":" << JsonQuote(*url) << "}\n";
+      } else {
+        out << target.string() << ": renewed by " << how << " from " << *url << "\n";
+      }
     }
   } catch (const P::CAtlException& e) {
     err << "horodex ers renew: " << ErrorText(e.hr()) << "\n";

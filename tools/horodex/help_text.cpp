@@ -90,9 +90,11 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  each certificate below the root gets a revocation line: status, source, update times\n"},
     {"ers",
      "usage: horodex ers stamp FILE... [--files-from LIST [-0]] --tsa URL [--tsa URL]...\n"
-     "                         [--timeout SECONDS] [--hash ALG] [--ca CERTFILE]... -o DIR\n"
+     "                         [--timeout SECONDS] [--hash ALG] [--ca CERTFILE]... [--json] -o "
+     "DIR\n"
      "       horodex ers verify RECORD.ers... --data FILE [--ca CERTFILE]... [--json]\n"
      "       horodex ers renew RECORD.ers... --tsa URL [--hash ALG --data FILE...] [-o DIR]\n"
+     "                         [--json]\n"
      "       horodex ers show RECORD.ers [--json]\n"
      "  evidence records (RFC 4998): stamp hashes every file (in parallel, a progress line on a\n"
      "  terminal) into one hash tree, sends one request and writes DIR/NAME.ers for each file;\n"
@@ -106,7 +108,7 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  --data FILE       the data file the record is for\n"
      "  --ca CERTFILE     trust the roots of this file too (PEM or DER; repeatable)\n"
      "  -o DIR            the folder for the records (renew: instead of rewriting them)\n"
-     "  --json            one JSON object per record instead of text\n"},
+     "  --json            JSON objects instead of text (a record each for verify and renew)\n"},
     {"renew",
      "usage: horodex renew RECORD.ers... --tsa URL [--hash ALG --data FILE...] [-o DIR]\n"
      "  renew evidence records under one new time stamp: by time stamp (same algorithm), or\n"
