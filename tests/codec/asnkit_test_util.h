@@ -20,6 +20,7 @@
 #include "codec/der/der_writer.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
+#include "tests/common/der_build.h"
 
 namespace asnkit_test {
 
@@ -28,16 +29,7 @@ namespace Der = Velmora::ASN1::Der;
 using Velmora::CBlob;
 using V = std::vector<unsigned char>;
 
-// The HRESULT that `fn` throws, S_OK when it returns.
-template <typename Fn>
-P::HRESULT CodeOf(Fn&& fn) {
-  try {
-    fn();
-  } catch (const P::CAtlException& e) {
-    return e.hr();
-  }
-  return P::S_OK;
-}
+using Velmora::Testing::DerBuild::CodeOf;
 
 inline CBlob B(const V& bytes) {
   return CBlob(bytes);

@@ -15,6 +15,7 @@
 #include "codec/der/der_writer.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
+#include "tests/common/der_build.h"
 
 using Velmora::CBlob;
 using Velmora::CDateTime;
@@ -22,16 +23,9 @@ using Velmora::CDateTimeSpan;
 namespace P = Velmora::Platform;
 namespace Der = Velmora::ASN1::Der;
 
-namespace {
+using Velmora::Testing::DerBuild::CodeOf;
 
-P::HRESULT CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const P::CAtlException& e) {
-    return e;
-  }
-  return P::S_OK;
-}
+namespace {
 
 std::uint64_t Ticks(const P::FILETIME& ft) {
   return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;

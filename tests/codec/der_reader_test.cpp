@@ -7,22 +7,16 @@
 #include "codec/der/der_writer.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
+#include "tests/common/der_build.h"
 
 namespace Der = Velmora::ASN1::Der;
 using Velmora::Platform::CAtlException;
 namespace P = Velmora::Platform;
 using V = std::vector<std::uint8_t>;
 
-namespace {
+using Velmora::Testing::DerBuild::CodeOf;
 
-P::HRESULT CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const CAtlException& e) {
-    return e;
-  }
-  return P::S_OK;
-}
+namespace {
 
 Der::Time Gt(const std::string& text) {
   V bytes{0x18, static_cast<std::uint8_t>(text.size())};

@@ -15,6 +15,7 @@
 #include "tests/common/der_build.h"
 #include "tests/common/ossl.h"
 #include "tests/common/scratch.h"
+#include "tests/common/test_ca.h"
 #include "tests/common/tsp_fixtures.h"
 
 namespace fs = std::filesystem;
@@ -24,11 +25,6 @@ using namespace Velmora::Testing;
 using namespace Velmora::Testing::DerBuild;
 
 namespace {
-
-struct ContextFree {
-  void operator()(P::PCCERT_CONTEXT c) const noexcept { P::CertFreeCertificateContext(c); }
-};
-using ContextPtr = std::unique_ptr<const P::CERT_CONTEXT, ContextFree>;
 
 ContextPtr Create(const CBlob& der) {
   return ContextPtr(P::CertCreateCertificateContext(P::X509_ASN_ENCODING | P::PKCS_7_ASN_ENCODING,

@@ -7,22 +7,16 @@
 #include "platform/capi/wincrypt.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
+#include "tests/common/test_ca.h"
 #include "tests/common/tsp_fixtures.h"
 
 namespace P = Velmora::Platform;
 using Velmora::CBlob;
+using Velmora::Testing::ContextPtr;
 using Velmora::Testing::OpenSslTsaFile;
+using Velmora::Testing::StorePtr;
 
 namespace {
-
-struct StoreClose {
-  void operator()(void* store) const noexcept { P::CertCloseStore(store, 0); }
-};
-using StorePtr = std::unique_ptr<void, StoreClose>;
-struct ContextFree {
-  void operator()(P::PCCERT_CONTEXT c) const noexcept { P::CertFreeCertificateContext(c); }
-};
-using ContextPtr = std::unique_ptr<const P::CERT_CONTEXT, ContextFree>;
 
 StorePtr Open(P::LPCSTR provider) {
   return StorePtr(P::CertOpenStore(provider, 0, 0, 0, nullptr));

@@ -7,21 +7,15 @@
 #include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
 #include "platform/text/winerror.h"
+#include "tests/common/der_build.h"
 
 namespace P = Velmora::Platform;
+
+using Velmora::Testing::DerBuild::CodeOf;
 
 namespace {
 
 constexpr P::HRESULT kNoTranslation = P::MakeHResult(0x80070459);
-
-P::HRESULT CodeOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const P::CAtlException& e) {
-    return e;
-  }
-  return P::S_OK;
-}
 
 P::Utf16String U16(std::initializer_list<P::WCHAR16> units) {
   return P::Utf16String(units);

@@ -11,6 +11,7 @@
 #include "platform/capi/wincrypt_oid.h"
 #include "support/errors.h"
 #include "support/oid_info.h"
+#include "tests/common/der_build.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/ossl.h"
 
@@ -19,19 +20,12 @@ using Velmora::CBlob;
 using Velmora::PKI::TSP::Client::CRequest;
 using Velmora::Testing::ConfigEnvironment;
 
+using Velmora::Testing::DerBuild::CodeOf;
+
 namespace {
 
 constexpr const char* kSha256 = "2.16.840.1.101.3.4.2.1";
 constexpr const char* kSha1 = "1.3.14.3.2.26";
-
-P::HRESULT Failure(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const P::CAtlException& e) {
-    return e.hr();
-  }
-  return P::S_OK;
-}
 
 std::vector<unsigned char> Exported(CRequest& request) {
   unsigned long length = 0;
@@ -79,7 +73,7 @@ TEST_F(RequestTest, DefaultsWithoutPolicies) {
     EXPECT_STREQ(request.get_DataHashAlgOID(), "2.16.840.1.101.3.4.2.1");
   }
   EXPECT_EQ(request.get_ClientCertificate(), nullptr);
-  EXPECT_EQ(Failure([&] {
+  EXPECT_EQ(CodeOf([&] {
               unsigned long n = 0;
               request.Export(nullptr, &n);
             }),
@@ -161,14 +155,14 @@ TEST_F(RequestTest, InvalidationRules) {
   // ResetData drops the hash and the encoding; the algorithm stays.
   request.ResetData();
   EXPECT_EQ(request.get_DataHashAlg(), P::CALG_SHA1);
-  EXPECT_EQ(Failure([&] { DataHash(request); }), P::MakeHResult(0xC2100123));
+  EXPECT_EQ(CodeOf([&] { DataHash(request); }), P::MakeHResult(0xC2100123));
 }
 
 TEST_F(RequestTest, HashAlgorithmSelection) {
   CRequest request;
   // An ALG_ID the registry does not know as a hash leaves the algorithm as it was.
   request.put_DataHashAlg(P::CALG_SHA_256);
-  EXPECT_EQ(Failure([&] { request.put_DataHashAlg(0x1234u); }), P::NTE_BAD_ALGID);
+  EXPECT_EQ(CodeOf([&] { request.put_DataHashAlg(0x1234u); }), P::NTE_BAD_ALGID);
   EXPECT_EQ(request.get_DataHashAlg(), P::CALG_SHA_256);
   EXPECT_STREQ(request.get_DataHashAlgOID(), kSha256);
   // An OID the registry lacks is taken with ALG_ID 0: a hash value can be given, data not.
@@ -176,10 +170,10 @@ TEST_F(RequestTest, HashAlgorithmSelection) {
   EXPECT_EQ(request.get_DataHashAlg(), 0u);
   EXPECT_STREQ(request.get_DataHashAlgOID(), "1.2.3.4.5.6");
   const unsigned char data[] = {1, 2, 3};
-  EXPECT_NE(Failure([&] { request.AddData(data, 3); }), P::S_OK);
+  EXPECT_NE(CodeOf([&] { request.AddData(data, 3); }), P::S_OK);
   request.put_DataHash(data, 3);
   EXPECT_STREQ(Decoded(Exported(request)).get_hashAlgorithm().get_algorithm(), "1.2.3.4.5.6");
-  EXPECT_EQ(Failure([&] { request.put_DataHashAlg("not an oid"); }), P::CRYPT_E_OID_FORMAT);
+  EXPECT_EQ(CodeOf([&] { request.put_DataHashAlg("not an oid"); }), P::CRYPT_E_OID_FORMAT);
 }
 
 TEST_F(RequestTest, HashingDataInPieces) {
@@ -189,8 +183,8 @@ TEST_F(RequestTest, HashingDataInPieces) {
   request.AddData(reinterpret_cast<const unsigned char*>(first.data()),
                   static_cast<unsigned long>(first.size()));
   // No algorithm or value may be set while hashing.
-  EXPECT_EQ(Failure([&] { request.put_DataHashAlg(kSha1); }), P::NTE_BAD_HASH_STATE);
-  EXPECT_EQ(Failure([&] { request.put_DataHash(nullptr, 0); }), P::NTE_BAD_HASH_STATE);
+  EXPECT_EQ(CodeOf([&] { request.put_DataHashAlg(kSha1); }), P::NTE_BAD_HASH_STATE);
+  EXPECT_EQ(CodeOf([&] { request.put_DataHash(nullptr, 0); }), P::NTE_BAD_HASH_STATE);
   request.AddData(reinterpret_cast<const unsigned char*>(second.data()),
                   static_cast<unsigned long>(second.size()));
 
@@ -211,10 +205,10 @@ TEST_F(RequestTest, HashingDataInPieces) {
                 .bytes());
 
   // Finished: more data is refused until ResetData.
-  EXPECT_EQ(Failure([&] { request.AddData(nullptr, 0); }), P::CRYPT_E_EXISTS);
+  EXPECT_EQ(CodeOf([&] { request.AddData(nullptr, 0); }), P::CRYPT_E_EXISTS);
   unsigned long small = 31;
   unsigned char buffer[31];
-  EXPECT_EQ(Failure([&] { request.get_DataHash(buffer, &small); }), P::MakeHResult(0x800700EA));
+  EXPECT_EQ(CodeOf([&] { request.get_DataHash(buffer, &small); }), P::MakeHResult(0x800700EA));
   EXPECT_EQ(small, 32u);
   request.ResetData();
   request.AddData(nullptr, 0);
@@ -282,12 +276,13 @@ TEST_F(RequestTest, ImportThenExport) {
   std::vector<unsigned char> broken = plain;
   broken.push_back(0);
   EXPECT_NE(
-      Failure([&] { request.Import(broken.data(), static_cast<unsigned long>(broken.size())); }),
+      CodeOf([&] { request.Import(broken.data(), static_cast<unsigned long>(broken.size())); }),
       P::S_OK);
   EXPECT_EQ(Exported(request), before);
-  unsigned long tooSmall = 3;
-  unsigned char out[3];
-  EXPECT_EQ(Failure([&] { request.Export(out, &tooSmall); }), P::MakeHResult(0x800700EA));
+  // A buffer one byte short is refused and told the size.
+  unsigned long tooSmall = static_cast<unsigned long>(before.size() - 1);
+  std::vector<unsigned char> out(before.size() - 1);
+  EXPECT_EQ(CodeOf([&] { request.Export(out.data(), &tooSmall); }), P::MakeHResult(0x800700EA));
   EXPECT_EQ(tooSmall, before.size());
 
   // OpenSSL-style bytes with an extension and a small nonce: kept as they came, dropped (and the

@@ -3,6 +3,7 @@
 // nonce, identical bytes on a repeated Send, a proxy on the way, and the trace lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -11,8 +12,10 @@
 #include "TSP/horodex/TSPRequest_Impl.h"
 #include "horodex/TSPRequest.h"
 #include "platform/text/atl_exception.h"
+#include "platform/text/convert.h"
 #include "support/errors.h"
 #include "support/trace_internal.h"
+#include "tests/common/file_http_server.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/ossl.h"
 #include "tests/common/testtsa_process.h"
@@ -137,7 +140,9 @@ TEST_F(RequestSendTest, EveryWrongAnswerFailsWithItsCodeAndTheRequestStaysUsable
   const Case cases[] = {
       {"/status/500/", kHttpError, 500},
       {"/status/404/", kHttpError, 404},
-      {"/token/", kInvalidState, 200},  // a bare token is not a response
+      {"/status/204/", kHttpError, 204},  // only 200 carries an answer
+      {"/redirect/", kHttpError, 302},    // and redirects are not followed
+      {"/token/", kInvalidState, 200},    // a bare token is not a response
       {"/othernonce/", kNonceMismatch, 200},
       {"/nononce/", kNonceMismatch, 200},  // the request had one
       {"/otherdata/", kHashValue, 200},
@@ -283,6 +288,20 @@ TEST_F(RequestSendTest, VerifiedStampAndAnUntrustedTsa) {
   untrusted.put_TSAAddress(stranger.WideUrl("/").c_str());
   EXPECT_EQ(Failure(untrusted, true), kUntrustedRoot);
   EXPECT_EQ(Failure(untrusted, false), P::S_OK);  // without verification it passes
+
+  // grantedWithMods is a grant: its stamp is verified, not refused. The status of a granted
+  // answer is changed from 0 to 1 (outside the signed token) and served as it is.
+  request.Send(false);
+  std::vector<unsigned char> mods = request.get_Response().bytes();
+  const std::vector<unsigned char> granted = {0x30, 0x03, 0x02, 0x01, 0x00};
+  const auto at = std::search(mods.begin(), mods.end(), granted.begin(), granted.end());
+  ASSERT_NE(at, mods.end());
+  at[4] = 1;
+  T::FileHttpServer server;
+  server.serve("/mods", mods);
+  request.put_TSAAddress(P::NarrowToWide(server.url("/mods")).c_str());
+  EXPECT_EQ(Failure(request, true), P::S_OK);
+  EXPECT_EQ(request.Send(true).get_Status(), 1u);
 }
 
 }  // namespace

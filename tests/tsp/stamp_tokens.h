@@ -1,13 +1,9 @@
-// Time-stamp tokens with chosen fields for the stamp tests: a TSTInfo written with the codec's DER
-// writer, signed by the ECDSA TSA of the OpenSSL fixtures through OpenSSL's CMS code, and
-// responses wrapped around tokens or standing alone. Also the readers the stamp tests share.
+// Time-stamp tokens with chosen fields for the stamp tests: a TSTInfo written with the test DER
+// builder, signed by the ECDSA TSA of the OpenSSL fixtures (token_forge.h), and responses wrapped
+// around tokens or standing alone. Also the readers the stamp tests share.
 #pragma once
 
-#include <openssl/cms.h>
-#include <openssl/pem.h>
-
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,6 +13,7 @@
 #include "platform/capi/wincrypt.h"
 #include "tests/common/der_build.h"
 #include "tests/common/ossl.h"
+#include "tests/common/token_forge.h"
 #include "tests/common/tsp_fixtures.h"
 
 namespace Velmora::Testing::Stamps {
@@ -83,62 +80,22 @@ inline V TstInfoDer(const TstFields& f) {
   return Tlv(Der::Tags::Sequence, fields);
 }
 
-template <typename T, auto Free>
-using Owned = std::unique_ptr<T, OsslDeleter<Free>>;
-
-inline Owned<X509, X509_free> LoadPemCertificate(const std::string& name) {
-  const std::string path = (OpenSslTsaDir() / name).string();
-  Owned<BIO, BIO_free> bio(BIO_new_file(path.c_str(), "r"));
-  Owned<X509, X509_free> certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-  if (!certificate) {
-    throw std::runtime_error("cannot read " + path);
-  }
-  return certificate;
-}
-
 struct SignOptions {
   bool certificates = true;       // the TSA's certificate and the CA's in the SignedData
   std::vector<CBlob> certValues;  // certificates of an unsigned certificate-values attribute
 };
 
-// A TimeStampToken over `tstInfo`, signed by the fixtures' ECDSA TSA with OpenSSL's CMS code.
+// A TimeStampToken over `tstInfo`, signed by the fixtures' ECDSA TSA.
 inline CBlob SignTstInfo(const V& tstInfo, const SignOptions& options = {}) {
-  const std::string keyPath = (OpenSslTsaDir() / "ec.key").string();
-  Owned<BIO, BIO_free> keyBio(BIO_new_file(keyPath.c_str(), "r"));
-  Owned<EVP_PKEY, EVP_PKEY_free> key(
-      PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
-  auto signer = LoadPemCertificate("ec.pem");
-  auto ca = LoadPemCertificate("ca.pem");
-  struct StackFree {
-    void operator()(STACK_OF(X509) * stack) const noexcept { sk_X509_free(stack); }
-  };
-  std::unique_ptr<STACK_OF(X509), StackFree> chain(sk_X509_new_null());
-  sk_X509_push(chain.get(), ca.get());
-
-  Owned<BIO, BIO_free> content(BIO_new_mem_buf(tstInfo.data(), static_cast<int>(tstInfo.size())));
-  const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP |
-                         (options.certificates ? 0u : static_cast<unsigned>(CMS_NOCERTS));
-  Owned<CMS_ContentInfo, CMS_ContentInfo_free> cms(CMS_sign(
-      signer.get(), key.get(), options.certificates ? chain.get() : nullptr, nullptr, flags));
-  Owned<ASN1_OBJECT, ASN1_OBJECT_free> type(OBJ_txt2obj(kTstInfo, 1));
-  if (!cms || CMS_set1_eContentType(cms.get(), type.get()) != 1 ||
-      CMS_final(cms.get(), content.get(), nullptr, CMS_BINARY) != 1) {
-    throw std::runtime_error("OpenSSL could not sign the TSTInfo");
+  Forge::TokenSpec spec;
+  spec.tstInfo = tstInfo;
+  if (options.certificates) {
+    spec.certificates = {Forge::FixtureCertificate("ec"), Forge::FixtureCertificate("ca")};
   }
   if (!options.certValues.empty()) {
-    V sequence;
-    for (const CBlob& certificate : options.certValues) {
-      sequence = Join({sequence, certificate.bytes()});
-    }
-    sequence = Tlv(Der::Tags::Sequence, sequence);
-    CMS_SignerInfo* info = sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0);
-    Owned<ASN1_OBJECT, ASN1_OBJECT_free> certValues(OBJ_txt2obj("1.2.840.113549.1.9.16.2.23", 1));
-    if (CMS_unsigned_add1_attr_by_OBJ(info, certValues.get(), V_ASN1_SEQUENCE, sequence.data(),
-                                      static_cast<int>(sequence.size())) != 1) {
-      throw std::runtime_error("OpenSSL could not add the certificate values");
-    }
+    spec.unsignedAttributes = {Forge::CertificateValuesAttribute(options.certValues)};
   }
-  return DerOf(cms.get(), i2d_CMS_ContentInfo);
+  return Forge::ForgeToken(spec);
 }
 
 inline CBlob Token(const TstFields& fields, const SignOptions& options = {}) {
