@@ -329,6 +329,21 @@ TEST_F(ChainPolicy, ForgedLinksAreRefused) {
   const Verdict notCa = judge(underEndEntity, {&endEntity.cert, &pki.intermediate.cert});
   EXPECT_EQ(notCa.error, static_cast<P::DWORD>(P::TRUST_E_BASIC_CONSTRAINTS));
   EXPECT_EQ(notCa.element, 1);
+
+  // A CA whose keyUsage allows CRLs but not certificates signs no certificate.
+  const Authority crlSigner = MakeIssued(
+      CertSpec{"Forge CRL Signer",
+               303,
+               std::time(nullptr) - kDay,
+               std::time(nullptr) + kYear,
+               {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "critical,cRLSign"}}},
+      pki.intermediate);
+  const TestCert underCrlSigner(CertSpec{"Forge TSA", 304, std::time(nullptr) - kDay,
+                                         std::time(nullptr) + kYear, TsaExtensions()},
+                                tsaKey.get(), &crlSigner.cert, crlSigner.key.get());
+  const Verdict usage = judge(underCrlSigner, {&crlSigner.cert, &pki.intermediate.cert});
+  EXPECT_EQ(usage.error, static_cast<P::DWORD>(P::CERT_E_WRONG_USAGE));
+  EXPECT_EQ(usage.element, 1);
 }
 
 TEST_F(ChainPolicy, LoopsAndAbsurdLengthsEndInARefusalQuickly) {
