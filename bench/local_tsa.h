@@ -21,7 +21,8 @@ namespace Bench {
 
 class LocalTsa {
  public:
-  LocalTsa() {
+  // With `logged`, the TSA logs every request it answers (requestsLogged counts them).
+  explicit LocalTsa(bool logged = false) {
     namespace fs = std::filesystem;
     char self[PATH_MAX] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
@@ -45,7 +46,12 @@ class LocalTsa {
     std::string dirFlag = "--dir";
     std::string dir = m_dir.string();
     std::string watch = "--watch-stdin";
-    char* argv[] = {path.data(), dirFlag.data(), dir.data(), watch.data(), nullptr};
+    std::string logFlag = "--log";
+    std::string log = (m_dir.parent_path() / (m_dir.filename().string() + ".log")).string();
+    m_log = log;
+    char* argv[] = {
+        path.data(), dirFlag.data(), dir.data(), watch.data(), logged ? logFlag.data() : nullptr,
+        log.data(),  nullptr};
     if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv, environ) != 0) {
       Fail("cannot start " + path);
     }
@@ -70,6 +76,7 @@ class LocalTsa {
     waitpid(m_pid, nullptr, 0);
     std::error_code ignored;
     std::filesystem::remove_all(m_dir, ignored);
+    std::filesystem::remove(m_log, ignored);
   }
   LocalTsa(const LocalTsa&) = delete;
   LocalTsa& operator=(const LocalTsa&) = delete;
@@ -77,6 +84,18 @@ class LocalTsa {
   const std::string& url() const { return m_url; }
   // The CA that issued the TSA certificate.
   std::filesystem::path caFile() const { return m_dir / "ca.pem"; }
+  // The requests logged so far (one line each), when the TSA was started with a log.
+  std::size_t requestsLogged() const {
+    std::FILE* file = std::fopen(m_log.c_str(), "r");
+    std::size_t lines = 0;
+    for (int c = 0; file != nullptr && (c = std::fgetc(file)) != EOF;) {
+      lines += c == '\n' ? 1 : 0;
+    }
+    if (file != nullptr) {
+      std::fclose(file);
+    }
+    return lines;
+  }
 
  private:
   [[noreturn]] static void Fail(const std::string& what) {
@@ -87,6 +106,7 @@ class LocalTsa {
   pid_t m_pid = -1;
   int m_input = -1;
   std::filesystem::path m_dir;
+  std::filesystem::path m_log;
   std::string m_url;
 };
 
