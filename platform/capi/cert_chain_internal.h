@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +54,10 @@ struct TrustMaterial {
 // The current trust material: read on first use, read again when a folder it came from (or the
 // system trust file) changed or roots were added.
 std::shared_ptr<const TrustMaterial> CurrentTrust();
+
+// The DER certificates of one trust file, read as the store folders' files are (PEM blocks, else
+// the whole file as one DER certificate; none when it is unreadable or above 1 MiB).
+std::vector<std::vector<BYTE>> CertificatesOfTrustFile(const std::filesystem::path& path);
 
 // Whether the signature of `subject` verifies under the public key of `issuer`. Verdicts are kept
 // for the process (by the subject's encoding and the issuer's key), so the same chain met again

@@ -1,7 +1,6 @@
 #include "platform/capi/cert_hashed_roots.h"
 
 #include <openssl/err.h>
-#include <openssl/pem.h>
 
 #include <cstdio>
 
@@ -12,7 +11,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kMaxLinksPerHash = 32;  // names that share a hash; more are not looked at
-constexpr long kMaxRootFile = 1L << 20;
 
 bool IsHashedLink(const std::string& name) {
   if (name.size() < 10 || name[8] != '.') {
@@ -45,49 +43,14 @@ bool NameHash(const CERT_NAME_BLOB& name, unsigned long& hash) {
   return ok == 1;
 }
 
-// The certificates of one link's file (PEM blocks or one DER certificate), as contexts.
+// The certificates of one link's file, as contexts.
 void ReadLink(const fs::path& path, std::vector<ContextRef>& into) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return;
-  }
-  std::vector<BYTE> bytes;
-  BYTE buffer[8192];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 &&
-         bytes.size() + n <= static_cast<std::size_t>(kMaxRootFile)) {
-    bytes.insert(bytes.end(), buffer, buffer + n);
-  }
-  std::fclose(file);
-  const auto add = [&](const unsigned char* der, long length) {
-    ContextRef context(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der,
-                                                    static_cast<DWORD>(length)));
+  for (const std::vector<BYTE>& der : CertificatesOfTrustFile(path)) {
+    ContextRef context(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                    der.data(), static_cast<DWORD>(der.size())));
     if (context) {
       into.push_back(std::move(context));
     }
-  };
-  const std::unique_ptr<BIO, FreeWith<BIO_free>> bio(
-      BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-  if (!bio) {
-    return;
-  }
-  char* type = nullptr;
-  char* header = nullptr;
-  unsigned char* data = nullptr;
-  long length = 0;
-  bool pem = false;
-  while (PEM_read_bio(bio.get(), &type, &header, &data, &length) == 1) {
-    pem = true;
-    if (std::string(type) == "CERTIFICATE" || std::string(type) == "TRUSTED CERTIFICATE") {
-      add(data, length);
-    }
-    OPENSSL_free(type);
-    OPENSSL_free(header);
-    OPENSSL_free(data);
-  }
-  ERR_clear_error();
-  if (!pem && !bytes.empty()) {
-    add(bytes.data(), static_cast<long>(bytes.size()));
   }
 }
 

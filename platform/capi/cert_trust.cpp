@@ -328,6 +328,10 @@ std::shared_ptr<const TrustMaterial> Read(const Sources& sources,
 
 }  // namespace
 
+std::vector<std::vector<BYTE>> CertificatesOfTrustFile(const fs::path& path) {
+  return ReadFolderFile(path).certificates;
+}
+
 std::vector<PCCERT_CONTEXT> TrustMaterial::anchorsNamed(const CERT_NAME_BLOB& name,
                                                         const std::string& key) const {
   std::vector<PCCERT_CONTEXT> found;
