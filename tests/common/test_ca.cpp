@@ -139,7 +139,8 @@ Authority MakeIssued(const CertSpec& spec, const Authority& issuer, KeyKind kind
 namespace {
 
 CrlPtr MakeCrl(const Authority& issuer, const std::vector<CrlEntry>& entries,
-               std::time_t thisUpdate, std::time_t nextUpdate) {
+               std::time_t thisUpdate, std::time_t nextUpdate,
+               const std::vector<Extension>& extensions = {}) {
   CrlPtr crl(X509_CRL_new());
   Check(crl && X509_CRL_set_version(crl.get(), 1) == 1, "X509_CRL_new");
   Check(X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer.cert.x509())) == 1,
@@ -167,6 +168,13 @@ CrlPtr MakeCrl(const Authority& issuer, const std::vector<CrlEntry>& entries,
             "CRL reason");
     }
   }
+  X509V3_CTX ctx;
+  X509V3_set_ctx_nodb(&ctx);
+  X509V3_set_ctx(&ctx, issuer.cert.x509(), nullptr, nullptr, crl.get(), 0);
+  for (const Extension& extension : extensions) {
+    ExtPtr made(X509V3_EXT_nconf(nullptr, &ctx, extension.name.c_str(), extension.value.c_str()));
+    Check(made && X509_CRL_add_ext(crl.get(), made.get(), -1) == 1, extension.name.c_str());
+  }
   Check(
       X509_CRL_sort(crl.get()) == 1 && X509_CRL_sign(crl.get(), issuer.key.get(), EVP_sha256()) > 0,
       "X509_CRL_sign");
@@ -175,13 +183,14 @@ CrlPtr MakeCrl(const Authority& issuer, const std::vector<CrlEntry>& entries,
 
 }  // namespace
 
-std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revokedSerials) {
+std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revokedSerials,
+                       const std::vector<Extension>& extensions) {
   std::vector<CrlEntry> entries;
   for (long serial : revokedSerials) {
     entries.push_back({serial});
   }
   const std::time_t now = std::time(nullptr);
-  CrlPtr crl = MakeCrl(issuer, entries, now, now + 7 * 24 * 3600);
+  CrlPtr crl = MakeCrl(issuer, entries, now, now + 7 * 24 * 3600, extensions);
   BioPtr bio(BIO_new(BIO_s_mem()));
   Check(bio && PEM_write_bio_X509_CRL(bio.get(), crl.get()) == 1, "PEM_write_bio_X509_CRL");
   return BioText(bio.get());

@@ -90,8 +90,9 @@ struct Authority {
 Authority MakeRoot(const std::string& name, KeyKind kind = KeyKind::EcP256);
 Authority MakeIssued(const CertSpec& spec, const Authority& issuer, KeyKind kind = KeyKind::EcP256);
 
-// A CRL of `issuer` that lists the serial numbers, as PEM text.
-std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revokedSerials);
+// A CRL of `issuer` that lists the serial numbers, with the extensions, as PEM text.
+std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revokedSerials,
+                       const std::vector<Extension>& extensions = {});
 
 // A CRL of `issuer` with entries (date 0: thisUpdate; reason -1: none) and times, as DER.
 struct CrlEntry {

@@ -286,7 +286,8 @@ TEST_F(ChainPolicy, ACertificateListedInACrlOfTheStoresIsRevoked) {
   installRoot(pki.root.cert);
   const TestCert revoked = Tsa(pki, TsaExtensions(), 200);
   const TestCert kept = Tsa(pki, TsaExtensions(), 201);
-  std::ofstream(userStore("Root") / "intermediate.crl") << MakeCrlPem(pki.intermediate, {200, 7});
+  // 202 sorts right after the kept certificate's serial: a lookup must match, not come near.
+  std::ofstream(userStore("Root") / "intermediate.crl") << MakeCrlPem(pki.intermediate, {200, 202});
 
   const Verdict verdict = judge(revoked, {&pki.intermediate.cert});
   EXPECT_EQ(verdict.error, static_cast<P::DWORD>(P::CRYPT_E_REVOKED));
@@ -299,6 +300,26 @@ TEST_F(ChainPolicy, ACertificateListedInACrlOfTheStoresIsRevoked) {
   std::filesystem::create_directories(userStore("CA"));
   std::ofstream(userStore("CA") / "forged.crl") << MakeCrlPem(impostor, {201});
   EXPECT_EQ(judge(kept, {&pki.intermediate.cert}).error, 0u);
+
+  // Nor does a CRL of user certificates only about a CA (the intermediate, serial 2).
+  std::ofstream(userStore("Root") / "root.crl")
+      << MakeCrlPem(pki.root, {2}, {{"issuingDistributionPoint", "critical,onlyuser:TRUE"}});
+  EXPECT_EQ(judge(kept, {&pki.intermediate.cert}).error, 0u);
+
+  // Nor one signed by a CA whose keyUsage does not allow CRLs.
+  const Authority noCrlSign = MakeIssued(
+      CertSpec{"Revoke No CRL Signer",
+               3,
+               std::time(nullptr) - kDay,
+               std::time(nullptr) + kYear,
+               {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "critical,keyCertSign"}}},
+      pki.root);
+  const CaKeyPtr key = NewKey();
+  const TestCert underIt(CertSpec{"Revoke TSA", 203, std::time(nullptr) - kDay,
+                                  std::time(nullptr) + kYear, TsaExtensions()},
+                         key.get(), &noCrlSign.cert, noCrlSign.key.get());
+  std::ofstream(userStore("Root") / "nocrlsign.crl") << MakeCrlPem(noCrlSign, {203});
+  EXPECT_EQ(judge(underIt, {&noCrlSign.cert}).error, 0u);
 }
 
 TEST_F(ChainPolicy, ForgedLinksAreRefused) {

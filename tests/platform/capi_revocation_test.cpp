@@ -30,7 +30,17 @@ const P::DWORD kRevoked = static_cast<P::DWORD>(P::CRYPT_E_REVOKED);
 const P::DWORD kOffline = static_cast<P::DWORD>(P::CRYPT_E_REVOCATION_OFFLINE);
 const P::DWORD kNoCheck = static_cast<P::DWORD>(P::CRYPT_E_NO_REVOCATION_CHECK);
 
-enum class Source { Crl, StaleCrl, ForgedCrl, Ocsp, DelegatedOcsp, OcspWithoutEku, OcspDown, None };
+enum class Source {
+  Crl,
+  StaleCrl,
+  ForgedCrl,
+  Ocsp,
+  DelegatedOcsp,
+  OcspWithoutEku,
+  OcspDown,
+  None,
+  OcspUnknown,  // the responder's index does not hold the serial
+};
 
 struct Case {
   const char* name;
@@ -63,6 +73,7 @@ const Case kCases[] = {
     {"delegated responder without OCSPSigning", Source::OcspWithoutEku, 0, -1, 0, kOffline, true},
     {"responder down", Source::OcspDown, 0, -1, 0, kOffline, true},
     {"no revocation source", Source::None, 0, -1, 0, kNoCheck, true},
+    {"responder does not know it", Source::OcspUnknown, 0, -1, 0, kOffline, true},
 };
 constexpr long kFirstSerial = 1000;
 
@@ -131,6 +142,9 @@ struct World {
     std::ofstream index(dir / "index.txt");
     for (std::size_t i = 0; i < std::size(kCases); ++i) {
       const Case& c = kCases[i];
+      if (c.source == Source::OcspUnknown) {
+        continue;
+      }
       static const char* kReasons[] = {"unspecified", "keyCompromise", "CACompromise",
                                        "affiliationChanged", "superseded"};
       const bool listed = c.revokedAt != 0 && c.source == Source::Ocsp;
@@ -180,6 +194,9 @@ struct World {
           extensions.push_back(
               {"authorityInfoAccess",
                "OCSP;URI:" + responders[static_cast<std::size_t>(c.source) - 3]->url});
+          break;
+        case Source::OcspUnknown:
+          extensions.push_back({"authorityInfoAccess", "OCSP;URI:" + responders[0]->url});
           break;
         case Source::OcspDown:
           extensions.push_back({"authorityInfoAccess",
