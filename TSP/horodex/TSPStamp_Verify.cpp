@@ -388,15 +388,18 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
     ThrowHResult(Platform::CRYPT_E_NOT_FOUND);
   }
 
-  // Whether the subject is the certificate the token names; only written to the trace.
-  bool named = false;
-  if (s.message) {
-    const Impl::SignedAttributes attributes = Impl::GetSignedAttributes(s.message.get());
-    named = CheckSignerCertIdEx(*attributes.attributes, EncodedOf(subject));
-  }
-  if (!named) {
-    HORODEX_TRACE(VelmoraTraceGeneral, 2, kVerifyCertificate,
-                  "Signer certificate does not match authenticated attributes\n");
+  // Whether the subject is the certificate the token names; only written to the trace, so only
+  // hashed when the trace would show it.
+  if (Support::TraceIsEnabled(Support::VelmoraTraceGeneral, 2)) {
+    bool named = false;
+    if (s.message) {
+      const Impl::SignedAttributes attributes = Impl::GetSignedAttributes(s.message.get());
+      named = CheckSignerCertIdEx(*attributes.attributes, EncodedOf(subject));
+    }
+    if (!named) {
+      HORODEX_TRACE(VelmoraTraceGeneral, 2, kVerifyCertificate,
+                    "Signer certificate does not match authenticated attributes\n");
+    }
   }
 
   // The token's certificates and the caller's stores as material for the chain.

@@ -11,6 +11,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kMaxLinksPerHash = 32;  // names that share a hash; more are not looked at
+constexpr std::size_t kMaxNames = 4096;  // answers kept by name; later names are looked up anew
 
 bool IsHashedLink(const std::string& name) {
   if (name.size() < 10 || name[8] != '.') {
@@ -68,28 +69,40 @@ std::shared_ptr<const HashedRoots> HashedRoots::Of(const fs::path& folder) {
 
 void HashedRoots::AppendNamed(const CERT_NAME_BLOB& name, const std::string& key,
                               std::vector<PCCERT_CONTEXT>& into) const {
+  {
+    std::lock_guard lock(m_mutex);
+    if (const auto found = m_byKey.find(key); found != m_byKey.end()) {
+      into.insert(into.end(), found->second.begin(), found->second.end());
+      return;
+    }
+  }
   unsigned long hash = 0;
-  if (!NameHash(name, hash)) {
-    return;
-  }
+  const bool hashed = NameHash(name, hash);
   std::lock_guard lock(m_mutex);
-  auto [at, added] = m_byHash.try_emplace(hash);
-  if (added) {
-    char stem[16];
-    std::snprintf(stem, sizeof stem, "%08lx.", hash);
-    for (int n = 0; n < kMaxLinksPerHash; ++n) {
-      const fs::path link = m_folder / (stem + std::to_string(n));
-      std::error_code error;
-      if (!fs::exists(link, error)) {
-        break;
+  std::vector<PCCERT_CONTEXT> named;
+  if (hashed) {
+    auto [at, added] = m_byHash.try_emplace(hash);
+    if (added) {
+      char stem[16];
+      std::snprintf(stem, sizeof stem, "%08lx.", hash);
+      for (int n = 0; n < kMaxLinksPerHash; ++n) {
+        const fs::path link = m_folder / (stem + std::to_string(n));
+        std::error_code error;
+        if (!fs::exists(link, error)) {
+          break;
+        }
+        ReadLink(link, at->second);
       }
-      ReadLink(link, at->second);
+    }
+    for (const ContextRef& root : at->second) {
+      if (NameKey(root->pCertInfo->Subject) == key) {  // the hash's other names and near misses
+        named.push_back(root.get());
+      }
     }
   }
-  for (const ContextRef& root : at->second) {
-    if (NameKey(root->pCertInfo->Subject) == key) {  // the hash's other names and near misses
-      into.push_back(root.get());
-    }
+  into.insert(into.end(), named.begin(), named.end());
+  if (m_byKey.size() < kMaxNames) {
+    m_byKey.emplace(key, std::move(named));
   }
 }
 

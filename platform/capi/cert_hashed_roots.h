@@ -30,6 +30,9 @@ class HashedRoots {
   mutable std::mutex m_mutex;
   // The certificates of each name hash's files, read on first ask.
   mutable std::unordered_map<unsigned long, std::vector<ContextRef>> m_byHash;
+  // The answer for each name key asked (the roots are those of m_byHash), so that a name met
+  // again is neither decoded by OpenSSL nor hashed.
+  mutable std::unordered_map<std::string, std::vector<PCCERT_CONTEXT>> m_byKey;
 };
 
 }  // namespace Velmora::Platform::Capi

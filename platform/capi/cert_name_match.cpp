@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "codec/der/der_reader.h"
@@ -124,9 +127,7 @@ std::string DecodedKey(std::span<const std::uint8_t> der) {
   return key;
 }
 
-}  // namespace
-
-std::string NameMatchKey(std::span<const std::uint8_t> der) {
+std::string KeyOf(std::span<const std::uint8_t> der) {
   try {
     return DecodedKey(der);
   } catch (...) {
@@ -135,6 +136,48 @@ std::string NameMatchKey(std::span<const std::uint8_t> der) {
     key.append(AsText(der));
     return key;
   }
+}
+
+// The keys of the names met, by their encoding: building and judging one chain asks for the same
+// few names a dozen times, and every stamp of a TSA for the same names again. A key depends on
+// the bytes alone, so a kept one never goes stale; the memo is emptied when it grows too large.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
+class KeyMemo {
+ public:
+  std::string keyOf(std::span<const std::uint8_t> der) {
+    const std::string_view bytes = AsText(der);
+    {
+      std::lock_guard lock(m_mutex);
+      if (const auto found = m_keys.find(bytes); found != m_keys.end()) {
+        return found->second;
+      }
+    }
+    std::string key = KeyOf(der);
+    std::lock_guard lock(m_mutex);
+    if (m_keys.size() >= kMaxNames) {
+      m_keys.clear();
+    }
+    m_keys.emplace(bytes, key);
+    return key;
+  }
+
+ private:
+  static constexpr std::size_t kMaxNames = 4096;
+  std::mutex m_mutex;
+  std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> m_keys;
+};
+
+}  // namespace
+
+std::string NameMatchKey(std::span<const std::uint8_t> der) {
+  static auto* memo = new KeyMemo();  // never destroyed: chains may be judged while exiting
+  return memo->keyOf(der);
 }
 
 std::string NameMatchKey(const CERT_NAME_BLOB& name) {

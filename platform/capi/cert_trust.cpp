@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -213,17 +214,16 @@ bool BundleChosen(const fs::path& file) {
 
 // What the material was read from, to notice a change.
 struct Stamp {
-  std::string path;
   bool exists = false;
   std::int64_t seconds = 0;
   std::int64_t nanoseconds = 0;
   bool operator==(const Stamp&) const = default;
 };
 
-Stamp StampOf(const fs::path& path) {
-  Stamp stamp{path.string()};
+Stamp StampOf(const std::string& path) {
+  Stamp stamp;
   struct stat info {};
-  if (::stat(stamp.path.c_str(), &info) == 0) {
+  if (::stat(path.c_str(), &info) == 0) {
     stamp.exists = true;
     stamp.seconds = info.st_mtim.tv_sec;
     stamp.nanoseconds = info.st_mtim.tv_nsec;
@@ -236,16 +236,14 @@ struct Sources {
   std::vector<fs::path> caFolders;
   fs::path systemFile;
   fs::path systemFolder;
+  std::vector<std::string> watched;  // all of them, as the stamps list them
 
   std::vector<Stamp> stamps() const {
     std::vector<Stamp> result;
-    for (const auto* list : {&rootFolders, &caFolders}) {
-      for (const fs::path& folder : *list) {
-        result.push_back(StampOf(folder));
-      }
+    result.reserve(watched.size());
+    for (const std::string& path : watched) {
+      result.push_back(StampOf(path));
     }
-    result.push_back(StampOf(systemFile));
-    result.push_back(StampOf(systemFolder));
     return result;
   }
 };
@@ -258,13 +256,35 @@ Sources CurrentSources() {
   }
   sources.systemFile = SystemTrustFile();
   sources.systemFolder = SystemTrustFolder();
+  for (const auto* list : {&sources.rootFolders, &sources.caFolders}) {
+    for (const fs::path& folder : *list) {
+      sources.watched.push_back(folder.string());
+    }
+  }
+  sources.watched.push_back(sources.systemFile.string());
+  sources.watched.push_back(sources.systemFolder.string());
   return sources;
+}
+
+// The environment the sources' paths follow: they are made again only when it changed.
+std::string EnvironmentOfSources() {
+  std::string environment;
+  for (const char* name : {"VELMORA_ROOT", "XDG_DATA_HOME", "HOME", X509_get_default_cert_file_env(),
+                           X509_get_default_cert_dir_env()}) {
+    const char* value = std::getenv(name);
+    environment += value != nullptr ? '=' : '-';
+    environment += value != nullptr ? value : "";
+    environment += '\0';
+  }
+  return environment;
 }
 
 struct State {
   std::mutex mutex;
   std::shared_ptr<const TrustMaterial> material;
-  std::vector<Stamp> stamps;
+  std::string environment;                 // of `sources`
+  std::shared_ptr<const Sources> sources;  // what `material` was read from
+  std::vector<Stamp> stamps;               // of `sources` when `material` was read
   unsigned long addedGeneration = 0;  // of `added` when `material` was read
   // Roots added by CertAddTrustedRootsFromFile, and how many times that succeeded.
   std::vector<std::vector<BYTE>> added;
@@ -347,11 +367,25 @@ std::vector<PCCERT_CONTEXT> TrustMaterial::anchorsNamed(const CERT_NAME_BLOB& na
 
 std::shared_ptr<const TrustMaterial> CurrentTrust() {
   State& state = TheState();
-  const Sources sources = CurrentSources();
-  std::vector<Stamp> stamps = sources.stamps();
+  std::string environment = EnvironmentOfSources();
+  std::shared_ptr<const Sources> sources;
+  {
+    std::lock_guard lock(state.mutex);
+    if (state.sources && state.environment == environment) {
+      sources = state.sources;
+    }
+  }
+  const bool moved = !sources;
+  if (moved) {
+    sources = std::make_shared<const Sources>(CurrentSources());
+  }
+  std::vector<Stamp> stamps = sources->stamps();
   std::lock_guard lock(state.mutex);
-  if (!state.material || stamps != state.stamps || state.addedGeneration != state.generation) {
-    state.material = Read(sources, state.added);
+  if (!state.material || moved || stamps != state.stamps ||
+      state.addedGeneration != state.generation) {
+    state.material = Read(*sources, state.added);
+    state.environment = std::move(environment);
+    state.sources = std::move(sources);
     state.stamps = std::move(stamps);
     state.addedGeneration = state.generation;
   }
