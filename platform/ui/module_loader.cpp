@@ -10,11 +10,29 @@
 
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
+#include "platform/ui/commdlg.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/prsht.h"
 #include "platform/ui/viewer_module.h"
+#include "platform/ui/winuser.h"
 
 namespace Velmora::Platform {
 
 namespace {
+
+const ViewerHost kHost{
+    &SetLastError,
+    &IsWindow,
+    &OwnerWidget,
+    &RegisterWidget,
+    &GetDialogResponder,
+    &SplitFilterList,
+    &SheetInternals::Initialize,
+    &PropSheet_IsClosing,
+    &UserChooseComboItem,
+    &UserSelectListItem,
+    &UserClickButton,
+};
 
 std::mutex g_loadLock;
 const ViewerModule* g_module = nullptr;
@@ -58,14 +76,14 @@ const ViewerModule* LoadViewerModule() noexcept {
       SetLastError(ERROR_MOD_NOT_FOUND);
       return nullptr;
     }
-    using Entry = const ViewerModule* (*)();
+    using Entry = const ViewerModule* (*)(const ViewerHost*);
     auto entry = reinterpret_cast<Entry>(dlsym(handle, "HorodexViewerModule"));
     if (entry == nullptr) {
       dlclose(handle);
       SetLastError(ERROR_PROC_NOT_FOUND);
       return nullptr;
     }
-    const ViewerModule* module = entry();
+    const ViewerModule* module = entry(&kHost);
     if (module == nullptr || module->version != kViewerModuleVersion) {
       dlclose(handle);
       SetLastError(ERROR_BAD_FORMAT);

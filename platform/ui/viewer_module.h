@@ -1,7 +1,9 @@
 // The viewer module libhorodex-ui.so.1: the Qt 6 Widgets view of this layer's dialogs. The library
 // never links Qt; it loads the module with dlopen at the first dialog that must be shown, from the
 // library's own directory first and then the normal search path, and reaches it through the one
-// table of functions that the module exports as HorodexViewerModule.
+// table of functions that the module exports as HorodexViewerModule. The module does not link the
+// library: what it needs of this layer comes in the host's table that the library hands it, so it
+// works with whichever copy of the layer loaded it and the library exports none of it.
 #pragma once
 
 #include "platform/ui/commdlg.h"
@@ -9,7 +11,7 @@
 
 namespace Velmora::Platform {
 
-inline constexpr unsigned kViewerModuleVersion = 1;
+inline constexpr unsigned kViewerModuleVersion = 2;
 inline constexpr const char* kViewerModuleName = "libhorodex-ui.so.1";
 
 // Every function runs on the caller's thread; the module makes a QApplication for the call when
@@ -30,6 +32,21 @@ struct ViewerModule {
   int (*systemMetrics)(int index);
 };
 
+// The layer's functions that the module calls, each as declared in this layer's headers.
+struct ViewerHost {
+  void (*setLastError)(DWORD code) noexcept;
+  bool (*isWindow)(HWND hwnd) noexcept;
+  void* (*ownerWidget)(HWND owner) noexcept;
+  void (*registerWidget)(HWND hwnd, void* widget) noexcept;
+  DialogResponder* (*getDialogResponder)() noexcept;
+  std::vector<std::wstring> (*splitFilterList)(const wchar_t* filter);
+  void (*initializeSheet)(HWND sheet, int baseUnitX, int baseUnitY);
+  bool (*sheetIsClosing)(HWND sheet) noexcept;
+  BOOL (*userChooseComboItem)(HWND combo, int index);
+  BOOL (*userSelectListItem)(HWND list, int index);
+  BOOL (*userClickButton)(HWND button);
+};
+
 // The module's table; null with ERROR_MOD_NOT_FOUND (or ERROR_PROC_NOT_FOUND for a module without
 // the table, ERROR_BAD_FORMAT for one of another version) as the last error. The module is loaded
 // once and stays loaded; a failure is tried again at the next call.
@@ -42,4 +59,7 @@ void RegisterWidget(HWND hwnd, void* widget) noexcept;
 
 }  // namespace Velmora::Platform
 
-extern "C" const Velmora::Platform::ViewerModule* HorodexViewerModule();
+// The module's entry: its table, for the host's functions (which stay valid while the process
+// runs).
+extern "C" const Velmora::Platform::ViewerModule* HorodexViewerModule(
+    const Velmora::Platform::ViewerHost* host);

@@ -58,6 +58,12 @@ TEST(InstallExample, BuildsAgainstTheInstalledPackageAndStamps) {
                                           " $(PKG_CONFIG_PATH=" + T::ShellQuote(pkgConfigPath) +
                                           " pkg-config --cflags --libs horodex) 2>&1");
   ASSERT_EQ(viaPkgConfig.exitCode, 0) << viaPkgConfig.output;
+  const auto abi =
+      T::RunCommand("LD_LIBRARY_PATH=" + T::ShellQuote(libdir.string()) + " " + HORODEX_SOURCE_DIR +
+                    "/scripts/abi-check " + T::ShellQuote(library.string()) + " " +
+                    T::ShellQuote((dir / "build/stamp_file").string()) + " " +
+                    T::ShellQuote((dir / "stamp_file_pc").string()) + " 2>&1");
+  EXPECT_EQ(abi.exitCode, 0) << abi.output;
 
   // A test TSA, its CA trusted through the user's "Root" store folder.
   const fs::path data = dir / "data";

@@ -6,9 +6,13 @@
 #include <QWidget>
 #include <string>
 
+#include "platform/ui/viewer_module.h"
 #include "platform/ui/winuser.h"
 
 namespace Velmora::Platform::QtView {
+
+// Takes the host's table that every call of the layer's functions goes through (QtHost.cpp).
+void SetHost(const ViewerHost* host) noexcept;
 
 // Makes a QApplication for the length of a call when the process has none. `ok()` is false when no
 // application can be made (no display and no platform plug-in asked for); the last error is then

@@ -301,6 +301,10 @@ INT_PTR RunSheetEntry(HWND sheet, DialogResponder* responder) {
 }  // namespace Velmora::Platform::QtView
 
 extern "C" __attribute__((visibility("default"))) const Velmora::Platform::ViewerModule*
-HorodexViewerModule() {
+HorodexViewerModule(const Velmora::Platform::ViewerHost* host) {
+  if (host == nullptr) {
+    return nullptr;
+  }
+  Velmora::Platform::QtView::SetHost(host);
   return &Velmora::Platform::QtView::kModule;
 }
