@@ -25,6 +25,7 @@
 
 #include "platform/capi/wincrypt.h"
 #include "platform/text/winerror.h"
+#include "tools/testpki/test_pki.h"
 
 namespace {
 
@@ -45,37 +46,13 @@ void Check(bool ok, const char* what) {
 }
 
 Issued Make(const std::string& name, long serial, const Issued* issuer, bool ca, EVP_PKEY* key) {
-  X509* x = X509_new();
-  X509_set_version(x, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(x), serial);
-  X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(name.c_str()), -1, -1, 0);
-  X509_set_issuer_name(x, X509_get_subject_name(issuer != nullptr ? issuer->cert : x));
-  X509_gmtime_adj(X509_getm_notBefore(x), -24 * 3600);
-  X509_gmtime_adj(X509_getm_notAfter(x), 365L * 24 * 3600);
-  X509_set_pubkey(x, key);
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
-  X509V3_set_ctx(&ctx, issuer != nullptr ? issuer->cert : x, x, nullptr, nullptr, 0);
-  const std::vector<std::pair<const char*, const char*>> extensions =
-      ca ? std::vector<std::pair<const char*, const char*>>{{"basicConstraints",
-                                                             "critical,CA:TRUE"},
-                                                            {"keyUsage", "critical,keyCertSign"}}
-         : std::vector<std::pair<const char*, const char*>>{
-               {"extendedKeyUsage", "critical,timeStamping"},
-               {"keyUsage", "critical,digitalSignature"}};
-  for (const auto& [extName, value] : extensions) {
-    X509_EXTENSION* ext = X509V3_EXT_nconf(nullptr, &ctx, extName, value);
-    Check(ext != nullptr, extName);
-    X509_add_ext(x, ext, -1);
-    X509_EXTENSION_free(ext);
-  }
-  Check(X509_sign(x, issuer != nullptr ? issuer->key : key, EVP_sha256()) > 0, "X509_sign");
-  unsigned char* out = nullptr;
-  const int length = i2d_X509(x, &out);
-  Der der(out, out + length);
-  OPENSSL_free(out);
-  return Issued{key, x, std::move(der)};
+  const std::time_t now = std::time(nullptr);
+  const TestPki::CertSpec spec(name, serial, now - 24 * 3600, now + 365L * 24 * 3600,
+                               ca ? TestPki::CaExtensions() : TestPki::TsaExtensions());
+  X509* x = TestPki::Issue(spec, key, issuer != nullptr ? issuer->cert : nullptr,
+                           issuer != nullptr ? issuer->key : key)
+                .release();
+  return Issued{key, x, TestPki::DerOf(x)};
 }
 
 struct Material {
@@ -88,9 +65,11 @@ struct Material {
 const Material& TheMaterial() {
   static const Material* material = [] {
     auto* m = new Material();
-    m->root = Make("Bench Root", 1, nullptr, true, EVP_RSA_gen(2048));
-    m->intermediate = Make("Bench Intermediate", 2, &m->root, true, EVP_RSA_gen(2048));
-    EVP_PKEY* tsaKey = EVP_RSA_gen(2048);
+    m->root =
+        Make("Bench Root", 1, nullptr, true, TestPki::NewKey(TestPki::KeyKind::Rsa2048).release());
+    m->intermediate = Make("Bench Intermediate", 2, &m->root, true,
+                           TestPki::NewKey(TestPki::KeyKind::Rsa2048).release());
+    EVP_PKEY* tsaKey = TestPki::NewKey(TestPki::KeyKind::Rsa2048).release();
     m->tsa = Make("Bench TSA", 3, &m->intermediate, false, tsaKey);
     for (long i = 0; i < 3000; ++i) {
       Issued other = Make("Bench TSA", 1000 + i, &m->intermediate, false, tsaKey);

@@ -31,6 +31,7 @@
 #include "platform/capi/revocation_ocsp.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_revocation.h"
+#include "tools/testpki/test_pki.h"
 
 namespace {
 
@@ -57,46 +58,23 @@ void Check(bool ok, const char* what) {
   }
 }
 
-void AddExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
-  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
-  Check(extension != nullptr && X509_add_ext(cert, extension, -1) == 1, "extension");
-  X509_EXTENSION_free(extension);
-}
-
 // A certificate for a new RSA-2048 key, issued by `issuer` (itself when null), naming `source`
 // under `issuerName` as where its revocation status is told.
 Party Issue(const char* commonName, long serial, const Party* issuer, bool ca, Source source,
             const char* issuerName) {
-  Party party{EVP_RSA_gen(2048), X509_new()};
-  X509* cert = party.cert;
-  X509_set_version(cert, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
-  X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
-  X509* issuerCert = issuer != nullptr ? issuer->cert : cert;
-  X509_set_issuer_name(cert, X509_get_subject_name(issuerCert));
-  X509_gmtime_adj(X509_getm_notBefore(cert), -24 * 3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 365L * 24 * 3600);
-  X509_set_pubkey(cert, party.key);
-  AddExtension(cert, issuerCert, NID_basic_constraints,
-               ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
-  AddExtension(cert, issuerCert, NID_key_usage,
-               ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
-  if (!ca) {
-    AddExtension(cert, issuerCert, NID_ext_key_usage, "critical,timeStamping");
-  }
-  AddExtension(cert, issuerCert, NID_subject_key_identifier, "hash");
+  const std::time_t now = std::time(nullptr);
+  TestPki::CertSpec spec(commonName, serial, now - 24 * 3600, now + 365L * 24 * 3600,
+                         ca ? TestPki::CaExtensions() : TestPki::TsaExtensions());
   if (source == Source::ocsp) {
-    AddExtension(cert, issuerCert, NID_info_access, std::string("OCSP;URI:") + kOcspUrl);
+    spec.extensions.push_back({"authorityInfoAccess", std::string("OCSP;URI:") + kOcspUrl});
   } else if (source == Source::crl) {
-    AddExtension(cert, issuerCert, NID_crl_distribution_points,
-                 std::string("URI:") + CrlUrl(issuerName));
+    spec.extensions.push_back({"crlDistributionPoints", std::string("URI:") + CrlUrl(issuerName)});
   }
-  Check(X509_sign(cert, issuer != nullptr ? issuer->key : party.key, EVP_sha256()) != 0, "sign");
-  return party;
+  EVP_PKEY* key = TestPki::NewKey(TestPki::KeyKind::Rsa2048).release();
+  X509* cert = TestPki::Issue(spec, key, issuer != nullptr ? issuer->cert : nullptr,
+                              issuer != nullptr ? issuer->key : key)
+                   .release();
+  return Party{key, cert};
 }
 
 template <typename T, typename I2d>
@@ -131,27 +109,12 @@ std::vector<std::uint8_t> OcspFor(const Party& subject, const Party& issuer) {
 
 // A CRL of `issuer` listing `entries` serial numbers other than those of the PKI.
 X509_CRL* CrlOf(const Party& issuer, long entries) {
-  X509_CRL* crl = X509_CRL_new();
-  X509_CRL_set_version(crl, 1);
-  X509_CRL_set_issuer_name(crl, X509_get_subject_name(issuer.cert));
-  ASN1_TIME* thisUpdate = X509_gmtime_adj(nullptr, -60);
-  ASN1_TIME* nextUpdate = X509_gmtime_adj(nullptr, 24 * 3600);
-  X509_CRL_set1_lastUpdate(crl, thisUpdate);
-  X509_CRL_set1_nextUpdate(crl, nextUpdate);
+  std::vector<TestPki::CrlEntry> listed;
   for (long i = 0; i < entries; ++i) {
-    X509_REVOKED* revoked = X509_REVOKED_new();
-    ASN1_INTEGER* serial = ASN1_INTEGER_new();
-    ASN1_INTEGER_set(serial, 1000000 + i * 7);
-    X509_REVOKED_set_serialNumber(revoked, serial);
-    X509_REVOKED_set_revocationDate(revoked, thisUpdate);
-    X509_CRL_add0_revoked(crl, revoked);
-    ASN1_INTEGER_free(serial);
+    listed.push_back({1000000 + i * 7});
   }
-  X509_CRL_sort(crl);
-  Check(X509_CRL_sign(crl, issuer.key, EVP_sha256()) != 0, "CRL");
-  ASN1_TIME_free(thisUpdate);
-  ASN1_TIME_free(nextUpdate);
-  return crl;
+  const std::time_t now = std::time(nullptr);
+  return TestPki::MakeCrl(issuer.cert, issuer.key, listed, now - 60, now + 24 * 3600).release();
 }
 
 // A granted response of `tsa` to a SHA-256 request with a nonce, carrying the intermediate.

@@ -22,7 +22,6 @@
 #include <openssl/rand.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include <unistd.h>
 #include <cstdio>
@@ -34,6 +33,7 @@
 #include "horodex/TSPStamp.h"
 #include "platform/capi/gost_module.h"
 #include "platform/capi/wincrypt_chain.h"
+#include "tools/testpki/test_pki.h"
 
 namespace {
 
@@ -46,68 +46,24 @@ struct Party {
 
 enum class Kind { rsa2048, gost2012_256 };
 
-EVP_PKEY* NewKey(Kind kind) {
-  EVP_PKEY* key = nullptr;
-  if (kind == Kind::rsa2048) {
-    key = EVP_RSA_gen(2048);
-  } else if (EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_id(NID_id_GostR3410_2012_256, nullptr)) {
-    if (EVP_PKEY_keygen_init(ctx) != 1 || EVP_PKEY_CTX_ctrl_str(ctx, "paramset", "A") <= 0 ||
-        EVP_PKEY_keygen(ctx, &key) != 1) {
-      key = nullptr;
-    }
-    EVP_PKEY_CTX_free(ctx);
-  }
-  if (key == nullptr) {
-    throw std::runtime_error("key generation failed");
-  }
-  return key;
-}
-
 // The digest of every signature and hash of the kind's PKI and stamp.
 const EVP_MD* DigestOf(Kind kind) {
   return kind == Kind::rsa2048 ? EVP_sha256() : EVP_get_digestbynid(NID_id_GostR3411_2012_256);
 }
 
-void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
-  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
-  if (extension == nullptr || X509_add_ext(cert, extension, -1) != 1) {
-    throw std::runtime_error("cannot add an extension");
-  }
-  X509_EXTENSION_free(extension);
-}
-
 // A certificate for a new key, issued by `issuer` (itself when null).
 Party Issue(Kind kind, const char* commonName, long serial, const Party* issuer, bool ca) {
-  Party party{NewKey(kind), X509_new()};
-  X509* cert = party.cert;
-  X509_set_version(cert, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
-  X509_NAME* name = X509_get_subject_name(cert);
-  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("Horodex Bench"), -1, -1, 0);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
-  X509* issuerCert = issuer != nullptr ? issuer->cert : cert;
-  X509_set_issuer_name(cert, X509_get_subject_name(issuerCert));
-  X509_gmtime_adj(X509_getm_notBefore(cert), -24 * 3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 365L * 24 * 3600);
-  X509_set_pubkey(cert, party.key);
-  if (ca) {
-    AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:TRUE");
-    AddExtension(cert, issuerCert, NID_key_usage, "critical,keyCertSign,cRLSign");
-  } else {
-    AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:FALSE");
-    AddExtension(cert, issuerCert, NID_key_usage, "critical,digitalSignature");
-    AddExtension(cert, issuerCert, NID_ext_key_usage, "critical,timeStamping");
-  }
-  AddExtension(cert, issuerCert, NID_subject_key_identifier, "hash");
-  if (X509_sign(cert, issuer != nullptr ? issuer->key : party.key, DigestOf(kind)) == 0) {
-    throw std::runtime_error("cannot sign a certificate");
-  }
-  return party;
+  const std::time_t now = std::time(nullptr);
+  TestPki::CertSpec spec(commonName, serial, now - 24 * 3600, now + 365L * 24 * 3600,
+                         ca ? TestPki::CaExtensions() : TestPki::TsaExtensions());
+  spec.organization = "Horodex Bench";
+  EVP_PKEY* key = TestPki::NewKey(kind == Kind::rsa2048 ? TestPki::KeyKind::Rsa2048
+                                                        : TestPki::KeyKind::Gost2012_256)
+                      .release();
+  X509* cert = TestPki::Issue(spec, key, issuer != nullptr ? issuer->cert : nullptr,
+                              issuer != nullptr ? issuer->key : key)
+                   .release();
+  return Party{key, cert};
 }
 
 struct Setup {

@@ -37,34 +37,12 @@ bool GostEngineLoaded() {
 }
 
 PkeyPtr NewKey(KeyType type) {
-  if (type == KeyType::ec) {
-    PkeyPtr key(EVP_EC_gen("P-256"));
-    Require(key != nullptr, "EC key generation");
-    return key;
+  if (type != KeyType::ec) {
+    Require(GostEngineLoaded(), "loading the gost engine (libengine-gost-openssl)");
   }
-  Require(GostEngineLoaded(), "loading the gost engine (libengine-gost-openssl)");
-  const int nid =
-      type == KeyType::gost2012_256 ? NID_id_GostR3410_2012_256 : NID_id_GostR3410_2012_512;
-  std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX_free>> ctx(EVP_PKEY_CTX_new_id(nid, nullptr));
-  EVP_PKEY* made = nullptr;
-  Require(ctx && EVP_PKEY_keygen_init(ctx.get()) == 1 &&
-              EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "A") > 0 &&
-              EVP_PKEY_keygen(ctx.get(), &made) == 1,
-          "GOST key generation");
-  return PkeyPtr(made);
-}
-
-const EVP_MD* SigningDigest(const EVP_PKEY* key) {
-  switch (EVP_PKEY_get_base_id(key)) {
-    case NID_id_GostR3410_2012_256:
-      return EVP_get_digestbynid(NID_id_GostR3411_2012_256);
-    case NID_id_GostR3410_2012_512:
-      return EVP_get_digestbynid(NID_id_GostR3411_2012_512);
-    case NID_id_GostR3410_2001:
-      return EVP_get_digestbynid(NID_id_GostR3411_94);
-    default:
-      return EVP_sha256();
-  }
+  return TestPki::NewKey(type == KeyType::ec             ? TestPki::KeyKind::EcP256
+                         : type == KeyType::gost2012_256 ? TestPki::KeyKind::Gost2012_256
+                                                         : TestPki::KeyKind::Gost2012_512);
 }
 
 }  // namespace TestTsa

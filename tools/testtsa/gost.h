@@ -22,8 +22,6 @@ bool GostEngineLoaded();
 // A new key of the type (GOST keys with parameter set A; the engine must be loaded).
 PkeyPtr NewKey(KeyType type);
 
-// The digest a signature by `key` uses: GOST R 34.11-2012 of the key's size for GOST R 34.10-2012
-// keys, GOST R 34.11-94 for GOST R 34.10-2001 keys, SHA-256 for any other key.
-const EVP_MD* SigningDigest(const EVP_PKEY* key);
+using TestPki::SigningDigest;
 
 }  // namespace TestTsa

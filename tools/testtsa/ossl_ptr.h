@@ -11,17 +11,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "tools/testpki/test_pki.h"
+
 namespace TestTsa {
 
-template <auto Free>
-struct Freer {
-  template <typename T>
-  void operator()(T* p) const noexcept {
-    Free(p);
-  }
-};
-using X509Ptr = std::unique_ptr<X509, Freer<X509_free>>;
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY_free>>;
+using TestPki::Freer;
+using X509Ptr = TestPki::CertPtr;
+using PkeyPtr = TestPki::KeyPtr;
 using BioPtr = std::unique_ptr<BIO, Freer<BIO_free>>;
 using SslCtxPtr = std::unique_ptr<SSL_CTX, Freer<SSL_CTX_free>>;
 using SslPtr = std::unique_ptr<SSL, Freer<SSL_free>>;

@@ -3,22 +3,11 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include <cstdio>
+#include <ctime>
 
 namespace TestTsa {
 
 namespace {
-
-void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
-  X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-  X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
-  Require(ext != nullptr, std::string("extension ") + value);
-  const int added = X509_add_ext(cert, ext, -1);
-  X509_EXTENSION_free(ext);
-  Require(added == 1, "X509_add_ext");
-}
 
 enum class Kind { ca, tsa, server, client };
 
@@ -27,49 +16,37 @@ constexpr const char* kServerNames = "DNS:localhost,IP:127.0.0.1,IP:0:0:0:0:0:0:
 Identity Issue(const char* commonName, Kind kind, const Identity* issuer, long serial,
                const char* serverNames = kServerNames, long notBefore = -3600,
                long notAfter = 10L * 365 * 24 * 3600, KeyType keyType = KeyType::ec) {
-  Identity made{X509Ptr(X509_new()), NewKey(keyType)};
-  X509* cert = made.cert.get();
-  Require(cert != nullptr, "X509_new");
-  X509_set_version(cert, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
-  X509_NAME* name = X509_get_subject_name(cert);
-  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("Horodex Test TSA"), -1, -1, 0);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
-  X509* issuerCert = issuer != nullptr ? issuer->cert.get() : cert;
-  X509_set_issuer_name(cert, X509_get_subject_name(issuerCert));
-  X509_gmtime_adj(X509_getm_notBefore(cert), notBefore);
-  X509_gmtime_adj(X509_getm_notAfter(cert), notAfter);
-  X509_set_pubkey(cert, made.key.get());
-  AddExtension(cert, issuerCert, NID_subject_key_identifier, "hash");
+  const std::time_t now = std::time(nullptr);
+  TestPki::CertSpec spec(commonName, serial, now + notBefore, now + notAfter,
+                         {{"subjectKeyIdentifier", "hash"}});
+  spec.organization = "Horodex Test TSA";
+  auto& extensions = spec.extensions;
   if (issuer != nullptr) {
-    AddExtension(cert, issuerCert, NID_authority_key_identifier, "keyid");
+    extensions.push_back({"authorityKeyIdentifier", "keyid"});
   }
+  extensions.push_back(
+      {"basicConstraints", kind == Kind::ca ? "critical,CA:true" : "critical,CA:false"});
   switch (kind) {
     case Kind::ca:
-      AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:true");
-      AddExtension(cert, issuerCert, NID_key_usage, "critical,keyCertSign,cRLSign");
+      extensions.push_back({"keyUsage", "critical,keyCertSign,cRLSign"});
       break;
     case Kind::tsa:
-      AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:false");
-      AddExtension(cert, issuerCert, NID_key_usage, "critical,digitalSignature,nonRepudiation");
-      AddExtension(cert, issuerCert, NID_ext_key_usage, "critical,timeStamping");
+      extensions.push_back({"keyUsage", "critical,digitalSignature,nonRepudiation"});
+      extensions.push_back({"extendedKeyUsage", "critical,timeStamping"});
       break;
     case Kind::server:
-      AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:false");
-      AddExtension(cert, issuerCert, NID_key_usage, "critical,digitalSignature");
-      AddExtension(cert, issuerCert, NID_ext_key_usage, "serverAuth");
-      AddExtension(cert, issuerCert, NID_subject_alt_name, serverNames);
+      extensions.push_back({"keyUsage", "critical,digitalSignature"});
+      extensions.push_back({"extendedKeyUsage", "serverAuth"});
+      extensions.push_back({"subjectAltName", serverNames});
       break;
     case Kind::client:
-      AddExtension(cert, issuerCert, NID_basic_constraints, "critical,CA:false");
-      AddExtension(cert, issuerCert, NID_key_usage, "critical,digitalSignature");
-      AddExtension(cert, issuerCert, NID_ext_key_usage, "clientAuth");
+      extensions.push_back({"keyUsage", "critical,digitalSignature"});
+      extensions.push_back({"extendedKeyUsage", "clientAuth"});
       break;
   }
-  EVP_PKEY* signingKey = issuer != nullptr ? issuer->key.get() : made.key.get();
-  Require(X509_sign(cert, signingKey, SigningDigest(signingKey)) > 0, "X509_sign");
+  Identity made{nullptr, NewKey(keyType)};
+  made.cert = TestPki::Issue(spec, made.key.get(), issuer != nullptr ? issuer->cert.get() : nullptr,
+                             issuer != nullptr ? issuer->key.get() : made.key.get());
   return made;
 }
 
