@@ -128,17 +128,20 @@ long CurlAuthOf(DWORD scheme) {
   }
 }
 
-// Credentials for one target: the ones set, or at the LOW automatic-logon level the user's own
+// Credentials for one target: the ones set; or at the LOW automatic-logon level the user's own
 // through Negotiate (GSS-API takes them from the credential cache; libcurl needs an empty user
-// name to try), or none.
-void SetAuth(CURL* easy, const Credentials& credentials, DWORD autologon, CURLoption auth,
+// name to try), at once to a target that challenged this request with Negotiate before, else
+// only once it asks (libcurl would send the ticket with its first request, asked or not); or
+// none.
+void SetAuth(CURL* easy, const Credentials& credentials, bool low, bool asked, CURLoption auth,
              CURLoption user, CURLoption password) {
   if (credentials.scheme != 0) {
     SetOpt(easy, auth, CurlAuthOf(credentials.scheme));
     SetOpt(easy, user, credentials.user.c_str());
     SetOpt(easy, password, credentials.password.c_str());
-  } else if (autologon == WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW) {
-    SetOpt(easy, auth, static_cast<long>(CURLAUTH_NEGOTIATE));
+  } else if (low) {
+    SetOpt(easy, auth,
+           static_cast<long>(asked ? CURLAUTH_NEGOTIATE : CURLAUTH_NEGOTIATE | CURLAUTH_ONLY));
     SetOpt(easy, user, "");
     SetOpt(easy, password, "");
   } else {
@@ -198,6 +201,13 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
                     std::size_t bodyLength) {
   SessionState& session = *request.session;
   CURL* easy = session.easy.get();
+  if (request.reply) {
+    DWORD first = 0;
+    const bool negotiate =
+        (OfferedSchemes(*request.reply, &first) & WINHTTP_AUTH_SCHEME_NEGOTIATE) != 0;
+    (request.reply->status == 407 ? request.proxyAskedNegotiate : request.serverAskedNegotiate) |=
+        negotiate;
+  }
   request.reply.reset();
   request.sendError = 0;
 
@@ -301,10 +311,11 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
   SetOpt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
   SetOpt(easy, CURLOPT_PROXY_SSLCERT_BLOB, static_cast<curl_blob*>(nullptr));
 
-  SetAuth(easy, request.server, request.autologon, CURLOPT_HTTPAUTH, CURLOPT_USERNAME,
-          CURLOPT_PASSWORD);
-  SetAuth(easy, request.proxy, request.autologon, CURLOPT_PROXYAUTH, CURLOPT_PROXYUSERNAME,
-          CURLOPT_PROXYPASSWORD);
+  const bool low = request.autologon == WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+  SetAuth(easy, request.server, low, request.serverAskedNegotiate, CURLOPT_HTTPAUTH,
+          CURLOPT_USERNAME, CURLOPT_PASSWORD);
+  SetAuth(easy, request.proxy, low, request.proxyAskedNegotiate, CURLOPT_PROXYAUTH,
+          CURLOPT_PROXYUSERNAME, CURLOPT_PROXYPASSWORD);
 
   const CURLcode result = curl_easy_perform(easy);
 

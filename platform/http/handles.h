@@ -117,6 +117,9 @@ struct RequestObject final : HttpObject {
   Credentials proxy;
   std::optional<Reply> reply;
   DWORD sendError = 0;  // why the last send brought no reply; 0 before the first send
+  // A reply to this request challenged with Negotiate: 401 from the server, 407 from the proxy.
+  bool serverAskedNegotiate = false;
+  bool proxyAskedNegotiate = false;
 };
 
 // The object behind a handle, of the kind asked for; a null handle fails with
@@ -156,6 +159,10 @@ std::string Utf8Of(const wchar_t* text, std::size_t length, DWORD code);
 ProxySetting ParseProxySetting(const std::string& proxyList, const std::string& bypassList);
 // The proxy URL for a request to `host` with `scheme`, or empty for a direct connection.
 std::string ProxyFor(const ProxySetting& setting, int scheme, const std::string& host);
+
+// The schemes that a 401 or 407 reply offers in its challenge headers, the first of them in
+// *first; 0 for a reply of another status or without a scheme we know (request.cpp).
+DWORD OfferedSchemes(const Reply& reply, DWORD* first);
 
 // The exchange itself (exchange.cpp).
 void PerformRequest(RequestObject& request, const std::string& headers, const unsigned char* body,

@@ -78,6 +78,26 @@ void CollectSchemes(std::string_view value, DWORD* supported, DWORD* first) {
 
 }  // namespace
 
+DWORD OfferedSchemes(const Reply& reply, DWORD* first) {
+  std::string_view header;
+  if (reply.status == 401) {
+    header = "WWW-Authenticate:";
+  } else if (reply.status == 407) {
+    header = "Proxy-Authenticate:";
+  } else {
+    return 0;
+  }
+  DWORD supported = 0;
+  *first = 0;
+  for (const std::string& line : reply.headers) {
+    if (line.size() >= header.size() &&
+        strncasecmp(line.c_str(), header.data(), header.size()) == 0) {
+      CollectSchemes(std::string_view(line).substr(header.size()), &supported, first);
+    }
+  }
+  return supported;
+}
+
 BOOL WinHttpSendRequest(HINTERNET request, const wchar_t* headers, DWORD headersLength,
                         const void* optional, DWORD optionalLength, DWORD totalLength,
                         DWORD_PTR context) {
@@ -139,31 +159,14 @@ BOOL WinHttpQueryAuthSchemes(HINTERNET request, DWORD* supportedSchemes, DWORD* 
       FailWith(ERROR_INVALID_PARAMETER);
     }
     const Reply& reply = ReplyOf(object);
-    std::string_view header;
-    DWORD challengeTarget = 0;
-    if (reply.status == 401) {
-      header = "WWW-Authenticate:";
-      challengeTarget = WINHTTP_AUTH_TARGET_SERVER;
-    } else if (reply.status == 407) {
-      header = "Proxy-Authenticate:";
-      challengeTarget = WINHTTP_AUTH_TARGET_PROXY;
-    } else {
-      FailWith(ERROR_INVALID_OPERATION);
-    }
-    DWORD supported = 0;
     DWORD first = 0;
-    for (const std::string& line : reply.headers) {
-      if (line.size() >= header.size() &&
-          strncasecmp(line.c_str(), header.data(), header.size()) == 0) {
-        CollectSchemes(std::string_view(line).substr(header.size()), &supported, &first);
-      }
-    }
+    const DWORD supported = OfferedSchemes(reply, &first);
     if (supported == 0) {
       FailWith(ERROR_INVALID_OPERATION);
     }
     *supportedSchemes = supported;
     *firstScheme = first;
-    *target = challengeTarget;
+    *target = reply.status == 407 ? WINHTTP_AUTH_TARGET_PROXY : WINHTTP_AUTH_TARGET_SERVER;
     return TRUE;
   });
 }

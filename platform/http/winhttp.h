@@ -35,7 +35,8 @@
 //   - A client certificate's private key is the file its key provider information names.
 //   - Automatic logon (the logged-on user's credentials for NTLM and Negotiate): at level LOW
 //     the Negotiate scheme uses the user's Kerberos credentials (GSS-API default credential
-//     cache); there are no default credentials for NTLM on Linux, so NTLM needs a user name.
+//     cache) for the server or proxy that challenged the request with Negotiate, and for no
+//     other; there are no default credentials for NTLM on Linux, so NTLM needs a user name.
 //     MEDIUM (WinHTTP's intranet level) is treated as HIGH: no default credentials are sent.
 //     With Negotiate, GSS-API always uses the credential cache; a user name and password given
 //     for Negotiate are not used.

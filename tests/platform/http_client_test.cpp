@@ -10,7 +10,6 @@
 #include "platform/http/winhttp.h"
 #include "platform/text/last_error.h"
 #include "tests/common/testtsa_process.h"
-#include "tests/transport/kerberos_cache.h"
 #include "tests/transport/transport_test_util.h"
 
 namespace Velmora::Platform {
@@ -114,27 +113,6 @@ TEST_F(HttpClientTest, OfferedSchemesOfAChallenge) {
   ASSERT_TRUE(Send(request.get()));
   EXPECT_FALSE(WinHttpQueryAuthSchemes(request.get(), &supported, &first, &target));
   EXPECT_EQ(GetLastError(), 4317u);
-}
-
-TEST_F(HttpClientTest, AutomaticLogonLevelDecidesWhetherTheUsersTicketIsSent) {
-  const Testing::KerberosUser user;
-  user.LogOn();
-  const auto tokensSentAt = [&](DWORD level, const std::string& tag) {
-    const std::wstring object = L"negotiate/" + std::wstring(tag.begin(), tag.end());
-    Handle request = Open(object.c_str());
-    EXPECT_TRUE(
-        WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &level, sizeof level));
-    EXPECT_TRUE(Send(request.get()));
-    EXPECT_EQ(Status(request.get()), 401u);
-    int tokens = 0;
-    for (const auto& logged : tsa->RequestsTo("/negotiate/" + tag)) {
-      tokens += logged.at("authorization").rfind("Negotiate ", 0) == 0 ? 1 : 0;
-    }
-    return tokens;
-  };
-  EXPECT_EQ(tokensSentAt(WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH, "high"), 0);
-  EXPECT_EQ(tokensSentAt(WINHTTP_AUTOLOGON_SECURITY_LEVEL_MEDIUM, "medium"), 0);
-  EXPECT_EQ(tokensSentAt(WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW, "low"), 1);
 }
 
 TEST_F(HttpClientTest, QueriesBeforeOrWithoutAReplyFailWithTheReason) {

@@ -14,13 +14,11 @@
 #include "platform/text/winerror.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/testtsa_process.h"
-#include "tests/common/tinyproxy_process.h"
 
 namespace P = Velmora::Platform;
 using Velmora::Testing::ConfigEnvironment;
 using Velmora::Testing::LoggedRequest;
 using Velmora::Testing::TestTsaProcess;
-using Velmora::Testing::TinyproxyProcess;
 
 namespace {
 
@@ -231,27 +229,6 @@ TEST_F(MsStampTest, FailedExchanges) {
   EXPECT_EQ(GetMSStamp(nullptr, L"http://127.0.0.1:1/", nullptr), nullptr);
   EXPECT_EQ(P::GetLastError(), P::ERROR_INVALID_PARAMETER);
   EXPECT_EQ(FreeMSStamp(nullptr), P::TRUE);
-}
-
-TEST_F(MsStampTest, ThroughProxies) {
-  if (!TinyproxyProcess::Available()) {
-    GTEST_SKIP() << "tinyproxy is not installed";
-  }
-  TinyproxyProcess open;
-  setenv("http_proxy", open.Url().c_str(), 1);
-  EXPECT_NE(Stamp("x", tsa->WideUrl("/authenticode/proxied").c_str()), nullptr)
-      << std::hex << error;
-  const std::vector<LoggedRequest> proxied = tsa->RequestsTo("/authenticode/proxied");
-  ASSERT_EQ(proxied.size(), 1u);
-  EXPECT_NE(proxied[0].at("via"), "-");
-
-  // A proxy that wants Basic answers 407 to the first exchange and to the Negotiate retry.
-  TinyproxyProcess guarded("proxy-user", "proxy-pass");
-  setenv("http_proxy", guarded.Url().c_str(), 1);
-  EXPECT_EQ(Stamp("x", tsa->WideUrl("/authenticode/guarded").c_str()), nullptr);
-  EXPECT_EQ(error, kHttpError);
-  EXPECT_TRUE(tsa->RequestsTo("/authenticode/guarded").empty());
-  unsetenv("http_proxy");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 //                   [--require-client-cert] [--tsa-cert FILE --tsa-key FILE --ca FILE]
 //                   [--clock-offset SECONDS] [--user NAME] [--password TEXT] [--log FILE]
 //                   [--watch-stdin] [--hostile MODE] [--key-type ec|gost2012-256|gost2012-512]
-//                   [--revocation-info FILE]...
+//                   [--revocation-info FILE]... [--keytab FILE] [--proxy]
 //
 // It makes a throwaway CA, TSA certificate, TLS server certificate (localhost, 127.0.0.1, ::1)
 // and client certificates at start, and writes them to DIR when given (see pki.h), unless a TSA
@@ -20,7 +20,9 @@
 // ignored, so "/" and "/tsa" are the plain TSA):
 //   basic/ digest/ ntlm/     demand that authentication (user "tsa-user", password "tsa-pass"
 //                            unless --user/--password) before going on
-//   negotiate/               always answer 401 "WWW-Authenticate: Negotiate"
+//   negotiate/               demand Negotiate: a Kerberos token for a service key of --keytab
+//                            (HTTP/127.0.0.1, HTTP/localhost) goes on, with the mutual
+//                            authentication token in the reply; anything else gets 401
 //   offer/S1+S2/             answer 401 with one "WWW-Authenticate: S" header per scheme
 //   status/N/                answer status N with an empty body (200 included)
 //   reject/FAILINFO/         a TimeStampResp with status rejection and that failInfo (a bit
@@ -45,6 +47,9 @@
 //                            SignedData over the request's content (see authenticode.h); the
 //                            log gets a line "authenticode=TARGET structure=... sent=HEX"
 // --revocation-info FILE puts the DER CRL or OCSP response of FILE into every token's crls field.
+// --proxy makes it a forward proxy instead (absolute-form requests and CONNECT, to loopback
+// peers only) that wants Negotiate as --keytab allows (407 otherwise); a forwarded request
+// carries "Via: 1.1 horodex-testtsa-proxy".
 // --hostile MODE serves every connection as one of the misbehaving peers of hostile.h instead.
 // Every request is logged to --log as one line of tab-separated name=value fields (the body as
 // its length and, up to 1 KiB, as hex in "bodyhex").
@@ -159,6 +164,12 @@ int main(int argc, char** argv) {
         }
       } else if (arg == "--revocation-info") {
         revocationFiles.push_back(value());
+      } else if (arg == "--keytab") {
+        // GSS-API finds its service keys there; replays of one test's tokens are not our case.
+        setenv("KRB5_KTNAME", ("FILE:" + value()).c_str(), 1);
+        setenv("KRB5RCACHETYPE", "none", 1);
+      } else if (arg == "--proxy") {
+        options.proxy = true;
       } else if (arg == "--watch-stdin") {
         watchStdin = true;
       } else {
@@ -170,6 +181,9 @@ int main(int argc, char** argv) {
   }
   if (requireClientCert && !tls) {
     Usage("--require-client-cert needs --tls");
+  }
+  if (options.proxy && (tls || !hostile.empty())) {
+    Usage("--proxy excludes --tls and --hostile");
   }
   if (keyType != TestTsa::KeyType::ec && tls) {
     Usage("--key-type gost2012-256|gost2012-512 excludes --tls");

@@ -1,6 +1,8 @@
 #include "server.h"
 
 #include "authenticode.h"
+#include "negotiate.h"
+#include "relay.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -109,6 +111,7 @@ struct Server::Connection {
 struct Server::Request {
   std::string method;
   std::string target;
+  std::string authority;  // host:port of an absolute-form target
   std::string version;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
@@ -142,6 +145,8 @@ std::string Reason(int status) {
       return "Unauthorized";
     case 404:
       return "Not Found";
+    case 407:
+      return "Proxy Authentication Required";
     case 500:
       return "Internal Server Error";
     default:
@@ -189,7 +194,9 @@ bool ReadRequest(auto& connection, auto& request) {
   request.version = requestLine.substr(secondSpace + 1);
   // A proxy may forward the absolute form "http://host:port/path".
   if (request.target.rfind("http://", 0) == 0 || request.target.rfind("https://", 0) == 0) {
-    const std::size_t slash = request.target.find('/', request.target.find("//") + 2);
+    const std::size_t start = request.target.find("//") + 2;
+    const std::size_t slash = request.target.find('/', start);
+    request.authority = request.target.substr(start, slash - start);
     request.target = slash == std::string::npos ? "/" : request.target.substr(slash);
   }
   while (lineEnd != std::string::npos) {
@@ -339,10 +346,12 @@ void Server::Log(long connectionId, const Request& request) {
   }
   const std::lock_guard<std::mutex> guard(m_logLock);
   std::fprintf(m_log,
-               "seq=%ld\tconn=%ld\tmethod=%s\ttarget=%s\tauthorization=%s\tvia=%s\t"
-               "user-agent=%s\tcontent-type=%s\tbody=%zu\tbodyhex=%s\n",
+               "seq=%ld\tconn=%ld\tmethod=%s\ttarget=%s\tauthorization=%s\t"
+               "proxy-authorization=%s\tvia=%s\tuser-agent=%s\tcontent-type=%s\tbody=%zu\t"
+               "bodyhex=%s\n",
                ++m_sequence, connectionId, Escaped(request.method).c_str(),
                Escaped(request.target).c_str(), Escaped(request.Header("Authorization")).c_str(),
+               Escaped(request.Header("Proxy-Authorization")).c_str(),
                Escaped(request.Header("Via")).c_str(),
                Escaped(request.Header("User-Agent")).c_str(),
                Escaped(request.Header("Content-Type")).c_str(), request.body.size(),
@@ -377,7 +386,8 @@ void Server::Serve(int fd, long id) {
     Log(id, request);
     bool goOn = false;
     try {
-      goOn = Answer(connection, request) && request.KeepAlive();
+      goOn = (m_options.proxy ? Forward(connection, request) : Answer(connection, request)) &&
+             request.KeepAlive();
     } catch (const std::exception&) {
       // A mode with an unreadable argument (/status/abc/) or a failure of the responder.
       connection.WriteAll(ResponseText(400, {}, "bad test TSA path\n", false));
@@ -404,6 +414,7 @@ bool Server::Answer(Connection& connection, const Request& request) {
   };
   const std::vector<std::string> segments = Segments(request.target);
   Responder::Answer wanted;
+  std::vector<std::string> accepted;  // headers of the final reply (mutual authentication)
   const std::string authorization = request.Header("Authorization");
   const Credentials& credentials = m_options.credentials;
 
@@ -432,8 +443,13 @@ bool Server::Answer(Connection& connection, const Request& request) {
           return challenge("NTLM");
       }
     } else if (mode == "negotiate") {
-      // No Kerberos here: every Negotiate token is refused, and the challenge repeated.
-      return challenge("Negotiate");
+      std::string token;
+      if (!AcceptNegotiate(authorization, &token)) {
+        return challenge("Negotiate");
+      }
+      if (!token.empty()) {
+        accepted.push_back("WWW-Authenticate: Negotiate " + token);
+      }
     } else if (mode == "offer") {
       // /offer/NTLM+Negotiate/: a 401 offering exactly these schemes, one header each.
       std::vector<std::string> headers;
@@ -556,8 +572,41 @@ bool Server::Answer(Connection& connection, const Request& request) {
   if (request.method != "POST") {
     return reply(405, {"Allow: POST"}, "");
   }
-  return reply(200, {"Content-Type: application/timestamp-reply"},
-               m_responder.Respond(request.body, wanted));
+  accepted.emplace_back("Content-Type: application/timestamp-reply");
+  return reply(200, accepted, m_responder.Respond(request.body, wanted));
+}
+
+bool Server::Forward(Connection& connection, const Request& request) {
+  const bool tunnel = request.method == "CONNECT";
+  std::string token;
+  if (!AcceptNegotiate(request.Header("Proxy-Authorization"), &token)) {
+    return connection.WriteAll(
+        ResponseText(407, {"Proxy-Authenticate: Negotiate", "Content-Type: text/plain"},
+                     "no entry\n", request.KeepAlive()));
+  }
+  const int upstream = ConnectLoopback(tunnel ? request.target : request.authority);
+  if (upstream < 0) {
+    connection.WriteAll(ResponseText(502, {}, "", false));
+    return false;
+  }
+  std::string head;
+  if (tunnel) {
+    connection.WriteAll("HTTP/1.1 200 Connection established\r\n" +
+                        (token.empty() ? "" : "Proxy-Authenticate: Negotiate " + token + "\r\n") +
+                        "\r\n");
+  } else {
+    // One request per upstream connection: its reply ends with the connection.
+    head = request.method + " " + request.target + " " + request.version + "\r\n";
+    for (const auto& [name, value] : request.headers) {
+      if (strncasecmp(name.c_str(), "Proxy-", 6) != 0 &&
+          strcasecmp(name.c_str(), "Connection") != 0) {
+        head += name + ": " + value + "\r\n";
+      }
+    }
+    head += "Via: 1.1 horodex-testtsa-proxy\r\nConnection: close\r\n\r\n" + request.body;
+  }
+  Splice(connection.fd, upstream, head + connection.buffer);
+  return false;
 }
 
 }  // namespace TestTsa

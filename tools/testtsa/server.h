@@ -19,6 +19,7 @@ struct ServerOptions {
   int port = 0;
   Credentials credentials;
   std::string logFile;  // one line per request, tab-separated name=value fields
+  bool proxy = false;   // a forward proxy (CONNECT too) to loopback peers that wants Negotiate
 };
 
 // A listening socket on a loopback address (refused otherwise); the port chosen by the system when
@@ -45,6 +46,8 @@ class Server {
   void Serve(int fd, long id);
   // Answers one request; false when the connection must close.
   bool Answer(Connection& connection, const Request& request);
+  // Passes one request on as the proxy, or asks for Negotiate (407); false when done.
+  bool Forward(Connection& connection, const Request& request);
   void Log(long connectionId, const Request& request);
 
   ServerOptions m_options;
