@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "platform/http/handles.h"
+#include "platform/http/kerberos_logon.h"
 
 namespace Velmora::Platform {
 
@@ -311,11 +313,30 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
   SetOpt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
   SetOpt(easy, CURLOPT_PROXY_SSLCERT_BLOB, static_cast<curl_blob*>(nullptr));
 
+  // Negotiate for a named user goes out with that user's own ticket (one user per exchange, the
+  // server's first), or not at all; never with the logged-on user's in its place.
+  const auto named = [](const Credentials& c) {
+    return c.scheme == WINHTTP_AUTH_SCHEME_NEGOTIATE && !c.user.empty();
+  };
+  const Credentials* user = named(request.server)  ? &request.server
+                            : named(request.proxy) ? &request.proxy
+                                                   : nullptr;
+  std::optional<KerberosLogon> logon;
+  if (user != nullptr) {
+    logon.emplace(user->user, user->password);
+  }
+  const auto usable = [&](const Credentials& c) {
+    return !named(c) || (logon->InForce() && c.user == user->user && c.password == user->password);
+  };
+  const bool serverUsable = usable(request.server);
+  const bool proxyUsable = usable(request.proxy);
+  static const Credentials kNone{};
   const bool low = request.autologon == WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
-  SetAuth(easy, request.server, low, request.serverAskedNegotiate, CURLOPT_HTTPAUTH,
-          CURLOPT_USERNAME, CURLOPT_PASSWORD);
-  SetAuth(easy, request.proxy, low, request.proxyAskedNegotiate, CURLOPT_PROXYAUTH,
-          CURLOPT_PROXYUSERNAME, CURLOPT_PROXYPASSWORD);
+  SetAuth(easy, serverUsable ? request.server : kNone, low && serverUsable,
+          request.serverAskedNegotiate, CURLOPT_HTTPAUTH, CURLOPT_USERNAME, CURLOPT_PASSWORD);
+  SetAuth(easy, proxyUsable ? request.proxy : kNone, low && proxyUsable,
+          request.proxyAskedNegotiate, CURLOPT_PROXYAUTH, CURLOPT_PROXYUSERNAME,
+          CURLOPT_PROXYPASSWORD);
 
   const CURLcode result = curl_easy_perform(easy);
 

@@ -38,8 +38,9 @@
 //     cache) for the server or proxy that challenged the request with Negotiate, and for no
 //     other; there are no default credentials for NTLM on Linux, so NTLM needs a user name.
 //     MEDIUM (WinHTTP's intranet level) is treated as HIGH: no default credentials are sent.
-//     With Negotiate, GSS-API always uses the credential cache; a user name and password given
-//     for Negotiate are not used.
+//     A user name and password given for Negotiate get a ticket of their own from the KDC
+//     (kerberos_logon.h); where the KDC refuses them, no token is sent, never the logged-on
+//     user's in their place.
 //   - Only http and https are accepted, for the server and for a proxy.
 //   - A reply that is not 2xx keeps its status and challenge even when its sender closes the
 //     connection before reading our body or finishing its own (proxies answering 407 do); a

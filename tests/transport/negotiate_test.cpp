@@ -149,6 +149,26 @@ TEST_F(NegotiateTest, SendRequestOffersTheUsersTicketOnlyForNegotiateWithoutUser
   }
 }
 
+TEST_F(NegotiateTest, NamedUserGoesWithATicketOfItsOwnOrWithNothing) {
+  // Whoever is logged on: the named user's ticket from the KDC, and nothing when it refuses.
+  for (const auto& [path, proxied, loggedOn, password, status, sent] :
+       {std::tuple{"/negotiate/named", false, false, L"alice-pass", 200u, "-N"},
+        std::tuple{"/negotiate/named-wrong", false, true, L"wrong", 401u, "--"},
+        std::tuple{"/via/named", true, false, L"alice-pass", 200u, "-N"},
+        std::tuple{"/via/named-wrong", true, true, L"wrong", 407u, "--"}}) {
+    SCOPED_TRACE(path);
+    kdc->LogOn(loggedOn);
+    CHttpSettings settings = FastSettings(tsa->WideUrl(path));
+    (proxied ? settings.proxyAuthScheme : settings.serverAuthScheme) = 16;
+    (proxied ? settings.proxyUserName : settings.serverUserName) = L"alice";
+    (proxied ? settings.proxyPassword : settings.serverPassword) = password;
+    settings.proxy = proxied ? NarrowToWide(ProxyUrl()) : L"";
+    SendRequest(settings, kQueryHeader, TimeStampQuery(), true);
+    EXPECT_EQ(settings.httpStatus, status);
+    EXPECT_EQ(proxied ? Sent(*proxy, path, "proxy-authorization") : Sent(*tsa, path), sent);
+  }
+}
+
 TEST_F(NegotiateTest, RequestSendAndMsStampGetTheirStampsOrTheHttpError) {
   const ConfigEnvironment env;
   CRequest request;
