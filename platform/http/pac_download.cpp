@@ -120,8 +120,9 @@ DownloadedScript DownloadPacScript(const std::string& given, const SessionState&
                          : session.timeouts.connectMs + session.timeouts.receiveMs;
   SetOpt(handle, CURLOPT_TIMEOUT_MS, total);
   SetOpt(handle, CURLOPT_USERAGENT, session.userAgent.c_str());
-  // Automatic logon to the script's server: Negotiate with the user's own credentials.
-  SetOpt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE));
+  // Automatic logon to the script's server: Negotiate with the user's own credentials, once it
+  // asks (on its own, libcurl would send the user's ticket with the first request).
+  SetOpt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE | CURLAUTH_ONLY));
   SetOpt(handle, CURLOPT_USERPWD, ":");
   curl_blob extraCa{const_cast<char*>(session.extraCaPem.data()), session.extraCaPem.size(),
                     CURL_BLOB_COPY};

@@ -103,6 +103,20 @@ TEST_F(NegotiateTest, OneSendOfThePlatformsRequestAtEachAutomaticLogonLevel) {
   }
 }
 
+TEST_F(NegotiateTest, ProxyScriptServerGetsTheTicketOnlyOnceItAsks) {
+  const InternetHandle session(
+      WinHttpOpen(L"t", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
+  for (const auto& [path, sent] : {std::pair{"/negotiate/wpad.dat", "-N"}, {"/wpad.dat", "-"}}) {
+    const std::wstring url = tsa->WideUrl(path);
+    WINHTTP_AUTOPROXY_OPTIONS options{
+        WINHTTP_AUTOPROXY_CONFIG_URL, 0, url.c_str(), nullptr, 0, TRUE};
+    WINHTTP_PROXY_INFO_RESULT found{};
+    // The test TSA answers a GET with 405 once it let it in: no script.
+    EXPECT_FALSE(WinHttpGetProxyForUrl(session.get(), L"http://tsa.example", &options, &found));
+    EXPECT_EQ(Sent(*tsa, path), sent);
+  }
+}
+
 TEST_F(NegotiateTest, SendRequestOffersTheUsersTicketOnlyForNegotiateWithoutUserName) {
   struct Case {
     const char* path;
