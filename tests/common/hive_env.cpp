@@ -40,6 +40,12 @@ ConfigEnvironment::~ConfigEnvironment() {
   }
 }
 
+std::string ConfigEnvironment::PolicyHive(bool machine, const std::string& values) {
+  return std::string("Windows Registry Editor Version 5.00\n[") +
+         (machine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER") +
+         "\\Software\\Policies\\Velmora\\TSP]\n" + values;
+}
+
 void ConfigEnvironment::Write(const std::filesystem::path& path, const std::string& text) {
   WriteBytes(path, {text.begin(), text.end()});
 }

@@ -31,6 +31,15 @@ class ConfigEnvironment {
   std::filesystem::path userLogs() const { return m_state / "velmora/LogFiles"; }
   std::filesystem::path scratch() const { return m_dir.path(); }
 
+  // The time-stamp client's policy hive: `values` under the policy key of the machine or the user.
+  static std::string PolicyHive(bool machine, const std::string& values);
+  void MachinePolicies(const std::string& values) const {
+    Write(machineHive(), PolicyHive(true, values));
+  }
+  void UserPolicies(const std::string& values) const {
+    Write(userHive(), PolicyHive(false, values));
+  }
+
   // Writes UTF-8 text (or bytes) to a file, making its folder.
   static void Write(const std::filesystem::path& path, const std::string& text);
   static void WriteBytes(const std::filesystem::path& path,

@@ -33,6 +33,10 @@ struct CommandResult {
 };
 // Runs `command` with /bin/sh and collects what it prints.
 CommandResult RunCommand(const std::string& command);
+// Whether the command printed `text`.
+inline bool Has(const CommandResult& result, const std::string& text) {
+  return result.output.find(text) != std::string::npos;
+}
 // The text quoted for /bin/sh.
 std::string ShellQuote(const std::string& text);
 

@@ -2,6 +2,8 @@
 // temporary folder, its request log read back, stopped when the owner goes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -44,6 +46,15 @@ class TestTsaProcess {
   bool m_tls;
   std::unique_ptr<ChildProcess> m_process;
   int m_port = 0;
+};
+
+// A suite whose tests share one horodex-testtsa, started before the first and stopped after the
+// last.
+class TestTsaSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { tsa = std::make_unique<TestTsaProcess>(); }
+  static void TearDownTestSuite() { tsa.reset(); }
+  static inline std::unique_ptr<TestTsaProcess> tsa;
 };
 
 // The path of the horodex-testtsa program of this build.

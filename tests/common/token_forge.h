@@ -9,8 +9,6 @@
 
 #include <openssl/evp.h>
 
-#include <openssl/evp.h>
-
 #include <optional>
 #include <string>
 #include <vector>

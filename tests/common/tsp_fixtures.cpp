@@ -14,6 +14,11 @@ CBlob ToBlob(const std::vector<unsigned char>& bytes) {
   return CBlob(std::span<const unsigned char>(bytes));
 }
 
+ContextPtr ContextOf(const CBlob& der) {
+  return ContextPtr(Platform::CertCreateCertificateContext(
+      Platform::X509_ASN_ENCODING, der.pbData(), static_cast<Platform::DWORD>(der.cbData())));
+}
+
 CDateTime GeneralizedTimeInstant(const std::string& text) {
   std::tm tm{};
   tm.tm_year = std::stoi(text.substr(0, 4)) - 1900;

@@ -7,6 +7,7 @@
 
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
+#include "tests/common/test_ca.h"
 
 namespace Velmora::Testing {
 
@@ -22,6 +23,8 @@ std::filesystem::path InteropDir();
 CBlob InteropFile(const std::string& relativePath);
 
 CBlob ToBlob(const std::vector<unsigned char>& bytes);
+// A certificate context of DER bytes (null when they are no certificate).
+ContextPtr ContextOf(const CBlob& der);
 
 // The instant a GeneralizedTime text ("YYYYMMDDHHMMSS[.f]Z") names, worked out with the C library
 // rather than the codec.

@@ -9,27 +9,16 @@
 #include "policy/ClientPolicies.h"
 #include "policy/RevocationPolicies.h"
 #include "support/trace_internal.h"
+#include "tests/common/der_build.h"
 #include "tests/common/hive_env.h"
 
 namespace P = Velmora::Platform;
 using Velmora::PKI::TSP::Client::CClientPolicies;
 using Velmora::Testing::ConfigEnvironment;
 using Velmora::Testing::RegeditBytes;
+using Velmora::Testing::DerBuild::CodeOf;
 
 namespace {
-
-const std::string kHeader = "Windows Registry Editor Version 5.00\n";
-const std::string kMachineKey = "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n";
-const std::string kUserKey = "[HKEY_CURRENT_USER\\Software\\Policies\\Velmora\\TSP]\n";
-
-P::HRESULT LoadFailure(CClientPolicies& policies) {
-  try {
-    policies.Load();
-  } catch (const P::CAtlException& e) {
-    return e.hr();
-  }
-  return P::S_OK;
-}
 
 // The first ```reg block of docs/policies.md.
 std::string DocumentedSample() {
@@ -68,12 +57,12 @@ TEST(ClientPolicies, DefaultsWithNeitherKey) {
 
 TEST(ClientPolicies, UserValuesFillInAndChangesReachTheNextLoad) {
   ConfigEnvironment env;
-  ConfigEnvironment::Write(env.userHive(), kHeader + kUserKey +
-                                               "\"DefaultCertReq\"=dword:1\n"
-                                               "\"AuthTypeDefault\"=dword:10\n"
-                                               "\"AuthSSLTypeDefault\"=dword:1\n"
-                                               "\"AllowedTSPsSetted\"=dword:1\n");
-  ConfigEnvironment::Write(env.machineHive(), kHeader + kMachineKey + "\"NonceLength\"=dword:20\n");
+  env.UserPolicies(
+      "\"DefaultCertReq\"=dword:1\n"
+      "\"AuthTypeDefault\"=dword:10\n"
+      "\"AuthSSLTypeDefault\"=dword:1\n"
+      "\"AllowedTSPsSetted\"=dword:1\n");
+  env.MachinePolicies("\"NonceLength\"=dword:20\n");
   CClientPolicies policies;
   policies.Load();
   EXPECT_TRUE(policies.DefaultCertReq);
@@ -83,8 +72,7 @@ TEST(ClientPolicies, UserValuesFillInAndChangesReachTheNextLoad) {
   EXPECT_TRUE(policies.AllowedTSPs.IsSet());  // in force with no entries: allows nothing
   EXPECT_TRUE(policies.AllowedTSPs.entries().empty());
 
-  ConfigEnvironment::Write(env.machineHive(),
-                           kHeader + kMachineKey + "\"DefaultCertReq\"=dword:0\n");
+  env.MachinePolicies("\"DefaultCertReq\"=dword:0\n");
   CClientPolicies next;
   next.Load();
   EXPECT_FALSE(next.DefaultCertReq);
@@ -114,25 +102,25 @@ TEST(ClientPolicies, DocumentedSampleSavedByTheRegistryEditor) {
 
 TEST(ClientPolicies, WrongTypeOrBrokenHiveStopsTheLoad) {
   ConfigEnvironment env;
-  ConfigEnvironment::Write(env.machineHive(), kHeader + kMachineKey +
-                                                  "\"StampAccuracy\"=dword:1000\n"
-                                                  "\"RequireNonce\"=\"1\"\n");
-  ConfigEnvironment::Write(env.userHive(), kHeader + kUserKey + "\"RequireNonce\"=dword:1\n");
+  env.MachinePolicies(
+      "\"StampAccuracy\"=dword:1000\n"
+      "\"RequireNonce\"=\"1\"\n");
+  env.UserPolicies("\"RequireNonce\"=dword:1\n");
   CClientPolicies policies;
-  EXPECT_EQ(LoadFailure(policies), P::MakeHResult(0x8007000D));
+  EXPECT_EQ(CodeOf([&] { policies.Load(); }), P::MakeHResult(0x8007000D));
   EXPECT_EQ(static_cast<P::DWORD>(policies.StampAccuracy), 0x1000u);  // read before the failure
 
   // A broken user file stops the load too, and the trace says where.
-  ConfigEnvironment::Write(env.machineHive(), kHeader + kMachineKey);
-  ConfigEnvironment::Write(env.userHive(), kHeader + kUserKey +
-                                               "\"RequireNonce\"=dword:1\n"
-                                               "\"NonceLength\"=dword:1x\n");
+  env.MachinePolicies("");
+  env.UserPolicies(
+      "\"RequireNonce\"=dword:1\n"
+      "\"NonceLength\"=dword:1x\n");
   ConfigEnvironment::Write(env.commonIni(), "[Trace]\nlibhorodex.so.1=1\n");
   std::string trace;
   {
     const Velmora::Testing::StderrCapture capture;
     Velmora::Support::ReloadTraceConfiguration();
-    EXPECT_EQ(LoadFailure(policies), P::MakeHResult(0x800703F1));
+    EXPECT_EQ(CodeOf([&] { policies.Load(); }), P::MakeHResult(0x800703F1));
     trace = capture.text();
   }
   std::filesystem::remove(env.commonIni());
@@ -149,10 +137,8 @@ TEST(ClientPolicies, RevocationValuesDefaultOffAndTakeEitherScope) {
   revocation.Load();
   EXPECT_FALSE(revocation.RequireRevocationCheck);
   EXPECT_FALSE(revocation.DisableRevocationNetwork);
-  ConfigEnvironment::Write(env.machineHive(),
-                           kHeader + kMachineKey + "\"RequireRevocationCheck\"=dword:1\n");
-  ConfigEnvironment::Write(env.userHive(),
-                           kHeader + kUserKey + "\"DisableRevocationNetwork\"=dword:1\n");
+  env.MachinePolicies("\"RequireRevocationCheck\"=dword:1\n");
+  env.UserPolicies("\"DisableRevocationNetwork\"=dword:1\n");
   revocation.Load();
   EXPECT_TRUE(revocation.RequireRevocationCheck);
   EXPECT_TRUE(revocation.DisableRevocationNetwork);

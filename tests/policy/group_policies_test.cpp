@@ -9,6 +9,7 @@
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
 #include "support/trace_internal.h"
+#include "tests/common/der_build.h"
 #include "tests/common/hive_env.h"
 
 namespace P = Velmora::Platform;
@@ -19,6 +20,7 @@ using Velmora::PKI::CGPString;
 using Velmora::PKI::CGPStrings;
 using Velmora::Testing::ConfigEnvironment;
 using Velmora::Testing::StderrCapture;
+using Velmora::Testing::DerBuild::CodeOf;
 
 namespace {
 
@@ -29,24 +31,9 @@ class GroupPolicies : public ::testing::Test {
  protected:
   // Writes both hives: the lines go under the policy key of each root.
   void Hives(const std::string& machine, const std::string& user) {
-    const std::string header = "Windows Registry Editor Version 5.00\n";
-    ConfigEnvironment::Write(
-        m_env.machineHive(),
-        header + "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n" + machine);
-    ConfigEnvironment::Write(
-        m_env.userHive(),
-        header + "[HKEY_CURRENT_USER\\Software\\Policies\\Velmora\\TSP]\n" + user);
+    m_env.MachinePolicies(machine);
+    m_env.UserPolicies(user);
     ASSERT_EQ(m_keys.Open(), P::ERROR_SUCCESS);
-  }
-
-  template <typename Load>
-  static P::HRESULT Failure(Load load) {
-    try {
-      load();
-    } catch (const P::CAtlException& e) {
-      return e.hr();
-    }
-    return P::S_OK;
   }
 
   ConfigEnvironment m_env;
@@ -106,19 +93,19 @@ TEST_F(GroupPolicies, ValuesOfTheWrongShapeFailWithoutAskingTheUser) {
       "\"List\"=hex(7):61,00,00,00,00,00\n",
       "\"TextFlag\"=dword:1\n");
   CGPBool flag;
-  EXPECT_EQ(Failure([&] { flag.Load(m_keys.machine(), m_keys.user(), L"TextFlag", false); }),
+  EXPECT_EQ(CodeOf([&] { flag.Load(m_keys.machine(), m_keys.user(), L"TextFlag", false); }),
             kInvalidData);
   CGPLong number;
-  EXPECT_EQ(Failure([&] { number.Load(m_keys.machine(), m_keys.user(), L"Quad", 0); }), kMoreData);
-  EXPECT_EQ(Failure([&] { number.Load(m_keys.machine(), m_keys.user(), L"Bytes", 0); }),
+  EXPECT_EQ(CodeOf([&] { number.Load(m_keys.machine(), m_keys.user(), L"Quad", 0); }), kMoreData);
+  EXPECT_EQ(CodeOf([&] { number.Load(m_keys.machine(), m_keys.user(), L"Bytes", 0); }),
             kInvalidData);
-  EXPECT_EQ(Failure([&] { number.Load(m_keys.machine(), m_keys.user(), L"Stub", 0); }),
+  EXPECT_EQ(CodeOf([&] { number.Load(m_keys.machine(), m_keys.user(), L"Stub", 0); }),
             kInvalidData);
 
   CGPString text;
   for (const wchar_t* name : {L"NumberText", L"OddText", L"Unended", L"List"}) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(name)));
-    EXPECT_EQ(Failure([&] { text.Load(m_keys.machine(), m_keys.user(), name); }), kInvalidData);
+    EXPECT_EQ(CodeOf([&] { text.Load(m_keys.machine(), m_keys.user(), name); }), kInvalidData);
   }
   text = std::wstring(L"before");
   text.Load(m_keys.machine(), m_keys.user(), L"Empty");
@@ -215,7 +202,7 @@ TEST_F(GroupPolicies, TraceLinesOfEveryReader) {
     text.Load(m_keys.machine(), nullptr, L"DefaultTSPURL");
     CGPStrings list;
     list.Load(m_keys.machine(), m_keys.user(), L"List", L"ListSetted");
-    EXPECT_NE(Failure([&] { flag.Load(m_keys.machine(), m_keys.user(), L"Bad", false); }), P::S_OK);
+    EXPECT_NE(CodeOf([&] { flag.Load(m_keys.machine(), m_keys.user(), L"Bad", false); }), P::S_OK);
     lines = capture.text();
   }
   std::filesystem::remove(m_env.commonIni());

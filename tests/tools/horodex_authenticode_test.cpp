@@ -36,7 +36,7 @@ TEST(HorodexAuthenticodeTest, WritesTheServersSignedReplyOrSaysWhyNot) {
   const auto refused = T::RunCommand(kTool + " authenticode " + in + " --url " +
                                      tsa.Url("/status/500/") + " -o " + out + " 2>&1");
   EXPECT_EQ(refused.exitCode, 5);
-  EXPECT_NE(refused.output.find("0xC2100100"), std::string::npos) << refused.output;
+  EXPECT_TRUE(Has(refused, "0xC2100100")) << refused.output;
 
   const auto missing = T::RunCommand(kTool + " authenticode " + in + ".none --url " +
                                      tsa.Url("/authenticode") + " -o " + out + " 2>&1");

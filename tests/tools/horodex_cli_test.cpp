@@ -51,10 +51,7 @@ class HorodexCliTest : public ::testing::Test {
 };
 
 TEST_F(HorodexCliTest, Sha256ByDefaultAndWeakHashesWarned) {
-  T::ConfigEnvironment::Write(env.machineHive(),  // SHA-256 where no GOST module is loaded
-                              "Windows Registry Editor Version 5.00\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n"
-                              "\"DisableGOST\"=dword:1\n");
+  env.MachinePolicies("\"DisableGOST\"=dword:1\n");  // SHA-256 where no GOST module is loaded
   const struct {
     std::string args;
     std::string algorithm;  // as `horodex show` names it
@@ -71,7 +68,7 @@ TEST_F(HorodexCliTest, Sha256ByDefaultAndWeakHashesWarned) {
     ASSERT_EQ(made.exitCode, 0) << c.args << "\n" << made.output;
     EXPECT_EQ(made.output.find("warning: ") != std::string::npos, c.warned) << made.output;
     const auto shown = Run("show %D/q.tsq");
-    EXPECT_NE(shown.output.find(c.algorithm), std::string::npos) << c.args << "\n" << shown.output;
+    EXPECT_TRUE(Has(shown, c.algorithm)) << c.args << "\n" << shown.output;
   }
 }
 
@@ -79,7 +76,7 @@ TEST_F(HorodexCliTest, VersionHelpQuietAndColour) {
   const auto version = Run("--version");
   EXPECT_EQ(version.exitCode, 0);
   for (const char* part : {"horodex 1.", "libhorodex 1.", "OpenSSL 3.", "libcurl "}) {
-    EXPECT_NE(version.output.find(part), std::string::npos) << part << "\n" << version.output;
+    EXPECT_TRUE(Has(version, part)) << part << "\n" << version.output;
   }
   for (const char* command :
        {"show", "query", "stamp", "verify", "compare", "authenticode", "view", "proxy"}) {
@@ -99,7 +96,7 @@ TEST_F(HorodexCliTest, VersionHelpQuietAndColour) {
   EXPECT_EQ(failed.output, "");
   const auto value = Run("verify %D/q.tsr --data -q --ca %C");  // a file named -q
   EXPECT_EQ(value.exitCode, 2);
-  EXPECT_NE(value.output.find("cannot read -q"), std::string::npos) << value.output;
+  EXPECT_TRUE(Has(value, "cannot read -q")) << value.output;
 
   // Colour on a terminal only, and not with NO_COLOR.
   const struct {
@@ -110,7 +107,7 @@ TEST_F(HorodexCliTest, VersionHelpQuietAndColour) {
     const std::string command = kTool + " verify " + Expand("%D/q.tsr --data %D/doc.txt --ca %C");
     const auto shown = T::RunCommand(r.prefix + command + (r.prefix.empty() ? "" : "' /dev/null"));
     EXPECT_EQ(shown.exitCode, 0) << shown.output;
-    EXPECT_NE(shown.output.find("chain: "), std::string::npos) << shown.output;
+    EXPECT_TRUE(Has(shown, "chain: ")) << shown.output;
     EXPECT_EQ(shown.output.find("\033[") != std::string::npos, r.coloured) << r.prefix;
   }
 }
@@ -142,7 +139,7 @@ TEST_F(HorodexCliTest, SettingsFileUnderTheCommandLineAndThePolicies) {
     const std::size_t before = tsa.Requests().size();
     const auto r = Run("stamp %D/doc.txt --json -o %D/s.tsr " + c.args);
     EXPECT_EQ(r.exitCode, c.exit) << c.file << "\n" << r.output;
-    EXPECT_NE(r.output.find(Expand(c.shown)), std::string::npos) << c.file << "\n" << r.output;
+    EXPECT_TRUE(Has(r, Expand(c.shown))) << c.file << "\n" << r.output;
     if (c.exit == 2) {
       EXPECT_EQ(tsa.Requests().size(), before) << c.file;
     }
@@ -156,12 +153,10 @@ TEST_F(HorodexCliTest, SettingsFileUnderTheCommandLineAndThePolicies) {
   // verify takes the file's CA; the administrator's policy refuses the file's hash.
   T::ConfigEnvironment::Write(settings, Expand("[defaults]\nca = %C\nhash = sha512\n"));
   EXPECT_EQ(Run("verify %D/s.tsr --data %D/doc.txt").exitCode, 0);
-  T::ConfigEnvironment::Write(env.machineHive(),
-                              "Windows Registry Editor Version 5.00\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n"
-                              "\"HashAlgsDeniedSetted\"=dword:1\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP\\"
-                              "HashAlgsDenied]\n\"1\"=\"2.16.840.1.101.3.4.2.3\"\n");
+  env.MachinePolicies(
+      "\"HashAlgsDeniedSetted\"=dword:1\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP\\"
+      "HashAlgsDenied]\n\"1\"=\"2.16.840.1.101.3.4.2.3\"\n");
   EXPECT_EQ(Run("stamp %D/doc.txt --tsa %T -o %D/p.tsr").exitCode, 10);
   // A settings file that cannot be read.
   std::filesystem::remove(settings);

@@ -79,7 +79,7 @@ TEST_F(HorodexErsTest, OneRequestPerBatchAndEveryRecordProvesItsOwnFileOnly) {
       EXPECT_EQ(good.exitCode, 0) << good.output;
       const auto other = Verify(record, File(i + 1));
       EXPECT_EQ(other.exitCode, 20) << other.output;
-      EXPECT_NE(other.output.find("path: FAILED 0x80091007"), std::string::npos) << other.output;
+      EXPECT_TRUE(Has(other, "path: FAILED 0x80091007")) << other.output;
     }
   }
 }
@@ -109,7 +109,7 @@ TEST_F(HorodexErsTest, ABatchThatCannotGoWholeWritesNothing) {
     const std::size_t before = Posted();
     const auto run = Run("ers stamp " + c.arguments + Ca() + " -o " + Q(out));
     EXPECT_EQ(run.exitCode, c.exitCode) << c.name << "\n" << run.output;
-    EXPECT_NE(run.output.find(c.says), std::string::npos) << c.name << "\n" << run.output;
+    EXPECT_TRUE(Has(run, c.says)) << c.name << "\n" << run.output;
     EXPECT_FALSE(fs::exists(out) && !fs::is_empty(out)) << c.name;
     if (c.exitCode < 10) {
       EXPECT_EQ(Posted(), before) << c.name << ": nothing sent";
@@ -123,7 +123,7 @@ TEST_F(HorodexErsTest, RenewedByTimeStampThenByHashTreeAndShown) {
   const auto stamped = Run("ers stamp " + files + " --hash sha1 --json --tsa " + tsa.Url("/") +
                            Ca() + " -o " + Q(dir / "out"));
   ASSERT_EQ(stamped.exitCode, 0) << stamped.output;
-  EXPECT_NE(stamped.output.find("{\"stamped\":3,"), std::string::npos) << stamped.output;
+  EXPECT_TRUE(Has(stamped, "{\"stamped\":3,")) << stamped.output;
   const fs::path record = dir / "out" / "file1.txt.ers";
   const auto timeStamp = Run("renew " + Q(record) + " --tsa " + tsa.Url("/") + Ca());
   ASSERT_EQ(timeStamp.exitCode, 0) << timeStamp.output;
@@ -133,7 +133,7 @@ TEST_F(HorodexErsTest, RenewedByTimeStampThenByHashTreeAndShown) {
   const auto verified = Verify(record, File(1));
   EXPECT_EQ(verified.exitCode, 0) << verified.output;
   for (const char* stage : {"chain 1 stamp 2: order: ok", "chain 2 stamp 1: path: ok"}) {
-    EXPECT_NE(verified.output.find(stage), std::string::npos) << verified.output;
+    EXPECT_TRUE(Has(verified, stage)) << verified.output;
   }
   EXPECT_EQ(Verify(record, File(2)).exitCode, 20);
   const auto shown = Run("show --json " + Q(record));

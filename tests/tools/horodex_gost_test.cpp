@@ -38,10 +38,6 @@ constexpr const char* kExtensions =
     "extendedKeyUsage = critical,timeStamping\nsubjectKeyIdentifier = hash\n"
     "authorityKeyIdentifier = keyid\n";
 
-bool Has(const T::CommandResult& r, const std::string& text) {
-  return r.output.find(text) != std::string::npos;
-}
-
 // The element with the last byte of its innermost last member dropped and every length on the
 // way rewritten: for a response made by OpenSSL, its signature one byte short.
 Bytes DropLastByte(Der::Bytes der) {
@@ -263,10 +259,7 @@ TEST_F(HorodexGost, DisableGostPolicyGivesTodaysBehaviour) {
                             " && openssl ts -query -in " + Q("default.tsq") + " -text";
   EXPECT_TRUE(Has(T::RunCommand(query), "GOST R 34.11-94"));  // the default rule's GOST hash
   T::ConfigEnvironment env;
-  T::ConfigEnvironment::Write(env.machineHive(),
-                              "Windows Registry Editor Version "
-                              "5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]"
-                              "\n\"DisableGOST\"=dword:00000001\n");
+  env.MachinePolicies("\"DisableGOST\"=dword:00000001\n");
   const T::CommandResult refused = Ours(response);
   EXPECT_NE(refused.exitCode, 0);
   EXPECT_TRUE(Has(refused, "imported: failed 0x80092004")) << refused.output;

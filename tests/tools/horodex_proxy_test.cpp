@@ -43,7 +43,7 @@ TEST(HorodexProxyTest, WpadByDnsInAPrivateNamespace) {
        {"\"proxy\": \"http://127.0.0.1:3128\"", "\"source\": \"KDE settings ",
         "\"script\": \"http://wpad.corp.test/wpad.dat\"", "wpad.sub.corp.test does not resolve",
         "proxy:  DIRECT\n", "answer: DIRECT\n"}) {
-    EXPECT_NE(result.output.find(expected), std::string::npos) << expected << "\n" << result.output;
+    EXPECT_TRUE(Has(result, expected)) << expected << "\n" << result.output;
   }
 }
 
@@ -57,17 +57,15 @@ TEST(HorodexProxyTest, ExplainsStaticProxyBypassAndFailure) {
       " env -u http_proxy -u https_proxy -u all_proxy " + kTool + " proxy ";
   CommandResult result = RunCommand(prefix + "http://tsa.example.org/");
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_NE(result.output.find("proxy:  http://proxy.corp:3128\nsource: KDE settings"),
-            std::string::npos)
-      << result.output;
+  EXPECT_TRUE(Has(result, "proxy:  http://proxy.corp:3128\nsource: KDE settings")) << result.output;
   result = RunCommand(prefix + "--json http://tsa.internal.test/");
-  EXPECT_NE(result.output.find("\"proxy\": \"DIRECT\""), std::string::npos) << result.output;
-  EXPECT_NE(result.output.find("\"bypassRule\": \".internal.test\""), std::string::npos);
+  EXPECT_TRUE(Has(result, "\"proxy\": \"DIRECT\"")) << result.output;
+  EXPECT_TRUE(Has(result, "\"bypassRule\": \".internal.test\""));
   ConfigEnvironment::Write(env.config() / "kioslaverc",
                            "[Proxy Settings]\nProxyType=2\nProxy Config Script=file:///none.pac\n");
   result = RunCommand(prefix + "http://tsa.example.org/");
   EXPECT_EQ(result.exitCode, 11);
-  EXPECT_NE(result.output.find("error:  0x80072F87"), std::string::npos) << result.output;
+  EXPECT_TRUE(Has(result, "error:  0x80072F87")) << result.output;
   EXPECT_EQ(RunCommand(kTool + " proxy").exitCode, 1);
 }
 

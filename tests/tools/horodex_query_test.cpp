@@ -42,17 +42,17 @@ TEST_F(HorodexQueryTest, FileHashedAndOptionsApplied) {
   ASSERT_EQ(made.exitCode, 0) << made.output;
   const auto read = Read("q.tsq");
   ASSERT_EQ(read.exitCode, 0) << read.output;
-  EXPECT_NE(read.output.find("Hash Algorithm: sha512"), std::string::npos) << read.output;
-  EXPECT_NE(read.output.find("Policy OID: 1.2.3.4"), std::string::npos);
-  EXPECT_NE(read.output.find("Certificate required: yes"), std::string::npos);
-  EXPECT_NE(read.output.find("Nonce: 0x"), std::string::npos);
+  EXPECT_TRUE(Has(read, "Hash Algorithm: sha512")) << read.output;
+  EXPECT_TRUE(Has(read, "Policy OID: 1.2.3.4"));
+  EXPECT_TRUE(Has(read, "Certificate required: yes"));
+  EXPECT_TRUE(Has(read, "Nonce: 0x"));
   // The imprint is the one OpenSSL computes for the same file.
   const std::string imprint = " -text 2>/dev/null | grep -A4 'Message data'";
   const auto theirs = T::RunCommand("openssl ts -query -sha512 -no_nonce -data " +
                                     T::ShellQuote((dir / "data.bin").string()) + imprint);
   const auto ours = T::RunCommand("openssl ts -query -in " + out + imprint);
   EXPECT_EQ(ours.output, theirs.output);
-  EXPECT_NE(ours.output.find("0030 - "), std::string::npos);  // 64 bytes shown
+  EXPECT_TRUE(Has(ours, "0030 - "));  // 64 bytes shown
 }
 
 TEST_F(HorodexQueryTest, DigestAndBase64) {
@@ -67,8 +67,8 @@ TEST_F(HorodexQueryTest, DigestAndBase64) {
                     T::ShellQuote((dir / "q.tsq").string()));
   ASSERT_EQ(decoded.exitCode, 0);
   const auto read = Read("q.tsq");
-  EXPECT_NE(read.output.find("Nonce: unspecified"), std::string::npos) << read.output;
-  EXPECT_NE(read.output.find("ba 78 16 bf"), std::string::npos) << read.output;
+  EXPECT_TRUE(Has(read, "Nonce: unspecified")) << read.output;
+  EXPECT_TRUE(Has(read, "ba 78 16 bf")) << read.output;
 }
 
 TEST_F(HorodexQueryTest, BadArgumentsRefused) {
@@ -89,7 +89,7 @@ TEST_F(HorodexQueryTest, BadArgumentsRefused) {
   for (const auto& c : cases) {
     const auto result = Query(c.args);
     EXPECT_NE(result.exitCode, 0) << c.args;
-    EXPECT_NE(result.output.find(c.message), std::string::npos) << c.args << "\n" << result.output;
+    EXPECT_TRUE(Has(result, c.message)) << c.args << "\n" << result.output;
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "x.tsq"));
 }

@@ -125,7 +125,7 @@ TEST(HorodexRevocation, StampAndVerifyReportTheTsaCertificatesRevocation) {
                             " --data " + Q(dir / "doc.txt") + common);
     EXPECT_EQ(r.exitCode, c.exit) << r.output;
     for (const char* text : c.expected) {
-      EXPECT_NE(r.output.find(text), std::string::npos) << text << "\n" << r.output;
+      EXPECT_TRUE(Has(r, text)) << text << "\n" << r.output;
     }
   }
 }

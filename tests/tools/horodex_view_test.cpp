@@ -44,24 +44,23 @@ TEST(HorodexView, OpensByExtensionOrContent) {
       EXPECT_EQ(r.exitCode, 0) << program << " " << file << "\n" << r.output;
       // The sheet's title names the file; a request's page has its six fields.
       const std::string name = std::filesystem::path(file).filename().string();
-      EXPECT_NE(r.output.find("sheet: " + name + ": 6 rows"), std::string::npos) << r.output;
+      EXPECT_TRUE(Has(r, "sheet: " + name + ": 6 rows")) << r.output;
     }
     for (const std::string& file : {stamp, token}) {
       const T::CommandResult r = View(program, file);
       EXPECT_EQ(r.exitCode, 0) << program << " " << file << "\n" << r.output;
       const std::string name = std::filesystem::path(file).filename().string();
-      EXPECT_NE(r.output.find("sheet: " + name + ": "), std::string::npos) << r.output;
-      EXPECT_EQ(r.output.find(": 6 rows"), std::string::npos) << r.output;
+      EXPECT_TRUE(Has(r, "sheet: " + name + ": ")) << r.output;
+      EXPECT_FALSE(Has(r, ": 6 rows")) << r.output;
     }
     const T::CommandResult missing = View(program, (dir / "missing.tsr").string());
     EXPECT_EQ(missing.exitCode, 2) << missing.output;
-    EXPECT_NE(missing.output.find(
-                  "message box: Velmora TSP Client: The system cannot find the file specified."),
-              std::string::npos)
+    EXPECT_TRUE(
+        Has(missing, "message box: Velmora TSP Client: The system cannot find the file specified."))
         << missing.output;
     const T::CommandResult wrong = View(program, garbage);
     EXPECT_EQ(wrong.exitCode, 2) << wrong.output;
-    EXPECT_EQ(wrong.output.find("sheet:"), std::string::npos) << wrong.output;
+    EXPECT_FALSE(Has(wrong, "sheet:")) << wrong.output;
   }
   EXPECT_EQ(T::RunCommand(kView + " 2>&1").exitCode, 1);
 }

@@ -26,22 +26,14 @@ std::wstring Wide(const std::string& text) {
 // After a failure the same settings reach `tsa` again and get a response.
 void ExpectUsableAfterwards(CHttpSettings& settings, const TestTsaProcess& tsa) {
   settings.url = tsa.WideUrl("/after-failure");
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
 }
 
-class SendRequestFailureTest : public ::testing::Test {
+class SendRequestFailureTest : public TestTsaSuite {
  protected:
-  static void SetUpTestSuite() { tsa = new TestTsaProcess(); }
-  static void TearDownTestSuite() {
-    delete tsa;
-    tsa = nullptr;
-  }
   void SetUp() override { ClearProxyEnvironment(); }
-
-  static TestTsaProcess* tsa;
 };
-TestTsaProcess* SendRequestFailureTest::tsa = nullptr;
 
 TEST_F(SendRequestFailureTest, UrlsThatCannotBeUsedFailBeforeAnythingIsSent) {
   const std::string port = std::to_string(tsa->port());
@@ -67,8 +59,7 @@ TEST_F(SendRequestFailureTest, UrlsThatCannotBeUsedFailBeforeAnythingIsSent) {
   CHttpSettings settings = FastSettings(L"");
   for (const auto& bad : cases) {
     settings.url = bad.url;
-    EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-              WinHttpHResult(bad.code))
+    EXPECT_EQ(PostCode(settings), WinHttpHResult(bad.code))
         << std::string(bad.url.begin(), bad.url.end());
     EXPECT_EQ(settings.httpStatus, 0u);
   }
@@ -98,9 +89,7 @@ TEST_F(SendRequestFailureTest, FailuresBelowHttpEndWithTheirNumberWithinTheTimeo
     settings.timeouts = {bad.timeoutMs, bad.timeoutMs, bad.timeoutMs};
     settings.url = tsa->WideUrl(bad.path);
     Platform::HRESULT thrown = 0;
-    const auto took = Timed([&] {
-      thrown = ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); });
-    });
+    const auto took = Timed([&] { thrown = PostCode(settings); });
     EXPECT_EQ(thrown, WinHttpHResult(bad.code)) << bad.path;
     EXPECT_EQ(settings.httpStatus, 0u) << bad.path;
     EXPECT_LT(took, std::chrono::milliseconds(3 * bad.timeoutMs + 1500)) << bad.path;
@@ -113,13 +102,11 @@ TEST_F(SendRequestFailureTest, UnreachableServersAndBadHeaders) {
   // Nothing listens there: cannot connect.
   const int closed = FreeLoopbackPort();
   settings.url = L"http://127.0.0.1:" + Wide(std::to_string(closed)) + L"/";
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(12029));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(12029));
   // A label longer than DNS allows is refused by the resolver itself, so nothing leaves the
   // machine: the name is not resolved.
   settings.url = L"http://" + std::wstring(70, L'a') + L".test/";
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(12007));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(12007));
   // A header line without a name.
   settings.url = tsa->WideUrl("/tsp");
   EXPECT_EQ(ThrownBy([&] { SendRequest(settings, L"no colon here", TimeStampQuery(), false); }),
@@ -132,42 +119,36 @@ class SendRequestTlsTest : public ::testing::Test {
   static void SetUpTestSuite() {
     TestTsaOptions options;
     options.tls = true;
-    https = new TestTsaProcess(options);
+    https = std::make_unique<TestTsaProcess>(options);
     options.requireClientCert = true;
-    mutual = new TestTsaProcess(options);
+    mutual = std::make_unique<TestTsaProcess>(options);
   }
   static void TearDownTestSuite() {
-    delete https;
-    delete mutual;
-    https = mutual = nullptr;
+    https.reset();
+    mutual.reset();
   }
   void SetUp() override { ClearProxyEnvironment(); }
 
-  static TestTsaProcess* https;
-  static TestTsaProcess* mutual;
+  static inline std::unique_ptr<TestTsaProcess> https;
+  static inline std::unique_ptr<TestTsaProcess> mutual;
 };
-TestTsaProcess* SendRequestTlsTest::https = nullptr;
-TestTsaProcess* SendRequestTlsTest::mutual = nullptr;
 
 TEST_F(SendRequestTlsTest, ServerCertificatesAreAlwaysVerified) {
   CHttpSettings settings = FastSettings(https->WideUrl("/tls"));
   // The test CA is in no system store: refused.
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(12175));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(12175));
   // A CA that did not sign the server's certificate changes nothing.
   settings.extraCaFile = https->File("stranger-ca.pem").wstring();
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(12175));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(12175));
   // Its own CA, added explicitly: the exchange goes through, by address and by name.
   settings.extraCaFile = https->File("ca.pem").wstring();
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
   settings.url = L"https://localhost:" + Wide(std::to_string(https->port())) + L"/tls";
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   // A CA file that is not there.
   settings.extraCaFile = L"/nonexistent/ca.pem";
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(2));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(2));
 }
 
 TEST_F(SendRequestTlsTest, SchemeAndServerMustAgree) {
@@ -180,16 +161,11 @@ TEST_F(SendRequestTlsTest, SchemeAndServerMustAgree) {
   settings.url.replace(0, 4, L"https");
   settings.timeouts.connectMs = 500;
   Platform::HRESULT thrown = 0;
-  EXPECT_LT(Timed([&] {
-              thrown =
-                  ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); });
-            }),
-            2000ms);
+  EXPECT_LT(Timed([&] { thrown = PostCode(settings); }), 2000ms);
   EXPECT_EQ(thrown, WinHttpHResult(12002));
   settings.url = https->WideUrl("/");
   settings.url.replace(0, 5, L"http");
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(12030));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(12030));
   ExpectUsableAfterwards(settings, *https);
 }
 
@@ -197,13 +173,12 @@ TEST_F(SendRequestTlsTest, ClientCertificateTheServerRequires) {
   CHttpSettings settings = FastSettings(mutual->WideUrl("/mutual"));
   settings.extraCaFile = mutual->File("ca.pem").wstring();
   // None given: the server's demand is reported as such.
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(12044));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(12044));
 
   const std::vector<unsigned char> der = ReadFileBytes(mutual->File("client.der"));
   const CertContext cert = ContextOf(der, mutual->File("client.key").wstring());
   settings.clientCert = cert.get();
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
 
   // A key that is not the certificate's, or no key at all, is refused before any connection.
@@ -211,8 +186,7 @@ TEST_F(SendRequestTlsTest, ClientCertificateTheServerRequires) {
   const CertContext keyless = ContextOf(der, L"");
   for (const Platform::PCCERT_CONTEXT unusable : {mismatched.get(), keyless.get()}) {
     settings.clientCert = unusable;
-    EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-              WinHttpHResult(12185));
+    EXPECT_EQ(PostCode(settings), WinHttpHResult(12185));
   }
 
   // A certificate under a CA the server does not trust: the server refuses the channel.
@@ -221,8 +195,7 @@ TEST_F(SendRequestTlsTest, ClientCertificateTheServerRequires) {
   const CertContext stranger =
       ContextOf(strangerPem[0].bytes(), mutual->File("stranger-client.key").wstring());
   settings.clientCert = stranger.get();
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(12175));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(12175));
 
   // The right certificate again on the same settings: still fine. A server that does not ask
   // for one takes the exchange all the same.

@@ -45,11 +45,10 @@ TEST(SendRequestHostile, EachMisbehaviourEndsWithItsCodeAndTheSettingsStayUsable
     EXPECT_LT(PeakResidentKiB() - peakBefore, 48u * 1024);
     // The same settings, first on the same connection where one is kept, then at a good TSA.
     if (c.code == 0) {
-      EXPECT_EQ(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).cbData(),
-                c.replyLength);
+      EXPECT_EQ(Post(settings).cbData(), c.replyLength);
     }
     settings.url = good.WideUrl("/after");
-    EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+    EXPECT_FALSE(Post(settings).empty());
     EXPECT_EQ(settings.httpStatus, 200u);
   }
 }

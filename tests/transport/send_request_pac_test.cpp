@@ -20,12 +20,12 @@ using PKI::SendRequest;
 class SendRequestPacTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    tsa = new TestTsaProcess();
-    proxy = new TinyproxyProcess();
+    tsa = std::make_unique<TestTsaProcess>();
+    proxy = std::make_unique<TinyproxyProcess>();
   }
   static void TearDownTestSuite() {
-    delete tsa;
-    delete proxy;
+    tsa.reset();
+    proxy.reset();
   }
   void SetUp() override {
     ClearProxyEnvironment();
@@ -45,18 +45,16 @@ class SendRequestPacTest : public ::testing::Test {
   static bool ThroughProxy(const std::string& path) {
     CHttpSettings settings = FastSettings(tsa->WideUrl(path));
     settings.proxySet = false;
-    SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+    Post(settings);
     EXPECT_EQ(settings.httpStatus, 200u) << path;
     const auto requests = tsa->RequestsTo(path);
     return !requests.empty() && requests.back().at("via").find("tinyproxy") != std::string::npos;
   }
 
   ConfigEnvironment env;
-  static TestTsaProcess* tsa;
-  static TinyproxyProcess* proxy;
+  static inline std::unique_ptr<TestTsaProcess> tsa;
+  static inline std::unique_ptr<TinyproxyProcess> proxy;
 };
-TestTsaProcess* SendRequestPacTest::tsa = nullptr;
-TinyproxyProcess* SendRequestPacTest::proxy = nullptr;
 
 TEST_F(SendRequestPacTest, TheScriptsAnswerChoosesTheWay) {
   const std::string live = "127.0.0.1:" + std::to_string(proxy->port());
@@ -90,9 +88,7 @@ TEST_F(SendRequestPacTest, AScriptThatNeverAnswersIsStoppedWithinTheTimeout) {
   settings.proxySet = false;
   settings.timeouts = {2000, 2000, 1000};
   Platform::HRESULT thrown = 0;
-  const auto took = Timed([&] {
-    thrown = ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); });
-  });
+  const auto took = Timed([&] { thrown = PostCode(settings); });
   EXPECT_EQ(thrown, WinHttpHResult(12177));
   EXPECT_LT(took.count(), 3000);
   EXPECT_TRUE(tsa->RequestsTo("/pac/loop").empty());
@@ -112,7 +108,7 @@ TEST_F(SendRequestPacTest, DesktopManualProxyAndItsBypassList) {
   setenv("http_proxy", "http://127.0.0.1:1", 1);
   CHttpSettings settings = FastSettings(tsa->WideUrl("/kde/env-wins"));
   settings.proxySet = false;
-  EXPECT_NE(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }), 0);
+  EXPECT_NE(PostCode(settings), 0);
   EXPECT_TRUE(tsa->RequestsTo("/kde/env-wins").empty());
 }
 

@@ -23,18 +23,18 @@ std::wstring Wide(const std::string& text) {
 class SendRequestProxyTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    tsa = new TestTsaProcess();
+    tsa = std::make_unique<TestTsaProcess>();
     TestTsaOptions tls;
     tls.tls = true;
-    https = new TestTsaProcess(tls);
-    open = new TinyproxyProcess();
-    guarded = new TinyproxyProcess("proxy-user", "proxy-pass");
+    https = std::make_unique<TestTsaProcess>(tls);
+    open = std::make_unique<TinyproxyProcess>();
+    guarded = std::make_unique<TinyproxyProcess>("proxy-user", "proxy-pass");
   }
   static void TearDownTestSuite() {
-    delete tsa;
-    delete https;
-    delete open;
-    delete guarded;
+    tsa.reset();
+    https.reset();
+    open.reset();
+    guarded.reset();
   }
   void SetUp() override { ClearProxyEnvironment(); }
   void TearDown() override { ClearProxyEnvironment(); }
@@ -50,15 +50,11 @@ class SendRequestProxyTest : public ::testing::Test {
     return !requests.empty() && requests.back().at("via").find("tinyproxy") != std::string::npos;
   }
 
-  static TestTsaProcess* tsa;
-  static TestTsaProcess* https;
-  static TinyproxyProcess* open;
-  static TinyproxyProcess* guarded;
+  static inline std::unique_ptr<TestTsaProcess> tsa;
+  static inline std::unique_ptr<TestTsaProcess> https;
+  static inline std::unique_ptr<TinyproxyProcess> open;
+  static inline std::unique_ptr<TinyproxyProcess> guarded;
 };
-TestTsaProcess* SendRequestProxyTest::tsa = nullptr;
-TestTsaProcess* SendRequestProxyTest::https = nullptr;
-TinyproxyProcess* SendRequestProxyTest::open = nullptr;
-TinyproxyProcess* SendRequestProxyTest::guarded = nullptr;
 
 TEST_F(SendRequestProxyTest, ExplicitProxyWithCredentialsInItsUrl) {
   const std::string hostPort = "127.0.0.1:" + std::to_string(guarded->port());
@@ -73,7 +69,7 @@ TEST_F(SendRequestProxyTest, ExplicitProxyWithCredentialsInItsUrl) {
   // answers wrong credentials with 401).
   settings.proxyUserName = L"someone-else";
   settings.url = tsa->WideUrl("/proxy/refused");
-  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_TRUE(Post(settings).empty());
   EXPECT_NE(settings.httpStatus, 200u);
   EXPECT_TRUE(tsa->RequestsTo("/proxy/refused").empty());
 }
@@ -87,7 +83,7 @@ TEST_F(SendRequestProxyTest, ProxyChallengeThenServerChallengeCostThreeSends) {
   settings.serverAuthScheme = 1;
   settings.serverUserName = L"tsa-user";
   settings.serverPassword = L"tsa-pass";
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
   // The first send stopped at the proxy (407); the TSA saw the second (401) and the third.
   auto requests = tsa->RequestsTo("/basic/through-proxy");
@@ -98,7 +94,7 @@ TEST_F(SendRequestProxyTest, ProxyChallengeThenServerChallengeCostThreeSends) {
   // With a wrong server password the second 401 after the 407 ends it: still three sends.
   settings.url = tsa->WideUrl("/basic/through-proxy-refused");
   settings.serverPassword = L"wrong";
-  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_TRUE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 401u);
   EXPECT_EQ(tsa->RequestsTo("/basic/through-proxy-refused").size(), 2u);
 
@@ -106,7 +102,7 @@ TEST_F(SendRequestProxyTest, ProxyChallengeThenServerChallengeCostThreeSends) {
   // and the TSA never sees the request.
   settings.url = tsa->WideUrl("/basic/proxy-refused");
   settings.proxyPassword = L"wrong";
-  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_TRUE(Post(settings).empty());
   EXPECT_NE(settings.httpStatus, 200u);
   EXPECT_TRUE(tsa->RequestsTo("/basic/proxy-refused").empty());
 }
@@ -118,7 +114,7 @@ TEST_F(SendRequestProxyTest, HttpsTunnelsThroughTheAuthenticatingProxy) {
   settings.proxyAuthScheme = 1;
   settings.proxyUserName = L"proxy-user";
   settings.proxyPassword = L"proxy-pass";
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
   EXPECT_EQ(https->RequestsTo("/tunnel").size(), 1u);
   EXPECT_NE(guarded->Log().find("CONNECT"), std::string::npos);
@@ -127,7 +123,7 @@ TEST_F(SendRequestProxyTest, HttpsTunnelsThroughTheAuthenticatingProxy) {
   settings.proxyUserName.clear();
   settings.proxyPassword.clear();
   settings.proxyAuthScheme = 0;
-  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_TRUE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 407u);
   EXPECT_EQ(https->RequestsTo("/tunnel").size(), 1u);
 }
@@ -148,15 +144,12 @@ TEST_F(SendRequestProxyTest, ProxyUrlsAreCheckedBeforeUse) {
   CHttpSettings settings = FastSettings(tsa->WideUrl("/proxy/checked"));
   for (const auto& bad : cases) {
     settings.proxy = Wide(bad.proxy);
-    EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-              WinHttpHResult(bad.code))
-        << bad.proxy;
+    EXPECT_EQ(PostCode(settings), WinHttpHResult(bad.code)) << bad.proxy;
   }
   EXPECT_TRUE(tsa->RequestsTo("/proxy/checked").empty());
   // A proxy where nothing listens: cannot connect.
   settings.proxy = Wide("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()));
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(12029));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(12029));
   // The same settings with a good proxy.
   settings.proxy = open->WideUrl();
   EXPECT_TRUE(WentThroughProxy(settings, "/proxy/after-bad-ones"));

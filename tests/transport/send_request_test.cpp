@@ -17,22 +17,14 @@ namespace {
 using PKI::CHttpSettings;
 using PKI::SendRequest;
 
-class SendRequestTest : public ::testing::Test {
+class SendRequestTest : public TestTsaSuite {
  protected:
-  static void SetUpTestSuite() { tsa = new TestTsaProcess(); }
-  static void TearDownTestSuite() {
-    delete tsa;
-    tsa = nullptr;
-  }
   void SetUp() override { ClearProxyEnvironment(); }
-
-  static TestTsaProcess* tsa;
 };
-TestTsaProcess* SendRequestTest::tsa = nullptr;
 
 TEST_F(SendRequestTest, PostsTheQueryAndReturnsAResponseOpenSslAccepts) {
   CHttpSettings settings = FastSettings(tsa->WideUrl("/plain/tsp?x=1"));
-  const CBlob reply = SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  const CBlob reply = Post(settings);
   EXPECT_EQ(settings.httpStatus, 200u);
   const unsigned char* cursor = reply.pbData();
   TS_RESP* response = d2i_TS_RESP(nullptr, &cursor, static_cast<long>(reply.cbData()));
@@ -68,19 +60,19 @@ TEST_F(SendRequestTest, ObjectNameOfAUrlWithoutPathIsEmpty) {
 TEST_F(SendRequestTest, StatusesOtherThan2xxGiveAnEmptyReplyAndNoException) {
   for (const unsigned status : {500u, 404u, 302u}) {
     CHttpSettings settings = FastSettings(tsa->WideUrl("/status/" + std::to_string(status) + "/"));
-    EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+    EXPECT_TRUE(Post(settings).empty());
     EXPECT_EQ(settings.httpStatus, status);
   }
   // A redirect is not followed: one request only.
   CHttpSettings settings = FastSettings(tsa->WideUrl("/redirect/"));
   const std::size_t before = tsa->Requests().size();
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
   EXPECT_EQ(settings.httpStatus, 302u);
   EXPECT_EQ(tsa->Requests().size(), before + 1);
 
   // 200 without a body: an empty reply, status 200.
   settings.url = tsa->WideUrl("/status/200/");
-  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_TRUE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
 }
 
@@ -89,7 +81,7 @@ TEST_F(SendRequestTest, RepliesAreReturnedWholeWhateverTheirSize) {
   CHttpSettings settings = FastSettings(tsa->WideUrl("/big/65536/"));
   for (const unsigned long size : {65535ul, 65536ul, 65537ul, 1000000ul}) {
     settings.url = tsa->WideUrl("/big/" + std::to_string(size) + "/");
-    const CBlob reply = SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+    const CBlob reply = Post(settings);
     ASSERT_EQ(reply.cbData(), size);
     for (unsigned long i = 0; i < size; i += 4099) {
       ASSERT_EQ(reply.pbData()[i], static_cast<unsigned char>((i * 131 + 7) & 0xFF)) << i;
@@ -101,7 +93,7 @@ TEST_F(SendRequestTest, RepliesAreReturnedWholeWhateverTheirSize) {
     body.pbData()[i] = static_cast<unsigned char>(i % 251);
   }
   settings.url = tsa->WideUrl("/echo/");
-  EXPECT_EQ(SendRequest(settings, kQueryHeader, body, false), body);
+  EXPECT_EQ(Post(settings, body), body);
   EXPECT_TRUE(SendRequest(settings, kQueryHeader, CBlob(), false).empty());
 }
 
@@ -111,7 +103,7 @@ TEST_F(SendRequestTest, CredentialsInTheUrlServeOnlyWhenTheSettingsHaveNone) {
       FastSettings(L"http://tsa-user:tsa-pass@" + std::wstring(authority.begin(), authority.end()) +
                    L"/basic/url-creds");
   settings.serverAuthScheme = 1;
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
   EXPECT_EQ(settings.httpStatus, 200u);
   // The working copy took them; the caller's settings are unchanged.
   EXPECT_TRUE(settings.serverUserName.empty());
@@ -119,19 +111,19 @@ TEST_F(SendRequestTest, CredentialsInTheUrlServeOnlyWhenTheSettingsHaveNone) {
   // With a user name in the settings, the URL's are ignored both ways.
   settings.serverUserName = L"tsa-user";
   settings.serverPassword = L"wrong";
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
   EXPECT_EQ(settings.httpStatus, 401u);
   settings.url = L"http://nobody:nothing@" + std::wstring(authority.begin(), authority.end()) +
                  L"/basic/url-creds";
   settings.serverPassword = L"tsa-pass";
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
   EXPECT_EQ(settings.httpStatus, 200u);
 }
 
 TEST_F(SendRequestTest, ChallengesAreAnsweredWithTheExactNumberOfSends) {
   // No scheme of ours offered: one send, 401.
   CHttpSettings settings = FastSettings(tsa->WideUrl("/basic/count-a"));
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
   EXPECT_EQ(settings.httpStatus, 401u);
   EXPECT_EQ(tsa->RequestsTo("/basic/count-a").size(), 1u);
 
@@ -140,7 +132,7 @@ TEST_F(SendRequestTest, ChallengesAreAnsweredWithTheExactNumberOfSends) {
   settings.serverAuthScheme = 1;
   settings.serverUserName = L"tsa-user";
   settings.serverPassword = L"wrong";
-  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_TRUE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 401u);
   auto requests = tsa->RequestsTo("/basic/count-b");
   ASSERT_EQ(requests.size(), 2u);
@@ -150,20 +142,20 @@ TEST_F(SendRequestTest, ChallengesAreAnsweredWithTheExactNumberOfSends) {
   // The right password: two sends, 200 and the response.
   settings.url = tsa->WideUrl("/basic/count-c");
   settings.serverPassword = L"tsa-pass";
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
   EXPECT_EQ(tsa->RequestsTo("/basic/count-c").size(), 2u);
 
   // A Basic scheme where the server offers only Digest: one send.
   settings.url = tsa->WideUrl("/digest/count-d");
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
   EXPECT_EQ(settings.httpStatus, 401u);
   EXPECT_EQ(tsa->RequestsTo("/digest/count-d").size(), 1u);
 
   // Digest answers the nonce of the first challenge at once: two sends.
   settings.serverAuthScheme = 8;
   settings.url = tsa->WideUrl("/digest/count-e");
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
   requests = tsa->RequestsTo("/digest/count-e");
   ASSERT_EQ(requests.size(), 2u);
@@ -176,7 +168,7 @@ TEST_F(SendRequestTest, NtlmUsesTheGivenCredentialsInAFullHandshake) {
   settings.serverAuthScheme = 2;
   settings.serverUserName = L"tsa-user";
   settings.serverPassword = L"tsa-pass";
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
   auto requests = tsa->RequestsTo("/ntlm/given");
   // The unauthenticated send, then the negotiate and authenticate legs on one connection.
@@ -188,7 +180,7 @@ TEST_F(SendRequestTest, NtlmUsesTheGivenCredentialsInAFullHandshake) {
 
   settings.url = tsa->WideUrl("/ntlm/refused");
   settings.serverPassword = L"wrong";
-  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_TRUE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 401u);
 }
 
@@ -197,7 +189,7 @@ TEST_F(SendRequestTest, EmptyUserNameForNtlmHasNoLoggedOnCredentialsHere) {
   // the second send has nothing to offer and the 401 ends the exchange.
   CHttpSettings settings = FastSettings(tsa->WideUrl("/ntlm/auto"));
   settings.serverAuthScheme = 2;
-  EXPECT_TRUE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_TRUE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 401u);
   const auto requests = tsa->RequestsTo("/ntlm/auto");
   ASSERT_EQ(requests.size(), 2u);
@@ -206,12 +198,11 @@ TEST_F(SendRequestTest, EmptyUserNameForNtlmHasNoLoggedOnCredentialsHere) {
 
 TEST_F(SendRequestTest, StatusIsResetAndSessionKeptAcrossExchanges) {
   CHttpSettings settings = FastSettings(tsa->WideUrl("/status/500/"));
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
   ASSERT_TRUE(settings.session);
   const auto* session = settings.session.get();
   settings.url = L"http://[::1";
-  EXPECT_EQ(ThrownBy([&] { SendRequest(settings, kQueryHeader, TimeStampQuery(), false); }),
-            WinHttpHResult(12005));
+  EXPECT_EQ(PostCode(settings), WinHttpHResult(12005));
   EXPECT_EQ(settings.httpStatus, 0u);  // set to 0 before anything else
   EXPECT_EQ(settings.session.get(), session);
 
@@ -220,8 +211,8 @@ TEST_F(SendRequestTest, StatusIsResetAndSessionKeptAcrossExchanges) {
   CHttpSettings copy = settings;
   EXPECT_FALSE(copy.session);
   settings.url = tsa->WideUrl("/keepalive");
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
+  Post(settings);
   const auto requests = tsa->RequestsTo("/keepalive");
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].at("conn"), requests[1].at("conn"));

@@ -40,14 +40,14 @@ TEST(SendRequestTrace, ClientCertificateLineForHttpsOnlyAndNoCredentials) {
   settings.serverAuthScheme = 1;
   settings.serverUserName = L"tsa-user";
   settings.serverPassword = L"tsa-pass";
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
   EXPECT_EQ(settings.httpStatus, 200u);
   const std::string afterHttp = ReadFileText(log);
   EXPECT_EQ(afterHttp.find("WINHTTP_NO_CLIENT_CERT_CONTEXT"), std::string::npos) << afterHttp;
 
   settings.url = secure.WideUrl("/basic/");
   settings.extraCaFile = secure.File("ca.pem").wstring();
-  SendRequest(settings, kQueryHeader, TimeStampQuery(), false);
+  Post(settings);
   EXPECT_EQ(settings.httpStatus, 200u);
   const std::string afterHttps = ReadFileText(log);
   EXPECT_NE(afterHttps.find("libhorodex.so.1: WinHttpSetOption(WINHTTP_NO_CLIENT_CERT_CONTEXT) "
@@ -74,7 +74,7 @@ TEST(SendRequestDefaultPort, HttpsWithoutPortGoesTo443) {
   }
   CHttpSettings settings = FastSettings(L"https://127.0.0.1/tsp");
   settings.extraCaFile = tsa->File("ca.pem").wstring();
-  EXPECT_FALSE(SendRequest(settings, kQueryHeader, TimeStampQuery(), false).empty());
+  EXPECT_FALSE(Post(settings).empty());
   EXPECT_EQ(settings.httpStatus, 200u);
   EXPECT_EQ(tsa->RequestsTo("/tsp").size(), 1u);
 }

@@ -14,6 +14,8 @@
 #include "horodex/winhttp2.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/text/atl_exception.h"
+#include "tests/common/der_build.h"
+#include "tests/common/test_ca.h"
 
 namespace Velmora::Testing {
 
@@ -45,14 +47,15 @@ inline PKI::CHttpSettings FastSettings(const std::wstring& url) {
   return settings;
 }
 
-// The HRESULT that `action` throws, or 0 when it throws nothing.
-inline Platform::HRESULT ThrownBy(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Platform::CAtlException& failure) {
-    return failure.hr();
-  }
-  return 0;
+// The HRESULT that an action throws, or 0 when it throws nothing.
+inline constexpr auto* ThrownBy = &DerBuild::CodeOf;
+
+// One exchange of `body` (the time-stamp query by default) under `settings`, and its code.
+inline CBlob Post(PKI::CHttpSettings& settings, const CBlob& body = TimeStampQuery()) {
+  return PKI::SendRequest(settings, kQueryHeader, body, false);
+}
+inline Platform::HRESULT PostCode(PKI::CHttpSettings& settings) {
+  return ThrownBy([&] { Post(settings); });
 }
 
 // The HRESULT of a WinHTTP error number.
@@ -68,12 +71,7 @@ inline void ClearProxyEnvironment() {
   }
 }
 
-struct CertContextFree {
-  void operator()(Platform::PCCERT_CONTEXT context) const {
-    Platform::CertFreeCertificateContext(context);
-  }
-};
-using CertContext = std::unique_ptr<const Platform::CERT_CONTEXT, CertContextFree>;
+using CertContext = ContextPtr;
 
 // A certificate context for `der`; with a key file, its key provider information names it, as a
 // certificate of the user's personal store has it.

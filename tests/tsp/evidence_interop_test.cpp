@@ -34,9 +34,9 @@ const char* const kClassPath =
 class EvidenceInterop : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    s_env = new T::ConfigEnvironment;
-    s_tsa = new T::TestTsaProcess;
-    s_dir = new T::TempDir;
+    s_env = std::make_unique<T::ConfigEnvironment>();
+    s_tsa = std::make_unique<T::TestTsaProcess>();
+    s_dir = std::make_unique<T::TempDir>();
     ASSERT_EQ(P::CertAddTrustedRootsFromFile(s_tsa->File("ca.pem").c_str()), 0);
     const T::CommandResult built = T::RunCommand(
         "javac -d " + T::ShellQuote(s_dir->path().string()) + " -cp " + kClassPath + " " +
@@ -49,9 +49,9 @@ class EvidenceInterop : public ::testing::Test {
     }
   }
   static void TearDownTestSuite() {
-    delete s_dir;
-    delete s_tsa;
-    delete s_env;
+    s_dir.reset();
+    s_tsa.reset();
+    s_env.reset();
   }
 
   static std::string File(int i) { return (s_dir->path() / ("doc" + std::to_string(i))).string(); }
@@ -97,14 +97,10 @@ class EvidenceInterop : public ::testing::Test {
     return parsed.encode();
   }
 
-  static T::ConfigEnvironment* s_env;
-  static T::TestTsaProcess* s_tsa;
-  static T::TempDir* s_dir;
+  static inline std::unique_ptr<T::ConfigEnvironment> s_env;
+  static inline std::unique_ptr<T::TestTsaProcess> s_tsa;
+  static inline std::unique_ptr<T::TempDir> s_dir;
 };
-
-T::ConfigEnvironment* EvidenceInterop::s_env = nullptr;
-T::TestTsaProcess* EvidenceInterop::s_tsa = nullptr;
-T::TempDir* EvidenceInterop::s_dir = nullptr;
 
 TEST_F(EvidenceInterop, RecordsWeMakeAndRenewPassBouncyCastle) {
   CEvidenceTree tree(kSha256);

@@ -30,13 +30,13 @@ constexpr const char* kSha256 = "2.16.840.1.101.3.4.2.1";
 class EvidenceRecords : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    s_env = new T::ConfigEnvironment;
-    s_tsa = new T::TestTsaProcess;
+    s_env = std::make_unique<T::ConfigEnvironment>();
+    s_tsa = std::make_unique<T::TestTsaProcess>();
     ASSERT_EQ(P::CertAddTrustedRootsFromFile(s_tsa->File("ca.pem").c_str()), 0);
   }
   static void TearDownTestSuite() {
-    delete s_tsa;
-    delete s_env;
+    s_tsa.reset();
+    s_env.reset();
   }
 
   static std::string Data(std::size_t i) { return "document number " + std::to_string(i); }
@@ -82,12 +82,9 @@ class EvidenceRecords : public ::testing::Test {
     return text;
   }
 
-  static T::ConfigEnvironment* s_env;
-  static T::TestTsaProcess* s_tsa;
+  static inline std::unique_ptr<T::ConfigEnvironment> s_env;
+  static inline std::unique_ptr<T::TestTsaProcess> s_tsa;
 };
-
-T::ConfigEnvironment* EvidenceRecords::s_env = nullptr;
-T::TestTsaProcess* EvidenceRecords::s_tsa = nullptr;
 
 TEST_F(EvidenceRecords, EveryRecordOfOneRequestProvesItsOwnDataOnly) {
   struct Case {

@@ -107,8 +107,7 @@ TEST(MsStampOsslsigncodeTest, PeerStampsAndVerifiesAndPostsTheSameRequest) {
       T::RunCommand("osslsigncode verify -in " + q("signed.exe") + " -CAfile " + q("signer.pem") +
                     " -TSA-CAfile " + T::ShellQuote(tsa.File("ca.pem").string()) + " 2>&1");
   EXPECT_EQ(verify.exitCode, 0) << verify.output;
-  EXPECT_NE(verify.output.find("Timestamp Server Signature verification: ok"), std::string::npos)
-      << verify.output;
+  EXPECT_TRUE(Has(verify, "Timestamp Server Signature verification: ok")) << verify.output;
 
   // GetMSStamp posts, for the content osslsigncode sent, the same request.
   const std::vector<std::string> peer = Structures(tsa, "/authenticode/peer");

@@ -22,17 +22,10 @@ using Velmora::PKI::TSP::Client::CRequest;
 
 namespace {
 
-struct ContextFree {
-  void operator()(P::PCCERT_CONTEXT context) const noexcept {
-    P::CertFreeCertificateContext(context);
-  }
-};
-using ContextPtr = std::unique_ptr<const P::CERT_CONTEXT, ContextFree>;
+using T::ContextPtr;
 
-ContextPtr FromFile(const std::string& name) {
-  const Velmora::CBlob der = T::OpenSslTsaFile(name);
-  return ContextPtr(P::CertCreateCertificateContext(P::X509_ASN_ENCODING, der.pbData(),
-                                                    static_cast<P::DWORD>(der.cbData())));
+T::ContextPtr FromFile(const std::string& name) {
+  return T::ContextOf(T::OpenSslTsaFile(name));
 }
 
 // The key file the context's key provider information names; empty when it has none.

@@ -9,6 +9,7 @@
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
 #include "support/errors.h"
+#include "tests/common/der_build.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"
@@ -52,12 +53,8 @@ class RequestInteropTest : public ::testing::Test {
 
   static P::HRESULT Import(CStamp& stamp, const std::vector<unsigned char>& reply,
                            const CRequest* request) {
-    try {
-      stamp.Import(reply.data(), static_cast<unsigned long>(reply.size()), request);
-    } catch (const P::CAtlException& e) {
-      return e.hr();
-    }
-    return P::S_OK;
+    return T::DerBuild::CodeOf(
+        [&] { stamp.Import(reply.data(), static_cast<unsigned long>(reply.size()), request); });
   }
 };
 

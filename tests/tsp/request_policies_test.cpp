@@ -9,6 +9,7 @@
 #include "codec/stampmsg/request.h"
 #include "horodex/TSPRequest.h"
 #include "support/errors.h"
+#include "tests/common/der_build.h"
 #include "tests/common/hive_env.h"
 
 namespace P = Velmora::Platform;
@@ -17,9 +18,7 @@ using Velmora::Testing::ConfigEnvironment;
 
 namespace {
 
-const std::string kHeader = "Windows Registry Editor Version 5.00\n";
 const std::string kKey = "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n";
-const std::string kUserKey = "[HKEY_CURRENT_USER\\Software\\Policies\\Velmora\\TSP]\n";
 constexpr P::HRESULT kTsa = P::MakeHResult(0xC2100103);
 constexpr P::HRESULT kAuth = P::MakeHResult(0xC2100101);
 constexpr P::HRESULT kProxyAuth = P::MakeHResult(0xC2100102);
@@ -51,21 +50,14 @@ class RequestPolicyTest : public ::testing::Test {
  protected:
   ConfigEnvironment env;
 
-  void Policies(const std::string& values) {
-    ConfigEnvironment::Write(env.machineHive(), kHeader + kKey + values);
-  }
+  void Policies(const std::string& values) { env.MachinePolicies(values); }
 
   // Sends the request to `url` with a hash value (of whatever algorithm it names).
   static P::HRESULT Send(CRequest& request, const wchar_t* url = L"https://tsa.example/tsp") {
     request.put_TSAAddress(url);
     const unsigned char hash[32] = {1};
     request.put_DataHash(hash, 32);
-    try {
-      request.Send(false);
-    } catch (const P::CAtlException& e) {
-      return e.hr();
-    }
-    return P::S_OK;
+    return Velmora::Testing::DerBuild::CodeOf([&] { request.Send(false); });
   }
 };
 
@@ -212,8 +204,8 @@ TEST_F(RequestPolicyTest, AuthenticationTypesByScheme) {
 
   // The TSA rule is checked before the proxy rule, and a user value counts when the machine
   // has none.
-  ConfigEnvironment::Write(env.machineHive(), kHeader + kKey);
-  ConfigEnvironment::Write(env.userHive(), kHeader + kUserKey + "\"AuthDenyAnonym\"=dword:1\n");
+  Policies("");
+  env.UserPolicies("\"AuthDenyAnonym\"=dword:1\n");
   CRequest user;
   EXPECT_EQ(Send(user, L"http://tsa.example/"), kAuth);
 }

@@ -41,17 +41,9 @@ constexpr P::HRESULT kInvalidState = P::MakeHResult(0x8007139F);
 constexpr P::HRESULT kCannotConnect = P::MakeHResult(0x80072EFD);
 constexpr P::HRESULT kNotFound = P::MakeHResult(0x80092004);
 constexpr P::HRESULT kUntrustedRoot = P::MakeHResult(0x800B0109);
-const std::string kPolicyHeader =
-    "Windows Registry Editor Version 5.00\n"
-    "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP]\n";
 
 P::HRESULT Failure(CRequest& request, bool verify) {
-  try {
-    request.Send(verify);
-  } catch (const P::CAtlException& e) {
-    return e.hr();
-  }
-  return P::S_OK;
+  return T::DerBuild::CodeOf([&] { request.Send(verify); });
 }
 
 std::string HexOfExport(CRequest& request) {
@@ -67,16 +59,16 @@ std::string HexOfExport(CRequest& request) {
 class RequestSendTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    data = new T::TempDir();
+    data = std::make_unique<T::TempDir>();
     setenv("XDG_DATA_HOME", data->path().c_str(), 1);
-    tsa = new T::TestTsaProcess();
+    tsa = std::make_unique<T::TestTsaProcess>();
     const std::filesystem::path roots = data->path() / "velmora/certstores/Root";
     std::filesystem::create_directories(roots);
     std::filesystem::copy_file(tsa->File("ca.pem"), roots / "test-tsa-ca.pem");
   }
   static void TearDownTestSuite() {
-    delete tsa;
-    delete data;
+    tsa.reset();
+    data.reset();
     unsetenv("XDG_DATA_HOME");
   }
 
@@ -92,12 +84,9 @@ class RequestSendTest : public ::testing::Test {
     return request;
   }
 
-  static T::TempDir* data;
-  static T::TestTsaProcess* tsa;
+  static inline std::unique_ptr<T::TempDir> data;
+  static inline std::unique_ptr<T::TestTsaProcess> tsa;
 };
-
-T::TempDir* RequestSendTest::data = nullptr;
-T::TestTsaProcess* RequestSendTest::tsa = nullptr;
 
 TEST_F(RequestSendTest, GrantedStampAndRepeatedSendPostsTheSameBytes) {
   CRequest request = For("/again/");
@@ -209,11 +198,10 @@ TEST_F(RequestSendTest, TimeWindowOfAStampWithoutNonce) {
 
   // The policy's value counts; one above 4294967 ms means what it says rather than wrapping
   // around to a window of a millisecond.
-  T::ConfigEnvironment::Write(env.machineHive(),
-                              kPolicyHeader + "\"StampAccuracy\"=dword:00418938\n");  // 4294968
+  env.MachinePolicies("\"StampAccuracy\"=dword:00418938\n");  // 4294968
   EXPECT_EQ(sendAt("/offset/-3600/", false), P::S_OK);
   EXPECT_EQ(sendAt("/offset/-4300/", false), kExpired);
-  T::ConfigEnvironment::Write(env.machineHive(), kPolicyHeader + "\"StampAccuracy\"=dword:0\n");
+  env.MachinePolicies("\"StampAccuracy\"=dword:0\n");
   EXPECT_EQ(sendAt("/offset/-2/", false), kExpired);
 }
 

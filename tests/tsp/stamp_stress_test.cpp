@@ -38,12 +38,8 @@ TEST(StampStress, SixteenThreadsShareStoresAndTrustForTenThousandOperations) {
   P::HCERTSTORE shared = P::CertOpenStore(P::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
   ASSERT_NE(shared, nullptr);
   for (const char* name : {"rsa.der", "ec.der"}) {
-    const CBlob der = T::OpenSslTsaFile(name);
-    P::PCCERT_CONTEXT context = P::CertCreateCertificateContext(
-        P::X509_ASN_ENCODING, der.pbData(), static_cast<P::DWORD>(der.cbData()));
-    ASSERT_TRUE(
-        P::CertAddCertificateContextToStore(shared, context, P::CERT_STORE_ADD_ALWAYS, nullptr));
-    P::CertFreeCertificateContext(context);
+    ASSERT_TRUE(P::CertAddCertificateContextToStore(
+        shared, T::ContextOf(T::OpenSslTsaFile(name)).get(), P::CERT_STORE_ADD_ALWAYS, nullptr));
   }
   const CBlob messages[] = {T::OpenSslTsaFile("rsa-full.tsr"), T::OpenSslTsaFile("ec-bare.tst")};
   CStamp first;

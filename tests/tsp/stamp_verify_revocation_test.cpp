@@ -75,11 +75,9 @@ struct World {
 
   World() {
     setenv("XDG_CACHE_HOME", (config.scratch() / "cache").c_str(), 1);
-    ConfigEnvironment::Write(config.userHive(),
-                             "Windows Registry Editor Version 5.00\n\n"
-                             "[HKEY_CURRENT_USER\\Software\\Policies\\Velmora\\TSP]\n"
-                             "\"RequireRevocationCheck\"=dword:1\n"
-                             "\"DisableRevocationNetwork\"=dword:1\n");
+    config.UserPolicies(
+        "\"RequireRevocationCheck\"=dword:1\n"
+        "\"DisableRevocationNetwork\"=dword:1\n");
     root.cert.writePem(config.scratch() / "root.pem");
     WriteKeyPem(root.key.get(), config.scratch() / "root.key");
     EXPECT_EQ(Platform::CertAddTrustedRootsFromFile((config.scratch() / "root.pem").c_str()), 0);

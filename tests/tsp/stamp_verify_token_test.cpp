@@ -82,19 +82,6 @@ HRESULT VerifyToken(const TokenSpec& spec, const char* list = nullptr,
   return imported.stamp.Verify(candidate, list != nullptr ? text.data() : nullptr);
 }
 
-struct ContextFree {
-  void operator()(Platform::PCCERT_CONTEXT c) const noexcept {
-    Platform::CertFreeCertificateContext(c);
-  }
-};
-using Context = std::unique_ptr<const Platform::CERT_CONTEXT, ContextFree>;
-
-Context ContextOf(const CBlob& der) {
-  return Context(Platform::CertCreateCertificateContext(
-      Platform::X509_ASN_ENCODING | Platform::PKCS_7_ASN_ENCODING, der.pbData(),
-      static_cast<Platform::DWORD>(der.cbData())));
-}
-
 CBlob EncodedOf(const Platform::CERT_CONTEXT* context) {
   return CBlob(context->pbCertEncoded, context->cbCertEncoded);
 }
@@ -142,7 +129,7 @@ TEST(StampVerifyToken, EachSigningCertificateFormAndTheAcceptedCombinations) {
 }
 
 TEST(StampVerifyToken, MissingOrContradictoryAttributesAreRefusedWithTheirCode) {
-  const Context right = ContextOf(FixtureCertificate("ec"));
+  const ContextPtr right = ContextOf(FixtureCertificate("ec"));
   // None at all: not found, even with the right certificate given.
   EXPECT_EQ(VerifyToken(SpecWith({})), kNotFound);
   EXPECT_EQ(VerifyToken(SpecWith({}), nullptr, right.get()), kNotFound);
@@ -209,7 +196,7 @@ TEST(StampVerifyToken, SignatureIsCheckedUnderTheNamedCertificate) {
   otherKey.certificates.push_back(FixtureCertificate("rsa"));
   EXPECT_EQ(VerifyToken(otherKey), kBadSignature);
   // A certificate given that the attribute does not name is ignored.
-  const Context stranger = ContextOf(FixtureCertificate("rsa"));
+  const ContextPtr stranger = ContextOf(FixtureCertificate("rsa"));
   EXPECT_EQ(VerifyToken(SpecWith({v2}), nullptr, stranger.get()), 0);
 }
 
@@ -245,7 +232,7 @@ TEST(StampVerifyToken, CertificateOnlyInACallerStoreTheAddressBookOrCertificateV
 
     // A caller's store, after a null entry.
     void* store = Platform::CertOpenStore(Platform::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-    const Context ec = ContextOf(FixtureCertificate("ec"));
+    const ContextPtr ec = ContextOf(FixtureCertificate("ec"));
     ASSERT_TRUE(Platform::CertAddCertificateContextToStore(
         store, ec.get(), Platform::CERT_STORE_ADD_ALWAYS, nullptr));
     void* stores[] = {nullptr, store};
