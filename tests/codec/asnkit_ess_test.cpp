@@ -22,17 +22,6 @@ CBlob Digest(const X509* cert, const EVP_MD* md) {
   return CBlob(out, length);
 }
 
-// The issuer and serial number of `cert` as the signer-identifier check builds them.
-CIssuerSerial IssuerSerialOf(const X509* cert) {
-  CGeneralName issuer;
-  issuer.put_directoryName(B(ToDer(X509_get_issuer_name(cert), i2d_X509_NAME)));
-  CGeneralNames names;
-  names.push_back(issuer);
-  CBigInteger serial;
-  serial.decode(B(ToDer(X509_get0_serialNumber(cert), i2d_ASN1_INTEGER)));
-  return CIssuerSerial(names, serial);
-}
-
 struct StackFree {
   void operator()(STACK_OF(X509) * s) const { sk_X509_free(s); }
 };

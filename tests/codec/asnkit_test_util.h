@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/asnkit/ess.h"
+#include "codec/asnkit/general_name.h"
 #include "codec/corekit/blob.h"
 #include "codec/der/der_reader.h"
 #include "codec/der/der_strings.h"
@@ -138,6 +140,18 @@ inline X509Ptr MakeCertificate(const V& serial, const std::string& cn) {
   X509_set_pubkey(cert.get(), key.get());
   X509_sign(cert.get(), key.get(), EVP_sha256());
   return cert;
+}
+
+// The issuer and serial number of `cert` as the signer-identifier check builds them.
+inline Velmora::ASN1::CIssuerSerial IssuerSerialOf(const X509* cert) {
+  using namespace Velmora::ASN1;
+  CGeneralName issuer;
+  issuer.put_directoryName(B(ToDer(X509_get_issuer_name(cert), i2d_X509_NAME)));
+  CGeneralNames names;
+  names.push_back(issuer);
+  CBigInteger serial;
+  serial.decode(B(ToDer(X509_get0_serialNumber(cert), i2d_ASN1_INTEGER)));
+  return CIssuerSerial(names, serial);
 }
 
 // For every constructed element of `der` (pre-order), a copy of `der` in which that element has

@@ -82,45 +82,36 @@ TEST(RegistryFile, RegeditUtf16FileWithEveryKindOfData) {
 "OddText"=hex(1):41,00,42
 )"));
 
-  EXPECT_EQ(Wide(Read(P::HKEY_LOCAL_MACHINE, kKey, nullptr).data),
-            std::wstring(L"default value\0", 14));
-  EXPECT_EQ(Wide(Read(P::HKEY_LOCAL_MACHINE, kKey, L"").data),
-            std::wstring(L"default value\0", 14));
-
-  const Value path = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Path");
-  EXPECT_EQ(path.type, P::REG_SZ);
-  EXPECT_EQ(Wide(path.data), std::wstring(L"C:\\Temp\\\"quoted\"\0", 17));
-  EXPECT_EQ(Wide(Read(P::HKEY_LOCAL_MACHINE, kKey, L"число").data), std::wstring(L"значение\0", 9));
-
-  const Value number = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Number");
-  EXPECT_EQ(number.type, P::REG_DWORD);
-  EXPECT_EQ(number.data, Bytes({0x2a, 0, 0, 0}));
-  EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"Short").data, Bytes({7, 0, 0, 0}));
-
-  const Value big = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Big");
-  EXPECT_EQ(big.type, P::REG_QWORD);
-  EXPECT_EQ(big.data, Bytes({0, 0, 0, 0, 1, 0, 0, 0}));
-
-  const Value expand = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Expand");
-  EXPECT_EQ(expand.type, P::REG_EXPAND_SZ);
-  EXPECT_EQ(Wide(expand.data), std::wstring(L"%TMP%\0", 6));
-
-  const Value multi = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Multi");
-  EXPECT_EQ(multi.type, P::REG_MULTI_SZ);
-  EXPECT_EQ(Wide(multi.data), std::wstring(L"a\0b\0\0", 5));
-
-  const Value blob = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Blob");
-  EXPECT_EQ(blob.type, P::REG_BINARY);
-  EXPECT_EQ(blob.data, Bytes({1, 2, 3, 4, 5, 0xff}));
-
-  const Value nothing = Read(P::HKEY_LOCAL_MACHINE, kKey, L"Nothing");
-  EXPECT_EQ(nothing.status, P::ERROR_SUCCESS);
-  EXPECT_EQ(nothing.type, P::REG_NONE);
-  EXPECT_TRUE(nothing.data.empty());
-
-  // A surrogate pair is one character; odd UTF-16 data keeps its odd size.
-  EXPECT_EQ(Wide(Read(P::HKEY_LOCAL_MACHINE, kKey, L"Emoji").data),
-            std::wstring(L"\U0001F600\0", 2));
+  const auto text = [](const std::wstring& wide) {
+    std::vector<P::BYTE> bytes(wide.size() * sizeof(wchar_t));
+    std::memcpy(bytes.data(), wide.data(), bytes.size());
+    return bytes;
+  };
+  const struct {
+    const wchar_t* name;
+    P::DWORD type;
+    std::vector<P::BYTE> data;
+  } expected[] = {
+      {nullptr, P::REG_SZ, text({L"default value\0", 14})},
+      {L"", P::REG_SZ, text({L"default value\0", 14})},
+      {L"Path", P::REG_SZ, text({L"C:\\Temp\\\"quoted\"\0", 17})},
+      {L"число", P::REG_SZ, text({L"значение\0", 9})},  // names ignore the letters' case
+      {L"Number", P::REG_DWORD, Bytes({0x2a, 0, 0, 0})},
+      {L"Short", P::REG_DWORD, Bytes({7, 0, 0, 0})},
+      {L"Big", P::REG_QWORD, Bytes({0, 0, 0, 0, 1, 0, 0, 0})},
+      {L"Expand", P::REG_EXPAND_SZ, text({L"%TMP%\0", 6})},
+      {L"Multi", P::REG_MULTI_SZ, text({L"a\0b\0\0", 5})},
+      {L"Blob", P::REG_BINARY, Bytes({1, 2, 3, 4, 5, 0xff})},
+      {L"Nothing", P::REG_NONE, {}},
+      {L"Emoji", P::REG_SZ, text({L"\U0001F600\0", 2})},  // a surrogate pair is one character
+  };
+  for (const auto& e : expected) {
+    const Value value = Read(P::HKEY_LOCAL_MACHINE, kKey, e.name);
+    EXPECT_EQ(value.status, P::ERROR_SUCCESS);
+    EXPECT_EQ(value.type, e.type);
+    EXPECT_EQ(value.data, e.data);
+  }
+  // Odd UTF-16 data keeps its odd size.
   const Value odd = Read(P::HKEY_LOCAL_MACHINE, kKey, L"OddText");
   EXPECT_EQ(odd.data.size(), sizeof(wchar_t) + 1);  // 'A', then the lone byte
 }
