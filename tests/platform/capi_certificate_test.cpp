@@ -26,12 +26,6 @@ using namespace Velmora::Testing::DerBuild;
 
 namespace {
 
-ContextPtr Create(const CBlob& der) {
-  return ContextPtr(P::CertCreateCertificateContext(P::X509_ASN_ENCODING | P::PKCS_7_ASN_ENCODING,
-                                                    der.pbData(),
-                                                    static_cast<P::DWORD>(der.cbData())));
-}
-
 std::vector<unsigned char> Span(const P::CRYPT_DATA_BLOB& blob) {
   return {blob.pbData, blob.pbData + blob.cbData};
 }
@@ -88,7 +82,7 @@ TEST(CapiCertificate, OurReadingAgreesWithOpenSslOnEveryCorpusCertificate) {
     SCOPED_TRACE(name);
     const X509Ptr x509 = ParseCertificate(der);
     ASSERT_TRUE(x509);
-    const ContextPtr context = Create(der);
+    const ContextPtr context = ContextOf(der);
     ASSERT_TRUE(context) << std::hex << P::GetLastError();
     const P::CERT_INFO& info = *context->pCertInfo;
     EXPECT_EQ(CBlob(context->pbCertEncoded, context->cbCertEncoded), der);
@@ -149,7 +143,7 @@ TEST(CapiCertificate, BytesThatAreNoCertificateGetTheDecodersCode) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     P::SetLastError(0);
-    EXPECT_EQ(Create(row.bytes), nullptr);
+    EXPECT_EQ(ContextOf(row.bytes), nullptr);
     EXPECT_EQ(static_cast<P::HRESULT>(P::GetLastError()), row.code);
   }
   P::SetLastError(0);
@@ -164,7 +158,7 @@ TEST(CapiCertificate, BytesThatAreNoCertificateGetTheDecodersCode) {
 TEST(CapiCertificate, PropertiesAreComputedOrCopiedAndShared) {
   const CBlob der = OpenSslTsaFile("rsa.der");
   const X509Ptr x509 = ParseCertificate(der);
-  const ContextPtr context = Create(der);
+  const ContextPtr context = ContextOf(der);
   ASSERT_TRUE(context);
   // A duplicate is the same context, so it sees the same properties.
   const ContextPtr duplicate(P::CertDuplicateCertificateContext(context.get()));

@@ -250,13 +250,12 @@ struct World {
   }
 };
 
-World* g_world = nullptr;
-
 class Revocation : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { g_world = new World(); }
-  static void TearDownTestSuite() { delete g_world; }
-  World& world() { return *g_world; }
+  static void SetUpTestSuite() { shared = std::make_unique<World>(); }
+  static void TearDownTestSuite() { shared.reset(); }
+  static inline std::unique_ptr<World> shared;
+  World& world() { return *shared; }
   static std::size_t indexOf(const char* name) {
     for (std::size_t i = 0; i < std::size(kCases); ++i) {
       if (std::string(kCases[i].name) == name) {

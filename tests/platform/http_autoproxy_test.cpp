@@ -10,6 +10,7 @@
 
 #include "platform/http/winhttp.h"
 #include "platform/text/convert.h"
+#include "platform/text/free_with.h"
 #include "platform/text/last_error.h"
 #include "tests/common/child_process.h"
 #include "tests/common/hive_env.h"
@@ -19,18 +20,12 @@ namespace {
 
 namespace P = Platform;
 
-struct Freer {
-  void operator()(wchar_t* text) const noexcept { P::GlobalFree(text); }
-};
 std::string Take(wchar_t* text) {
-  const std::unique_ptr<wchar_t, Freer> owned(text);
+  const std::unique_ptr<wchar_t, P::FreeWith<P::GlobalFree>> owned(text);
   return owned ? P::WideToNarrow(owned.get()) : "-";
 }
 
-struct SessionCloser {
-  void operator()(P::HttpObject* handle) const noexcept { P::WinHttpCloseHandle(handle); }
-};
-using Session = std::unique_ptr<P::HttpObject, SessionCloser>;
+using Session = std::unique_ptr<P::HttpObject, P::FreeWith<P::WinHttpCloseHandle>>;
 
 Session OpenSession() {
   Session session(P::WinHttpOpen(L"test", P::WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/http/winhttp.h"
+#include "platform/text/free_with.h"
 #include "platform/text/last_error.h"
 #include "tests/common/testtsa_process.h"
 #include "tests/transport/transport_test_util.h"
@@ -15,20 +16,10 @@
 namespace Velmora::Platform {
 namespace {
 
-using Testing::TestTsaProcess;
+using Handle = std::unique_ptr<HttpObject, FreeWith<WinHttpCloseHandle>>;
 
-struct Closer {
-  void operator()(HttpObject* handle) const { WinHttpCloseHandle(handle); }
-};
-using Handle = std::unique_ptr<HttpObject, Closer>;
-
-class HttpClientTest : public ::testing::Test {
+class HttpClientTest : public Testing::TestTsaSuite {
  protected:
-  static void SetUpTestSuite() { tsa = new TestTsaProcess(); }
-  static void TearDownTestSuite() {
-    delete tsa;
-    tsa = nullptr;
-  }
   void SetUp() override {
     session.reset(WinHttpOpen(L"client-test", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
     ASSERT_TRUE(session);
@@ -54,11 +45,9 @@ class HttpClientTest : public ::testing::Test {
     return status;
   }
 
-  static TestTsaProcess* tsa;
   Handle session;
   Handle connection;
 };
-TestTsaProcess* HttpClientTest::tsa = nullptr;
 
 TEST_F(HttpClientTest, BodyIsReadInPiecesUntilZeroBytes) {
   Handle request = Open(L"big/100000/");
