@@ -1,5 +1,7 @@
 #include "codec/der/der_reader.h"
 
+#include <charconv>
+
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
 
@@ -261,7 +263,15 @@ std::string ReadOid(const Element& e) {
   if (c.empty() || (c.back() & 0x80) != 0) {
     Fail(c.empty() ? CRYPT_E_ASN1_ERROR : CRYPT_E_ASN1_EOD);
   }
+  // Digits written straight into the text (no string per arc): certificates and CMS messages
+  // hold dozens of identifiers, and reading them was a good part of decoding one.
   std::string text;
+  text.reserve(c.size() * 3 + 2);
+  char digits[24];
+  const auto append = [&](std::uint64_t arc) {
+    const auto end = std::to_chars(digits, digits + sizeof digits, arc).ptr;
+    text.append(digits, end);
+  };
   std::size_t i = 0;
   bool first = true;
   while (i < c.size()) {
@@ -281,13 +291,13 @@ std::string ReadOid(const Element& e) {
     }
     if (first) {
       const std::uint64_t arc0 = value < 40 ? 0 : (value < 80 ? 1 : 2);
-      text = std::to_string(arc0);
+      append(arc0);
       text += '.';
-      text += std::to_string(value - arc0 * 40);
+      append(value - arc0 * 40);
       first = false;
     } else {
       text += '.';
-      text += std::to_string(value);
+      append(value);
     }
   }
   return text;
