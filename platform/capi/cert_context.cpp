@@ -2,6 +2,9 @@
 #include <openssl/evp.h>
 
 #include <cstring>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
 
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_internal.h"
@@ -267,6 +270,34 @@ bool SameIntegerBlob(const CRYPT_INTEGER_BLOB& a, const CRYPT_INTEGER_BLOB& b) n
   return na == nb && (na == 0 || std::memcmp(a.pbData, b.pbData, na) == 0);
 }
 
+// The certificates decoded lately, by their encoding: the stamps of one TSA carry the same
+// certificates, and a program that verifies many of them (or a stamp imported, cloned and chained)
+// would otherwise decode each again every time. A decoded certificate never changes, so contexts
+// share it; the memo is emptied when it grows too large.
+std::shared_ptr<const CertData> DecodedCertificate(const BYTE* encoded, DWORD length) {
+  constexpr std::size_t kMaxKept = 256;
+  static std::mutex mutex;
+  static auto* kept = new std::unordered_map<std::string_view, std::shared_ptr<const CertData>>();
+  const std::string_view bytes(reinterpret_cast<const char*>(encoded), length);
+  {
+    std::lock_guard lock(mutex);
+    if (const auto found = kept->find(bytes); found != kept->end()) {
+      return found->second;
+    }
+  }
+  auto data = std::make_shared<const CertData>(encoded, length);
+  const std::span<const BYTE> own = data->encoded();
+  const std::string_view key(reinterpret_cast<const char*>(own.data()), own.size());
+  if (key == bytes) {  // the key lives in the certificate it names
+    std::lock_guard lock(mutex);
+    if (kept->size() >= kMaxKept) {
+      kept->clear();
+    }
+    kept->emplace(key, data);
+  }
+  return data;
+}
+
 }  // namespace Capi
 
 PCCERT_CONTEXT CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE* pbCertEncoded,
@@ -276,8 +307,7 @@ PCCERT_CONTEXT CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE
     return Fail<PCCERT_CONTEXT>(E_INVALIDARG, nullptr);
   }
   return Guard<PCCERT_CONTEXT>(nullptr, [&]() -> PCCERT_CONTEXT {
-    auto data = std::make_shared<const CertData>(pbCertEncoded, cbCertEncoded);
-    auto* context = new CertContextImpl(std::move(data));
+    auto* context = new CertContextImpl(Capi::DecodedCertificate(pbCertEncoded, cbCertEncoded));
     context->dwCertEncodingType = dwCertEncodingType;
     return context;
   });

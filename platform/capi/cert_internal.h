@@ -88,6 +88,10 @@ inline CertContextImpl* ImplOf(PCCERT_CONTEXT context) noexcept {
 // (which gains a memory reference). Its count is 1.
 CertContextImpl* CopyContextInto(const CertContextImpl& source, StoreImpl* store);
 
+// The decoded certificate of an encoding, shared with the contexts made lately of the same bytes
+// (the reader's code is thrown for bad bytes).
+std::shared_ptr<const CertData> DecodedCertificate(const BYTE* encoded, DWORD length);
+
 // The key identifier of the certificate (see CERT_KEY_IDENTIFIER_PROP_ID), its SHA-1 hash; both
 // cached as properties on first use.
 std::vector<BYTE> KeyIdentifierOf(const CertContextImpl& context);
