@@ -148,6 +148,7 @@ void CStamp::Impl::copyFrom(const Impl& other) {
   tsaBlob = other.tsaBlob;
   hashedMessage = other.hashedMessage;
   encodedToken = other.encodedToken;
+  token = other.token;
   message.reset();
   statusString16 = other.statusString16;
   tsaName16 = other.tsaName16;
@@ -172,6 +173,7 @@ void CStamp::Impl::Reset() {
   tsaName16.clear();
   hashedMessage.clear();
   encodedToken.clear();
+  token.reset();
   accuracy = -1;
   defaultAccuracy = -1;
   genTime = CDateTime::Now();
@@ -189,6 +191,16 @@ HRESULT CStamp::Impl::OpenMessage() {
     return Platform::CRYPT_E_ASN1_LARGE;
   }
   Platform::SetLastError(0);
+  if (token) {
+    // The import decoded the token already: the message shares its SignedData.
+    Platform::HCRYPTMSG opened = Platform::CryptMsgOpenDecoded(
+        std::shared_ptr<const ASN1::CSignedData>(token, &token->get_signedData()));
+    if (opened == nullptr) {
+      return PlatformFailure();
+    }
+    message.reset(opened);
+    return Platform::S_OK;
+  }
   Platform::HCRYPTMSG opened = Platform::CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
   if (opened == nullptr) {
     return PlatformFailure();
@@ -301,6 +313,7 @@ void CStamp::Import(const unsigned char* data, unsigned long length, const CRequ
     ~Rollback() {
       if (!done) {
         stamp.encodedToken.clear();
+        stamp.token.reset();
         stamp.message.reset();
       }
     }
@@ -399,6 +412,8 @@ void CStamp::Import(const unsigned char* data, unsigned long length, const CRequ
     }
 
     s.encodedToken = working;
+    s.token = isResponse ? std::make_shared<const TSP::CToken>(std::move(response).takeToken())
+                         : std::make_shared<const TSP::CToken>(std::move(bareToken));
     const HRESULT added = s.AddCertificateValues();
     if (Platform::FAILED(added)) {
       ThrowHResult(added);

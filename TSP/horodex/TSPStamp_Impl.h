@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "codec/asnkit/ess.h"
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
+#include "codec/stampmsg/token.h"
 #include "horodex/TSPStamp.h"
 #include "platform/text/convert.h"
 
@@ -45,6 +47,9 @@ struct CStamp::Impl {
   CBlob hashedMessage;
   // The TimeStampToken's DER; not empty exactly when a token is imported.
   CBlob encodedToken;
+  // encodedToken decoded, kept from the import so that verifying does not decode it again; null
+  // exactly when no token is held. Stamp copies share it.
+  std::shared_ptr<const TSP::CToken> token;
   // Decode message over encodedToken, opened on first need; belongs to that token.
   CryptMsgPtr message;
   // The UTF-16 forms of the two wide texts, for the `unsigned short` getters.
@@ -57,9 +62,9 @@ struct CStamp::Impl {
   // Back to empty: no message, no TSA certificate, a new in-memory store, the fields cleared
   // (genTime becomes the current time; ordering and hashAlg keep their values).
   void Reset();
-  // Opens `message` over encodedToken and feeds it the whole token. E_FAIL when one is already
-  // open; otherwise S_OK or the HRESULT of the step that failed (the handle stays open when the
-  // update fails).
+  // Opens `message` over encodedToken: over the SignedData of `token` when the import decoded
+  // it, else feeding it the whole token. E_FAIL when one is already open; otherwise S_OK or the
+  // HRESULT of the step that failed (the handle stays open when the update fails).
   Platform::HRESULT OpenMessage();
   // Adds the certificates of the unsigned certificate-values attributes to the store.
   Platform::HRESULT AddCertificateValues();

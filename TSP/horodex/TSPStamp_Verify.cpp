@@ -334,8 +334,11 @@ int CStamp::Verify(const Platform::CERT_CONTEXT* certificate, char* list) const 
     return Platform::E_FAIL;
   }
 
-  TSP::CToken token;
-  token.decode(s.encodedToken);
+  TSP::CToken decoded;
+  if (!s.token) {
+    decoded.decode(s.encodedToken);
+  }
+  const TSP::CToken& token = s.token ? *s.token : decoded;
   if (!token.verify(EncodedOf(s.tsaCertificate.get()))) {
     return Platform::NTE_BAD_SIGNATURE;
   }
@@ -440,7 +443,8 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
   Platform::PCCERT_CHAIN_CONTEXT built = nullptr;
   {
     const TokenRevocationData tokenData(
-        s.encodedToken, revocation.RevocationFreshAtGenTime ? &checkTime : nullptr,
+        s.token ? s.token->get_signedData().get_crls() : nullptr,
+        revocation.RevocationFreshAtGenTime ? &checkTime : nullptr,
         revocation.OcspNonce ? Platform::REVOCATION_DATA_OCSP_NONCE : 0);
     const CertContextPtr duplicate(Platform::CertDuplicateCertificateContext(subject));
     Platform::SetLastError(0);

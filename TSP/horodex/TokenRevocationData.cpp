@@ -3,9 +3,7 @@
 #include <vector>
 
 #include "codec/cms/revocation_info.h"
-#include "codec/cms/signed_data.h"
 #include "platform/capi/wincrypt_revocation.h"
-#include "platform/text/atl_exception.h"
 
 namespace Velmora::PKI::TSP::Client {
 
@@ -17,16 +15,10 @@ Platform::CRYPT_DATA_BLOB BlobOf(const std::vector<std::uint8_t>& der) {
 
 }  // namespace
 
-TokenRevocationData::TokenRevocationData(const CBlob& encodedToken,
+TokenRevocationData::TokenRevocationData(const CBlobList* tokenCrls,
                                          const Platform::FILETIME* checkTime,
                                          Platform::DWORD flags) {
-  ASN1::CSignedData signedData;
-  try {
-    signedData.decode(encodedToken);
-  } catch (const Platform::CAtlException&) {
-    // Nothing of the token's then, but the time of checking still holds.
-  }
-  const std::vector<ASN1::CRevocationInfo> infos = ASN1::ReadRevocationInfos(signedData.get_crls());
+  const std::vector<ASN1::CRevocationInfo> infos = ASN1::ReadRevocationInfos(tokenCrls);
   std::vector<Platform::CRYPT_DATA_BLOB> crls;
   std::vector<Platform::CRYPT_DATA_BLOB> responses;
   for (const ASN1::CRevocationInfo& info : infos) {

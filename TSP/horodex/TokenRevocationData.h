@@ -5,16 +5,17 @@
 #pragma once
 
 #include "codec/corekit/blob.h"
+#include "codec/corekit/dll_list.h"
 #include "platform/text/types.h"
 
 namespace Velmora::PKI::TSP::Client {
 
 class TokenRevocationData {
  public:
-  // Gives the chains this thread builds the data of `encodedToken` (none when it carries none or
-  // does not decode) until the object goes, the time at which the data of every source must be
-  // fresh (null: now), and REVOCATION_DATA_* flags.
-  TokenRevocationData(const CBlob& encodedToken, const Platform::FILETIME* checkTime,
+  // Gives the chains this thread builds the data of a token's crls field (`crls`, the choices of
+  // its SignedData; null or empty when it carries none) until the object goes, the time at which
+  // the data of every source must be fresh (null: now), and REVOCATION_DATA_* flags.
+  TokenRevocationData(const CBlobList* crls, const Platform::FILETIME* checkTime,
                       Platform::DWORD flags);
   ~TokenRevocationData();
   TokenRevocationData(const TokenRevocationData&) = delete;

@@ -9,6 +9,8 @@
 // response, or after its members, are refused. A failed decode leaves the response as it was.
 #pragma once
 
+#include <utility>
+
 #include "codec/asnkit/pki_status.h"
 #include "codec/corekit/blob.h"
 #include "codec/stampmsg/token.h"
@@ -27,6 +29,8 @@ class CResponse {
   const ASN1::CPKIStatusInfo& get_status() const noexcept { return m_status; }
   // The token, or null when the response carries none.
   const CToken* get_timeStampToken() const noexcept { return m_hasToken ? &m_token : nullptr; }
+  // The token, moved out of a response that is not used afterwards.
+  CToken takeToken() && { return std::move(m_token); }
 
  private:
   ASN1::CPKIStatusInfo m_status;

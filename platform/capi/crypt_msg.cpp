@@ -1,6 +1,7 @@
 // CMS decode messages over our codec's SignedData, and CryptDecodeObject for a SignerInfo (and a
 // multi-byte integer) laid out the way the messages lay out their signer parameters.
 #include <atomic>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -29,7 +30,7 @@ struct MessageImpl {
   std::vector<BYTE> received;
   bool finished = false;  // the final part came
   bool decoded = false;
-  ASN1::CSignedData signedData;
+  std::shared_ptr<const ASN1::CSignedData> signedData;  // once decoded
 };
 
 MessageImpl* MessageOf(HCRYPTMSG handle) noexcept {
@@ -257,6 +258,19 @@ HCRYPTMSG CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD, DWORD dwMsgType, 
   return Guard<HCRYPTMSG>(nullptr, [&]() -> HCRYPTMSG { return new MessageImpl(dwMsgType); });
 }
 
+HCRYPTMSG CryptMsgOpenDecoded(std::shared_ptr<const ASN1::CSignedData> signedData) {
+  if (!signedData) {
+    return Fail<HCRYPTMSG>(E_INVALIDARG, nullptr);
+  }
+  return Guard<HCRYPTMSG>(nullptr, [&]() -> HCRYPTMSG {
+    auto* message = new MessageImpl(0);
+    message->finished = true;
+    message->decoded = true;
+    message->signedData = std::move(signedData);
+    return message;
+  });
+}
+
 BOOL CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData, BOOL fFinal) {
   if (hCryptMsg == nullptr || (pbData == nullptr && cbData != 0)) {
     return Fail(E_INVALIDARG, FALSE);
@@ -278,7 +292,9 @@ BOOL CryptMsgUpdate(HCRYPTMSG hCryptMsg, const BYTE* pbData, DWORD cbData, BOOL 
     if (message.msgType == CMSG_SIGNED) {
       contentInfo = WrapSignedData(contentInfo);
     }
-    message.signedData.decode(CBlob(std::move(contentInfo)));
+    auto signedData = std::make_shared<ASN1::CSignedData>();
+    signedData->decode(CBlob(std::move(contentInfo)));
+    message.signedData = std::move(signedData);
     message.decoded = true;
     return TRUE;
   });
@@ -294,7 +310,7 @@ BOOL CryptMsgGetParam(HCRYPTMSG hCryptMsg, DWORD dwParamType, DWORD dwIndex, voi
     return Fail(CRYPT_E_STREAM_MSG_NOT_READY, FALSE);
   }
   return Guard(FALSE, [&]() -> BOOL {
-    const ASN1::CSignedData& signedData = message.signedData;
+    const ASN1::CSignedData& signedData = *message.signedData;
     if (IsSignerParam(dwParamType)) {
       const auto& signers = signedData.get_signerInfos();
       if (dwIndex >= signers.size()) {

@@ -24,8 +24,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/text/types.h"
+
+namespace Velmora::ASN1 {
+class CSignedData;  // codec/cms/signed_data.h
+}
 
 namespace Velmora::Platform {
 
@@ -350,6 +355,10 @@ using PCRYPT_ATTRIBUTES = CRYPT_ATTRIBUTES*;
 HCRYPTMSG CryptMsgOpenToDecode(DWORD dwMsgEncodingType, DWORD dwFlags, DWORD dwMsgType,
                                HCRYPTPROV_LEGACY hCryptProv, void* pRecipientInfo,
                                void* pStreamInfo);
+// A decoded message over a SignedData that the caller decoded already (from a ContentInfo, as the
+// final update would have), so that the same bytes are not decoded twice; the message shares it.
+// Null gives E_INVALIDARG.
+HCRYPTMSG CryptMsgOpenDecoded(std::shared_ptr<const ASN1::CSignedData> signedData);
 // Feeds the encoded ContentInfo, in one or more parts; the part with fFinal TRUE decodes the
 // whole. A message that is not signed data fails with CRYPT_E_INVALID_MSG_TYPE, malformed bytes
 // with the decoder's code (the message then stays undecoded); an update after the final part
