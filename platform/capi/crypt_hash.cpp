@@ -74,7 +74,11 @@ BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFla
       ERR_clear_error();
       return Fail(NTE_NO_MEMORY);
     }
-    if (EVP_DigestInit_ex(hash->running.get(), algorithm->md, nullptr) != 1) {
+    const EVP_MD* md = Providers::DigestOf(*algorithm);
+    if (md == nullptr) {
+      return Fail(NTE_BAD_ALGID);
+    }
+    if (EVP_DigestInit_ex(hash->running.get(), md, nullptr) != 1) {
       return FailOpenSsl();
     }
     *phHash = Hashes().add(std::move(hash));

@@ -11,7 +11,9 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "platform/capi/crypt_provider_internal.h"
@@ -33,18 +35,19 @@ struct AlgorithmRow {
   const char* name;
   const char* longName;
   bool gost;
+  DWORD gostBits;  // a GOST digest's size, known without fetching it
 };
 constexpr AlgorithmRow kAlgorithmRows[] = {
-    {CALG_MD5, "MD5", "MD5", "Message Digest 5 (MD5)", false},
-    {CALG_SHA1, "SHA1", "SHA-1", "Secure Hash Algorithm (SHA-1)", false},
-    {CALG_SHA_256, "SHA256", "SHA-256", "Secure Hash Algorithm (SHA-256)", false},
-    {CALG_SHA_384, "SHA384", "SHA-384", "Secure Hash Algorithm (SHA-384)", false},
-    {CALG_SHA_512, "SHA512", "SHA-512", "Secure Hash Algorithm (SHA-512)", false},
-    {CALG_GR3411, "md_gost94", "GR 34.11-94", "GOST R 34.11-94", true},
-    {CALG_GR3411_2012_256, "md_gost12_256", "GR 34.11-2012 256", "GOST R 34.11-2012 256 bits",
-     true},
-    {CALG_GR3411_2012_512, "md_gost12_512", "GR 34.11-2012 512", "GOST R 34.11-2012 512 bits",
-     true},
+    {CALG_MD5, "MD5", "MD5", "Message Digest 5 (MD5)", false, 0},
+    {CALG_SHA1, "SHA1", "SHA-1", "Secure Hash Algorithm (SHA-1)", false, 0},
+    {CALG_SHA_256, "SHA256", "SHA-256", "Secure Hash Algorithm (SHA-256)", false, 0},
+    {CALG_SHA_384, "SHA384", "SHA-384", "Secure Hash Algorithm (SHA-384)", false, 0},
+    {CALG_SHA_512, "SHA512", "SHA-512", "Secure Hash Algorithm (SHA-512)", false, 0},
+    {CALG_GR3411, "md_gost94", "GR 34.11-94", "GOST R 34.11-94", true, 256},
+    {CALG_GR3411_2012_256, "md_gost12_256", "GR 34.11-2012 256", "GOST R 34.11-2012 256 bits", true,
+     256},
+    {CALG_GR3411_2012_512, "md_gost12_512", "GR 34.11-2012 512", "GOST R 34.11-2012 512 bits", true,
+     512},
 };
 
 // The providers, in the case-insensitive order of their names. A provider with `needs` set is
@@ -112,7 +115,12 @@ const std::vector<HashAlgorithm>& Algorithms() {
     auto available = std::make_unique<std::vector<HashAlgorithm>>();
     available->reserve(std::size(kAlgorithmRows));  // no push_back below can throw
     for (const AlgorithmRow& row : kAlgorithmRows) {
-      if (row.gost && !RegistryKnows(row.algid)) {
+      if (row.gost) {
+        // Listed where the module is installed; fetched (and the module loaded) when hashed with.
+        if (RegistryKnows(row.algid)) {
+          available->push_back(
+              {row.algid, row.digest, row.name, row.longName, nullptr, row.gostBits});
+        }
         continue;
       }
       const EVP_MD* md = Fetch(row.digest);
@@ -217,6 +225,20 @@ BOOL EnumAlgorithms(ProviderContext& context, DWORD dwParam, BYTE* pbData, DWORD
 std::atomic<ULONG_PTR> g_nextHandle{0x10000};
 
 }  // namespace
+
+const EVP_MD* DigestOf(const HashAlgorithm& algorithm) {
+  if (algorithm.md != nullptr) {
+    return algorithm.md;
+  }
+  static std::mutex mutex;
+  static auto* fetched = new std::map<ALG_ID, const EVP_MD*>();  // never freed, as Algorithms()
+  std::lock_guard lock(mutex);
+  auto [at, added] = fetched->try_emplace(algorithm.algid, nullptr);
+  if (added) {
+    at->second = Fetch(algorithm.digest);
+  }
+  return at->second;
+}
 
 const Catalogue& Installed() {
   static const auto* const catalogue = [] {  // never destroyed, as Algorithms()

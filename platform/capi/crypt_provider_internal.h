@@ -28,10 +28,14 @@ struct HashAlgorithm {
   const char* longName;  // long name, at most 39 characters
   // Fetched once and kept for the life of the process, so that a hash made while the process
   // exits still runs; never freed (OpenSSL's exit handler may already have torn down its
-  // library when the last static destructor runs).
+  // library when the last static destructor runs). Null for a GOST digest, which DigestOf
+  // fetches on first use: listing the providers must not load the GOST module.
   const EVP_MD* md;
   DWORD bits;  // size of the value
 };
+
+// The digest of the algorithm, fetched and kept on first use; null when it cannot be fetched.
+const EVP_MD* DigestOf(const HashAlgorithm& algorithm);
 
 struct ProviderInfo {
   DWORD type;
