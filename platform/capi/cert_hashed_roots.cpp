@@ -10,7 +10,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kMaxLinksPerHash = 32;  // names that share a hash; more are not looked at
+constexpr int kMaxLinksPerHash = 32;     // names that share a hash; more are not looked at
 constexpr std::size_t kMaxNames = 4096;  // answers kept by name; later names are looked up anew
 
 bool IsHashedLink(const std::string& name) {

@@ -269,8 +269,8 @@ Sources CurrentSources() {
 // The environment the sources' paths follow: they are made again only when it changed.
 std::string EnvironmentOfSources() {
   std::string environment;
-  for (const char* name : {"VELMORA_ROOT", "XDG_DATA_HOME", "HOME", X509_get_default_cert_file_env(),
-                           X509_get_default_cert_dir_env()}) {
+  for (const char* name : {"VELMORA_ROOT", "XDG_DATA_HOME", "HOME",
+                           X509_get_default_cert_file_env(), X509_get_default_cert_dir_env()}) {
     const char* value = std::getenv(name);
     environment += value != nullptr ? '=' : '-';
     environment += value != nullptr ? value : "";
@@ -285,7 +285,7 @@ struct State {
   std::string environment;                 // of `sources`
   std::shared_ptr<const Sources> sources;  // what `material` was read from
   std::vector<Stamp> stamps;               // of `sources` when `material` was read
-  unsigned long addedGeneration = 0;  // of `added` when `material` was read
+  unsigned long addedGeneration = 0;       // of `added` when `material` was read
   // Roots added by CertAddTrustedRootsFromFile, and how many times that succeeded.
   std::vector<std::vector<BYTE>> added;
   unsigned long generation = 0;
