@@ -87,26 +87,6 @@ std::vector<std::uint8_t> DerOf(T* object, I2d i2d) {
   return der;
 }
 
-// A good OCSP response for `subject`, signed by its issuer, valid for a day.
-std::vector<std::uint8_t> OcspFor(const Party& subject, const Party& issuer) {
-  OCSP_BASICRESP* basic = OCSP_BASICRESP_new();
-  OCSP_CERTID* id = OCSP_cert_to_id(EVP_sha1(), subject.cert, issuer.cert);
-  ASN1_TIME* thisUpdate = X509_gmtime_adj(nullptr, -60);
-  ASN1_TIME* nextUpdate = X509_gmtime_adj(nullptr, 24 * 3600);
-  Check(OCSP_basic_add1_status(basic, id, V_OCSP_CERTSTATUS_GOOD, 0, nullptr, thisUpdate,
-                               nextUpdate) != nullptr &&
-            OCSP_basic_sign(basic, issuer.cert, issuer.key, EVP_sha256(), nullptr, 0) == 1,
-        "OCSP response");
-  OCSP_RESPONSE* response = OCSP_response_create(OCSP_RESPONSE_STATUS_SUCCESSFUL, basic);
-  std::vector<std::uint8_t> der = DerOf(response, i2d_OCSP_RESPONSE);
-  OCSP_RESPONSE_free(response);
-  OCSP_CERTID_free(id);
-  ASN1_TIME_free(thisUpdate);
-  ASN1_TIME_free(nextUpdate);
-  OCSP_BASICRESP_free(basic);
-  return der;
-}
-
 // A CRL of `issuer` listing `entries` serial numbers other than those of the PKI.
 X509_CRL* CrlOf(const Party& issuer, long entries) {
   std::vector<TestPki::CrlEntry> listed;
@@ -212,8 +192,9 @@ struct Setup {
       path.response = ResponseOf(path.tsa, path.intermediate);
     }
     const Path& ocspPath = paths[static_cast<int>(Source::ocsp)];
-    ocsp[0] = OcspFor(ocspPath.tsa, ocspPath.intermediate);
-    ocsp[1] = OcspFor(ocspPath.intermediate, root);
+    ocsp[0] = TestPki::GoodOcspResponse(ocspPath.tsa.cert, ocspPath.intermediate.cert,
+                                        ocspPath.intermediate.key, 24 * 3600);
+    ocsp[1] = TestPki::GoodOcspResponse(ocspPath.intermediate.cert, root.cert, root.key, 24 * 3600);
     // The cache as a fetch would have left it.
     Velmora::Platform::PCCERT_CONTEXT contexts[3] = {};
     for (int i = 0; i < 3; ++i) {

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/http/curl_loader.h"
+#include "platform/http/dl_symbol.h"
 
 namespace Velmora::Platform {
 
@@ -34,12 +35,6 @@ struct CurlFunctions {
   curl_version_info_data* (*version_info)(CURLversion);
 };
 
-template <typename F>
-bool Resolve(void* library, const char* name, F& function) {
-  function = reinterpret_cast<F>(dlsym(library, name));
-  return function != nullptr;
-}
-
 // Opened once and kept for the process; null when libcurl or one of its functions is missing.
 const CurlFunctions* Loaded() noexcept {
   static const CurlFunctions* const loaded = []() -> const CurlFunctions* {
@@ -48,16 +43,16 @@ const CurlFunctions* Loaded() noexcept {
       return nullptr;
     }
     static CurlFunctions f{};
-    const bool all = Resolve(library, "curl_global_init", f.global_init) &&
-                     Resolve(library, "curl_easy_init", f.easy_init) &&
-                     Resolve(library, "curl_easy_cleanup", f.easy_cleanup) &&
-                     Resolve(library, "curl_easy_perform", f.easy_perform) &&
-                     Resolve(library, "curl_easy_setopt", f.easy_setopt) &&
-                     Resolve(library, "curl_easy_getinfo", f.easy_getinfo) &&
-                     Resolve(library, "curl_easy_strerror", f.easy_strerror) &&
-                     Resolve(library, "curl_slist_append", f.slist_append) &&
-                     Resolve(library, "curl_slist_free_all", f.slist_free_all) &&
-                     Resolve(library, "curl_version_info", f.version_info);
+    const bool all = ResolveSymbol(library, "curl_global_init", f.global_init) &&
+                     ResolveSymbol(library, "curl_easy_init", f.easy_init) &&
+                     ResolveSymbol(library, "curl_easy_cleanup", f.easy_cleanup) &&
+                     ResolveSymbol(library, "curl_easy_perform", f.easy_perform) &&
+                     ResolveSymbol(library, "curl_easy_setopt", f.easy_setopt) &&
+                     ResolveSymbol(library, "curl_easy_getinfo", f.easy_getinfo) &&
+                     ResolveSymbol(library, "curl_easy_strerror", f.easy_strerror) &&
+                     ResolveSymbol(library, "curl_slist_append", f.slist_append) &&
+                     ResolveSymbol(library, "curl_slist_free_all", f.slist_free_all) &&
+                     ResolveSymbol(library, "curl_version_info", f.version_info);
     return all ? &f : nullptr;  // an incomplete libcurl stays mapped but is never called
   }();
   return loaded;

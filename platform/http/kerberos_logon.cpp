@@ -1,4 +1,5 @@
 #include "platform/http/kerberos_logon.h"
+#include "platform/http/dl_symbol.h"
 
 #include <dlfcn.h>
 #include <gssapi/gssapi_krb5.h>
@@ -27,31 +28,26 @@ struct KerberosFunctions {
   decltype(&gss_krb5_ccache_name) gss_ccache_name;
 };
 
-template <typename F>
-bool Resolve(void* library, const char* name, F& function) {
-  function = library != nullptr ? reinterpret_cast<F>(dlsym(library, name)) : nullptr;
-  return function != nullptr;
-}
-
 // Opened once and kept for the process; null when a library or one of its functions is missing.
 const KerberosFunctions* Loaded() noexcept {
   static const KerberosFunctions* const loaded = []() -> const KerberosFunctions* {
     void* krb5 = dlopen("libkrb5.so.3", RTLD_NOW | RTLD_LOCAL);
     void* gss = dlopen("libgssapi_krb5.so.2", RTLD_NOW | RTLD_LOCAL);
     static KerberosFunctions f{};
-    const bool all = Resolve(krb5, "krb5_init_context", f.init_context) &&
-                     Resolve(krb5, "krb5_free_context", f.free_context) &&
-                     Resolve(krb5, "krb5_parse_name", f.parse_name) &&
-                     Resolve(krb5, "krb5_free_principal", f.free_principal) &&
-                     Resolve(krb5, "krb5_get_init_creds_password", f.get_init_creds_password) &&
-                     Resolve(krb5, "krb5_free_cred_contents", f.free_cred_contents) &&
-                     Resolve(krb5, "krb5_cc_new_unique", f.cc_new_unique) &&
-                     Resolve(krb5, "krb5_cc_initialize", f.cc_initialize) &&
-                     Resolve(krb5, "krb5_cc_store_cred", f.cc_store_cred) &&
-                     Resolve(krb5, "krb5_cc_get_name", f.cc_get_name) &&
-                     Resolve(krb5, "krb5_cc_destroy", f.cc_destroy) &&
-                     Resolve(krb5, "krb5_cc_default_name", f.cc_default_name) &&
-                     Resolve(gss, "gss_krb5_ccache_name", f.gss_ccache_name);
+    const bool all =
+        ResolveSymbol(krb5, "krb5_init_context", f.init_context) &&
+        ResolveSymbol(krb5, "krb5_free_context", f.free_context) &&
+        ResolveSymbol(krb5, "krb5_parse_name", f.parse_name) &&
+        ResolveSymbol(krb5, "krb5_free_principal", f.free_principal) &&
+        ResolveSymbol(krb5, "krb5_get_init_creds_password", f.get_init_creds_password) &&
+        ResolveSymbol(krb5, "krb5_free_cred_contents", f.free_cred_contents) &&
+        ResolveSymbol(krb5, "krb5_cc_new_unique", f.cc_new_unique) &&
+        ResolveSymbol(krb5, "krb5_cc_initialize", f.cc_initialize) &&
+        ResolveSymbol(krb5, "krb5_cc_store_cred", f.cc_store_cred) &&
+        ResolveSymbol(krb5, "krb5_cc_get_name", f.cc_get_name) &&
+        ResolveSymbol(krb5, "krb5_cc_destroy", f.cc_destroy) &&
+        ResolveSymbol(krb5, "krb5_cc_default_name", f.cc_default_name) &&
+        ResolveSymbol(gss, "gss_krb5_ccache_name", f.gss_ccache_name);
     return all ? &f : nullptr;
   }();
   return loaded;

@@ -5,7 +5,6 @@
 // next source, then answers; and nothing of the bad answer is cached. A request carries a nonce
 // only when asked to.
 #include <gtest/gtest.h>
-#include <openssl/ocsp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -33,27 +32,6 @@ struct Case {
   P::DWORD firstError;          // 0: the OCSP responder answers
   bool nonce = false;           // asked for (REVOCATION_DATA_OCSP_NONCE)
 };
-
-// A good OCSP response for `subject`, signed by `issuer`, without a nonce: one a responder keeps.
-std::vector<unsigned char> GoodOcsp(const Authority& subject, const Authority& issuer) {
-  OCSP_BASICRESP* basic = OCSP_BASICRESP_new();
-  OCSP_CERTID* id = OCSP_cert_to_id(EVP_sha1(), subject.cert.x509(), issuer.cert.x509());
-  ASN1_TIME* thisUpdate = X509_gmtime_adj(nullptr, -60);
-  ASN1_TIME* nextUpdate = X509_gmtime_adj(nullptr, 3600);
-  OCSP_basic_add1_status(basic, id, V_OCSP_CERTSTATUS_GOOD, 0, nullptr, thisUpdate, nextUpdate);
-  OCSP_basic_sign(basic, issuer.cert.x509(), issuer.key.get(), EVP_sha256(), nullptr, 0);
-  OCSP_RESPONSE* response = OCSP_response_create(OCSP_RESPONSE_STATUS_SUCCESSFUL, basic);
-  unsigned char* out = nullptr;
-  const int length = i2d_OCSP_RESPONSE(response, &out);
-  std::vector<unsigned char> der(out, out + std::max(length, 0));
-  OPENSSL_free(out);
-  OCSP_RESPONSE_free(response);
-  OCSP_CERTID_free(id);
-  ASN1_TIME_free(thisUpdate);
-  ASN1_TIME_free(nextUpdate);
-  OCSP_BASICRESP_free(basic);
-  return der;
-}
 
 std::vector<unsigned char> Bytes(const std::string& text) {
   return {text.begin(), text.end()};
@@ -104,7 +82,8 @@ TEST(RevocationFetch, AHostileResponderGivesItsCodeAndTheNextSourceAnswers) {
     ++serial;
     FileHttpServer::Reply reply = c.reply;
     if (reply.body.empty() && reply.status == "200 OK") {
-      reply.body = GoodOcsp(tsa, root);
+      reply.body =
+          TestPki::GoodOcspResponse(tsa.cert.x509(), root.cert.x509(), root.key.get(), 3600);
     }
     server.serve(path, reply);
     std::filesystem::remove_all(dir / "cache");

@@ -1,5 +1,6 @@
 #include "tools/testpki/test_pki.h"
 
+#include <openssl/ocsp.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
@@ -179,6 +180,24 @@ CrlPtr MakeCrl(X509* issuer, EVP_PKEY* issuerKey, const std::vector<CrlEntry>& e
 
 std::vector<unsigned char> DerOf(X509* cert) {
   return Encode(cert, i2d_X509);
+}
+
+std::vector<unsigned char> GoodOcspResponse(X509* subject, X509* issuer, EVP_PKEY* issuerKey,
+                                            long validSeconds) {
+  std::unique_ptr<OCSP_BASICRESP, Freer<OCSP_BASICRESP_free>> basic(OCSP_BASICRESP_new());
+  std::unique_ptr<OCSP_CERTID, Freer<OCSP_CERTID_free>> id(
+      OCSP_cert_to_id(EVP_sha1(), subject, issuer));
+  TimePtr thisUpdate(X509_gmtime_adj(nullptr, -60));
+  TimePtr nextUpdate(X509_gmtime_adj(nullptr, validSeconds));
+  Check(basic && id &&
+            OCSP_basic_add1_status(basic.get(), id.get(), V_OCSP_CERTSTATUS_GOOD, 0, nullptr,
+                                   thisUpdate.get(), nextUpdate.get()) != nullptr &&
+            OCSP_basic_sign(basic.get(), issuer, issuerKey, EVP_sha256(), nullptr, 0) == 1,
+        "OCSP response");
+  std::unique_ptr<OCSP_RESPONSE, Freer<OCSP_RESPONSE_free>> response(
+      OCSP_response_create(OCSP_RESPONSE_STATUS_SUCCESSFUL, basic.get()));
+  Check(response != nullptr, "OCSP_response_create");
+  return Encode(response.get(), i2d_OCSP_RESPONSE);
 }
 
 std::vector<unsigned char> DerOf(X509_CRL* crl) {

@@ -80,6 +80,11 @@ CrlPtr MakeCrl(X509* issuer, EVP_PKEY* issuerKey, const std::vector<CrlEntry>& e
                std::time_t thisUpdate, std::time_t nextUpdate,
                const std::vector<Extension>& extensions = {});
 
+// A successful OCSP response saying `subject` is good, signed by its issuer, without a nonce:
+// thisUpdate a minute ago, nextUpdate `validSeconds` from now.
+std::vector<unsigned char> GoodOcspResponse(X509* subject, X509* issuer, EVP_PKEY* issuerKey,
+                                            long validSeconds);
+
 std::vector<unsigned char> DerOf(X509* cert);
 std::vector<unsigned char> DerOf(X509_CRL* crl);
 std::string PemOf(X509* cert);
