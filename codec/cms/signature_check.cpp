@@ -24,7 +24,6 @@ namespace {
 
 template <auto Free>
 using Deleter = Velmora::Platform::FreeWith<Free>;
-using MdPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
@@ -99,8 +98,36 @@ const SignatureAlgorithm* FindSignatureAlgorithm(std::string_view oid) {
 
 // The digest OpenSSL offers under the given OID (its providers list OIDs as names), GOST digests
 // from the GOST module.
-MdPtr FetchDigest(const std::string& oid) {
-  return MdPtr(Platform::FetchDigest(oid.c_str()));
+// Fetched digests are kept for the process by OID (never freed: a digest in use while the process
+// exits must stay valid); an OID OpenSSL does not know is asked again the next time.
+const EVP_MD* FetchDigest(std::string_view oid) {
+  static std::mutex lock;
+  static auto* fetched = new std::vector<std::pair<std::string, const EVP_MD*>>();
+  const auto find = [&]() -> const EVP_MD* {
+    for (const auto& [name, md] : *fetched) {
+      if (name == oid) {
+        return md;
+      }
+    }
+    return nullptr;
+  };
+  {
+    const std::lock_guard<std::mutex> guard(lock);
+    if (const EVP_MD* known = find()) {
+      return known;
+    }
+  }
+  EVP_MD* md = Platform::FetchDigest(std::string(oid).c_str());
+  if (md == nullptr) {
+    return nullptr;
+  }
+  const std::lock_guard<std::mutex> guard(lock);
+  if (const EVP_MD* known = find()) {
+    EVP_MD_free(md);  // another thread kept its own first
+    return known;
+  }
+  fetched->emplace_back(std::string(oid), md);
+  return md;
 }
 
 bool SameDigest(const EVP_MD* a, const EVP_MD* b) {
@@ -241,8 +268,8 @@ bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, EVP_PKEY* k
     return false;
   }
   if (algorithm->digestOid != nullptr) {
-    const MdPtr named = FetchDigest(algorithm->digestOid);
-    if (!SameDigest(named.get(), digest)) {
+    const EVP_MD* named = FetchDigest(algorithm->digestOid);
+    if (!SameDigest(named, digest)) {
       return false;  // the signature algorithm names another hash than the signer's
     }
   }
@@ -252,12 +279,12 @@ bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, EVP_PKEY* k
   }
 
   std::optional<PssParameters> pss;
-  MdPtr mgf1Digest;
+  const EVP_MD* mgf1Digest = nullptr;
   if (algorithm->scheme == Scheme::RsaPss) {
     pss = ReadPssParameters(algorithmId.get_parameters());
-    const MdPtr pssDigest = FetchDigest(pss->hashOid);
+    const EVP_MD* pssDigest = FetchDigest(pss->hashOid);
     mgf1Digest = FetchDigest(pss->mgf1HashOid);
-    if (!SameDigest(pssDigest.get(), digest) || !mgf1Digest) {
+    if (!SameDigest(pssDigest, digest) || mgf1Digest == nullptr) {
       return false;
     }
   }
@@ -268,8 +295,7 @@ bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, EVP_PKEY* k
   }
   EVP_PKEY_CTX* keyCtx = nullptr;  // owned by ctx
   const bool pure = algorithm->scheme == Scheme::Ed25519 || algorithm->scheme == Scheme::Ed448;
-  if (EVP_DigestVerifyInit_ex(ctx.get(), &keyCtx, pure ? nullptr : EVP_MD_get0_name(digest),
-                              nullptr, nullptr, key, nullptr) != 1) {
+  if (EVP_DigestVerifyInit(ctx.get(), &keyCtx, pure ? nullptr : digest, nullptr, key) != 1) {
     return false;
   }
   if (algorithm->scheme == Scheme::RsaPkcs1 &&
@@ -277,7 +303,7 @@ bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, EVP_PKEY* k
     return false;
   }
   if (pss && (EVP_PKEY_CTX_set_rsa_padding(keyCtx, RSA_PKCS1_PSS_PADDING) <= 0 ||
-              EVP_PKEY_CTX_set_rsa_mgf1_md(keyCtx, mgf1Digest.get()) <= 0 ||
+              EVP_PKEY_CTX_set_rsa_mgf1_md(keyCtx, mgf1Digest) <= 0 ||
               EVP_PKEY_CTX_set_rsa_pss_saltlen(keyCtx, pss->saltLength) <= 0)) {
     return false;
   }
@@ -354,14 +380,14 @@ bool Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob
   }
   const PkeyPtr publicKey = CertificatePublicKey(certificateDer);
   EVP_PKEY* key = publicKey.get();
-  const MdPtr digest = FetchDigest(signer.get_digestAlgorithm().get_algorithm());
-  if (key == nullptr || !digest) {
+  const EVP_MD* digest = FetchDigest(signer.get_digestAlgorithm().get_algorithm());
+  if (key == nullptr || digest == nullptr) {
     return false;
   }
 
   const CAttributes* attributes = signer.get_signedAttributes();
   if (attributes == nullptr) {
-    return CheckSignature(signer, digest.get(), key, content->span());
+    return CheckSignature(signer, digest, key, content->span());
   }
 
   const CBlob* messageDigest = attributes->findSingleValue(AttributeOids::MessageDigest);
@@ -370,7 +396,7 @@ bool Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob
   }
   const std::vector<std::uint8_t> expected =
       Der::ReadOctetString(Der::ReadSingle(messageDigest->span()));
-  const auto actual = Digest(digest.get(), content->span());
+  const auto actual = Digest(digest, content->span());
   if (!actual || *actual != expected) {
     return false;
   }
@@ -381,7 +407,7 @@ bool Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob
     }
   }
   const CBlob toBeSigned = signer.get_signedAttributesToBeSigned();
-  return CheckSignature(signer, digest.get(), key, toBeSigned.span());
+  return CheckSignature(signer, digest, key, toBeSigned.span());
 }
 
 }  // namespace

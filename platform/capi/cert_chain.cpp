@@ -74,7 +74,8 @@ bool SameEncoding(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
 }
 
 bool SelfIssued(PCCERT_CONTEXT c) {
-  return NameKey(c->pCertInfo->Subject) == NameKey(c->pCertInfo->Issuer);
+  const CertData& data = *ImplOf(c)->data;
+  return data.subjectKey() == data.issuerKey();
 }
 
 struct Link {
@@ -112,7 +113,7 @@ class Builder {
   };
 
   std::vector<Candidate> issuersOf(PCCERT_CONTEXT c) {
-    const std::string issuer(NameKey(c->pCertInfo->Issuer));
+    const std::string& issuer = ImplOf(c)->data->issuerKey();
     const auto authorityKeyId = ReadAuthorityKeyId(*c->pCertInfo);
     std::vector<Candidate> found;
     auto consider = [&](PCCERT_CONTEXT candidate, bool anchor) {
@@ -139,7 +140,7 @@ class Builder {
       }
     }
     for (PCCERT_CONTEXT extra : m_extra) {
-      if (NameKey(extra->pCertInfo->Subject) == issuer && m_trust.anchorFor(extra) == nullptr) {
+      if (ImplOf(extra)->data->subjectKey() == issuer && m_trust.anchorFor(extra) == nullptr) {
         consider(extra, false);
       }
     }

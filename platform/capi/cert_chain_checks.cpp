@@ -144,16 +144,21 @@ bool VerifyNow(const CertContextImpl& subject, const CertContextImpl& issuer) {
 bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
   const CertContextImpl& s = *ImplOf(subject);
   const CertContextImpl& i = *ImplOf(issuer);
+  if (const std::optional<bool> known = s.data->signedBy(i.data)) {
+    return *known;
+  }
   std::string key = KeyOf(s.data->encoded());
   key += KeyOf(i.data->certificate().get_subjectPublicKeyInfo());
   {
     std::lock_guard lock(g_mutex);
     const auto found = g_verdicts->find(key);
     if (found != g_verdicts->end()) {
+      s.data->keepSignedBy(i.data, found->second);
       return found->second;
     }
   }
   const bool verdict = VerifyNow(s, i);
+  s.data->keepSignedBy(i.data, verdict);
   std::lock_guard lock(g_mutex);
   if (g_verdicts->size() >= kMaxVerdicts) {
     g_verdicts->clear();
@@ -195,7 +200,7 @@ std::optional<std::vector<std::uint8_t>> ReadAuthorityKeyId(const CERT_INFO& inf
 PCCERT_CONTEXT TrustMaterial::anchorFor(PCCERT_CONTEXT context) const {
   const auto spki = ImplOf(context)->data->certificate().get_subjectPublicKeyInfo();
   for (PCCERT_CONTEXT anchor :
-       anchorsNamed(context->pCertInfo->Subject, NameKey(context->pCertInfo->Subject))) {
+       anchorsNamed(context->pCertInfo->Subject, ImplOf(context)->data->subjectKey())) {
     if (anchor->cbCertEncoded == context->cbCertEncoded &&
         std::memcmp(anchor->pbCertEncoded, context->pbCertEncoded, context->cbCertEncoded) == 0) {
       return anchor;

@@ -194,6 +194,37 @@ CertData::~CertData() {
   X509_free(m_x509);
 }
 
+const std::string& CertData::subjectKey() const {
+  std::call_once(m_subjectKeyOnce, [this] { m_subjectKey = NameMatchKey(m_info.Subject); });
+  return m_subjectKey;
+}
+
+const std::string& CertData::issuerKey() const {
+  std::call_once(m_issuerKeyOnce, [this] { m_issuerKey = NameMatchKey(m_info.Issuer); });
+  return m_issuerKey;
+}
+
+std::optional<bool> CertData::signedBy(const std::shared_ptr<const CertData>& issuer) const {
+  std::lock_guard lock(m_signedByMutex);
+  for (const auto& [known, verdict] : m_signedBy) {
+    if (!known.owner_before(issuer) && !issuer.owner_before(known)) {
+      return verdict;
+    }
+  }
+  return std::nullopt;
+}
+
+void CertData::keepSignedBy(const std::shared_ptr<const CertData>& issuer, bool verdict) const {
+  constexpr std::size_t kMaxIssuers = 4;  // further issuers are found in the process memory
+  std::lock_guard lock(m_signedByMutex);
+  for (auto it = m_signedBy.begin(); it != m_signedBy.end();) {
+    it = it->first.expired() ? m_signedBy.erase(it) : it + 1;
+  }
+  if (m_signedBy.size() < kMaxIssuers) {
+    m_signedBy.emplace_back(issuer, verdict);
+  }
+}
+
 X509* CertData::x509() const {
   std::lock_guard lock(m_x509Mutex);
   if (!m_x509Tried) {

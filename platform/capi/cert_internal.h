@@ -43,6 +43,18 @@ class CertData {
   // refuses the bytes.
   X509* x509() const;
 
+  // The name match keys (cert_name_match.h) of the subject and issuer, made on first use.
+  const std::string& subjectKey() const;
+  const std::string& issuerKey() const;
+
+  // Whether this certificate's signature verifies under the key of the decoded certificate
+  // `issuer`, as kept by keepSignedBy; nothing when not known. Both certificates are immutable,
+  // so a verdict found for one pair holds for as long as both live; an entry names its issuer
+  // by ownership (a weak pointer), so a freed issuer's memory taken by another certificate is
+  // never mistaken for it.
+  std::optional<bool> signedBy(const std::shared_ptr<const CertData>& issuer) const;
+  void keepSignedBy(const std::shared_ptr<const CertData>& issuer, bool verdict) const;
+
  private:
   ASN1::CCertificate m_certificate;
   CERT_INFO m_info{};
@@ -51,6 +63,12 @@ class CertData {
   mutable std::mutex m_x509Mutex;
   mutable X509* m_x509 = nullptr;
   mutable bool m_x509Tried = false;
+  mutable std::once_flag m_subjectKeyOnce;
+  mutable std::once_flag m_issuerKeyOnce;
+  mutable std::string m_subjectKey;
+  mutable std::string m_issuerKey;
+  mutable std::mutex m_signedByMutex;
+  mutable std::vector<std::pair<std::weak_ptr<const CertData>, bool>> m_signedBy;
 };
 
 // A key provider information property, held as values.

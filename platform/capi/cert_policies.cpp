@@ -5,6 +5,7 @@
 
 #include "codec/der/der_reader.h"
 #include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/cert_internal.h"
 #include "platform/text/winerror.h"
 
 namespace Velmora::Platform::Capi {
@@ -146,7 +147,8 @@ void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
   for (std::size_t k = 1; k <= n; ++k) {
     const std::size_t index = n - k;
     const CERT_INFO& info = *path[index]->pCertInfo;
-    const bool selfIssued = NameKey(info.Subject) == NameKey(info.Issuer);
+    const CertData& data = *ImplOf(path[index])->data;
+    const bool selfIssued = data.subjectKey() == data.issuerKey();
     const CertPolicyInfo policy = ReadPolicyInfo(info);
     if (policy.invalid) {
       errors[index] |= CERT_TRUST_INVALID_POLICY_CONSTRAINTS;

@@ -1,11 +1,17 @@
 // CryptHashCertificate and CryptHashCertificate2 over OpenSSL's digests. The algorithm is looked
 // up in the OID registry (by ALG_ID, or by CNG name, whose names here are OpenSSL's digest
-// names), so both functions hash exactly what the registry lists.
+// names), so both functions hash exactly what the registry lists. The hashes of the last few
+// encodings are kept with a copy of their bytes: a stamp's verification hashes its TSA
+// certificate to find it, and a program that verifies many stamps of one TSA meets the same
+// certificate every time.
 #include <openssl/evp.h>
 
+#include <array>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/capi/capi_util.h"
 #include "platform/capi/gost_module.h"
@@ -30,6 +36,54 @@ const EVP_MD* DigestNamed(const std::string& name) {
   return at->second;
 }
 
+// The hashes made lately, by digest and the whole of the hashed bytes (compared in full, so a
+// different encoding never meets another's hash). Digests live for the process, so their
+// pointers name them.
+class RecentHashes {
+ public:
+  bool find(const EVP_MD* md, const BYTE* data, DWORD length, BYTE* out, unsigned int& written) {
+    std::lock_guard lock(m_mutex);
+    for (const Entry& entry : m_entries) {
+      if (entry.md == md && entry.bytes.size() == length &&
+          std::memcmp(entry.bytes.data(), data, length) == 0) {
+        std::memcpy(out, entry.hash.data(), entry.hash.size());
+        written = static_cast<unsigned int>(entry.hash.size());
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void keep(const EVP_MD* md, const BYTE* data, DWORD length, const BYTE* hash,
+            unsigned int written) {
+    if (length > kMaxBytes) {
+      return;
+    }
+    std::lock_guard lock(m_mutex);
+    Entry& entry = m_entries[m_next];
+    m_next = (m_next + 1) % m_entries.size();
+    entry.md = md;
+    entry.bytes.assign(data, data + length);
+    entry.hash.assign(hash, hash + written);
+  }
+
+ private:
+  static constexpr DWORD kMaxBytes = 16 * 1024;  // certificates; larger data is hashed each time
+  struct Entry {
+    const EVP_MD* md = nullptr;
+    std::vector<BYTE> bytes;
+    std::vector<BYTE> hash;
+  };
+  std::mutex m_mutex;
+  std::array<Entry, 8> m_entries;
+  std::size_t m_next = 0;
+};
+
+RecentHashes& Recent() {
+  static auto* recent = new RecentHashes();  // never destroyed, as the digests are not
+  return *recent;
+}
+
 BOOL HashInto(const EVP_MD* md, const BYTE* pbEncoded, DWORD cbEncoded, BYTE* pbComputedHash,
               DWORD* pcbComputedHash) {
   if (pcbComputedHash == nullptr || (pbEncoded == nullptr && cbEncoded != 0)) {
@@ -49,10 +103,13 @@ BOOL HashInto(const EVP_MD* md, const BYTE* pbEncoded, DWORD cbEncoded, BYTE* pb
     return Capi::FailWin32(ERROR_MORE_DATA, FALSE);
   }
   static const BYTE kNothing = 0;
+  const BYTE* data = cbEncoded != 0 ? pbEncoded : &kNothing;
   unsigned int written = 0;
-  if (EVP_Digest(cbEncoded != 0 ? pbEncoded : &kNothing, cbEncoded, pbComputedHash, &written, md,
-                 nullptr) != 1) {
-    return Capi::Fail(NTE_FAIL, FALSE);
+  if (!Recent().find(md, data, cbEncoded, pbComputedHash, written)) {
+    if (EVP_Digest(data, cbEncoded, pbComputedHash, &written, md, nullptr) != 1) {
+      return Capi::Fail(NTE_FAIL, FALSE);
+    }
+    Recent().keep(md, data, cbEncoded, pbComputedHash, written);
   }
   *pcbComputedHash = written;
   return TRUE;

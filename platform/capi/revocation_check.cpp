@@ -10,6 +10,7 @@
 
 #include "platform/capi/capi_util.h"
 #include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/cert_internal.h"
 #include "platform/capi/revocation_cache.h"
 #include "platform/capi/revocation_crl.h"
 #include "platform/capi/revocation_fetch.h"
@@ -249,7 +250,7 @@ DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const Trust
         return search.finish(info);
       }
     }
-    const std::string issuerKey = NameKey(subject->pCertInfo->Issuer);
+    const std::string& issuerKey = ImplOf(subject)->data->issuerKey();
     for (const auto& crl : storeCrls) {
       if (crl->issuerKey() == issuerKey && ask(REVOCATION_SOURCE_CHAIN_STORE, crl)) {
         return search.finish(info);

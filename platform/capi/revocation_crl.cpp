@@ -207,7 +207,7 @@ bool CrlData::signedBy(PCCERT_CONTEXT issuer) const {
 
 RevocationAnswer CrlData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
                                 const CheckTime& at) const {
-  if (NameKey(subject->pCertInfo->Issuer) != m_issuerKey) {
+  if (ImplOf(subject)->data->issuerKey() != m_issuerKey) {
     return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
   }
   bool malformed = false;
