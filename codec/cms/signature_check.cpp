@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -345,12 +347,19 @@ Der::Bytes SubjectPublicKeyInfo(std::span<const unsigned char> certificateDer) {
 // is emptied when it reaches kMaxCachedKeys.
 constexpr std::size_t kMaxCachedKeys = 256;
 
+// Looked up by the bytes in place, without a string made for each lookup.
+struct BytesHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view bytes) const noexcept {
+    return std::hash<std::string_view>()(bytes);
+  }
+};
+
 PkeyPtr CertificatePublicKey(std::span<const unsigned char> certificateDer) {
   static std::mutex lock;
-  static std::unordered_map<std::string, PkeyPtr> cache;
+  static std::unordered_map<std::string, PkeyPtr, BytesHash, std::equal_to<>> cache;
   const Der::Bytes spki = SubjectPublicKeyInfo(certificateDer);
-  Platform::LoadGostModuleForKey(spki.data(), spki.size());  // GOST keys need the module
-  std::string id(reinterpret_cast<const char*>(spki.data()), spki.size());
+  const std::string_view id(reinterpret_cast<const char*>(spki.data()), spki.size());
   {
     const std::lock_guard<std::mutex> guard(lock);
     const auto found = cache.find(id);
@@ -359,6 +368,7 @@ PkeyPtr CertificatePublicKey(std::span<const unsigned char> certificateDer) {
       return PkeyPtr(found->second.get());
     }
   }
+  Platform::LoadGostModuleForKey(spki.data(), spki.size());  // GOST keys need the module
   const unsigned char* cursor = spki.data();
   PkeyPtr key(d2i_PUBKEY(nullptr, &cursor, static_cast<long>(spki.size())));
   if (!key || cursor != spki.data() + spki.size()) {
@@ -369,7 +379,7 @@ PkeyPtr CertificatePublicKey(std::span<const unsigned char> certificateDer) {
     cache.clear();
   }
   EVP_PKEY_up_ref(key.get());
-  cache.emplace(std::move(id), PkeyPtr(key.get()));
+  cache.emplace(std::string(id), PkeyPtr(key.get()));
   return key;
 }
 
