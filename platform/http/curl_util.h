@@ -40,6 +40,7 @@ struct TransferFacts {
   bool headersTooLarge = false;      // the reply's header lines passed kMaxResponseHeaderBytes
   bool inHeaders = false;            // a status line came and its header block has not ended
   bool framingRefused = false;       // libcurl refused the reply's framing, no socket failed
+  bool foldedFirstField = false;     // a line after a status line began with white space
 };
 DWORD WinHttpErrorOf(CURLcode code, const TransferFacts& facts) noexcept;
 

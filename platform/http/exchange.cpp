@@ -22,6 +22,11 @@ struct Collector {
   TransferFacts& facts;
   std::size_t headerBytes = 0;
   bool coded = false;  // the current block names a content coding other than identity
+  // With CURLOPT_HEADER, libcurl hands each line of a header block to OnBody before it stores the
+  // line, then to OnHeader; `pending` counts what OnBody took since OnHeader was last called.
+  std::size_t pending = 0;
+  bool statusNext = true;       // the next line of a header block is a status line
+  bool firstFieldNext = false;  // the next line is the first after a status line
 };
 
 bool NamesContentCoding(std::string_view line) {
@@ -41,6 +46,16 @@ bool NamesContentCoding(std::string_view line) {
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto& collector = *static_cast<Collector*>(user);
   std::string_view line(data, size * count);
+  // A line of a header block came through OnBody just before, and is taken back out of the body;
+  // a trailer line did not.
+  const bool ofBlock = collector.pending >= line.size() &&
+                       std::equal(line.begin(), line.end(), collector.body.end() - line.size());
+  collector.pending = 0;
+  if (ofBlock) {
+    collector.body.resize(collector.body.size() - line.size());
+    collector.firstFieldNext = collector.statusNext;
+    collector.statusNext = !line.empty() && (line[0] == '\r' || line[0] == '\n');  // block ends
+  }
   collector.headerBytes += line.size();
   if (collector.headerBytes > kMaxResponseHeaderBytes) {
     collector.facts.headersTooLarge = true;
@@ -68,11 +83,20 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& collector = *static_cast<Collector*>(user);
   const std::size_t length = size * count;
+  // libcurl 7.88 appends a line that starts with white space to the header it stored last, and
+  // after the handle's first transfer, until a header of the current one is stored, that header
+  // is one it has already freed. Nothing may follow a status line that way (RFC 9112, 2.2).
+  if (collector.firstFieldNext && collector.pending == 0 && length > 0 &&
+      (data[0] == ' ' || data[0] == '\t')) {
+    collector.facts.foldedFirstField = true;
+    return 0;  // libcurl stops the transfer with CURLE_WRITE_ERROR before it stores the line
+  }
   if (length > kMaxResponseBodyBytes - collector.body.size()) {
     collector.facts.bodyTooLarge = true;
     return 0;  // libcurl stops the transfer with CURLE_WRITE_ERROR
   }
   collector.body.insert(collector.body.end(), data, data + length);
+  collector.pending += length;
   return length;
 }
 
@@ -260,6 +284,7 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
     SetOpt(easy, CURLOPT_HTTPGET, 1L);
   }
 
+  SetOpt(easy, CURLOPT_HEADER, 1L);  // header lines reach OnBody first, see Collector
   SetOpt(easy, CURLOPT_HEADERFUNCTION, &OnHeader);
   SetOpt(easy, CURLOPT_HEADERDATA, &collector);
   SetOpt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
@@ -351,7 +376,9 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
   const bool abortedAfterHeaders =
       (result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR || result == CURLE_PARTIAL_FILE) &&
       !session.facts.bodyTooLarge && (status < 200 || status > 299);
-  if (result == CURLE_OK && status > 0 && session.facts.inHeaders) {
+  if (session.facts.foldedFirstField) {
+    request.sendError = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
+  } else if (result == CURLE_OK && status > 0 && session.facts.inHeaders) {
     // The peer closed before the end of its header block: nothing of the reply is whole.
     request.sendError = ERROR_WINHTTP_CONNECTION_ERROR;
   } else if (result == CURLE_OK && twoHundred && collector.coded) {

@@ -12,6 +12,7 @@ struct HostileMode {
   unsigned code;            // 0: a reply
   std::size_t replyLength;  // of that reply
   bool largeBody;           // posts a body larger than the socket buffers, so a send can stall
+  bool digest = false;      // answers the server's Digest challenge with credentials
 };
 
 inline constexpr HostileMode kHostileModes[] = {
@@ -29,6 +30,8 @@ inline constexpr HostileMode kHostileModes[] = {
     {"gzip-bomb", false, 12152, 0, false},  // a coding we never asked for is refused, not inflated
     {"continue-100", false, 0, 0, false},   // interim replies are passed over
     {"deaf", false, 12002, 0, true},        // a body it never reads: the send time-out
+    // What libcurl 7.88 would append to a header it freed after the handle's first transfer.
+    {"digest-folded", false, 12152, 0, false, true},
 };
 
 }  // namespace Velmora::Testing

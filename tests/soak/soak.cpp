@@ -73,6 +73,11 @@ int main(int argc, char** argv) {
     CHttpSettings settings = T::FastSettings(process->WideUrl("/tsa"));
     settings.timeouts = {kTimeoutMs, kTimeoutMs, kTimeoutMs};
     settings.extraCaFile = process->File("ca.pem").wstring();
+    if (mode.digest) {
+      settings.serverAuthScheme = Velmora::Platform::WINHTTP_AUTH_SCHEME_DIGEST;
+      settings.serverUserName = L"user";
+      settings.serverPassword = L"secret";
+    }
     peers.push_back({mode, std::move(process), std::move(settings)});
   }
   const CBlob query = T::TimeStampQuery();

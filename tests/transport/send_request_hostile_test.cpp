@@ -31,6 +31,11 @@ TEST(SendRequestHostile, EachMisbehaviourEndsWithItsCodeAndTheSettingsStayUsable
     CHttpSettings settings = FastSettings(hostile.WideUrl("/tsa"));
     settings.timeouts = {kTimeoutMs, kTimeoutMs, kTimeoutMs};
     settings.extraCaFile = hostile.File("ca.pem").wstring();
+    if (c.digest) {
+      settings.serverAuthScheme = Platform::WINHTTP_AUTH_SCHEME_DIGEST;
+      settings.serverUserName = L"user";
+      settings.serverPassword = L"secret";
+    }
     const std::size_t peakBefore = PeakResidentKiB();
     CBlob reply;
     Platform::HRESULT thrown = 0;

@@ -18,8 +18,8 @@ namespace {
 
 const std::set<std::string> kTlsModes = {"wrong-host", "expired", "self-signed", "tls10"};
 const std::set<std::string> kPlainModes = {
-    "tls-stall", "endless-headers", "long-header", "length-over",  "length-under",
-    "bad-chunk", "status-only",     "gzip-bomb",   "continue-100", "deaf"};
+    "tls-stall",   "endless-headers", "long-header",  "length-over", "length-under", "bad-chunk",
+    "status-only", "gzip-bomb",       "continue-100", "deaf",        "digest-folded"};
 
 SslCtxPtr TlsContext(const std::string& mode, const Pki& pki) {
   constexpr long kDay = 24 * 3600;
@@ -193,6 +193,8 @@ void HostileServer::Serve(int fd) {
   }
   const Peer client{fd, ssl.get()};
   const std::string ok = "HTTP/1.1 200 OK\r\n";
+  const std::string unauthorized = "HTTP/1.1 401 Unauthorized\r\n";
+  bool first = true;
   while (client.ReadRequest()) {
     bool goOn = false;
     if (m_mode == "endless-headers") {
@@ -221,12 +223,19 @@ void HostileServer::Serve(int fd) {
         interim += "HTTP/1.1 100 Continue\r\n\r\n";
       }
       goOn = client.Write(interim + ok + "Content-Length: 0\r\n\r\n");
+    } else if (m_mode == "digest-folded") {
+      goOn = client.Write(
+          unauthorized +
+          (first ? "WWW-Authenticate: Digest realm=\"tsa\", qop=\"auth\", algorithmSHA-256\r\n"
+                 : " \t: 5\r\n") +
+          "Content-Length: 0\r\n\r\n");
     } else {
       goOn = client.Write(ok + "Content-Length: 0\r\n\r\n");  // a TLS mode the client accepted
     }
     if (!goOn) {
       break;
     }
+    first = false;
   }
   if (ssl) {
     SSL_shutdown(ssl.get());

@@ -16,6 +16,9 @@
 //   gzip-bomb        "Content-Encoding: gzip, gzip, gzip": about 2 KB that expand to 1 GiB
 //   continue-100     100 interim "100 Continue" replies, then 200 with an empty body
 //   deaf             accepts and never reads (nor answers)
+//   digest-folded    a 401 whose Digest challenge is malformed (algorithm without "="), then, to
+//                    the next request on the connection, a 401 whose first line after the status
+//                    line starts with white space (a client with Digest credentials sends it)
 // The TLS modes serve HTTPS, the others plain HTTP; the CA is the one written to --dir.
 #pragma once
 
