@@ -20,7 +20,8 @@ constexpr std::wstring_view kKnownRoots[] = {L"HKEY_LOCAL_MACHINE", L"HKEY_CURRE
 constexpr std::size_t kQuotedInProblem = 40;  // characters of a name quoted in a problem text
 
 // The C.UTF-8 locale, for case mapping that does not depend on the caller's locale; null when the
-// system has none, and then only ASCII letters are folded.
+// system has none, and then only ASCII letters are folded. Made on the first letter outside ASCII:
+// a process whose names are all ASCII (the usual case) never loads a locale for them.
 locale_t CaseLocale() {
   static const locale_t locale = [] {
     locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
@@ -32,10 +33,11 @@ locale_t CaseLocale() {
   return locale;
 }
 
-wchar_t FoldChar(wchar_t c, locale_t locale) {
+wchar_t FoldChar(wchar_t c) {
   if (c < 0x80) {
     return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
   }
+  const locale_t locale = CaseLocale();
   if (locale == static_cast<locale_t>(nullptr)) {
     return c;
   }
@@ -64,9 +66,8 @@ bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
   if (text.size() < prefix.size()) {
     return false;
   }
-  const locale_t locale = CaseLocale();
   for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (FoldChar(text[i], locale) != FoldChar(prefix[i], locale)) {
+    if (FoldChar(text[i]) != FoldChar(prefix[i])) {
       return false;
     }
   }
@@ -632,10 +633,9 @@ const Key* Hive::find(const std::wstring& foldedPath) const {
 }
 
 std::wstring FoldName(std::wstring_view name) {
-  const locale_t locale = CaseLocale();
   std::wstring folded(name);
   for (wchar_t& c : folded) {
-    c = FoldChar(c, locale);
+    c = FoldChar(c);
   }
   return folded;
 }

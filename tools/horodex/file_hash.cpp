@@ -77,7 +77,11 @@ bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& p
   const auto total = static_cast<std::uintmax_t>(in.tellg());
   in.seekg(0);
   const bool progress = total >= kProgressFrom && isatty(STDERR_FILENO) == 1;
-  std::vector<unsigned char> piece(kPiece);
+  // A small file is read in one piece no larger than itself (a whole 1 MiB buffer would be zeroed
+  // page by page for a few bytes); a size that is not known (a pipe) takes the full piece.
+  const std::size_t pieceSize =
+      total > 0 && total < kPiece ? static_cast<std::size_t>(total) + 1 : kPiece;
+  std::vector<unsigned char> piece(pieceSize);
   std::uintmax_t done = 0;
   request.AddData(nullptr, 0);  // an empty file has a hash too
   while (in) {

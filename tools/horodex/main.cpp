@@ -68,7 +68,10 @@ int Dispatch(const std::string& command, const std::vector<std::string>& args, s
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
+  // The user's character set (text conversions) and language (messages); the other categories
+  // are not used by the tool, and loading each of them is a file to read at every start.
+  std::setlocale(LC_CTYPE, "");
+  std::setlocale(LC_MESSAGES, "");
   std::vector<std::string> args;
   bool quiet = false;
   // -q before or after the command, but not as the value of an option ("--password -q").

@@ -76,16 +76,18 @@ std::string ReasonName(P::LONG reason) {
 
 }  // namespace
 
+// Only the subject name is decoded: a whole certificate would make OpenSSL decode its public
+// key too, which costs more than the rest of a report.
 std::string SubjectOf(P::PCCERT_CONTEXT certificate) {
-  const unsigned char* cursor = certificate->pbCertEncoded;
-  const std::unique_ptr<X509, Owned<X509_free>> parsed(
-      d2i_X509(nullptr, &cursor, static_cast<long>(certificate->cbCertEncoded)));
-  if (!parsed) {
+  const P::CERT_NAME_BLOB& subject = certificate->pCertInfo->Subject;
+  const unsigned char* cursor = subject.pbData;
+  const std::unique_ptr<X509_NAME, Owned<X509_NAME_free>> name(
+      d2i_X509_NAME(nullptr, &cursor, static_cast<long>(subject.cbData)));
+  if (!name) {
     return {};
   }
   const std::unique_ptr<BIO, Owned<BIO_free>> bio(BIO_new(BIO_s_mem()));
-  X509_NAME_print_ex(bio.get(), X509_get_subject_name(parsed.get()), 0,
-                     XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  X509_NAME_print_ex(bio.get(), name.get(), 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
   char* data = nullptr;
   const long length = BIO_get_mem_data(bio.get(), &data);
   return std::string(data, static_cast<std::size_t>(length));
