@@ -1,6 +1,7 @@
 // One exchange on the session's easy handle: every option set for this request (nothing is left
 // over from the previous one), the reply's last header block and its body collected, and the
 // outcome kept on the request for the status, challenge and body queries.
+#include <openssl/opensslv.h>
 #include <openssl/ssl.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/http/dl_symbol.h"
 #include "platform/http/handles.h"
 #include "platform/http/kerberos_logon.h"
 
@@ -100,6 +102,36 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return length;
 }
 
+#define HORODEX_SONAME_NUMBER(n) #n
+#define HORODEX_SONAME(n) HORODEX_SONAME_NUMBER(n)
+
+// libssl's functions, resolved when libcurl first hands over a TLS context. libcurl, built on
+// OpenSSL, has mapped libssl by then, so dlopen only finds it; a process that never opens a TLS
+// connection (shows, verifies or writes a request) never maps libssl nor binds its symbols.
+struct SslFunctions {
+  decltype(&SSL_CTX_get_ex_data) ctxGetExData;
+  decltype(&SSL_CTX_set_ex_data) ctxSetExData;
+  decltype(&SSL_get_SSL_CTX) getSslCtx;
+  decltype(&SSL_CTX_set_client_cert_cb) ctxSetClientCertCb;
+  decltype(&SSL_CTX_set_info_callback) ctxSetInfoCallback;
+};
+
+// Opened once and kept for the process; null when libssl or one of its functions is missing.
+const SslFunctions* Ssl() noexcept {
+  static const SslFunctions* const loaded = []() -> const SslFunctions* {
+    void* library =
+        dlopen("libssl.so." HORODEX_SONAME(OPENSSL_SHLIB_VERSION), RTLD_NOW | RTLD_LOCAL);
+    static SslFunctions f{};
+    const bool all = ResolveSymbol(library, "SSL_CTX_get_ex_data", f.ctxGetExData) &&
+                     ResolveSymbol(library, "SSL_CTX_set_ex_data", f.ctxSetExData) &&
+                     ResolveSymbol(library, "SSL_get_SSL_CTX", f.getSslCtx) &&
+                     ResolveSymbol(library, "SSL_CTX_set_client_cert_cb", f.ctxSetClientCertCb) &&
+                     ResolveSymbol(library, "SSL_CTX_set_info_callback", f.ctxSetInfoCallback);
+    return all ? &f : nullptr;
+  }();
+  return loaded;
+}
+
 // The index of our slot in an SSL_CTX's extra data, where the collector's facts are found.
 int FactsIndex() {
   static std::once_flag once;
@@ -109,11 +141,16 @@ int FactsIndex() {
   return index;
 }
 
+// The facts of the transfer whose TLS session this is (the callbacks below run only once
+// OnSslContext found libssl).
+TransferFacts* FactsOf(const SSL* ssl) {
+  const SslFunctions* f = Ssl();
+  return static_cast<TransferFacts*>(f->ctxGetExData(f->getSslCtx(ssl), FactsIndex()));
+}
+
 // Called by OpenSSL when the server asks for a client certificate and none was configured.
 int OnClientCertRequested(SSL* ssl, X509** /*certificate*/, EVP_PKEY** /*key*/) {
-  auto* facts =
-      static_cast<TransferFacts*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), FactsIndex()));
-  if (facts != nullptr) {
+  if (TransferFacts* facts = FactsOf(ssl); facts != nullptr) {
     facts->clientCertRequested = true;
   }
   return 0;  // go on without a certificate; the server decides
@@ -124,20 +161,19 @@ void OnTlsInfo(const SSL* ssl, int where, int value) {
   if ((where & SSL_CB_READ_ALERT) == 0 || (value >> 8) != SSL3_AL_FATAL) {
     return;
   }
-  auto* facts =
-      static_cast<TransferFacts*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), FactsIndex()));
-  if (facts != nullptr) {
+  if (TransferFacts* facts = FactsOf(ssl); facts != nullptr) {
     facts->fatalAlert = value & 0xFF;
   }
 }
 
 CURLcode OnSslContext(CURL* /*handle*/, void* sslContext, void* user) {
   auto* context = static_cast<SSL_CTX*>(sslContext);
-  if (FactsIndex() < 0 || SSL_CTX_set_ex_data(context, FactsIndex(), user) != 1) {
+  const SslFunctions* f = Ssl();
+  if (f == nullptr || FactsIndex() < 0 || f->ctxSetExData(context, FactsIndex(), user) != 1) {
     return CURLE_SSL_CONNECT_ERROR;
   }
-  SSL_CTX_set_client_cert_cb(context, OnClientCertRequested);
-  SSL_CTX_set_info_callback(context, OnTlsInfo);
+  f->ctxSetClientCertCb(context, OnClientCertRequested);
+  f->ctxSetInfoCallback(context, OnTlsInfo);
   return CURLE_OK;
 }
 

@@ -1,6 +1,6 @@
-// libcurl is mapped only when something is sent: horodex show, query and an offline verify run
-// without it, and a process that has imported and verified a stamp still stamps at a TSA, the
-// library then opened on the spot.
+// libcurl (and libssl, opened with the first TLS context) is mapped only when something is sent:
+// horodex show, query and an offline verify run without either, and a process that has imported and
+// verified a stamp still stamps at a TSA, the library then opened on the spot.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -48,6 +48,7 @@ TEST(CurlOnFirstUse, CommandsThatSendNothingNeverLoadIt) {
     const T::CommandResult r = T::RunCommand("LD_DEBUG=files " + tool + " " + command + " 2>&1");
     EXPECT_EQ(r.exitCode, 0) << command << "\n" << r.output;
     EXPECT_FALSE(Has(r, "libcurl")) << command;
+    EXPECT_FALSE(Has(r, "libssl")) << command;
     EXPECT_TRUE(Has(r, "libhorodex")) << "LD_DEBUG had no effect";
   }
 }
