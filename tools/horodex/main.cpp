@@ -1,9 +1,14 @@
 // horodex: the command-line tool of the Velmora TSP Client.
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 #include <streambuf>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tools/horodex-view/view.h"
@@ -27,6 +32,25 @@ class NullBuffer : public std::streambuf {
   int overflow(int c) override { return traits_type::not_eof(c); }
   std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
+
+// The locale name setlocale(category, "") would load: LC_ALL, the category's variable, LANG,
+// the first of them that is set and not empty.
+std::string_view LocaleNamed(const char* variable) {
+  for (const char* name : {"LC_ALL", variable, "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') {
+      return value;
+    }
+  }
+  return {};
+}
+
+// Whether the locale is the C locale in all the tool uses: C, POSIX, or C.UTF-8 (its UTF-8 is
+// what the text conversions take the C locale's ASCII for, and it translates nothing), so that
+// loading it would only read its files.
+bool IsPlainC(std::string_view name) {
+  return name.empty() || name == "C" || name == "POSIX" || name == "C.UTF-8" || name == "C.utf8";
+}
 
 bool IsHelp(const std::string& arg) {
   return arg == "--help" || arg == "-h";
@@ -68,10 +92,17 @@ int Dispatch(const std::string& command, const std::vector<std::string>& args, s
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The process ends when the command is done: OpenSSL's clean-up at exit (its providers, engines
+  // and tables freed one by one) would only add to every command's time.
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
   // The user's character set (text conversions) and language (messages); the other categories
   // are not used by the tool, and loading each of them is a file to read at every start.
-  std::setlocale(LC_CTYPE, "");
-  std::setlocale(LC_MESSAGES, "");
+  for (const auto& [category, variable] :
+       {std::pair{LC_CTYPE, "LC_CTYPE"}, std::pair{LC_MESSAGES, "LC_MESSAGES"}}) {
+    if (!IsPlainC(LocaleNamed(variable))) {
+      std::setlocale(category, "");
+    }
+  }
   std::vector<std::string> args;
   bool quiet = false;
   // -q before or after the command, but not as the value of an option ("--password -q").
