@@ -110,9 +110,16 @@ class ChainPolicy : public ::testing::Test {
   static TestCert Tsa(const Pki& pki, std::vector<Extension> extensions = TsaExtensions(),
                       long serial = 100, std::time_t notBefore = std::time(nullptr) - kDay,
                       std::time_t notAfter = std::time(nullptr) + kYear) {
-    CaKeyPtr key = NewKey();
-    CertSpec spec{"Test TSA", serial, notBefore, notAfter, std::move(extensions)};
-    return TestCert(spec, key.get(), &pki.intermediate.cert, pki.intermediate.key.get());
+    return MakeIssued(CertSpec{"Test TSA", serial, notBefore, notAfter, std::move(extensions)},
+                      pki.intermediate)
+        .cert;
+  }
+  // A certificate of `name` with a key of its own under `issuer`, valid from a day ago for a year.
+  static Authority Under(const Authority& issuer, const std::string& name, long serial,
+                         std::vector<Extension> extensions = TsaExtensions()) {
+    return MakeIssued(CertSpec{name, serial, std::time(nullptr) - kDay, std::time(nullptr) + kYear,
+                               std::move(extensions)},
+                      issuer);
   }
 
   TempDir m_dir;
@@ -307,17 +314,10 @@ TEST_F(ChainPolicy, ACertificateListedInACrlOfTheStoresIsRevoked) {
   EXPECT_EQ(judge(kept, {&pki.intermediate.cert}).error, 0u);
 
   // Nor one signed by a CA whose keyUsage does not allow CRLs.
-  const Authority noCrlSign = MakeIssued(
-      CertSpec{"Revoke No CRL Signer",
-               3,
-               std::time(nullptr) - kDay,
-               std::time(nullptr) + kYear,
-               {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "critical,keyCertSign"}}},
-      pki.root);
-  const CaKeyPtr key = NewKey();
-  const TestCert underIt(CertSpec{"Revoke TSA", 203, std::time(nullptr) - kDay,
-                                  std::time(nullptr) + kYear, TsaExtensions()},
-                         key.get(), &noCrlSign.cert, noCrlSign.key.get());
+  const Authority noCrlSign =
+      Under(pki.root, "Revoke No CRL Signer", 3,
+            {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "critical,keyCertSign"}});
+  const TestCert underIt = Under(noCrlSign, "Revoke TSA", 203).cert;
   std::ofstream(userStore("Root") / "nocrlsign.crl") << MakeCrlPem(noCrlSign, {203});
   EXPECT_EQ(judge(underIt, {&noCrlSign.cert}).error, 0u);
 }
@@ -337,31 +337,18 @@ TEST_F(ChainPolicy, ForgedLinksAreRefused) {
   EXPECT_EQ(signature.element, 0);
 
   // Signed by an end-entity certificate that chains to the root: not a CA.
-  const Authority endEntity = MakeIssued(CertSpec{"Forge End Entity",
-                                                  301,
-                                                  std::time(nullptr) - kDay,
-                                                  std::time(nullptr) + kYear,
-                                                  {{"basicConstraints", "critical,CA:FALSE"}}},
-                                         pki.intermediate);
-  const CaKeyPtr tsaKey = NewKey();
-  const TestCert underEndEntity(CertSpec{"Forge TSA", 302, std::time(nullptr) - kDay,
-                                         std::time(nullptr) + kYear, TsaExtensions()},
-                                tsaKey.get(), &endEntity.cert, endEntity.key.get());
+  const Authority endEntity =
+      Under(pki.intermediate, "Forge End Entity", 301, {{"basicConstraints", "critical,CA:FALSE"}});
+  const TestCert underEndEntity = Under(endEntity, "Forge TSA", 302).cert;
   const Verdict notCa = judge(underEndEntity, {&endEntity.cert, &pki.intermediate.cert});
   EXPECT_EQ(notCa.error, static_cast<P::DWORD>(P::TRUST_E_BASIC_CONSTRAINTS));
   EXPECT_EQ(notCa.element, 1);
 
   // A CA whose keyUsage allows CRLs but not certificates signs no certificate.
-  const Authority crlSigner = MakeIssued(
-      CertSpec{"Forge CRL Signer",
-               303,
-               std::time(nullptr) - kDay,
-               std::time(nullptr) + kYear,
-               {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "critical,cRLSign"}}},
-      pki.intermediate);
-  const TestCert underCrlSigner(CertSpec{"Forge TSA", 304, std::time(nullptr) - kDay,
-                                         std::time(nullptr) + kYear, TsaExtensions()},
-                                tsaKey.get(), &crlSigner.cert, crlSigner.key.get());
+  const Authority crlSigner =
+      Under(pki.intermediate, "Forge CRL Signer", 303,
+            {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "critical,cRLSign"}});
+  const TestCert underCrlSigner = Under(crlSigner, "Forge TSA", 304).cert;
   const Verdict usage = judge(underCrlSigner, {&crlSigner.cert, &pki.intermediate.cert});
   EXPECT_EQ(usage.error, static_cast<P::DWORD>(P::CERT_E_WRONG_USAGE));
   EXPECT_EQ(usage.element, 1);
@@ -392,14 +379,10 @@ TEST_F(ChainPolicy, LoopsAndAbsurdLengthsEndInARefusalQuickly) {
   installRoot(root.cert);
   std::vector<Authority> cas;
   for (int i = 0; i < 40; ++i) {
-    CertSpec spec{"Long CA " + std::to_string(i), 10 + i, std::time(nullptr) - kYear,
-                  std::time(nullptr) + kYear, CaExtensions()};
-    cas.push_back(MakeIssued(spec, cas.empty() ? root : cas.back()));
+    cas.push_back(Under(cas.empty() ? root : cas.back(), "Long CA " + std::to_string(i), 10 + i,
+                        CaExtensions()));
   }
-  const CaKeyPtr leafKey = NewKey();
-  const TestCert leaf(CertSpec{"Long TSA", 99, std::time(nullptr) - kDay,
-                               std::time(nullptr) + kYear, TsaExtensions()},
-                      leafKey.get(), &cas.back().cert, cas.back().key.get());
+  const TestCert leaf = Under(cas.back(), "Long TSA", 99).cert;
   std::vector<const TestCert*> extra;
   for (const Authority& ca : cas) {
     extra.push_back(&ca.cert);

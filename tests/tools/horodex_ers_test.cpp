@@ -49,12 +49,12 @@ class HorodexErsTest : public ::testing::Test {
 };
 
 TEST_F(HorodexErsTest, OneRequestPerBatchAndEveryRecordProvesItsOwnFileOnly) {
-  MakeFiles(1000);
-  for (const std::size_t count : {1u, 2u, 3u, 1000u}) {
+  MakeFiles(50);  // the library test takes a thousand leaves; here the tool's own paths
+  for (const std::size_t count : {1u, 2u, 3u, 50u}) {
     const fs::path out = dir / ("out" + std::to_string(count));
     const std::size_t before = Posted();
     T::CommandResult made;
-    if (count < 1000) {
+    if (count < 50) {
       std::string files;
       for (std::size_t i = 0; i < count; ++i) {
         files += " " + Q(File(i));
@@ -73,7 +73,7 @@ TEST_F(HorodexErsTest, OneRequestPerBatchAndEveryRecordProvesItsOwnFileOnly) {
     }
     ASSERT_EQ(made.exitCode, 0) << made.output;
     EXPECT_EQ(Posted(), before + 1) << count << " files";
-    for (std::size_t i = 0; i<count; i += count> 3 ? 331 : 1) {
+    for (std::size_t i = 0; i<count; i += count> 3 ? 17 : 1) {
       const fs::path record = out / ("file" + std::to_string(i) + ".txt.ers");
       const auto good = Verify(record, File(i));
       EXPECT_EQ(good.exitCode, 0) << good.output;

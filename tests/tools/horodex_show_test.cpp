@@ -8,7 +8,6 @@
 
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"
-#include "tests/tsp/stamp_tokens.h"
 
 namespace T = Velmora::Testing;
 
@@ -84,23 +83,6 @@ TEST(HorodexShow, EveryFieldOfAnImportedStamp) {
   EXPECT_TRUE(std::regex_search(r.output, std::regex(R"("nonce": "[0-9A-F]{2,}")")));
   EXPECT_TRUE(std::regex_search(r.output, std::regex(R"("serialNumber": "[0-9A-F]{2,}")")));
   EXPECT_TRUE(std::regex_search(r.output, std::regex(R"("hashValue": "[0-9A-F]{64}")")));
-
-  // Certificates of a certificate-values attribute count too.
-  T::Stamps::SignOptions options;
-  options.certValues = {T::OpenSslTsaFile("rsa.der")};
-  T::TempDir dir;
-  T::WriteFileBytes(dir / "values.tst", T::Stamps::Token(T::Stamps::TstFields{}, options).bytes());
-  const T::CommandResult values = Show("--json " + T::ShellQuote((dir / "values.tst").string()));
-  ASSERT_EQ(values.exitCode, 0) << values.output;
-  EXPECT_TRUE(Has(values, R"("certificates": 3)")) << values.output;
-
-  // A token the library refuses to import is reported with the import's code.
-  T::Stamps::TstFields unknown;
-  unknown.hashOid = "1.2.3.4.5.6.7";
-  T::WriteFileBytes(dir / "unknown.tst", T::Stamps::Token(unknown).bytes());
-  const T::CommandResult refused = Show(T::ShellQuote((dir / "unknown.tst").string()));
-  EXPECT_EQ(refused.exitCode, 3);
-  EXPECT_TRUE(Has(refused, "0x80092004")) << refused.output;
 }
 
 TEST(HorodexShow, Base64TextGivesTheSameFieldsAsDer) {
