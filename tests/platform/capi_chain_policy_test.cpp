@@ -260,6 +260,10 @@ TEST_F(ChainPolicy, OnlyInstalledRootsAreTrusted) {
   // Once the user installs the root, the same material is accepted (the folder is read again).
   installRoot(pki.root.cert);
   EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
+  // Taken away again, it is trusted no more from the very next chain on.
+  std::filesystem::remove(userStore("Root") / "root.pem");
+  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert, &pki.root.cert}).error,
+            static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
 }
 
 TEST_F(ChainPolicy, RootsAddedFromAFileServeTheRestOfTheProcess) {
