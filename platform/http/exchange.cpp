@@ -51,7 +51,8 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   // A line of a header block came through OnBody just before, and is taken back out of the body;
   // a trailer line did not.
   const bool ofBlock = collector.pending >= line.size() &&
-                       std::equal(line.begin(), line.end(), collector.body.end() - line.size());
+                       std::memcmp(collector.body.data() + collector.body.size() - line.size(),
+                                   line.data(), line.size()) == 0;
   collector.pending = 0;
   if (ofBlock) {
     collector.body.resize(collector.body.size() - line.size());
