@@ -59,7 +59,8 @@ struct RevocationWorld {
     intermediate = std::make_unique<T::Authority>(
         T::MakeIssued(T::CertSpec("Stress Intermediate", 2, now - 3600, now + 86400, ca), root));
     crls.serve("/root.crl", T::MakeCrlDer(root, {}, now - 60, now + 86400));
-    crls.serve("/tsa.crl", T::MakeCrlDer(*intermediate, {{100 + kTsas - 1}}, now - 60, now + 86400));
+    crls.serve("/tsa.crl",
+               T::MakeCrlDer(*intermediate, {{100 + kTsas - 1}}, now - 60, now + 86400));
     std::vector<T::Extension> tsa = T::TsaExtensions();
     tsa.push_back({"crlDistributionPoints", "URI:" + crls.url("/tsa.crl")});
     for (std::size_t i = 0; i < kTsas; ++i) {
@@ -86,8 +87,8 @@ struct RevocationWorld {
         raw);
     const P::CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
     const P::CERT_REVOCATION_INFO* tsa = simple.rgpElement[0]->pRevocationInfo;
-    const P::CERT_REVOCATION_INFO* ca = simple.cElement == 3 ? simple.rgpElement[1]->pRevocationInfo
-                                                             : nullptr;
+    const P::CERT_REVOCATION_INFO* ca =
+        simple.cElement == 3 ? simple.rgpElement[1]->pRevocationInfo : nullptr;
     const P::DWORD expected = i + 1 == kTsas ? static_cast<P::DWORD>(P::CRYPT_E_REVOKED) : 0;
     return tsa != nullptr && ca != nullptr && tsa->dwRevocationResult == expected &&
            ca->dwRevocationResult == 0;
