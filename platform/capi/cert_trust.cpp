@@ -20,12 +20,15 @@
 // file's modification times (and their paths, which follow the environment) are compared with
 // those seen at the last read; any change, or roots added since, reads everything again. A file
 // rewritten in place within a folder's time granularity may go unnoticed until the next change.
-// Those times are taken only when something may have changed: inotify watches each source path
-// that exists and every folder above it (and above a missing one, where it would appear), so a
-// chain met while none of them saw an event costs one read of the watch instead of a stat per
-// path. The times are taken anyway when the watch is older than a second (a file system whose
-// changes inotify does not see, a mount), after a fork (the child shares the parent's watch), and
-// whenever a watch cannot be made.
+// From the second chain on, those times are taken only when something may have changed: inotify
+// watches each source path that exists and every folder above it (and above a missing one, where
+// it would appear), so a chain met while none of them saw an event costs one read of the watch
+// instead of a stat per path. The times are taken anyway when the watch is older than a second (a
+// file system whose changes inotify does not see, a mount), after a fork (the child shares the
+// parent's watch), and whenever a watch cannot be made. The first chain of a process only takes
+// the times, which tell any later change apart (a change gets a later time), so a process that
+// judges one chain makes no watch; unless a time is within two seconds of now: a change in the
+// same tick of the file system's clock would keep that time, so the watch is made at once.
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -40,6 +43,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -364,6 +368,16 @@ class ChangeWatch {
   std::chrono::steady_clock::time_point m_armed;
 };
 
+// Whether a source changed within the last two seconds (or claims a time to come): the next
+// change could then keep the same time.
+bool Recent(const std::vector<Stamp>& stamps) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return std::any_of(stamps.begin(), stamps.end(), [&](const Stamp& stamp) {
+    return stamp.exists && stamp.seconds >= now.tv_sec - 2;
+  });
+}
+
 struct State {
   std::mutex mutex;
   ChangeWatch watch;  // over `sources`, armed before `stamps` were taken
@@ -375,6 +389,7 @@ struct State {
   // Roots added by CertAddTrustedRootsFromFile, and how many times that succeeded.
   std::vector<std::vector<BYTE>> added;
   unsigned long generation = 0;
+  bool stamped = false;  // the times were taken once: the watch pays from now on
 };
 
 State& TheState() {
@@ -471,8 +486,15 @@ std::shared_ptr<const TrustMaterial> CurrentTrust() {
     return state.material;  // no source path saw a change since its times were taken
   }
   // Watched before the times are taken: a change made after them is seen next time.
-  state.watch.arm(sources->watched, sources.get());
+  if (state.stamped) {
+    state.watch.arm(sources->watched, sources.get());
+  }
   std::vector<Stamp> stamps = sources->stamps();
+  if (!state.stamped && Recent(stamps)) {
+    state.watch.arm(sources->watched, sources.get());
+    stamps = sources->stamps();
+  }
+  state.stamped = true;
   if (!state.material || moved || stamps != state.stamps ||
       state.addedGeneration != state.generation) {
     state.material = Read(*sources, state.added);

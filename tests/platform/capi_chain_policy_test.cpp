@@ -266,6 +266,17 @@ TEST_F(ChainPolicy, OnlyInstalledRootsAreTrusted) {
             static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
 }
 
+// Also run as the first chain of its own process (tests/CMakeLists.txt), which makes no watch
+// unless a source changed within the file system's clock tick, as the root's folder just did.
+TEST_F(ChainPolicy, ARootTakenAwayRightAfterTheFirstChainIsUntrusted) {
+  const Pki pki = MakePki("First");
+  installRoot(pki.root.cert);
+  EXPECT_EQ(judge(Tsa(pki), {&pki.intermediate.cert}).error, 0u);
+  std::filesystem::remove(userStore("Root") / "root.pem");
+  EXPECT_EQ(judge(Tsa(pki), {&pki.intermediate.cert, &pki.root.cert}).error,
+            static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
+}
+
 TEST_F(ChainPolicy, RootsAddedFromAFileServeTheRestOfTheProcess) {
   const Pki pki = MakePki("Added");
   const TestCert tsa = Tsa(pki);
