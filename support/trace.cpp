@@ -46,7 +46,7 @@ struct ProcessRecord {
 };
 
 struct ModuleRecord {
-  std::string fullPath;
+  std::string fullPath;  // empty until asked for
   std::string fileName;
   unsigned level = 0;
   unsigned status = kTraceInherit;
@@ -296,14 +296,8 @@ std::string OwnPath() {
 
 void Configure() noexcept {
   try {
-    Facility& facility = TheFacility();
-    std::string path;
-    {
-      const std::lock_guard lock(facility.configLock);
-      path = facility.module.fullPath;
-    }
-    TraceConfiguration config = ReadTraceConfiguration(path);
-    Apply(facility, config);
+    TraceConfiguration config = ReadTraceConfiguration(&TraceModulePath);
+    Apply(TheFacility(), config);
   } catch (...) {
     // The trace keeps the records it had; the library loads all the same.
   }
@@ -316,7 +310,6 @@ struct LoadTimeSetup {
       Facility& facility = TheFacility();
       {
         const std::lock_guard lock(facility.configLock);
-        facility.module.fullPath = OwnPath();
         facility.module.fileName = kTraceModuleName;
         ResetRecords(facility);
         DeriveThresholds(facility);
@@ -399,6 +392,9 @@ void ReloadTraceConfiguration() noexcept {
 std::string TraceModulePath() {
   Facility& facility = TheFacility();
   const std::lock_guard lock(facility.configLock);
+  if (facility.module.fullPath.empty()) {
+    facility.module.fullPath = OwnPath();  // the loader's path resolved (links followed)
+  }
   return facility.module.fullPath;
 }
 

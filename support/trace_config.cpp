@@ -258,7 +258,7 @@ std::optional<TraceSettingsFile> ReadTraceSettingsFile(const std::string& path,
   return std::nullopt;
 }
 
-TraceConfiguration ReadTraceConfiguration(const std::string& modulePath) noexcept {
+TraceConfiguration ReadTraceConfiguration(std::string (*modulePath)()) noexcept {
   TraceConfiguration config;
   try {
     HKEY opened = nullptr;
@@ -315,7 +315,7 @@ TraceConfiguration ReadTraceConfiguration(const std::string& modulePath) noexcep
     } else {
       config.moduleLevel = 0;  // as registered, unless the settings file says otherwise
       config.moduleStatus = kTraceInherit;
-      config.settingsFile = ReadTraceSettingsFile(*setting, modulePath);
+      config.settingsFile = ReadTraceSettingsFile(*setting, modulePath());
     }
   } catch (...) {
     // Settings half read change nothing: the records stay as registration made them.

@@ -73,8 +73,9 @@ struct TraceConfiguration {
   std::string problem;      // a settings source that could not be read, for a trace line
 };
 
-// Reads every source of settings for the module whose full path is `modulePath`. Never throws.
-TraceConfiguration ReadTraceConfiguration(const std::string& modulePath) noexcept;
+// Reads every source of settings for the module whose full path `modulePath` gives (asked only
+// when a settings file is named). Never throws.
+TraceConfiguration ReadTraceConfiguration(std::string (*modulePath)()) noexcept;
 
 // Parses a settings file; nothing when it is missing or does not parse (then it changes
 // nothing). `modulePath` picks the module section that applies to this library: its "Name" is
@@ -85,7 +86,7 @@ std::optional<TraceSettingsFile> ReadTraceSettingsFile(const std::string& path,
 // Puts every record back as registration left it and reads the settings again, as at load.
 void ReloadTraceConfiguration() noexcept;
 
-// The full path of the library as registered with the facility.
+// The full path of the library, resolved on first use.
 std::string TraceModulePath();
 
 // The log file in use, empty for standard error.
