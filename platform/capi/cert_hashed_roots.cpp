@@ -1,8 +1,13 @@
 #include "platform/capi/cert_hashed_roots.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <openssl/err.h>
+#include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 namespace Velmora::Platform::Capi {
 
@@ -26,6 +31,44 @@ bool IsHashedLink(const std::string& name) {
     }
   }
   return true;
+}
+
+// Whether `folder` holds a hashed link. Its names are read a few at a time and the reading stops
+// at the first link, which comes within the first few names of a folder of links and their files:
+// a file system that keeps a folder's names by their hash (ext4) then reads and sorts only a part
+// of the folder, where a whole listing cost more than the rest of a one-chain process's calls.
+bool HoldsHashedLink(const fs::path& folder) {
+  struct Descriptor {
+    int fd;
+    ~Descriptor() {
+      if (fd >= 0) {
+        ::close(fd);
+      }
+    }
+  } const folderFd{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (folderFd.fd < 0) {
+    return false;
+  }
+  constexpr auto kNameAt = static_cast<ssize_t>(offsetof(dirent64, d_name));
+  alignas(dirent64) char buffer[1024];
+  for (;;) {
+    const ssize_t got = ::getdents64(folderFd.fd, buffer, sizeof buffer);
+    if (got <= 0) {
+      return false;  // the end, or the folder cannot be read: no lookup by hash
+    }
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      const auto length = static_cast<ssize_t>(entry->d_reclen);
+      if (length <= kNameAt || length > got - at) {
+        return false;
+      }
+      const std::size_t nameLength = ::strnlen(entry->d_name, length - kNameAt);
+      if (IsHashedLink(std::string(entry->d_name, nameLength))) {
+        return true;
+      }
+      at += length;
+    }
+  }
 }
 
 // OpenSSL's hash of a name's canonical form, as the links are named; false when OpenSSL cannot
@@ -58,13 +101,7 @@ void ReadLink(const fs::path& path, std::vector<ContextRef>& into) {
 }  // namespace
 
 std::shared_ptr<const HashedRoots> HashedRoots::Of(const fs::path& folder) {
-  std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    if (IsHashedLink(it->path().filename().string())) {
-      return std::make_shared<HashedRoots>(folder);
-    }
-  }
-  return nullptr;
+  return HoldsHashedLink(folder) ? std::make_shared<HashedRoots>(folder) : nullptr;
 }
 
 void HashedRoots::AppendNamed(const CERT_NAME_BLOB& name, const std::string& key,

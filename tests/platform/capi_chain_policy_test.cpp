@@ -176,6 +176,9 @@ TEST_F(ChainPolicy, AcceptsAChainToAnInstalledRootAndLaysItOutSubjectFirst) {
   std::filesystem::create_directories(folder);
   pki.root.cert.writePem(folder / "root.pem");
   MakeRoot("Unrelated").cert.writePem(folder / "unrelated.pem");
+  for (int n = 0; n < 200; ++n) {  // the links are found among many other names too
+    std::ofstream(folder / ("readme-" + std::to_string(n) + ".txt"));
+  }
   setenv("SSL_CERT_DIR", folder.c_str(), 1);
   ASSERT_EQ(std::system(("openssl rehash " + folder.string() + " 2>/dev/null").c_str()), 0);
   EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
