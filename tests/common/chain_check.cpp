@@ -4,6 +4,8 @@
 #include <ctime>
 #include <fstream>
 
+#include <gtest/gtest.h>
+
 namespace Velmora::Testing {
 
 namespace P = Platform;
@@ -25,36 +27,49 @@ InstalledRoot::~InstalledRoot() {
   }
 }
 
-ChainVerdict InstalledRoot::judge(const TestCert& subject,
-                                  const std::vector<const TestCert*>& extra) const {
+ChainVerdict JudgeChain(const TestCert& subject, const std::vector<const TestCert*>& extra,
+                        std::optional<std::time_t> genTime, P::DWORD chainFlags) {
   StorePtr store = StoreOf(extra);
   ContextPtr context = subject.context();
   const P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA),
                                 {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
-  const P::CERT_CHAIN_CONTEXT* chain = nullptr;
+  const P::CERT_CHAIN_CONTEXT* raw = nullptr;
   ChainVerdict verdict;
   if (!P::CertGetCertificateChain(nullptr, context.get(), nullptr, store.get(), &para,
                                   P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                                      P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
-                                  nullptr, &chain)) {
-    verdict.error = ~0u;
+                                      P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE | chainFlags,
+                                  nullptr, &raw)) {
+    ADD_FAILURE() << "no chain built";
+    verdict.error = verdict.required = ~0u;
     return verdict;
   }
-  const auto now = static_cast<std::uint64_t>(std::time(nullptr) + 11644473600LL) * 10000000ull;
-  P::FILETIME at{static_cast<P::DWORD>(now), static_cast<P::DWORD>(now >> 32)};
+  const std::unique_ptr<const P::CERT_CHAIN_CONTEXT, P::FreeWith<P::CertFreeCertificateChain>>
+      chain(raw);
+  const auto ticks = static_cast<std::uint64_t>(genTime.value_or(0) + 11644473600LL) * 10000000ull;
+  P::FILETIME at{static_cast<P::DWORD>(ticks), static_cast<P::DWORD>(ticks >> 32)};
   P::TSP_CHAIN_POLICY_TIME_PARA time{sizeof(P::TSP_CHAIN_POLICY_TIME_PARA), &at};
-  P::CERT_CHAIN_POLICY_PARA policy{sizeof(P::CERT_CHAIN_POLICY_PARA), P::TSP_CHAIN_POLICY_TIME_FLAG,
-                                   &time};
-  P::CERT_CHAIN_POLICY_STATUS status{sizeof(P::CERT_CHAIN_POLICY_STATUS), 0, 0, 0, nullptr};
-  if (!P::CertVerifyCertificateChainPolicy(P::TSP_CHAIN_POLICY_ID, chain, &policy, &status)) {
-    status.dwError = ~0u;
+  for (P::DWORD* result : {&verdict.error, &verdict.required}) {
+    P::CERT_CHAIN_POLICY_PARA policy{
+        sizeof(P::CERT_CHAIN_POLICY_PARA),
+        (genTime ? P::TSP_CHAIN_POLICY_TIME_FLAG : 0u) |
+            (result == &verdict.required ? P::TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG : 0u),
+        genTime ? &time : nullptr};
+    P::CERT_CHAIN_POLICY_STATUS status{sizeof(P::CERT_CHAIN_POLICY_STATUS), 0, 0, 0, nullptr};
+    EXPECT_TRUE(
+        P::CertVerifyCertificateChainPolicy(P::TSP_CHAIN_POLICY_ID, chain.get(), &policy, &status));
+    *result = status.dwError;
+    if (result == &verdict.error) {
+      verdict.element = status.lElementIndex;
+    }
   }
-  verdict = {status.dwError, status.lElementIndex, chain->TrustStatus.dwErrorStatus, {}};
+  verdict.chainErrors = chain->TrustStatus.dwErrorStatus;
   for (P::DWORD i = 0; i < chain->rgpChain[0]->cElement; ++i) {
     const P::CERT_CONTEXT* c = chain->rgpChain[0]->rgpElement[i]->pCertContext;
     verdict.elements.emplace_back(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded);
   }
-  P::CertFreeCertificateChain(chain);
+  if (const P::CERT_REVOCATION_INFO* info = chain->rgpChain[0]->rgpElement[0]->pRevocationInfo) {
+    verdict.revocation = *info;
+  }
   return verdict;
 }
 

@@ -11,6 +11,7 @@
 #include "platform/capi/wincrypt.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
+#include "tests/common/chain_check.h"
 #include "tests/common/scratch.h"
 #include "tests/common/test_ca.h"
 
@@ -22,20 +23,8 @@ namespace {
 constexpr std::time_t kDay = 24 * 3600;
 constexpr std::time_t kYear = 365 * kDay;
 
-P::FILETIME FileTimeOf(std::time_t when) {
-  const auto value = static_cast<std::uint64_t>(when + 11644473600LL) * 10000000ull;
-  return P::FILETIME{static_cast<P::DWORD>(value), static_cast<P::DWORD>(value >> 32)};
-}
-
 using ChainPtr =
     std::unique_ptr<const P::CERT_CHAIN_CONTEXT, P::FreeWith<P::CertFreeCertificateChain>>;
-
-struct Verdict {
-  P::DWORD error = 0;
-  P::LONG element = -1;
-  P::DWORD chainErrors = 0;
-  P::DWORD elements = 0;
-};
 
 class ChainPolicy : public ::testing::Test {
  protected:
@@ -62,36 +51,9 @@ class ChainPolicy : public ::testing::Test {
   }
   void installRoot(const TestCert& root) const { root.writePem(userStore("Root") / "root.pem"); }
 
-  // Builds the chain of `subject` with `extra` as the token's certificates and judges it by the
-  // default policy at `genTime` (none: without the time flag), as the stamp's verification does.
-  static Verdict judge(const TestCert& subject, const std::vector<const TestCert*>& extra,
-                       std::optional<std::time_t> genTime = std::time(nullptr)) {
-    StorePtr store = StoreOf(extra);
-    ContextPtr context = subject.context();
-    P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA), {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
-    const P::CERT_CHAIN_CONTEXT* raw = nullptr;
-    EXPECT_TRUE(P::CertGetCertificateChain(nullptr, context.get(), nullptr, store.get(), &para,
-                                           P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                                               P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
-                                           nullptr, &raw));
-    ChainPtr chain(raw);
-    Verdict verdict;
-    if (!chain) {
-      return verdict;
-    }
-    P::FILETIME at = FileTimeOf(genTime.value_or(0));
-    P::TSP_CHAIN_POLICY_TIME_PARA time{sizeof(P::TSP_CHAIN_POLICY_TIME_PARA), &at};
-    P::CERT_CHAIN_POLICY_PARA policy{sizeof(P::CERT_CHAIN_POLICY_PARA),
-                                     genTime ? P::TSP_CHAIN_POLICY_TIME_FLAG : 0u,
-                                     genTime ? &time : nullptr};
-    P::CERT_CHAIN_POLICY_STATUS status{sizeof(P::CERT_CHAIN_POLICY_STATUS), 0, 0, 0, nullptr};
-    EXPECT_TRUE(
-        P::CertVerifyCertificateChainPolicy(P::TSP_CHAIN_POLICY_ID, chain.get(), &policy, &status));
-    verdict.error = status.dwError;
-    verdict.element = status.lElementIndex;
-    verdict.chainErrors = chain->TrustStatus.dwErrorStatus;
-    verdict.elements = chain->rgpChain[0]->cElement;
-    return verdict;
+  static ChainVerdict judge(const TestCert& subject, const std::vector<const TestCert*>& extra,
+                            std::optional<std::time_t> genTime = std::time(nullptr)) {
+    return JudgeChain(subject, extra, genTime);
   }
 
   // A root, an RSA intermediate under it and a TSA (ECDSA root signature, RSA signature on the
@@ -192,7 +154,7 @@ TEST_F(ChainPolicy, TheTsaCertificateMustBeForTimeStampingAloneAndSayItCriticall
   const std::vector<const TestCert*> extra{&pki.intermediate.cert};
   const auto wrongUsage = static_cast<P::DWORD>(P::CERT_E_WRONG_USAGE);
 
-  const Verdict notCritical = judge(Tsa(pki, {{"extendedKeyUsage", "timeStamping"}}), extra);
+  const ChainVerdict notCritical = judge(Tsa(pki, {{"extendedKeyUsage", "timeStamping"}}), extra);
   EXPECT_EQ(notCritical.error, wrongUsage);
   EXPECT_EQ(notCritical.element, 0);
   EXPECT_EQ(judge(Tsa(pki, {{"keyUsage", "critical,digitalSignature"}}), extra).error, wrongUsage);
@@ -207,7 +169,7 @@ TEST_F(ChainPolicy, TheTsaCertificateMustBeForTimeStampingAloneAndSayItCriticall
   // ... an unknown critical extension is not, on any certificate of the chain.
   std::vector<Extension> unknown = TsaExtensions();
   unknown.push_back({"1.2.3.4", "critical,DER:0500"});
-  const Verdict critical = judge(Tsa(pki, unknown), extra);
+  const ChainVerdict critical = judge(Tsa(pki, unknown), extra);
   EXPECT_EQ(critical.error, static_cast<P::DWORD>(P::CERT_E_CRITICAL));
   EXPECT_EQ(critical.element, 0);
   EXPECT_TRUE(critical.chainErrors & P::CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT);
@@ -227,12 +189,12 @@ TEST_F(ChainPolicy, ValidityIsJudgedAtTheTimeOfTheStamp) {
   EXPECT_EQ(judge(old, extra, std::nullopt).error, expired);  // no time given: now
 
   // Valid now, but the stamp claims a time before the certificate existed.
-  const Verdict early =
+  const ChainVerdict early =
       judge(Tsa(pki, TsaExtensions(), 102, now - kDay, now + kYear), extra, now - kYear);
   EXPECT_EQ(early.error, expired);
   EXPECT_EQ(early.element, 0);
   // A time outside the root's own validity fails at the root.
-  const Verdict beforeRoot = judge(old, extra, now - 20 * kYear);
+  const ChainVerdict beforeRoot = judge(old, extra, now - 20 * kYear);
   EXPECT_EQ(beforeRoot.error, expired);
   EXPECT_EQ(beforeRoot.element, 0);  // every certificate fails; the first is named
 }
@@ -242,14 +204,14 @@ TEST_F(ChainPolicy, OnlyInstalledRootsAreTrusted) {
   const TestCert tsa = Tsa(pki);
 
   // Nothing installed, the root not given: no path to a root.
-  const Verdict partial = judge(tsa, {&pki.intermediate.cert});
+  const ChainVerdict partial = judge(tsa, {&pki.intermediate.cert});
   EXPECT_EQ(partial.error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
   EXPECT_TRUE(partial.chainErrors & P::CERT_TRUST_IS_PARTIAL_CHAIN);
   // The root only among the token's certificates: a whole chain, to a root nobody trusts.
-  const Verdict untrusted = judge(tsa, {&pki.intermediate.cert, &pki.root.cert});
+  const ChainVerdict untrusted = judge(tsa, {&pki.intermediate.cert, &pki.root.cert});
   EXPECT_EQ(untrusted.error, static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
   EXPECT_EQ(untrusted.element, 2);
-  EXPECT_EQ(untrusted.elements, 3u);
+  EXPECT_EQ(untrusted.elements.size(), 3u);
   // A self-signed TSA certificate of the token is no anchor of itself.
   const CaKeyPtr key = NewKey();
   CertSpec spec{"Self TSA", 5};
@@ -314,7 +276,7 @@ TEST_F(ChainPolicy, ACertificateListedInACrlOfTheStoresIsRevoked) {
   // 202 sorts right after the kept certificate's serial: a lookup must match, not come near.
   std::ofstream(userStore("Root") / "intermediate.crl") << MakeCrlPem(pki.intermediate, {200, 202});
 
-  const Verdict verdict = judge(revoked, {&pki.intermediate.cert});
+  const ChainVerdict verdict = judge(revoked, {&pki.intermediate.cert});
   EXPECT_EQ(verdict.error, static_cast<P::DWORD>(P::CRYPT_E_REVOKED));
   EXPECT_EQ(verdict.element, 0);
   EXPECT_EQ(judge(kept, {&pki.intermediate.cert}).error, 0u);
@@ -350,7 +312,7 @@ TEST_F(ChainPolicy, ForgedLinksAreRefused) {
   const TestCert forged(CertSpec{"Forged TSA", 300, std::time(nullptr) - kDay,
                                  std::time(nullptr) + kYear, TsaExtensions()},
                         key.get(), &pki.intermediate.cert, other.get());
-  const Verdict signature = judge(forged, {&pki.intermediate.cert});
+  const ChainVerdict signature = judge(forged, {&pki.intermediate.cert});
   EXPECT_EQ(signature.error, static_cast<P::DWORD>(P::TRUST_E_CERT_SIGNATURE));
   EXPECT_EQ(signature.element, 0);
 
@@ -358,7 +320,7 @@ TEST_F(ChainPolicy, ForgedLinksAreRefused) {
   const Authority endEntity =
       Under(pki.intermediate, "Forge End Entity", 301, {{"basicConstraints", "critical,CA:FALSE"}});
   const TestCert underEndEntity = Under(endEntity, "Forge TSA", 302).cert;
-  const Verdict notCa = judge(underEndEntity, {&endEntity.cert, &pki.intermediate.cert});
+  const ChainVerdict notCa = judge(underEndEntity, {&endEntity.cert, &pki.intermediate.cert});
   EXPECT_EQ(notCa.error, static_cast<P::DWORD>(P::TRUST_E_BASIC_CONSTRAINTS));
   EXPECT_EQ(notCa.element, 1);
 
@@ -367,7 +329,7 @@ TEST_F(ChainPolicy, ForgedLinksAreRefused) {
       Under(pki.intermediate, "Forge CRL Signer", 303,
             {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "critical,cRLSign"}});
   const TestCert underCrlSigner = Under(crlSigner, "Forge TSA", 304).cert;
-  const Verdict usage = judge(underCrlSigner, {&crlSigner.cert, &pki.intermediate.cert});
+  const ChainVerdict usage = judge(underCrlSigner, {&crlSigner.cert, &pki.intermediate.cert});
   EXPECT_EQ(usage.error, static_cast<P::DWORD>(P::CERT_E_WRONG_USAGE));
   EXPECT_EQ(usage.element, 1);
 }
@@ -388,7 +350,7 @@ TEST_F(ChainPolicy, LoopsAndAbsurdLengthsEndInARefusalQuickly) {
   const TestCert tsa(CertSpec{"Loop TSA", 3, std::time(nullptr) - kDay, std::time(nullptr) + kYear,
                               TsaExtensions()},
                      tsaKey.get(), &xByY, xKey.get());
-  const Verdict loop = judge(tsa, {&xByY, &yByX});
+  const ChainVerdict loop = judge(tsa, {&xByY, &yByX});
   EXPECT_EQ(loop.error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
   EXPECT_TRUE(loop.chainErrors & P::CERT_TRUST_IS_CYCLIC);
 
@@ -405,9 +367,9 @@ TEST_F(ChainPolicy, LoopsAndAbsurdLengthsEndInARefusalQuickly) {
   for (const Authority& ca : cas) {
     extra.push_back(&ca.cert);
   }
-  const Verdict longChain = judge(leaf, extra);
+  const ChainVerdict longChain = judge(leaf, extra);
   EXPECT_EQ(longChain.error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
-  EXPECT_LE(longChain.elements, P::kMaxChainLength);
+  EXPECT_LE(longChain.elements.size(), P::kMaxChainLength);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 

@@ -13,6 +13,7 @@
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_revocation.h"
 #include "platform/text/winerror.h"
+#include "tests/common/chain_check.h"
 #include "tests/common/child_process.h"
 #include "tests/common/file_http_server.h"
 #include "tests/common/scratch.h"
@@ -85,11 +86,6 @@ std::string IndexTime(std::time_t when) {
   return text;
 }
 
-P::FILETIME FileTimeOf(std::time_t when) {
-  const auto value = static_cast<std::uint64_t>(when + 11644473600LL) * 10000000ull;
-  return P::FILETIME{static_cast<P::DWORD>(value), static_cast<P::DWORD>(value >> 32)};
-}
-
 // `openssl ocsp -port 0` answering for the intermediate from an index file, signed by `signer`.
 struct Responder {
   Responder(const TempDir& dir, const std::string& name, const Authority& signer) {
@@ -109,12 +105,6 @@ struct Responder {
   }
   std::unique_ptr<ChildProcess> process;
   std::string url;
-};
-
-struct Outcome {
-  P::DWORD verdict = 0;
-  P::DWORD required = 0;
-  P::CERT_REVOCATION_INFO tsa{};  // of element 0
 };
 
 struct World {
@@ -218,35 +208,8 @@ struct World {
   }
 
   // The chain of case `i`'s certificate judged at genTime, as the stamp's verification does.
-  Outcome judge(std::size_t i, P::DWORD extraFlags = 0) {
-    StorePtr store = StoreOf({&intermediate->cert});
-    ContextPtr context = tsas[i].context();
-    P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA), {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
-    const P::CERT_CHAIN_CONTEXT* raw = nullptr;
-    EXPECT_TRUE(P::CertGetCertificateChain(nullptr, context.get(), nullptr, store.get(), &para,
-                                           P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                                               P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE |
-                                               extraFlags,
-                                           nullptr, &raw));
-    std::unique_ptr<const P::CERT_CHAIN_CONTEXT, P::FreeWith<P::CertFreeCertificateChain>> chain(
-        raw);
-    Outcome outcome;
-    if (chain && chain->rgpChain[0]->rgpElement[0]->pRevocationInfo != nullptr) {
-      outcome.tsa = *chain->rgpChain[0]->rgpElement[0]->pRevocationInfo;
-    }
-    P::FILETIME at = FileTimeOf(kGenTime);
-    P::TSP_CHAIN_POLICY_TIME_PARA time{sizeof time, &at};
-    for (P::DWORD* result : {&outcome.verdict, &outcome.required}) {
-      const P::DWORD flags =
-          P::TSP_CHAIN_POLICY_TIME_FLAG |
-          (result == &outcome.required ? P::TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG : 0);
-      P::CERT_CHAIN_POLICY_PARA policy{sizeof policy, flags, &time};
-      P::CERT_CHAIN_POLICY_STATUS status{sizeof status, 0, 0, 0, nullptr};
-      EXPECT_TRUE(P::CertVerifyCertificateChainPolicy(P::TSP_CHAIN_POLICY_ID, chain.get(), &policy,
-                                                      &status));
-      *result = status.dwError;
-    }
-    return outcome;
+  ChainVerdict judge(std::size_t i, P::DWORD chainFlags = 0) {
+    return JudgeChain(tsas[i], {&intermediate->cert}, kGenTime, chainFlags);
   }
 };
 
@@ -279,23 +242,24 @@ TEST_F(Revocation, EachSourceAndReasonIsJudgedAtGenTime) {
   for (std::size_t i = 0; i < std::size(kCases); ++i) {
     const Case& c = kCases[i];
     SCOPED_TRACE(c.name);
-    const Outcome outcome = world().judge(i);
-    EXPECT_EQ(outcome.verdict, c.verdict);
+    const ChainVerdict outcome = world().judge(i);
+    EXPECT_EQ(outcome.error, c.verdict);
     EXPECT_EQ(outcome.required, c.required);
     const bool answered = c.required == 0 || c.required == kRevoked;
-    EXPECT_EQ(outcome.tsa.dwSource,
+    EXPECT_EQ(outcome.revocation.dwSource,
               answered ? P::DWORD{P::REVOCATION_SOURCE_NETWORK} : P::REVOCATION_SOURCE_NONE);
     if (c.revokedAt != 0 && answered && c.reason != 8) {
-      EXPECT_EQ(outcome.tsa.dwRevocationResult, kRevoked);
-      EXPECT_EQ(outcome.tsa.lReason, c.reason);
+      EXPECT_EQ(outcome.revocation.dwRevocationResult, kRevoked);
+      EXPECT_EQ(outcome.revocation.lReason, c.reason);
     }
   }
   const std::size_t down = indexOf("responder down");
-  EXPECT_EQ(world().judge(down).tsa.dwFirstSourceError, P::ERROR_WINHTTP_CANNOT_CONNECT);
-  EXPECT_EQ(
-      world().judge(indexOf("delegated responder without OCSPSigning")).tsa.dwFirstSourceError,
-      static_cast<P::DWORD>(P::TRUST_E_CERT_SIGNATURE));
-  EXPECT_EQ(world().judge(indexOf("stale CRL")).tsa.dwFirstSourceError,
+  EXPECT_EQ(world().judge(down).revocation.dwFirstSourceError, P::ERROR_WINHTTP_CANNOT_CONNECT);
+  EXPECT_EQ(world()
+                .judge(indexOf("delegated responder without OCSPSigning"))
+                .revocation.dwFirstSourceError,
+            static_cast<P::DWORD>(P::TRUST_E_CERT_SIGNATURE));
+  EXPECT_EQ(world().judge(indexOf("stale CRL")).revocation.dwFirstSourceError,
             static_cast<P::DWORD>(P::CERT_E_EXPIRED));
 }
 
@@ -327,14 +291,14 @@ TEST_F(Revocation, OpenSslAgreesOnTheCrlsButForTheReasonRule) {
 TEST_F(Revocation, NoNetworkMeansOfflineUnlessCached) {
   std::filesystem::remove_all(world().dir / "cache");
   const std::size_t good = indexOf("good (OCSP)");
-  const Outcome offline = world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY);
-  EXPECT_EQ(offline.verdict, 0u);
+  const ChainVerdict offline = world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY);
+  EXPECT_EQ(offline.error, 0u);
   EXPECT_EQ(offline.required, kOffline);
-  EXPECT_EQ(offline.tsa.dwRevocationResult, kOffline);
+  EXPECT_EQ(offline.revocation.dwRevocationResult, kOffline);
   world().judge(good);  // fetched and kept
-  const Outcome cached = world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY);
+  const ChainVerdict cached = world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY);
   EXPECT_EQ(cached.required, 0u);
-  EXPECT_EQ(cached.tsa.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
+  EXPECT_EQ(cached.revocation.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
 }
 
 TEST_F(Revocation, ACorruptCacheFileIsIgnoredAndReplaced) {
@@ -343,11 +307,11 @@ TEST_F(Revocation, ACorruptCacheFileIsIgnoredAndReplaced) {
   for (const auto& file : cacheFiles()) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << "not DER at all";
   }
-  const Outcome outcome = world().judge(revoked);
-  EXPECT_EQ(outcome.verdict, kRevoked);
-  EXPECT_EQ(outcome.tsa.dwSource, P::DWORD{P::REVOCATION_SOURCE_NETWORK});
-  EXPECT_EQ(outcome.tsa.dwFirstSourceError, static_cast<P::DWORD>(P::CRYPT_E_ASN1_ERROR));
-  EXPECT_EQ(world().judge(revoked, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY).tsa.dwSource,
+  const ChainVerdict outcome = world().judge(revoked);
+  EXPECT_EQ(outcome.error, kRevoked);
+  EXPECT_EQ(outcome.revocation.dwSource, P::DWORD{P::REVOCATION_SOURCE_NETWORK});
+  EXPECT_EQ(outcome.revocation.dwFirstSourceError, static_cast<P::DWORD>(P::CRYPT_E_ASN1_ERROR));
+  EXPECT_EQ(world().judge(revoked, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY).revocation.dwSource,
             P::DWORD{P::REVOCATION_SOURCE_CACHE});
 }
 
@@ -359,12 +323,12 @@ TEST_F(Revocation, TheCacheAnswersWhenTheRespondersAreGone) {
   world().judge(crl);
   world().responders.clear();
   world().crls.stop();
-  const Outcome fromOcsp = world().judge(ocsp);
+  const ChainVerdict fromOcsp = world().judge(ocsp);
   EXPECT_EQ(fromOcsp.required, 0u);
-  EXPECT_EQ(fromOcsp.tsa.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
-  const Outcome fromCrl = world().judge(crl);
+  EXPECT_EQ(fromOcsp.revocation.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
+  const ChainVerdict fromCrl = world().judge(crl);
   EXPECT_EQ(fromCrl.required, kRevoked);
-  EXPECT_EQ(fromCrl.tsa.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
+  EXPECT_EQ(fromCrl.revocation.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
 }
 
 }  // namespace
