@@ -3,6 +3,8 @@
 // the layer's own certificate contexts, so the code under test reads them the way users give them.
 #pragma once
 
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -61,6 +63,26 @@ std::vector<unsigned char> MakeCrlDer(const Authority& issuer, const std::vector
                                       std::time_t thisUpdate, std::time_t nextUpdate);
 // The private key as an unencrypted PEM file (for OpenSSL's own tools).
 void WriteKeyPem(EVP_PKEY* key, const std::filesystem::path& path);
+
+// `when` in UTC as strftime's `format` writes it (by default a GeneralizedTime).
+inline std::string UtcText(std::time_t when, const char* format = "%Y%m%d%H%M%SZ") {
+  char text[32];
+  std::tm parts{};
+  gmtime_r(&when, &parts);
+  std::strftime(text, sizeof text, format, &parts);
+  return text;
+}
+// The line of `openssl ocsp -index` for `serial`, valid until `notAfter`, revoked at `revokedAt`
+// (0: not revoked) for `reason` (a name, or empty for none).
+inline std::string OcspIndexLine(long serial, std::time_t notAfter, std::time_t revokedAt = 0,
+                                 const std::string& reason = {}) {
+  char hex[24];
+  std::snprintf(hex, sizeof hex, "%lX", static_cast<unsigned long>(serial));
+  return (revokedAt != 0 ? "R\t" : "V\t") + UtcText(notAfter, "%y%m%d%H%M%SZ") + '\t' +
+         (revokedAt != 0 ? UtcText(revokedAt, "%y%m%d%H%M%SZ") : "") +
+         (revokedAt != 0 && !reason.empty() ? "," + reason : "") + '\t' + hex +
+         "\tunknown\t/CN=" + std::to_string(serial) + '\n';
+}
 
 // A memory store holding the certificates.
 StorePtr StoreOf(const std::vector<const TestCert*>& certificates);

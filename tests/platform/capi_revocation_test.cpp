@@ -78,14 +78,6 @@ const Case kCases[] = {
 };
 constexpr long kFirstSerial = 1000;
 
-std::string IndexTime(std::time_t when) {
-  char text[32];
-  std::tm parts{};
-  gmtime_r(&when, &parts);
-  std::strftime(text, sizeof text, "%y%m%d%H%M%SZ", &parts);
-  return text;
-}
-
 // `openssl ocsp -port 0` answering for the intermediate from an index file, signed by `signer`.
 struct Responder {
   Responder(const TempDir& dir, const std::string& name, const Authority& signer) {
@@ -138,11 +130,9 @@ struct World {
       static const char* kReasons[] = {"unspecified", "keyCompromise", "CACompromise",
                                        "affiliationChanged", "superseded"};
       const bool listed = c.revokedAt != 0 && c.source == Source::Ocsp;
-      index << (listed ? "R\t" : "V\t") << IndexTime(kNow + 400 * 24 * kHour) << '\t'
-            << (listed ? IndexTime(c.revokedAt) : "")
-            << (listed && c.reason >= 0 ? std::string(",") + kReasons[c.reason] : "") << '\t'
-            << std::hex << std::uppercase << (kFirstSerial + static_cast<long>(i)) << std::dec
-            << "\tunknown\t/CN=TSA " << i << '\n';
+      index << OcspIndexLine(kFirstSerial + static_cast<long>(i), kNow + 400 * 24 * kHour,
+                             listed ? c.revokedAt : 0,
+                             listed && c.reason >= 0 ? kReasons[c.reason] : "");
     }
     index.close();
     std::vector<Extension> signing = {{"extendedKeyUsage", "OCSPSigning"}};

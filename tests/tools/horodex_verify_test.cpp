@@ -295,16 +295,6 @@ std::string EmbeddedCertificates(const std::string& token, const std::string& cn
   return path;
 }
 
-std::string Hex(const CBlob& blob) {
-  std::string text;
-  char byte[3];
-  for (unsigned long i = 0; i < blob.cbData(); ++i) {
-    std::snprintf(byte, sizeof byte, "%02x", blob.pbData()[i]);
-    text += byte;
-  }
-  return text;
-}
-
 TEST(HorodexVerify, InteropCorpusVerdictsAndOpenSslAgreement) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.token);
@@ -322,8 +312,8 @@ TEST(HorodexVerify, InteropCorpusVerdictsAndOpenSslAgreement) {
       if (c.source == Source::Digest) {
         // The corpus knows only the imprint of these tokens.
         const CBlob imprint = T::Stamps::StampBytes(s.stamp, &Client::CStamp::get_DataHash);
-        ours += " --digest " + Hex(imprint);
-        theirs += " -digest " + Hex(imprint);
+        ours += " --digest " + T::HexOf(imprint);
+        theirs += " -digest " + T::HexOf(imprint);
       }
     }
     if (c.source == Source::Data) {

@@ -46,20 +46,12 @@ struct Pki {
   }
 };
 
-std::string GeneralizedTime(std::time_t when) {
-  char text[32];
-  std::tm parts{};
-  gmtime_r(&when, &parts);
-  std::strftime(text, sizeof text, "%Y%m%d%H%M%SZ", &parts);
-  return text;
-}
-
 // A token of `tsa` made at `genTime`, naming it by ESSCertIDv2; with its certificate inside
 // unless told otherwise.
 CBlob TokenOf(const Authority& tsa, std::time_t genTime, bool withCertificate = true,
               const TestCert* issuer = nullptr, const Authority* named = nullptr) {
   Stamps::TstFields fields;
-  fields.genTime = GeneralizedTime(genTime);
+  fields.genTime = UtcText(genTime);
   const CBlob certificate(tsa.cert.der());
   TokenSpec spec;
   spec.tstInfo = Stamps::TstInfoDer(fields);

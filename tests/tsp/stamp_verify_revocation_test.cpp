@@ -27,14 +27,6 @@ const std::time_t kGenTime = kNow - kHour;
 constexpr HRESULT kRevoked = static_cast<HRESULT>(0x80092010);
 constexpr HRESULT kOffline = static_cast<HRESULT>(0x80092013);
 
-std::string Stamp(std::time_t when, const char* format) {
-  char text[32];
-  std::tm parts{};
-  gmtime_r(&when, &parts);
-  std::strftime(text, sizeof text, format, &parts);
-  return text;
-}
-
 // Data that may go into the token or the caller's store.
 enum Data : unsigned {
   None = 0,
@@ -99,9 +91,8 @@ struct World {
     };
     tsas[i].cert.writePem(config.scratch() / "subject.pem");
     std::ofstream(config.scratch() / "index.txt")
-        << (revoked ? "R\t" : "V\t") << Stamp(kNow + 24 * kHour, "%y%m%d%H%M%SZ") << '\t'
-        << (revoked ? Stamp(kGenTime - kHour / 2, "%y%m%d%H%M%SZ") + ",keyCompromise" : "") << '\t'
-        << std::hex << std::uppercase << (100 + i) << "\tunknown\t/CN=TSA\n";
+        << OcspIndexLine(100 + static_cast<long>(i), kNow + 24 * kHour,
+                         revoked ? kGenTime - kHour / 2 : 0, "keyCompromise");
     const CommandResult request =
         RunCommand("openssl ocsp -issuer " + file("root.pem") + " -cert " + file("subject.pem") +
                    " -no_nonce -reqout " + file("request.der") + " 2>&1");
@@ -152,7 +143,7 @@ TEST(StampVerifyRevocation, TheTokensDataAndTheCallersStoresAnswerWithTheNetwork
     SCOPED_TRACE(c.name);
     const Authority& tsa = world.tsas[i];
     Stamps::TstFields fields;
-    fields.genTime = Stamp(kGenTime, "%Y%m%d%H%M%SZ");
+    fields.genTime = UtcText(kGenTime);
     TokenSpec spec;
     spec.tstInfo = Stamps::TstInfoDer(fields);
     spec.signerKey = tsa.key.get();
