@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/registry/path_watch.h"
 #include "platform/registry/reg_file.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
@@ -77,15 +78,31 @@ class HiveCache {
     if (path.empty()) {
       return remember(path, Empty(), FileStamp{}, false);
     }
+    if (m_settled && m_path == path && m_watch.quiet()) {
+      return m_version;
+    }
+    // A process that keeps reading the hive is spared the stat once the same answer came a few
+    // times: the watch, armed before the stat, tells of any change after it.
+    const bool watched = m_unchanged >= kLooksBeforeWatch && m_path == path;
+    if (watched) {
+      m_watch.arm({path});
+    }
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
       const int error = errno;
       if (error == ENOENT || error == ENOTDIR) {
-        return remember(path, Empty(), FileStamp{}, false);
+        const int unchanged = m_path == path && m_missing ? m_unchanged + 1 : 0;
+        remember(path, Empty(), FileStamp{}, false);
+        m_missing = true;
+        m_unchanged = unchanged;
+        m_settled = watched;
+        return m_version;
       }
       return remember(path, Unreadable(path, error), FileStamp{}, false);
     }
     if (m_trusted && m_path == path && m_stamp == FileStamp::Of(info)) {
+      ++m_unchanged;
+      m_settled = watched;
       return m_version;
     }
     return read(path);
@@ -186,15 +203,24 @@ class HiveCache {
     m_version = std::move(version);
     m_stamp = stamp;
     m_trusted = trusted;
+    m_missing = false;
+    m_settled = false;
+    m_unchanged = 0;
     return m_version;
   }
+
+  static constexpr int kLooksBeforeWatch = 3;
 
   const wchar_t* m_rootName;
   std::mutex m_mutex;
   std::string m_path;
   std::shared_ptr<const HiveVersion> m_version;
   FileStamp m_stamp;
-  bool m_trusted = false;
+  bool m_trusted = false;  // the version read is the file's as long as its stamp stays
+  bool m_missing = false;  // the file was not there
+  PathWatch m_watch;       // over m_path, armed before the last stat when m_settled
+  bool m_settled = false;
+  int m_unchanged = 0;  // stats in a row that found the hive as it was
 };
 
 HiveCache& MachineHive() {

@@ -2,8 +2,10 @@
 // temporary VELMORA_ROOT and XDG_CONFIG_HOME, read through the registry operations.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/registry/registry.h"
@@ -270,4 +272,28 @@ TEST(RegistryFile, ChangedFileIsReadAgainWhileOpenKeysKeepTheirVersion) {
   ASSERT_EQ(P::RegOpenKeyExW(before, nullptr, 0, P::KEY_READ, &same), P::ERROR_SUCCESS);
   P::RegCloseKey(same);
   EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"N").status, P::ERROR_FILE_NOT_FOUND);
+}
+
+TEST(RegistryFile, HiveReadOftenStillSeesEachChange) {
+  // A file older than the clock's granularity, looked at often enough to be watched, not stat-ed.
+  ConfigEnvironment env;
+  const std::string start =
+      "Windows Registry Editor Version 5.00\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Velmora\\Test]\n";
+  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:1\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  const auto readOften = [&](unsigned char expected) {
+    for (int i = 0; i < 6; ++i) {
+      ASSERT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"N").data, Bytes({expected, 0, 0, 0})) << i;
+    }
+  };
+  readOften(1);
+  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:2\n");
+  readOften(2);
+  std::filesystem::remove(env.machineHive());
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"N").status, P::ERROR_FILE_NOT_FOUND) << i;
+  }
+  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:3\n");
+  readOften(3);
 }

@@ -1,0 +1,35 @@
+// An inotify watch over files and the folders above them, to tell that none of them changed
+// without asking the file system each time.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace Velmora::Platform {
+
+// quiet() tells that nothing was seen under the watched paths since arm(): any event, a full
+// queue, an error, a fork since arm() (the child shares the parent's queue) or a watch older than
+// a second (file systems and mounts whose changes inotify does not see) is "not quiet", and the
+// caller then looks at the files themselves. Each path is watched with every folder above it up
+// to the root, so a file that appears where a missing one was looked for is seen too. Not
+// thread-safe: its owner serialises the calls.
+class PathWatch {
+ public:
+  PathWatch();
+  PathWatch(const PathWatch&) = delete;
+  PathWatch& operator=(const PathWatch&) = delete;
+  ~PathWatch();
+
+  // Watches `paths` from now on; a watch that cannot be made stays not quiet.
+  void arm(const std::vector<std::string>& paths);
+  bool quiet();
+  void close();
+
+ private:
+  int m_fd = -1;
+  unsigned long m_forks = 0;  // the process's count of forks when armed
+  std::chrono::steady_clock::time_point m_armed;
+};
+
+}  // namespace Velmora::Platform
