@@ -58,6 +58,10 @@ std::vector<P::BYTE> Bytes(std::initializer_list<int> bytes) {
 }
 
 constexpr const wchar_t* kKey = L"Software\\Velmora\\Test";
+// A machine hive holding the test key, to which a test appends its values.
+const std::string kTestKeyHive =
+    "Windows Registry Editor Version 5.00\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Velmora\\Test]\n";
 
 }  // namespace
 
@@ -246,17 +250,14 @@ TEST(RegistryFile, BrokenEncodingsAndUnreadableFiles) {
 
 TEST(RegistryFile, ChangedFileIsReadAgainWhileOpenKeysKeepTheirVersion) {
   ConfigEnvironment env;
-  const std::string start =
-      "Windows Registry Editor Version 5.00\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Velmora\\Test]\n";
-  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:1\n");
+  ConfigEnvironment::Write(env.machineHive(), kTestKeyHive + "\"N\"=dword:1\n");
   P::HKEY before = nullptr;
   ASSERT_EQ(P::RegOpenKeyExW(P::HKEY_LOCAL_MACHINE, kKey, 0, P::KEY_READ, &before),
             P::ERROR_SUCCESS);
   const P::UniqueHKey owner(before);
 
   // Same size, written at once: the file's times may not move, its contents do.
-  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:2\n");
+  ConfigEnvironment::Write(env.machineHive(), kTestKeyHive + "\"N\"=dword:2\n");
   EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"N").data, Bytes({2, 0, 0, 0}));
 
   P::DWORD number = 0;
@@ -277,10 +278,7 @@ TEST(RegistryFile, ChangedFileIsReadAgainWhileOpenKeysKeepTheirVersion) {
 TEST(RegistryFile, HiveReadOftenStillSeesEachChange) {
   // A file older than the clock's granularity, looked at often enough to be watched, not stat-ed.
   ConfigEnvironment env;
-  const std::string start =
-      "Windows Registry Editor Version 5.00\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Velmora\\Test]\n";
-  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:1\n");
+  ConfigEnvironment::Write(env.machineHive(), kTestKeyHive + "\"N\"=dword:1\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   const auto readOften = [&](unsigned char expected) {
     for (int i = 0; i < 6; ++i) {
@@ -288,12 +286,12 @@ TEST(RegistryFile, HiveReadOftenStillSeesEachChange) {
     }
   };
   readOften(1);
-  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:2\n");
+  ConfigEnvironment::Write(env.machineHive(), kTestKeyHive + "\"N\"=dword:2\n");
   readOften(2);
   std::filesystem::remove(env.machineHive());
   for (int i = 0; i < 6; ++i) {
     ASSERT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"N").status, P::ERROR_FILE_NOT_FOUND) << i;
   }
-  ConfigEnvironment::Write(env.machineHive(), start + "\"N\"=dword:3\n");
+  ConfigEnvironment::Write(env.machineHive(), kTestKeyHive + "\"N\"=dword:3\n");
   readOften(3);
 }
