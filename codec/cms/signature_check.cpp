@@ -244,29 +244,105 @@ bool CheckGostSignature(EVP_PKEY* key, const EVP_MD* digest, Der::Bytes signedBy
                          hash->size()) == 1;
 }
 
-bool KeyFits(EVP_PKEY* key, Scheme scheme) {
+// The kinds of public key the schemes take; each key's is found once, when it is decoded.
+enum class KeyKind { Rsa, RsaPss, Ec, Ed25519, Ed448, Gost, Other };
+
+KeyKind KindOf(EVP_PKEY* key) {
+  if (IsGostKey(key)) {
+    return KeyKind::Gost;
+  }
+  constexpr std::pair<const char*, KeyKind> kNames[] = {{"RSA", KeyKind::Rsa},
+                                                        {"RSA-PSS", KeyKind::RsaPss},
+                                                        {"EC", KeyKind::Ec},
+                                                        {"ED25519", KeyKind::Ed25519},
+                                                        {"ED448", KeyKind::Ed448}};
+  for (const auto& [name, kind] : kNames) {
+    if (EVP_PKEY_is_a(key, name) == 1) {
+      return kind;
+    }
+  }
+  return KeyKind::Other;
+}
+
+bool KeyFits(KeyKind kind, Scheme scheme) {
   switch (scheme) {
     case Scheme::RsaPkcs1:
-      return EVP_PKEY_is_a(key, "RSA") == 1;
+      return kind == KeyKind::Rsa;
     case Scheme::RsaPss:
-      return EVP_PKEY_is_a(key, "RSA") == 1 || EVP_PKEY_is_a(key, "RSA-PSS") == 1;
+      return kind == KeyKind::Rsa || kind == KeyKind::RsaPss;
     case Scheme::Ecdsa:
-      return EVP_PKEY_is_a(key, "EC") == 1;
+      return kind == KeyKind::Ec;
     case Scheme::Ed25519:
-      return EVP_PKEY_is_a(key, "ED25519") == 1;
+      return kind == KeyKind::Ed25519;
     case Scheme::Ed448:
-      return EVP_PKEY_is_a(key, "ED448") == 1;
+      return kind == KeyKind::Ed448;
     case Scheme::Gost:
-      return IsGostKey(key);
+      return kind == KeyKind::Gost;
   }
   return false;
 }
 
-bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, EVP_PKEY* key,
+// A public key decoded from a certificate, kept for the process with its kind and the verify
+// contexts made for it: setting up a context for a key and digest costs OpenSSL 3 about as much
+// as a fifth of the RSA-2048 check itself, and a copy of one set up before costs a few percent.
+class CachedKey {
+ public:
+  explicit CachedKey(PkeyPtr key) : m_key(std::move(key)), m_kind(KindOf(m_key.get())) {}
+
+  EVP_PKEY* key() const { return m_key.get(); }
+  KeyKind kind() const { return m_kind; }
+
+  // A context ready to verify a signature of `scheme` (PKCS#1 v1.5 or ECDSA) over bytes hashed
+  // with `digest`: a copy of the one kept for the digest, made the first time. Null on failure.
+  MdCtxPtr verifier(const EVP_MD* digest, Scheme scheme) {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    const EVP_MD_CTX* prepared = nullptr;
+    for (const auto& [md, ctx] : m_verifiers) {
+      if (md == digest) {
+        prepared = ctx.get();
+      }
+    }
+    MdCtxPtr fresh;
+    if (prepared == nullptr) {
+      fresh = Prepare(digest, scheme);
+      if (!fresh || m_verifiers.size() >= kMaxVerifiersPerKey) {
+        return fresh;  // used once, not kept
+      }
+      prepared = m_verifiers.emplace_back(digest, std::move(fresh)).second.get();
+    }
+    MdCtxPtr copy(EVP_MD_CTX_new());
+    if (!copy || EVP_MD_CTX_copy_ex(copy.get(), prepared) != 1) {
+      return nullptr;
+    }
+    return copy;
+  }
+
+ private:
+  static constexpr std::size_t kMaxVerifiersPerKey = 4;
+
+  MdCtxPtr Prepare(const EVP_MD* digest, Scheme scheme) const {
+    MdCtxPtr ctx(EVP_MD_CTX_new());
+    EVP_PKEY_CTX* keyCtx = nullptr;  // owned by ctx
+    if (!ctx || EVP_DigestVerifyInit(ctx.get(), &keyCtx, digest, nullptr, m_key.get()) != 1 ||
+        (scheme == Scheme::RsaPkcs1 &&
+         EVP_PKEY_CTX_set_rsa_padding(keyCtx, RSA_PKCS1_PADDING) <= 0)) {
+      return nullptr;
+    }
+    return ctx;
+  }
+
+  PkeyPtr m_key;
+  KeyKind m_kind;
+  std::mutex m_lock;
+  // Digests are the process's own (FetchDigest keeps them), so their addresses name them.
+  std::vector<std::pair<const EVP_MD*, MdCtxPtr>> m_verifiers;
+};
+
+bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, CachedKey& cached,
                     Der::Bytes signedBytes) {
   const CAlgorithmIdentifier& algorithmId = signer.get_signatureAlgorithm();
   const SignatureAlgorithm* algorithm = FindSignatureAlgorithm(algorithmId.get_algorithm());
-  if (algorithm == nullptr || !KeyFits(key, algorithm->scheme)) {
+  if (algorithm == nullptr || !KeyFits(cached.kind(), algorithm->scheme)) {
     return false;
   }
   if (algorithm->digestOid != nullptr) {
@@ -276,39 +352,42 @@ bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, EVP_PKEY* k
     }
   }
 
+  EVP_PKEY* key = cached.key();
   if (algorithm->scheme == Scheme::Gost) {
     return CheckGostSignature(key, digest, signedBytes, signer.get_signature());
   }
 
-  std::optional<PssParameters> pss;
-  const EVP_MD* mgf1Digest = nullptr;
-  if (algorithm->scheme == Scheme::RsaPss) {
-    pss = ReadPssParameters(algorithmId.get_parameters());
-    const EVP_MD* pssDigest = FetchDigest(pss->hashOid);
-    mgf1Digest = FetchDigest(pss->mgf1HashOid);
-    if (!SameDigest(pssDigest, digest) || mgf1Digest == nullptr) {
+  MdCtxPtr ctx;
+  if (algorithm->scheme == Scheme::RsaPkcs1 || algorithm->scheme == Scheme::Ecdsa) {
+    ctx = cached.verifier(digest, algorithm->scheme);
+  } else {
+    std::optional<PssParameters> pss;
+    const EVP_MD* mgf1Digest = nullptr;
+    if (algorithm->scheme == Scheme::RsaPss) {
+      pss = ReadPssParameters(algorithmId.get_parameters());
+      const EVP_MD* pssDigest = FetchDigest(pss->hashOid);
+      mgf1Digest = FetchDigest(pss->mgf1HashOid);
+      if (!SameDigest(pssDigest, digest) || mgf1Digest == nullptr) {
+        return false;
+      }
+    }
+    ctx.reset(EVP_MD_CTX_new());
+    EVP_PKEY_CTX* keyCtx = nullptr;  // owned by ctx
+    if (!ctx ||
+        EVP_DigestVerifyInit(ctx.get(), &keyCtx, pss ? digest : nullptr, nullptr, key) != 1) {
+      return false;
+    }
+    if (pss && (EVP_PKEY_CTX_set_rsa_padding(keyCtx, RSA_PKCS1_PSS_PADDING) <= 0 ||
+                EVP_PKEY_CTX_set_rsa_mgf1_md(keyCtx, mgf1Digest) <= 0 ||
+                EVP_PKEY_CTX_set_rsa_pss_saltlen(keyCtx, pss->saltLength) <= 0)) {
       return false;
     }
   }
-
-  MdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx) {
     return false;
   }
-  EVP_PKEY_CTX* keyCtx = nullptr;  // owned by ctx
-  const bool pure = algorithm->scheme == Scheme::Ed25519 || algorithm->scheme == Scheme::Ed448;
-  if (EVP_DigestVerifyInit(ctx.get(), &keyCtx, pure ? nullptr : digest, nullptr, key) != 1) {
-    return false;
-  }
-  if (algorithm->scheme == Scheme::RsaPkcs1 &&
-      EVP_PKEY_CTX_set_rsa_padding(keyCtx, RSA_PKCS1_PADDING) <= 0) {
-    return false;
-  }
-  if (pss && (EVP_PKEY_CTX_set_rsa_padding(keyCtx, RSA_PKCS1_PSS_PADDING) <= 0 ||
-              EVP_PKEY_CTX_set_rsa_mgf1_md(keyCtx, mgf1Digest) <= 0 ||
-              EVP_PKEY_CTX_set_rsa_pss_saltlen(keyCtx, pss->saltLength) <= 0)) {
-    return false;
-  }
+  // The context verifies once: its final step may use it up instead of working on a copy.
+  EVP_MD_CTX_set_flags(ctx.get(), EVP_MD_CTX_FLAG_FINALISE);
   const CBlob& signature = signer.get_signature();
   return EVP_DigestVerify(ctx.get(), signature.pbData(), signature.cbData(), signedBytes.data(),
                           signedBytes.size()) == 1;
@@ -355,17 +434,17 @@ struct BytesHash {
   }
 };
 
-PkeyPtr CertificatePublicKey(std::span<const unsigned char> certificateDer) {
+std::shared_ptr<CachedKey> CertificatePublicKey(std::span<const unsigned char> certificateDer) {
   static std::mutex lock;
-  static std::unordered_map<std::string, PkeyPtr, BytesHash, std::equal_to<>> cache;
+  static std::unordered_map<std::string, std::shared_ptr<CachedKey>, BytesHash, std::equal_to<>>
+      cache;
   const Der::Bytes spki = SubjectPublicKeyInfo(certificateDer);
   const std::string_view id(reinterpret_cast<const char*>(spki.data()), spki.size());
   {
     const std::lock_guard<std::mutex> guard(lock);
     const auto found = cache.find(id);
     if (found != cache.end()) {
-      EVP_PKEY_up_ref(found->second.get());
-      return PkeyPtr(found->second.get());
+      return found->second;
     }
   }
   Platform::LoadGostModuleForKey(spki.data(), spki.size());  // GOST keys need the module
@@ -374,13 +453,13 @@ PkeyPtr CertificatePublicKey(std::span<const unsigned char> certificateDer) {
   if (!key || cursor != spki.data() + spki.size()) {
     return nullptr;
   }
+  auto cached = std::make_shared<CachedKey>(std::move(key));
   const std::lock_guard<std::mutex> guard(lock);
   if (cache.size() >= kMaxCachedKeys) {
-    cache.clear();
+    cache.clear();  // keys in use stay alive with their users
   }
-  EVP_PKEY_up_ref(key.get());
-  cache.emplace(std::string(id), PkeyPtr(key.get()));
-  return key;
+  cache.emplace(std::string(id), cached);
+  return cached;
 }
 
 bool Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob* content,
@@ -388,8 +467,7 @@ bool Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob
   if (content == nullptr || signer.encode().empty()) {
     return false;
   }
-  const PkeyPtr publicKey = CertificatePublicKey(certificateDer);
-  EVP_PKEY* key = publicKey.get();
+  const std::shared_ptr<CachedKey> key = CertificatePublicKey(certificateDer);
   const EVP_MD* digest = FetchDigest(signer.get_digestAlgorithm().get_algorithm());
   if (key == nullptr || digest == nullptr) {
     return false;
@@ -397,7 +475,7 @@ bool Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob
 
   const CAttributes* attributes = signer.get_signedAttributes();
   if (attributes == nullptr) {
-    return CheckSignature(signer, digest, key, content->span());
+    return CheckSignature(signer, digest, *key, content->span());
   }
 
   const CBlob* messageDigest = attributes->findSingleValue(AttributeOids::MessageDigest);
@@ -417,7 +495,7 @@ bool Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob
     }
   }
   const CBlob toBeSigned = signer.get_signedAttributesToBeSigned();
-  return CheckSignature(signer, digest, key, toBeSigned.span());
+  return CheckSignature(signer, digest, *key, toBeSigned.span());
 }
 
 }  // namespace
