@@ -105,7 +105,17 @@ void CESSCertID::write(Der::Writer& w) const {
 
 // CESSCertIDv2
 
-CESSCertIDv2::CESSCertIDv2() : m_hashAlgorithm(kOidSha256) {}
+namespace {
+
+// The default hash, checked once: every certificate identifier read starts from it.
+const CAlgorithmIdentifier& DefaultHashAlgorithm() {
+  static const CAlgorithmIdentifier kSha256(kOidSha256);
+  return kSha256;
+}
+
+}  // namespace
+
+CESSCertIDv2::CESSCertIDv2() : m_hashAlgorithm(DefaultHashAlgorithm()) {}
 
 CESSCertIDv2::CESSCertIDv2(const CAlgorithmIdentifier& hashAlgorithm, const CBlob& certHash,
                            const CIssuerSerial* issuerSerial)
