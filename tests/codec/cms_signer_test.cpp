@@ -32,12 +32,14 @@ V Of(const CBlob& blob) {
   return blob.bytes();
 }
 
-// The signer written again with another signature algorithm identifier, all else as received.
-ASN1::CSignerInfo WithSignatureAlgorithm(const ASN1::CSignerInfo& signer, const V& algorithm) {
+// The signer written again with another signature algorithm identifier (and signature, when
+// given), all else as received.
+ASN1::CSignerInfo WithSignatureAlgorithm(const ASN1::CSignerInfo& signer, const V& algorithm,
+                                         const V* signature = nullptr) {
   const V encoded =
       Seq({Int(signer.get_version()), Of(signer.get_sidEncoded()),
            Of(signer.get_digestAlgorithm().encode()), Of(signer.get_signedAttributesEncoded()),
-           algorithm, Octets(Of(signer.get_signature()))});
+           algorithm, Octets(signature != nullptr ? *signature : Of(signer.get_signature()))});
   ASN1::CSignerInfo rebuilt;
   rebuilt.decode(CBlob(encoded));
   return rebuilt;
@@ -116,6 +118,13 @@ TEST(CmsSigner, SignatureAlgorithmMustAgreeWithDigestAndKey) {
   EXPECT_FALSE(
       rsa.verify(WithSignatureAlgorithm(rsa.signer(), Seq({Oid("1.2.840.10045.4.3.2")})), "rsa"));
   EXPECT_FALSE(rsa.verify(WithSignatureAlgorithm(rsa.signer(), Seq({Oid("1.2.3.4")})), "rsa"));
+  // A key's checks share what they set up once: a bad signature between two good ones under the
+  // same key and digest is refused, and the good one still verifies after it.
+  V flipped = Of(rsa.signer().get_signature());
+  flipped.back() ^= 0x01;
+  EXPECT_FALSE(rsa.verify(
+      WithSignatureAlgorithm(rsa.signer(), Seq({Oid("1.2.840.113549.1.1.11")}), &flipped), "rsa"));
+  EXPECT_TRUE(rsa.verify(rsa.signer(), "rsa"));
 
   const Signed pss = Load("pss-cms.tst");
   EXPECT_TRUE(pss.verify(
