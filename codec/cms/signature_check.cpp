@@ -294,6 +294,7 @@ class CachedKey {
 
   // A context ready to verify a signature of `scheme` (PKCS#1 v1.5 or ECDSA) over bytes hashed
   // with `digest`: a copy of the one kept for the digest, made the first time. Null on failure.
+  // The digest alone names the context kept: the key's kind allows only one of the two schemes.
   MdCtxPtr verifier(const EVP_MD* digest, Scheme scheme) {
     const std::lock_guard<std::mutex> guard(m_lock);
     const EVP_MD_CTX* prepared = nullptr;
