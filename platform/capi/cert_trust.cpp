@@ -33,15 +33,11 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <pthread.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -58,6 +54,7 @@
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_system_store.h"
 #include "platform/capi/revocation_crl.h"
+#include "platform/file/path_watch.h"
 
 namespace Velmora::Platform::Capi {
 
@@ -294,80 +291,6 @@ std::string EnvironmentOfSources() {
   return environment;
 }
 
-// Set in a child process after fork: the watch it inherited is the parent's.
-std::atomic<bool> g_forked{false};
-
-// An inotify watch over the sources' paths and the folders above them. quiet() tells that
-// nothing was seen since arm(); any event, a full queue, an error or an old watch is "not quiet".
-class ChangeWatch {
- public:
-  ChangeWatch() {
-    static const bool registered = [] {
-      // A child shares the parent's inotify queue: what one reads the other never sees.
-      pthread_atfork(nullptr, nullptr, [] { g_forked.store(true, std::memory_order_relaxed); });
-      return true;
-    }();
-    (void)registered;
-  }
-  ChangeWatch(const ChangeWatch&) = delete;
-  ChangeWatch& operator=(const ChangeWatch&) = delete;
-  ~ChangeWatch() { close(); }
-
-  // Watches `paths` from now on; a watch that cannot be made leaves the watch not quiet.
-  void arm(const std::vector<std::string>& paths, const Sources* sources) {
-    close();  // after a fork, this process's copy of the parent's descriptor
-    g_forked.store(false, std::memory_order_relaxed);
-    m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_fd < 0) {
-      return;
-    }
-    constexpr std::uint32_t kEvents = IN_ATTRIB | IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE |
-                                      IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                                      IN_MOVE_SELF;
-    for (const std::string& path : paths) {
-      // The path itself when it exists, and every folder above it up to the root.
-      std::string at = path;
-      while (!at.empty()) {
-        if (inotify_add_watch(m_fd, at.c_str(), kEvents) < 0 && errno != ENOENT &&
-            errno != ENOTDIR) {
-          close();  // out of watches, or not allowed: the times are taken every time
-          return;
-        }
-        if (at == "/") {
-          break;
-        }
-        const auto slash = at.find_last_of('/');
-        at = slash == std::string::npos ? std::string() : slash == 0 ? "/" : at.substr(0, slash);
-      }
-    }
-    m_sources = sources;
-    m_armed = std::chrono::steady_clock::now();
-  }
-
-  bool quiet(const Sources* sources) {
-    if (m_fd < 0 || sources != m_sources || g_forked.load(std::memory_order_relaxed) ||
-        std::chrono::steady_clock::now() - m_armed > std::chrono::seconds(1)) {
-      return false;
-    }
-    alignas(inotify_event) char buffer[sizeof(inotify_event) + 256];
-    const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
-    return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-  }
-
- private:
-  void close() {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-    }
-    m_fd = -1;
-    m_sources = nullptr;
-  }
-
-  int m_fd = -1;
-  const Sources* m_sources = nullptr;
-  std::chrono::steady_clock::time_point m_armed;
-};
-
 // Whether a source changed within the last two seconds (or claims a time to come): the next
 // change could then keep the same time.
 bool Recent(const std::vector<Stamp>& stamps) {
@@ -380,7 +303,8 @@ bool Recent(const std::vector<Stamp>& stamps) {
 
 struct State {
   std::mutex mutex;
-  ChangeWatch watch;  // over `sources`, armed before `stamps` were taken
+  PathWatch watch;  // over the paths of `watchedSources`, armed before `stamps` were taken
+  const Sources* watchedSources = nullptr;
   std::shared_ptr<const TrustMaterial> material;
   std::string environment;                 // of `sources`
   std::shared_ptr<const Sources> sources;  // what `material` was read from
@@ -482,16 +406,20 @@ std::shared_ptr<const TrustMaterial> CurrentTrust() {
   }
   std::lock_guard lock(state.mutex);
   if (!moved && state.material && state.addedGeneration == state.generation &&
-      state.watch.quiet(sources.get())) {
+      state.watchedSources == sources.get() && state.watch.quiet()) {
     return state.material;  // no source path saw a change since its times were taken
   }
   // Watched before the times are taken: a change made after them is seen next time.
+  const auto arm = [&] {
+    state.watch.arm(sources->watched);
+    state.watchedSources = sources.get();
+  };
   if (state.stamped) {
-    state.watch.arm(sources->watched, sources.get());
+    arm();
   }
   std::vector<Stamp> stamps = sources->stamps();
   if (!state.stamped && Recent(stamps)) {
-    state.watch.arm(sources->watched, sources.get());
+    arm();
     stamps = sources->stamps();
   }
   state.stamped = true;

@@ -14,7 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/registry/path_watch.h"
+#include "platform/file/path_watch.h"
 #include "platform/registry/reg_file.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"

@@ -1,4 +1,4 @@
-#include "platform/registry/path_watch.h"
+#include "platform/file/path_watch.h"
 
 #include <pthread.h>
 #include <sys/inotify.h>
