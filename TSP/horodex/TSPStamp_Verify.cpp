@@ -14,6 +14,7 @@
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_encode.h"
 #include "platform/capi/wincrypt_revocation.h"
+#include "platform/file/path_watch.h"
 #include "policy/RevocationPolicies.h"
 #include "support/errors.h"
 #include "support/trace.h"
@@ -383,6 +384,8 @@ const Platform::CERT_CONTEXT* CStamp::get_TSACertificate(void** stores, unsigned
 int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** stores,
                               unsigned long count) const {
   Impl& s = *m_impl;
+  // The policies, the stores and the trust sources are looked at as they are when the call starts.
+  const Platform::PathWatch::Scope oneLook;
   const Platform::CERT_CONTEXT* subject = certificate;
   if (subject == nullptr) {
     subject = s.tsaCertificate ? s.tsaCertificate.get() : get_TSACertificate(stores, count);

@@ -16,6 +16,18 @@ namespace Velmora::Platform {
 // thread-safe: its owner serialises the calls.
 class PathWatch {
  public:
+  // While a Scope is open on a thread, the watches armed when it first asks are asked together,
+  // once: the first quiet() in the scope polls them all, and a watch the poll found quiet stays
+  // quiet for the rest of the scope without being read again. A call that opens a scope sees the
+  // files as they were when it first looked; what changes while it runs, the next call sees.
+  class Scope {
+   public:
+    Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+    ~Scope();
+  };
+
   PathWatch();
   PathWatch(const PathWatch&) = delete;
   PathWatch& operator=(const PathWatch&) = delete;
@@ -28,7 +40,8 @@ class PathWatch {
 
  private:
   int m_fd = -1;
-  unsigned long m_forks = 0;  // the process's count of forks when armed
+  unsigned long m_serial = 0;  // of the last arm, unique in the process
+  unsigned long m_forks = 0;   // the process's count of forks when armed
   std::chrono::steady_clock::time_point m_armed;
 };
 
