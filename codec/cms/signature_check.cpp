@@ -6,6 +6,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include "codec/cms/public_key.h"
 #include "platform/capi/gost_module.h"
 #include "platform/text/winerror.h"
 
@@ -448,10 +449,8 @@ std::shared_ptr<CachedKey> CertificatePublicKey(std::span<const unsigned char> c
       return found->second;
     }
   }
-  Platform::LoadGostModuleForKey(spki.data(), spki.size());  // GOST keys need the module
-  const unsigned char* cursor = spki.data();
-  PkeyPtr key(d2i_PUBKEY(nullptr, &cursor, static_cast<long>(spki.size())));
-  if (!key || cursor != spki.data() + spki.size()) {
+  PublicKeyPtr key = DecodePublicKey(spki);
+  if (!key) {
     return nullptr;
   }
   auto cached = std::make_shared<CachedKey>(std::move(key));

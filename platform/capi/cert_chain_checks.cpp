@@ -13,12 +13,12 @@
 #include <string>
 #include <unordered_map>
 
+#include "codec/cms/public_key.h"
 #include "codec/der/der_reader.h"
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_openssl.h"
-#include "platform/capi/gost_module.h"
 
 namespace Velmora::Platform::Capi {
 
@@ -75,14 +75,10 @@ PkeyRef PublicKeyOf(std::span<const BYTE> spki) {
       return found->second;
     }
   }
-  LoadGostModuleForKey(spki.data(), spki.size());  // OpenSSL knows GOST keys once it is loaded
-  const unsigned char* p = spki.data();
-  EVP_PKEY* parsed = d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size()));
-  if (parsed == nullptr || p != spki.data() + spki.size()) {
-    EVP_PKEY_free(parsed);
+  PkeyRef result(ASN1::DecodePublicKey(spki));
+  if (!result) {
     return nullptr;
   }
-  PkeyRef result(parsed, EVP_PKEY_free);
   std::lock_guard lock(g_mutex);
   if (g_keys->size() >= kMaxKeys) {
     g_keys->clear();

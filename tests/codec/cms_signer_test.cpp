@@ -2,10 +2,12 @@
 // rules on algorithms and attributes, on OpenSSL-made signers, hand-built ones and the legacy
 // Authenticode countersignatures of the corpus.
 #include <gtest/gtest.h>
+#include <openssl/x509.h>
 
 #include <string>
 #include <vector>
 
+#include "codec/cms/public_key.h"
 #include "codec/cms/signature_check.h"
 #include "codec/cms/signed_data.h"
 #include "codec/der/der_writer.h"
@@ -292,4 +294,60 @@ TEST(CmsSigner, CertificateChoicesAndRevocationInfo) {
                                          {}));
       }),
       P::S_OK);
+}
+
+TEST(CmsSigner, PublicKeysDecodeAsOpenSslDecodesThem) {
+  // Each subjectPublicKeyInfo gives the key d2i_PUBKEY gives, or nothing when it gives nothing:
+  // the plain RSA form made from its numbers, every other form (and kind) read by OpenSSL.
+  const auto openssl = [](const V& spki) {
+    const unsigned char* p = spki.data();
+    ASN1::PublicKeyPtr key(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));
+    return p == spki.data() + spki.size() ? std::move(key) : nullptr;
+  };
+  std::vector<V> real;
+  for (const char* name : {"rsa.der", "pss.der", "ec.der", "ed25519.der", "ed448.der"}) {
+    const X509Ptr certificate = ParseCertificate(OpenSslTsaFile(name));
+    real.push_back(Of(DerOf(X509_get_X509_PUBKEY(certificate.get()), i2d_X509_PUBKEY)));
+  }
+  // The RSA key's numbers, to write them again in the forms around the plain one.
+  const Der::Element spki = Der::ReadSingle(real[0]);
+  Der::Reader fields = spki.children();
+  fields.next();
+  const V numbers = Der::ReadBitString(fields.next()).bytes;
+  Der::Reader values = Der::ReadSingle(numbers).children();
+  const Der::Bytes modulusBytes = Der::ReadIntegerBytes(values.next());
+  const V n(modulusBytes.begin(), modulusBytes.end());
+  const auto rsa = [](const V& algorithm, const V& key, std::uint8_t unused = 0) {
+    V bits{unused};
+    bits.insert(bits.end(), key.begin(), key.end());
+    return Seq({algorithm, Tlv(Der::Tags::BitString, bits)});
+  };
+  const V plainAlgorithm = Seq({Oid("1.2.840.113549.1.1.1"), Tlv(Der::Tags::Null, {})});
+  const V e = Int(65537);
+  const V modulus = Tlv(Der::Tags::Integer, n);
+  V padded{0x00};
+  padded.insert(padded.end(), n.begin(), n.end());
+  std::vector<V> forms = real;
+  forms.push_back(rsa(Seq({Oid("1.2.840.113549.1.1.1")}), Seq({modulus, e})));  // no NULL
+  forms.push_back(rsa(Seq({Oid("1.2.840.113549.1.1.1"), Int(0)}), Seq({modulus, e})));
+  forms.push_back(rsa(plainAlgorithm, Seq({modulus, e}), 1));                       // unused bits
+  forms.push_back(rsa(plainAlgorithm, Join({Seq({modulus, e}), V{0x00}})));         // after it
+  forms.push_back(rsa(plainAlgorithm, Seq({Tlv(Der::Tags::Integer, padded), e})));  // needless 0
+  forms.push_back(
+      rsa(plainAlgorithm, Seq({Tlv(Der::Tags::Integer, V(n.begin() + 1, n.end())), e})));
+  forms.push_back(rsa(plainAlgorithm, Seq({modulus, e, e})));
+  forms.push_back(rsa(plainAlgorithm, Seq({modulus})));
+  forms.push_back(Join({real[0], V{0x00}}));
+  forms.push_back(V(real[0].begin(), real[0].end() - 1));
+  for (std::size_t i = 0; i < forms.size(); ++i) {
+    const ASN1::PublicKeyPtr ours = ASN1::DecodePublicKey(forms[i]);
+    const ASN1::PublicKeyPtr theirs = openssl(forms[i]);
+    ASSERT_EQ(ours == nullptr, theirs == nullptr) << i;
+    if (ours) {
+      EXPECT_EQ(EVP_PKEY_eq(ours.get(), theirs.get()), 1) << i;
+      EXPECT_EQ(EVP_PKEY_get_id(ours.get()), EVP_PKEY_get_id(theirs.get())) << i;
+    }
+  }
+  EXPECT_NE(ASN1::DecodePublicKey(forms[5]), nullptr);  // the forms above reach both paths
+  EXPECT_EQ(ASN1::DecodePublicKey(forms[12]), nullptr);
 }
