@@ -66,14 +66,11 @@ void PollArmed() {
 }  // namespace
 
 PathWatch::Scope::Scope() {
-  if (t_scope.depth++ == 0) {
-    t_scope.polled = false;
-    t_scope.quiet.clear();
-  }
+  ++t_scope.depth;
 }
 
 PathWatch::Scope::~Scope() {
-  if (--t_scope.depth == 0) {
+  if (--t_scope.depth == 0) {  // the thread's next scope starts afresh
     t_scope.polled = false;
     t_scope.quiet.clear();
   }
