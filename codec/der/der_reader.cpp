@@ -263,14 +263,23 @@ std::string ReadOid(const Element& e) {
   if (c.empty() || (c.back() & 0x80) != 0) {
     Fail(c.empty() ? CRYPT_E_ASN1_ERROR : CRYPT_E_ASN1_EOD);
   }
-  // Digits written straight into the text (no string per arc): certificates and CMS messages
-  // hold dozens of identifiers, and reading them was a good part of decoding one.
-  std::string text;
-  text.reserve(c.size() * 3 + 2);
-  char digits[24];
-  const auto append = [&](std::uint64_t arc) {
-    const auto end = std::to_chars(digits, digits + sizeof digits, arc).ptr;
-    text.append(digits, end);
+  // The text is made in a buffer on the stack and becomes a string once: certificates and CMS
+  // messages hold dozens of identifiers, and reading them was a good part of decoding one. A
+  // content byte adds at most four characters (three digits and a dot); the first arc pair two
+  // more.
+  constexpr std::size_t kStackBytes = 64;
+  char stack[4 * kStackBytes + 2];
+  std::string large;
+  char* out = stack;
+  char* limit = stack + sizeof stack;
+  if (c.size() > kStackBytes) {
+    large.resize(4 * c.size() + 2);
+    out = large.data();
+    limit = out + large.size();
+  }
+  char* const start = out;
+  const auto append = [&out, limit](std::uint64_t arc) {
+    out = std::to_chars(out, limit, arc).ptr;
   };
   std::size_t i = 0;
   bool first = true;
@@ -292,15 +301,19 @@ std::string ReadOid(const Element& e) {
     if (first) {
       const std::uint64_t arc0 = value < 40 ? 0 : (value < 80 ? 1 : 2);
       append(arc0);
-      text += '.';
+      *out++ = '.';
       append(value - arc0 * 40);
       first = false;
     } else {
-      text += '.';
+      *out++ = '.';
       append(value);
     }
   }
-  return text;
+  if (!large.empty()) {
+    large.resize(static_cast<std::size_t>(out - start));
+    return large;
+  }
+  return std::string(start, static_cast<std::size_t>(out - start));
 }
 
 std::vector<std::uint8_t> ReadOctetString(const Element& e) {
