@@ -317,7 +317,7 @@ class Parser {
       if (i > 0) {
         folded += L'\\';
       }
-      folded += FoldName(parts[i]);
+      AppendFoldedName(folded, parts[i]);
       if (!deletion) {
         Key& key = m_hive.keys[folded];  // each parent exists with its child
         if (key.name.empty()) {
@@ -633,11 +633,17 @@ const Key* Hive::find(const std::wstring& foldedPath) const {
 }
 
 std::wstring FoldName(std::wstring_view name) {
-  std::wstring folded(name);
-  for (wchar_t& c : folded) {
-    c = FoldChar(c);
-  }
+  std::wstring folded;
+  AppendFoldedName(folded, name);
   return folded;
+}
+
+void AppendFoldedName(std::wstring& to, std::wstring_view name) {
+  const std::size_t at = to.size();
+  to.append(name);
+  for (std::size_t i = at; i < to.size(); ++i) {
+    to[i] = FoldChar(to[i]);
+  }
 }
 
 ParseResult Parse(std::span<const unsigned char> bytes, std::wstring_view rootName) {

@@ -88,5 +88,7 @@ ParseResult Parse(std::span<const unsigned char> bytes, std::wstring_view rootNa
 
 // Case folding of key and value names: upper case of each character (Unicode simple mapping).
 std::wstring FoldName(std::wstring_view name);
+// The same folding, appended to `to`.
+void AppendFoldedName(std::wstring& to, std::wstring_view name);
 
 }  // namespace Velmora::Platform::RegFile

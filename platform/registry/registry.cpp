@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -67,14 +68,56 @@ FILETIME FileTimeOf(const timespec& time) {
   return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
+// The path of a hive's file as the environment names it now. The variables it is made of are
+// read at every look, since a program may change them between two calls; the path is made again
+// only when one of them changed.
+class HivePathNow {
+ public:
+  HivePathNow(HKEY root, std::initializer_list<const char*> variables) : m_root(root) {
+    for (const char* name : variables) {
+      m_inputs.push_back({name, false, {}});
+    }
+  }
+
+  const std::string& get() {
+    bool same = m_made;
+    for (Input& input : m_inputs) {
+      const char* value = std::getenv(input.name);
+      if ((value != nullptr) != input.present || (value != nullptr && input.value != value)) {
+        input.present = value != nullptr;
+        input.value = value != nullptr ? value : "";
+        same = false;
+      }
+    }
+    if (!same) {
+      m_path = RegistryHivePath(m_root);
+      m_made = true;
+    }
+    return m_path;
+  }
+
+ private:
+  struct Input {
+    const char* name;
+    bool present;
+    std::string value;
+  };
+  HKEY m_root;
+  std::vector<Input> m_inputs;
+  bool m_made = false;
+  std::string m_path;
+};
+
 // The hive of one root: the version read last, and when it may be used again.
 class HiveCache {
  public:
-  explicit HiveCache(const wchar_t* rootName) : m_rootName(rootName) {}
+  HiveCache(const wchar_t* rootName, HivePathNow pathNow)
+      : m_rootName(rootName), m_pathNow(std::move(pathNow)) {}
 
-  // The current version of the hive whose file is `path`; reads the file when it changed.
-  std::shared_ptr<const HiveVersion> current(const std::string& path) {
+  // The current version of the hive; reads its file when it changed.
+  std::shared_ptr<const HiveVersion> current() {
     const std::lock_guard lock(m_mutex);
+    const std::string& path = m_pathNow.get();
     if (path.empty()) {
       return remember(path, Empty(), FileStamp{}, false);
     }
@@ -212,6 +255,7 @@ class HiveCache {
   static constexpr int kLooksBeforeWatch = 3;
 
   const wchar_t* m_rootName;
+  HivePathNow m_pathNow;
   std::mutex m_mutex;
   std::string m_path;
   std::shared_ptr<const HiveVersion> m_version;
@@ -224,12 +268,14 @@ class HiveCache {
 };
 
 HiveCache& MachineHive() {
-  static HiveCache* const cache = new HiveCache(L"HKEY_LOCAL_MACHINE");  // lives to the end
+  static HiveCache* const cache =  // lives to the end
+      new HiveCache(L"HKEY_LOCAL_MACHINE", HivePathNow(HKEY_LOCAL_MACHINE, {"VELMORA_ROOT"}));
   return *cache;
 }
 
 HiveCache& UserHive() {
-  static HiveCache* const cache = new HiveCache(L"HKEY_CURRENT_USER");
+  static HiveCache* const cache = new HiveCache(
+      L"HKEY_CURRENT_USER", HivePathNow(HKEY_CURRENT_USER, {"XDG_CONFIG_HOME", "HOME"}));
   return *cache;
 }
 
@@ -304,7 +350,7 @@ LSTATUS Resolve(HKEY key, std::shared_ptr<const HiveVersion>& holder, const RegF
                 std::wstring* foldedPath) {
   if (IsPredefined(key)) {
     HiveCache& cache = IsMachine(key) ? MachineHive() : UserHive();
-    holder = cache.current(RegistryHivePath(key));
+    holder = cache.current();
     if (holder->error != ERROR_SUCCESS) {
       return static_cast<LSTATUS>(holder->error);
     }
@@ -398,6 +444,7 @@ LSTATUS RegOpenKeyExW(HKEY key, const wchar_t* subKey, DWORD options, REGSAM des
   }
   const RegFile::Key* target = base;
   if (!rest.empty()) {
+    path.reserve(path.size() + rest.size() + 1);
     while (true) {
       const std::size_t end = rest.find(L'\\');
       const std::wstring_view part = rest.substr(0, end);
@@ -407,7 +454,7 @@ LSTATUS RegOpenKeyExW(HKEY key, const wchar_t* subKey, DWORD options, REGSAM des
       if (!path.empty()) {
         path += L'\\';
       }
-      path += RegFile::FoldName(part);
+      RegFile::AppendFoldedName(path, part);
       if (end == std::wstring_view::npos) {
         break;
       }
