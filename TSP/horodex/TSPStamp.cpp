@@ -2,6 +2,7 @@
 // comparison.
 #include <climits>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "TSP/horodex/TSPRequest_Impl.h"
@@ -322,7 +323,8 @@ void CStamp::Import(const unsigned char* data, unsigned long length, const CRequ
   if (data == nullptr && length != 0) {
     ThrowHResult(Platform::E_INVALIDARG);
   }
-  CBlob working(data, length);
+  const std::span<const unsigned char> given(data, length);
+  CBlob working;  // the token's encoding
 
   // A response, else a bare token. Only the response decoder's failure is caught.
   TSP::CResponse response;
@@ -330,7 +332,7 @@ void CStamp::Import(const unsigned char* data, unsigned long length, const CRequ
   const TSP::CToken* token = nullptr;
   bool isResponse = false;
   try {
-    response.decode(working);
+    response.decode(given);
     isResponse = true;
   } catch (const Platform::CAtlException&) {
   } catch (const std::exception&) {
@@ -360,6 +362,7 @@ void CStamp::Import(const unsigned char* data, unsigned long length, const CRequ
   } else {
     HORODEX_TRACE(VelmoraTraceGeneral, 2, kImport, "Failed to decode as time-stamp response...\n");
     HORODEX_TRACE(VelmoraTraceGeneral, 2, kImport, "Trying to decode as time-stamp token...\n");
+    working.assign(data, length);
     bareToken.decode(working);
     token = &bareToken;
     s.fromResponse = false;
@@ -411,7 +414,7 @@ void CStamp::Import(const unsigned char* data, unsigned long length, const CRequ
       }
     }
 
-    s.encodedToken = working;
+    s.encodedToken = std::move(working);
     s.token = isResponse ? std::make_shared<const TSP::CToken>(std::move(response).takeToken())
                          : std::make_shared<const TSP::CToken>(std::move(bareToken));
     const HRESULT added = s.AddCertificateValues();

@@ -8,7 +8,11 @@ namespace Velmora::PKI::TSP {
 namespace Der = ASN1::Der;
 
 void CResponse::decode(const CBlob& encoded) {
-  const Der::Element element = Der::ReadSingle(encoded.span());
+  decode(encoded.span());
+}
+
+void CResponse::decode(std::span<const unsigned char> encoded) {
+  const Der::Element element = Der::ReadSingle(encoded);
   if (!(element.tag == Der::Tags::Sequence)) {
     Der::Fail(Platform::CRYPT_E_ASN1_BADTAG);
   }

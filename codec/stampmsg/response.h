@@ -9,6 +9,7 @@
 // response, or after its members, are refused. A failed decode leaves the response as it was.
 #pragma once
 
+#include <span>
 #include <utility>
 
 #include "codec/asnkit/pki_status.h"
@@ -23,6 +24,7 @@ class CResponse {
 
   // Reads one whole TimeStampResp; the token's own faults throw as CToken::decode says.
   void decode(const CBlob& encoded);
+  void decode(std::span<const unsigned char> encoded);
   // The response exactly as received; empty for a default object.
   const CBlob& encode() const noexcept { return m_encoded; }
 
