@@ -203,6 +203,18 @@ TEST(DerReader, ObjectIdentifiers) {
   Der::Reader r(w.bytes());
   EXPECT_EQ(Der::ReadOid(r.next()), "1.2.840.113549.1.9.16.1.4");
   EXPECT_EQ(Der::ReadOid(r.next()), "2.999.1");
+  // Long ones: the widest text per content byte (arcs of 127), and the widest arcs, both longer
+  // than a short identifier's buffer.
+  std::string narrow = "2.47", wide = "1.2";
+  for (int i = 0; i < 80; ++i) {
+    narrow += ".127";
+    wide += ".18446744073709551615";
+  }
+  for (const std::string& text : {narrow, wide}) {
+    Der::Writer encoded;
+    encoded.oid(text);
+    EXPECT_EQ(Der::ReadOid(Der::ReadSingle(encoded.bytes())), text);
+  }
   // A padded subidentifier, a truncated one and an empty one.
   EXPECT_EQ(CodeOf([] {
               Der::ReadOid(Der::ReadSingle(V{0x06, 0x02, 0x80, 0x01}));
