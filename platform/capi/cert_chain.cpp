@@ -40,12 +40,6 @@ constexpr int kMaxWalkSteps = 256;
 // At most this many certificates of one name are tried as the issuer of a certificate.
 constexpr std::size_t kMaxCandidates = 16;
 
-struct UsageList {
-  std::vector<std::string> oids;
-  std::vector<LPSTR> pointers;
-  CERT_ENHKEY_USAGE usage{};
-};
-
 struct ChainImpl : CERT_CHAIN_CONTEXT {
   ChainImpl() : CERT_CHAIN_CONTEXT{} {}
 
@@ -53,7 +47,6 @@ struct ChainImpl : CERT_CHAIN_CONTEXT {
   std::vector<ContextRef> contexts;
   std::vector<CERT_CHAIN_ELEMENT> elements;
   std::vector<PCERT_CHAIN_ELEMENT> elementPointers;
-  std::vector<std::unique_ptr<UsageList>> usages;
   std::vector<std::unique_ptr<CERT_REVOCATION_INFO>> revocations;
   CERT_SIMPLE_CHAIN simple{};
   PCERT_SIMPLE_CHAIN simplePointer = nullptr;
@@ -73,9 +66,12 @@ bool SameEncoding(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
                     std::memcmp(a->pbCertEncoded, b->pbCertEncoded, a->cbCertEncoded) == 0);
 }
 
+const ChainFacts& FactsOf(PCCERT_CONTEXT c) {
+  return ImplOf(c)->data->chainFacts();
+}
+
 bool SelfIssued(PCCERT_CONTEXT c) {
-  const CertData& data = *ImplOf(c)->data;
-  return data.subjectKey() == data.issuerKey();
+  return FactsOf(c).selfIssued;
 }
 
 struct Link {
@@ -95,8 +91,8 @@ struct Path {
 
 class Builder {
  public:
-  Builder(const TrustMaterial& trust, std::vector<PCCERT_CONTEXT> extra, std::uint64_t at)
-      : m_trust(trust), m_extra(std::move(extra)), m_at(at) {}
+  Builder(const TrustMaterial& trust, const std::vector<PCCERT_CONTEXT>& extra, std::uint64_t at)
+      : m_trust(trust), m_extra(extra), m_at(at) {}
 
   Path build(PCCERT_CONTEXT subject) {
     std::vector<Link> links{{subject, m_trust.anchorFor(subject) != nullptr}};
@@ -114,7 +110,7 @@ class Builder {
 
   std::vector<Candidate> issuersOf(PCCERT_CONTEXT c) {
     const std::string& issuer = ImplOf(c)->data->issuerKey();
-    const auto authorityKeyId = ReadAuthorityKeyId(*c->pCertInfo);
+    const auto& authorityKeyId = FactsOf(c).authorityKeyId;
     std::vector<Candidate> found;
     auto consider = [&](PCCERT_CONTEXT candidate, bool anchor) {
       if (found.size() >= kMaxCandidates || SameEncoding(candidate, c)) {
@@ -218,36 +214,19 @@ class Builder {
   }
 
   const TrustMaterial& m_trust;
-  std::vector<PCCERT_CONTEXT> m_extra;
+  const std::vector<PCCERT_CONTEXT>& m_extra;
   std::uint64_t m_at;
   int m_steps = 0;
   Path m_best;
 };
 
-std::unique_ptr<UsageList> UsageOf(PCCERT_CONTEXT c) {
-  const CERT_EXTENSION* extension = FindExtension(*c->pCertInfo, kOidExtKeyUsage);
-  if (extension == nullptr) {
-    return nullptr;
-  }
-  auto list = std::make_unique<UsageList>();
-  if (auto purposes = ReadKeyPurposes(extension->Value)) {
-    list->oids = std::move(*purposes);
-  }
-  for (std::string& oid : list->oids) {
-    list->pointers.push_back(oid.data());
-  }
-  list->usage.cUsageIdentifier = static_cast<DWORD>(list->pointers.size());
-  list->usage.rgpszUsageIdentifier = list->pointers.empty() ? nullptr : list->pointers.data();
-  return list;
-}
-
-bool UsageMatches(const UsageList* usage, const CERT_USAGE_MATCH& requested) {
-  if (requested.Usage.cUsageIdentifier == 0 || usage == nullptr) {
+bool UsageMatches(const ChainFacts& facts, const CERT_USAGE_MATCH& requested) {
+  if (requested.Usage.cUsageIdentifier == 0 || !facts.hasUsage) {
     return true;  // nothing asked, or a certificate valid for every purpose
   }
   const auto holds = [&](const char* oid) {
     return oid != nullptr &&
-           std::find(usage->oids.begin(), usage->oids.end(), oid) != usage->oids.end();
+           std::find(facts.purposes.begin(), facts.purposes.end(), oid) != facts.purposes.end();
   };
   const std::span<LPSTR> asked(requested.Usage.rgpszUsageIdentifier,
                                requested.Usage.cUsageIdentifier);
@@ -265,6 +244,7 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
                 CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT)) != 0;
   // Name constraints and certificate policies, judged over the whole path.
   std::vector<PCCERT_CONTEXT> certificates;
+  certificates.reserve(n);
   for (const Link& link : path.links) {
     certificates.push_back(link.context);
   }
@@ -276,6 +256,7 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
   for (std::size_t i = 0; i < n; ++i) {
     PCCERT_CONTEXT c = path.links[i].context;
     const CERT_INFO& info = *c->pCertInfo;
+    const ChainFacts& facts = FactsOf(c);
     CERT_TRUST_STATUS& status = chain.elements[i].TrustStatus;
     status.dwErrorStatus |= pathErrors[i];
     const bool last = i + 1 == n;
@@ -287,7 +268,7 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
       if (!CertSignedBy(c, path.links[i + 1].context)) {
         status.dwErrorStatus |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
       }
-    } else if (SelfIssued(c)) {
+    } else if (facts.selfIssued) {
       if (CertSignedBy(c, c)) {
         status.dwInfoStatus |= CERT_TRUST_IS_SELF_SIGNED | CERT_TRUST_HAS_NAME_MATCH_ISSUER;
       } else if (!path.links[i].anchor) {
@@ -296,9 +277,8 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
     }
     // An issuer must be a CA allowed to sign certificates, within its path length. A trusted
     // root is its name and key: it need not say that it is a CA (old roots do not).
-    bool malformed = false;
-    const auto constraints = ReadBasicConstraints(info, malformed);
-    if (malformed) {
+    const auto& constraints = facts.basicConstraints;
+    if (facts.basicConstraintsMalformed) {
       status.dwErrorStatus |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
     }
     if (i > 0) {
@@ -308,16 +288,13 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
       if (constraints && constraints->pathLength && intermediatesBelow > *constraints->pathLength) {
         status.dwErrorStatus |= CERT_TRUST_INVALID_BASIC_CONSTRAINTS;
       }
-      intermediatesBelow += SelfIssued(c) ? 0 : 1;
-      if (!KeyUsageAllowsCertSign(info)) {
+      intermediatesBelow += facts.selfIssued ? 0 : 1;
+      if (!facts.keyCertSign) {
         status.dwErrorStatus |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
       }
     }
-    for (DWORD e = 0; e < info.cExtension; ++e) {
-      const CERT_EXTENSION& extension = info.rgExtension[e];
-      if (extension.fCritical && !IsUnderstoodCriticalExtension(extension.pszObjId)) {
-        status.dwErrorStatus |= CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT;
-      }
+    if (facts.unsupportedCritical) {
+      status.dwErrorStatus |= CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT;
     }
     if (checkRevocation && !last) {
       const bool wanted = (flags & (CERT_CHAIN_REVOCATION_CHECK_CHAIN |
@@ -332,11 +309,10 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
         chain.elements[i].pRevocationInfo = revocation.get();
       }
     }
-    chain.usages.push_back(UsageOf(c));
+    // The element's list lives in the decoded certificate, which the chain's context keeps.
     chain.elements[i].pApplicationUsage =
-        chain.usages.back() ? &chain.usages.back()->usage : nullptr;
-    if (i == 0 && para != nullptr &&
-        !UsageMatches(chain.usages.back().get(), para->RequestedUsage)) {
+        facts.hasUsage ? const_cast<CERT_ENHKEY_USAGE*>(&facts.usage) : nullptr;
+    if (i == 0 && para != nullptr && !UsageMatches(facts, para->RequestedUsage)) {
       status.dwErrorStatus |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
     }
     if (last) {
@@ -397,7 +373,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
     const std::size_t n = path.links.size();
     chain->contexts.reserve(n);
     chain->elements.resize(n);
-    chain->usages.reserve(n);
+    chain->elementPointers.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
       chain->contexts.emplace_back(CertDuplicateCertificateContext(path.links[i].context));
       CERT_CHAIN_ELEMENT& element = chain->elements[i];

@@ -301,6 +301,36 @@ bool IsUnderstoodCriticalExtension(std::string_view oid) {
   return false;
 }
 
+const ChainFacts& CertData::chainFacts() const {
+  std::call_once(m_chainFactsOnce, [this] {
+    auto facts = std::make_shared<ChainFacts>();
+    facts->basicConstraints = ReadBasicConstraints(m_info, facts->basicConstraintsMalformed);
+    facts->keyCertSign = KeyUsageAllowsCertSign(m_info);
+    facts->selfIssued = subjectKey() == issuerKey();
+    for (DWORD e = 0; e < m_info.cExtension; ++e) {
+      const CERT_EXTENSION& extension = m_info.rgExtension[e];
+      facts->unsupportedCritical |=
+          extension.fCritical && !IsUnderstoodCriticalExtension(extension.pszObjId);
+    }
+    facts->authorityKeyId = ReadAuthorityKeyId(m_info);
+    if (const CERT_EXTENSION* eku = FindExtension(m_info, kOidExtKeyUsage)) {
+      facts->hasUsage = true;
+      if (auto purposes = ReadKeyPurposes(eku->Value)) {
+        facts->purposes = std::move(*purposes);
+      }
+      for (std::string& oid : facts->purposes) {
+        facts->purposePointers.push_back(oid.data());
+      }
+      facts->usage.cUsageIdentifier = static_cast<DWORD>(facts->purposePointers.size());
+      facts->usage.rgpszUsageIdentifier =
+          facts->purposePointers.empty() ? nullptr : facts->purposePointers.data();
+    }
+    facts->policy = ReadPolicyInfo(m_info);
+    m_chainFacts = std::move(facts);
+  });
+  return *m_chainFacts;
+}
+
 std::uint64_t NowFileTime() {
   // 100-ns intervals between 1601-01-01 and 1970-01-01.
   constexpr std::uint64_t kEpochDifference = 116444736000000000ull;

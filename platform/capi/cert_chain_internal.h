@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/capi/cert_policies.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/text/free_with.h"
 
@@ -90,6 +91,28 @@ std::optional<std::vector<std::uint8_t>> ReadAuthorityKeyId(const CERT_INFO& inf
 bool KeyUsageAllowsCertSign(const CERT_INFO& info);
 // Whether the chain engine knows what a critical extension of this OID means.
 bool IsUnderstoodCriticalExtension(std::string_view oid);
+
+// What the chain engine reads of a certificate's own bytes: the same for every chain it is in, so
+// read once per decoded certificate (CertData::chainFacts) and kept while it lives.
+struct ChainFacts {
+  ChainFacts() = default;
+  ChainFacts(const ChainFacts&) = delete;  // `usage` points into `purposes`
+  ChainFacts& operator=(const ChainFacts&) = delete;
+
+  std::optional<BasicConstraints> basicConstraints;
+  bool basicConstraintsMalformed = false;
+  bool keyCertSign = true;           // KeyUsageAllowsCertSign
+  bool selfIssued = false;           // subject and issuer names match
+  bool unsupportedCritical = false;  // a critical extension not understood
+  std::optional<std::vector<std::uint8_t>> authorityKeyId;
+  // The extKeyUsage purposes (none when the value does not decode) and the list a chain element
+  // shows of them; `hasUsage` false without an extKeyUsage: valid for every purpose.
+  bool hasUsage = false;
+  std::vector<std::string> purposes;
+  std::vector<LPSTR> purposePointers;
+  CERT_ENHKEY_USAGE usage{};
+  CertPolicyInfo policy;
+};
 
 // FILETIME as one 64-bit count, and the current time so.
 inline std::uint64_t FileTimeValue(const FILETIME& time) noexcept {

@@ -25,6 +25,7 @@
 namespace Velmora::Platform::Capi {
 
 struct StoreImpl;
+struct ChainFacts;  // cert_chain_internal.h
 
 // The decoded certificate and the CERT_INFO over it, shared by every context of one certificate.
 class CertData {
@@ -55,6 +56,10 @@ class CertData {
   std::optional<bool> signedBy(const std::shared_ptr<const CertData>& issuer) const;
   void keepSignedBy(const std::shared_ptr<const CertData>& issuer, bool verdict) const;
 
+  // What the chain engine reads of this certificate's extensions and names, read on first use
+  // (cert_chain_checks.cpp).
+  const ChainFacts& chainFacts() const;
+
  private:
   ASN1::CCertificate m_certificate;
   CERT_INFO m_info{};
@@ -69,6 +74,8 @@ class CertData {
   mutable std::string m_issuerKey;
   mutable std::mutex m_signedByMutex;
   mutable std::vector<std::pair<std::weak_ptr<const CertData>, bool>> m_signedBy;
+  mutable std::once_flag m_chainFactsOnce;
+  mutable std::shared_ptr<const ChainFacts> m_chainFacts;
 };
 
 // A key provider information property, held as values.

@@ -32,48 +32,6 @@ std::uint64_t SkipCerts(Der::Element e) {
   return Der::ReadSmallUnsigned(e, ~0ull);
 }
 
-// One certificate's policy extensions; `invalid` when one does not decode or breaks the rules.
-struct CertPolicyInfo {
-  std::optional<std::vector<std::string>> policies;
-  std::vector<std::pair<std::string, std::string>> mappings;
-  PolicyConstraints constraints;
-  std::optional<std::uint64_t> inhibitAny;
-  bool invalid = false;
-};
-
-CertPolicyInfo ReadPolicyInfo(const CERT_INFO& info) {
-  CertPolicyInfo result;
-  const auto value = [&](const char* oid) -> std::optional<std::span<const std::uint8_t>> {
-    const CERT_EXTENSION* extension = FindExtension(info, oid);
-    if (extension == nullptr) {
-      return std::nullopt;
-    }
-    return std::span<const std::uint8_t>(extension->Value.pbData, extension->Value.cbData);
-  };
-  try {
-    if (const auto der = value(kOidCertificatePolicies)) {
-      result.policies = DecodeCertificatePolicies(*der);
-    }
-    if (const auto der = value(kOidPolicyMappings)) {
-      result.mappings = DecodePolicyMappings(*der);
-      for (const auto& [issuer, subject] : result.mappings) {
-        result.invalid |= issuer == kOidAnyPolicy || subject == kOidAnyPolicy;
-      }
-    }
-    if (const auto der = value(kOidPolicyConstraints)) {
-      result.constraints = DecodePolicyConstraints(*der);
-      result.invalid |=
-          !result.constraints.requireExplicitPolicy && !result.constraints.inhibitPolicyMapping;
-    }
-    if (const auto der = value(kOidInhibitAnyPolicy)) {
-      result.inhibitAny = DecodeInhibitAnyPolicy(*der);
-    }
-  } catch (...) {
-    result.invalid = true;
-  }
-  return result;
-}
-
 // The valid policy tree's leaves by the policy each expects next, and whether an anyPolicy leaf
 // is among them. Both empty: the tree is NULL.
 struct ValidPolicies {
@@ -136,6 +94,39 @@ std::uint64_t DecodeInhibitAnyPolicy(std::span<const std::uint8_t> der) {
   return Der::ReadSmallUnsigned(Der::ReadSingle(der), ~0ull);
 }
 
+CertPolicyInfo ReadPolicyInfo(const CERT_INFO& info) {
+  CertPolicyInfo result;
+  const auto value = [&](const char* oid) -> std::optional<std::span<const std::uint8_t>> {
+    const CERT_EXTENSION* extension = FindExtension(info, oid);
+    if (extension == nullptr) {
+      return std::nullopt;
+    }
+    return std::span<const std::uint8_t>(extension->Value.pbData, extension->Value.cbData);
+  };
+  try {
+    if (const auto der = value(kOidCertificatePolicies)) {
+      result.policies = DecodeCertificatePolicies(*der);
+    }
+    if (const auto der = value(kOidPolicyMappings)) {
+      result.mappings = DecodePolicyMappings(*der);
+      for (const auto& [issuer, subject] : result.mappings) {
+        result.invalid |= issuer == kOidAnyPolicy || subject == kOidAnyPolicy;
+      }
+    }
+    if (const auto der = value(kOidPolicyConstraints)) {
+      result.constraints = DecodePolicyConstraints(*der);
+      result.invalid |=
+          !result.constraints.requireExplicitPolicy && !result.constraints.inhibitPolicyMapping;
+    }
+    if (const auto der = value(kOidInhibitAnyPolicy)) {
+      result.inhibitAny = DecodeInhibitAnyPolicy(*der);
+    }
+  } catch (...) {
+    result.invalid = true;
+  }
+  return result;
+}
+
 void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
                    std::span<DWORD> errors) {
   const std::size_t n = path.size() - (topIsAnchor && !path.empty() ? 1 : 0);
@@ -146,10 +137,9 @@ void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
   // Certificate k (1 = the one below the anchor, n = the subject) is path[n - k].
   for (std::size_t k = 1; k <= n; ++k) {
     const std::size_t index = n - k;
-    const CERT_INFO& info = *path[index]->pCertInfo;
-    const CertData& data = *ImplOf(path[index])->data;
-    const bool selfIssued = data.subjectKey() == data.issuerKey();
-    const CertPolicyInfo policy = ReadPolicyInfo(info);
+    const ChainFacts& facts = ImplOf(path[index])->data->chainFacts();
+    const bool selfIssued = facts.selfIssued;
+    const CertPolicyInfo& policy = facts.policy;
     if (policy.invalid) {
       errors[index] |= CERT_TRUST_INVALID_POLICY_CONSTRAINTS;
     }

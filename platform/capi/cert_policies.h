@@ -49,6 +49,17 @@ PolicyConstraints DecodePolicyConstraints(std::span<const std::uint8_t> der);
 // inhibitAnyPolicy ::= SkipCerts (INTEGER (0..MAX))
 std::uint64_t DecodeInhibitAnyPolicy(std::span<const std::uint8_t> der);
 
+// One certificate's policy extensions as read; `invalid` when one does not decode or breaks the
+// rules (a mapping to or from anyPolicy, an empty policyConstraints).
+struct CertPolicyInfo {
+  std::optional<std::vector<std::string>> policies;
+  std::vector<std::pair<std::string, std::string>> mappings;
+  PolicyConstraints constraints;
+  std::optional<std::uint64_t> inhibitAny;
+  bool invalid = false;
+};
+CertPolicyInfo ReadPolicyInfo(const CERT_INFO& info);
+
 // Judges the policies of a path (subject first; `topIsAnchor`: its last certificate is the
 // trust anchor): ORs the CERT_TRUST_* bits of certificate i into errors[i].
 void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor, std::span<DWORD> errors);
