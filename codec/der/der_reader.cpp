@@ -263,21 +263,13 @@ std::string ReadOid(const Element& e) {
   if (c.empty() || (c.back() & 0x80) != 0) {
     Fail(c.empty() ? CRYPT_E_ASN1_ERROR : CRYPT_E_ASN1_EOD);
   }
-  // The text is made in a buffer on the stack and becomes a string once: certificates and CMS
-  // messages hold dozens of identifiers, and reading them was a good part of decoding one. A
-  // content byte adds at most four characters (three digits and a dot); the first arc pair two
-  // more.
-  constexpr std::size_t kStackBytes = 64;
-  char stack[4 * kStackBytes + 2];
-  std::string large;
-  char* out = stack;
-  char* limit = stack + sizeof stack;
-  if (c.size() > kStackBytes) {
-    large.resize(4 * c.size() + 2);
-    out = large.data();
-    limit = out + large.size();
-  }
-  char* const start = out;
+  // The text is written into a string of its largest length and cut to size once, not grown arc
+  // by arc: certificates and CMS messages hold dozens of identifiers, and reading them was a good
+  // part of decoding one. A content byte adds at most four characters (three digits and a dot);
+  // the first arc pair two more.
+  std::string text(4 * c.size() + 2, '\0');
+  char* out = text.data();
+  char* const limit = out + text.size();
   const auto append = [&out, limit](std::uint64_t arc) {
     out = std::to_chars(out, limit, arc).ptr;
   };
@@ -309,11 +301,8 @@ std::string ReadOid(const Element& e) {
       append(value);
     }
   }
-  if (!large.empty()) {
-    large.resize(static_cast<std::size_t>(out - start));
-    return large;
-  }
-  return std::string(start, static_cast<std::size_t>(out - start));
+  text.resize(static_cast<std::size_t>(out - text.data()));
+  return text;
 }
 
 std::vector<std::uint8_t> ReadOctetString(const Element& e) {

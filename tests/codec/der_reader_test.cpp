@@ -203,8 +203,8 @@ TEST(DerReader, ObjectIdentifiers) {
   Der::Reader r(w.bytes());
   EXPECT_EQ(Der::ReadOid(r.next()), "1.2.840.113549.1.9.16.1.4");
   EXPECT_EQ(Der::ReadOid(r.next()), "2.999.1");
-  // Long ones: the widest text per content byte (arcs of 127), and the widest arcs, both longer
-  // than a short identifier's buffer.
+  // Long ones: the widest text per content byte (arcs of 127), and the widest arcs, where the
+  // text is longest for its encoding.
   std::string narrow = "2.47", wide = "1.2";
   for (int i = 0; i < 80; ++i) {
     narrow += ".127";
