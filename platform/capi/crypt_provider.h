@@ -1,7 +1,7 @@
 // Cryptographic provider contexts of the platform layer: the provider types and providers that
 // can be enumerated and acquired, the listing of their algorithms, and random numbers. Hash
 // objects made in these contexts are in crypt_hash.h. Everything runs on OpenSSL: digests through
-// EVP, random numbers through RAND_bytes.
+// EVP; random numbers come from the kernel's generator (getrandom), which also seeds OpenSSL's.
 //
 // The providers installed here. Each provider type has exactly one provider, which is therefore
 // the type's default; an algorithm is listed only when OpenSSL can fetch its digest.
@@ -158,10 +158,11 @@ BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
 BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                        DWORD dwFlags);
 
-// Fills dwLen bytes at pbBuffer with random bytes from OpenSSL's RAND_bytes (the default DRBG,
-// seeded by the system). Length 0 succeeds and touches nothing. A null buffer with a non-zero
-// length fails with ERROR_INVALID_PARAMETER, an unknown context with NTE_BAD_UID, a failing
-// generator with NTE_FAIL (the buffer's content is then unspecified).
+// Fills dwLen bytes at pbBuffer with random bytes from the kernel's generator (getrandom, which
+// waits only while the kernel's pool is not yet seeded after boot). Length 0 succeeds and touches
+// nothing. A null buffer with a non-zero length fails with ERROR_INVALID_PARAMETER, an unknown
+// context with NTE_BAD_UID, a failing generator with NTE_FAIL (the buffer's content is then
+// unspecified).
 BOOL CryptGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer);
 
 }  // namespace Velmora::Platform
