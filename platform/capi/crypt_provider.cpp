@@ -1,7 +1,6 @@
 // Provider types, providers, their contexts and algorithm listings, and random numbers.
 #include "platform/capi/crypt_provider.h"
 
-#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <sys/random.h>
 
@@ -9,7 +8,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <cwchar>
 #include <map>
@@ -430,10 +428,9 @@ BOOL CryptGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer) {
       return FailWin32(ERROR_INVALID_PARAMETER);
     }
     // The kernel's generator, which also seeds OpenSSL's: a process that draws one nonce does
-    // not pay for setting up a DRBG of its own (a quarter of a query's instructions), and a forked
-    // child never repeats its parent's bytes. Without GRND_NONBLOCK it waits, once after boot,
-    // until the kernel's pool is seeded. A read may return fewer bytes than asked (over 2 GiB, or
-    // a signal), or be cut by a signal before any.
+    // not pay for setting up a DRBG of its own (a quarter of a query's instructions). Without
+    // GRND_NONBLOCK it waits, once after boot, until the kernel's pool is seeded. A read may
+    // return fewer bytes than asked (over 2 GiB, or a signal), or be cut by a signal before any.
     for (DWORD done = 0; done < dwLen;) {
       const ssize_t got = getrandom(pbBuffer + done, dwLen - done, 0);
       if (got < 0) {
