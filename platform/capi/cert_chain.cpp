@@ -66,10 +66,6 @@ bool SameEncoding(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
                     std::memcmp(a->pbCertEncoded, b->pbCertEncoded, a->cbCertEncoded) == 0);
 }
 
-const ChainFacts& FactsOf(PCCERT_CONTEXT c) {
-  return ImplOf(c)->data->chainFacts();
-}
-
 bool SelfIssued(PCCERT_CONTEXT c) {
   return FactsOf(c).selfIssued;
 }

@@ -315,6 +315,7 @@ const ChainFacts& CertData::chainFacts() const {
     facts->authorityKeyId = ReadAuthorityKeyId(m_info);
     if (const CERT_EXTENSION* eku = FindExtension(m_info, kOidExtKeyUsage)) {
       facts->hasUsage = true;
+      facts->usageCritical = eku->fCritical != FALSE;
       if (auto purposes = ReadKeyPurposes(eku->Value)) {
         facts->purposes = std::move(*purposes);
       }
@@ -329,6 +330,10 @@ const ChainFacts& CertData::chainFacts() const {
     m_chainFacts = std::move(facts);
   });
   return *m_chainFacts;
+}
+
+const ChainFacts& FactsOf(PCCERT_CONTEXT c) {
+  return ImplOf(c)->data->chainFacts();
 }
 
 std::uint64_t NowFileTime() {

@@ -108,11 +108,14 @@ struct ChainFacts {
   // The extKeyUsage purposes (none when the value does not decode) and the list a chain element
   // shows of them; `hasUsage` false without an extKeyUsage: valid for every purpose.
   bool hasUsage = false;
+  bool usageCritical = false;
   std::vector<std::string> purposes;
   std::vector<LPSTR> purposePointers;
   CERT_ENHKEY_USAGE usage{};
   CertPolicyInfo policy;
 };
+// The facts of the certificate of a context made by this layer.
+const ChainFacts& FactsOf(PCCERT_CONTEXT c);
 
 // FILETIME as one 64-bit count, and the current time so.
 inline std::uint64_t FileTimeValue(const FILETIME& time) noexcept {

@@ -1,6 +1,7 @@
 // Installable chain policies (CertVerifyCertificateChainPolicy, CryptInstallOIDFunctionAddress)
 // and the library's time-stamping chain policy, registered under TSP_CHAIN_POLICY_ID before the
 // first lookup, so that an application's own registration under that identifier replaces it.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -147,21 +148,16 @@ BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
     HRESULT error;
     LONG element;
   };
+  auto facts = [&](LONG i) -> const ChainFacts& {
+    return FactsOf(chain.rgpElement[i]->pCertContext);
+  };
   const auto tsaUsage = [&]() -> bool {
-    const CERT_EXTENSION* eku = FindExtension(info(0), kOidExtKeyUsage);
-    if (eku == nullptr || !eku->fCritical) {
+    const ChainFacts& tsa = facts(0);
+    if (!tsa.hasUsage || !tsa.usageCritical || tsa.purposes.empty()) {
       return false;
     }
-    const auto purposes = ReadKeyPurposes(eku->Value);
-    if (!purposes || purposes->empty()) {
-      return false;
-    }
-    for (const std::string& purpose : *purposes) {
-      if (purpose != kOidTimeStamping) {
-        return false;
-      }
-    }
-    return true;
+    return std::all_of(tsa.purposes.begin(), tsa.purposes.end(),
+                       [](const std::string& purpose) { return purpose == kOidTimeStamping; });
   };
   // An unknown revocation status fails only when the caller requires revocation checking.
   const bool requireRevocation =
@@ -186,16 +182,7 @@ BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
       {CRYPT_E_REVOKED,
        first([&](LONG i) { return RevocationRefusedAt(*chain.rgpElement[i], at); })},
       {revocationUnknown, requireRevocation ? withError(CERT_TRUST_REVOCATION_STATUS_UNKNOWN) : -1},
-      {CERT_E_CRITICAL, first([&](LONG i) {
-         const CERT_INFO& c = info(i);
-         for (DWORD e = 0; e < c.cExtension; ++e) {
-           if (c.rgExtension[e].fCritical &&
-               !IsUnderstoodCriticalExtension(c.rgExtension[e].pszObjId)) {
-             return true;
-           }
-         }
-         return false;
-       })},
+      {CERT_E_CRITICAL, first([&](LONG i) { return facts(i).unsupportedCritical; })},
       {CERT_E_EXPIRED, first([&](LONG i) { return !TimeValid(info(i), at); })},
       {CERT_E_WRONG_USAGE, tsaUsage() ? withError(CERT_TRUST_IS_NOT_VALID_FOR_USAGE) : 0},
   };

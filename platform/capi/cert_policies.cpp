@@ -137,7 +137,7 @@ void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
   // Certificate k (1 = the one below the anchor, n = the subject) is path[n - k].
   for (std::size_t k = 1; k <= n; ++k) {
     const std::size_t index = n - k;
-    const ChainFacts& facts = ImplOf(path[index])->data->chainFacts();
+    const ChainFacts& facts = FactsOf(path[index]);
     const bool selfIssued = facts.selfIssued;
     const CertPolicyInfo& policy = facts.policy;
     if (policy.invalid) {

@@ -153,10 +153,6 @@ bool DirectoryWithin(std::span<const std::uint8_t> name, std::span<const std::ui
          std::equal(bases->begin(), bases->end(), names->begin());
 }
 
-bool SelfIssued(const CERT_INFO& info) {
-  return NameKey(info.Subject) == NameKey(info.Issuer);
-}
-
 // A CA's constraints as the certificates below it meet them.
 struct Constraint {
   NameConstraints value;
@@ -312,7 +308,7 @@ void JudgeNameConstraints(std::span<const PCCERT_CONTEXT> path, std::span<DWORD>
   std::vector<Constraint> above;  // of the CAs above the certificate being judged
   for (std::size_t j = path.size(); j-- > 0;) {
     const CERT_INFO& info = *path[j]->pCertInfo;
-    if (!above.empty() && (j == 0 || !SelfIssued(info))) {
+    if (!above.empty() && (j == 0 || !FactsOf(path[j]).selfIssued)) {
       try {
         for (const GeneralName& name : ConstrainedNamesOf(info)) {
           for (const Constraint& constraint : above) {

@@ -210,8 +210,7 @@ RevocationAnswer CrlData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
   if (ImplOf(subject)->data->issuerKey() != m_issuerKey) {
     return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
   }
-  bool malformed = false;
-  const auto constraints = ReadBasicConstraints(*subject->pCertInfo, malformed);
+  const auto& constraints = FactsOf(subject).basicConstraints;
   const bool subjectIsCa = constraints && constraints->ca;
   if ((m_onlyUser && subjectIsCa) || (m_onlyCa && !subjectIsCa)) {
     return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
