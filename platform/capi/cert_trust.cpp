@@ -54,6 +54,7 @@
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_system_store.h"
 #include "platform/capi/revocation_crl.h"
+#include "platform/file/environment_snapshot.h"
 #include "platform/file/path_watch.h"
 
 namespace Velmora::Platform::Capi {
@@ -280,15 +281,9 @@ Sources CurrentSources() {
 
 // The environment the sources' paths follow: they are made again only when it changed.
 std::string EnvironmentOfSources() {
-  std::string environment;
-  for (const char* name : {"VELMORA_ROOT", "XDG_DATA_HOME", "HOME",
-                           X509_get_default_cert_file_env(), X509_get_default_cert_dir_env()}) {
-    const char* value = std::getenv(name);
-    environment += value != nullptr ? '=' : '-';
-    environment += value != nullptr ? value : "";
-    environment += '\0';
-  }
-  return environment;
+  const char* const names[] = {"VELMORA_ROOT", "XDG_DATA_HOME", "HOME",
+                               X509_get_default_cert_file_env(), X509_get_default_cert_dir_env()};
+  return EnvironmentSnapshot(names);
 }
 
 // Whether a source changed within the last two seconds (or claims a time to come): the next

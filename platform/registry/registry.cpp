@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/file/environment_snapshot.h"
 #include "platform/file/path_watch.h"
 #include "platform/registry/reg_file.h"
 #include "platform/text/last_error.h"
@@ -73,23 +74,13 @@ FILETIME FileTimeOf(const timespec& time) {
 // only when one of them changed.
 class HivePathNow {
  public:
-  HivePathNow(HKEY root, std::initializer_list<const char*> variables) : m_root(root) {
-    for (const char* name : variables) {
-      m_inputs.push_back({name, false, {}});
-    }
-  }
+  HivePathNow(HKEY root, std::initializer_list<const char*> variables)
+      : m_root(root), m_variables(variables) {}
 
   const std::string& get() {
-    bool same = m_made;
-    for (Input& input : m_inputs) {
-      const char* value = std::getenv(input.name);
-      if ((value != nullptr) != input.present || (value != nullptr && input.value != value)) {
-        input.present = value != nullptr;
-        input.value = value != nullptr ? value : "";
-        same = false;
-      }
-    }
-    if (!same) {
+    std::string environment = EnvironmentSnapshot(m_variables);
+    if (!m_made || environment != m_environment) {
+      m_environment = std::move(environment);
       m_path = RegistryHivePath(m_root);
       m_made = true;
     }
@@ -97,14 +88,10 @@ class HivePathNow {
   }
 
  private:
-  struct Input {
-    const char* name;
-    bool present;
-    std::string value;
-  };
   HKEY m_root;
-  std::vector<Input> m_inputs;
+  std::vector<const char*> m_variables;
   bool m_made = false;
+  std::string m_environment;  // the path was made in
   std::string m_path;
 };
 
