@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "TSP/horodex/TSPRequest_Impl.h"
+#include "platform/capi/wincrypt_oid.h"
 #include "support/errors.h"
-#include "support/oid_info.h"
 
 namespace Velmora::PKI::TSP::Client {
 
@@ -16,15 +16,10 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
   return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
-// The hash algorithm of a new request whose policies name none: GOST R 34.11-94 where the OID
-// registry knows it as a hash algorithm (the GOST module is loaded), else SHA-256. The one place
-// that makes this choice.
-Platform::ALG_ID DefaultHashAlgorithm() {
-  const Platform::ALG_ID gost = Platform::CALG_GR3411;
-  const bool haveGost = Support::FindOIDInfo(Platform::CRYPT_OID_INFO_ALGID_KEY, &gost,
-                                             Platform::CRYPT_HASH_ALG_OID_GROUP_ID) != nullptr;
-  return haveGost ? Platform::CALG_GR3411 : Platform::CALG_SHA_256;
-}
+// The hash algorithm of a new request whose policies name none: SHA-256, the one every TSA and
+// verifier takes, also where the GOST module is loaded (its presence says nothing of what the
+// user wants; GOST stays one DefaultHashAlg value away).
+constexpr Platform::ALG_ID kDefaultHashAlgorithm = Platform::CALG_SHA_256;
 
 // The wide text of a setter argument; the UTF-16 form is converted first.
 std::wstring Wide(const unsigned short* text) {
@@ -149,7 +144,7 @@ CRequest::CRequest() : m_impl(std::make_unique<Impl>()) {
     const std::wstring& text = p.DefaultHashAlg.str();
     put_DataHashAlg(text.substr(0, text.find(L' ')).c_str());
   } else {
-    r.PutDataHashAlg(DefaultHashAlgorithm());
+    r.PutDataHashAlg(kDefaultHashAlgorithm);
   }
   if (!p.DefaultPolicyID.empty()) {
     put_PolicyID(p.DefaultPolicyID.c_str());

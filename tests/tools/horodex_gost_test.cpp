@@ -2,7 +2,8 @@
 // intermediate, TSAs with 2012-256, 2012-512 and 2001 keys) and granted responses made by
 // `openssl` with the engine at test time, each judged alike by `horodex verify` and by
 // `openssl ts -verify`, intact and with a byte changed; bad GOST input; the module turned off by
-// policy; a stamp from the test TSA with GOST keys under the default settings.
+// policy; the request's hash by default, by policy and by name; a stamp with a GOST hash from the
+// test TSA with GOST keys.
 #include <gtest/gtest.h>
 
 #include <openssl/evp.h>
@@ -253,29 +254,54 @@ TEST_F(HorodexGost, BadGostInputIsRefusedWithItsCode) {
       token->verify(Velmora::CBlob(unknown.data(), static_cast<unsigned long>(unknown.size()))));
 }
 
-TEST_F(HorodexGost, DisableGostPolicyGivesTodaysBehaviour) {
+TEST_F(HorodexGost, DisableGostPolicyRefusesGostStamps) {
   const std::string response = Respond("t512", "md_gost12_512", "md_gost12_512", "sha1");
-  const std::string query = kTool + " query " + Q("data.txt") + " -o " + Q("default.tsq") +
-                            " && openssl ts -query -in " + Q("default.tsq") + " -text";
-  EXPECT_TRUE(Has(T::RunCommand(query), "GOST R 34.11-94"));  // the default rule's GOST hash
   T::ConfigEnvironment env;
   env.MachinePolicies("\"DisableGOST\"=dword:00000001\n");
   const T::CommandResult refused = Ours(response);
   EXPECT_NE(refused.exitCode, 0);
   EXPECT_TRUE(Has(refused, "imported: failed 0x80092004")) << refused.output;
-  EXPECT_TRUE(Has(T::RunCommand(query), "Hash Algorithm: sha256"));
 }
 
-TEST_F(HorodexGost, StampAtAGostTestTsaWithDefaultSettings) {
+// The module loaded says nothing of what the user wants: SHA-256 unless a policy or --hash names
+// GOST, as OpenSSL reads the request back.
+TEST_F(HorodexGost, RequestHashBySettingWithTheModuleLoaded) {
+  const struct {
+    const char* policies;
+    const char* hashOption;
+    const char* expected;  // in `openssl ts -query -text`, or the tool's refusal
+  } cases[] = {
+      {"", "", "Hash Algorithm: sha256"},
+      {"\"DefaultHashAlg\"=\"1.2.643.7.1.1.2.2 Streebog-256\"\n", "",
+       "GOST R 34.11-2012 with 256 bit hash"},
+      {"", " --hash streebog512", "GOST R 34.11-2012 with 512 bit hash"},
+      {"", " --hash Streebog-256", "GOST R 34.11-2012 with 256 bit hash"},
+      {"", " --hash gost94", "GOST R 34.11-94"},
+      {"\"DisableGOST\"=dword:00000001\n", "", "Hash Algorithm: sha256"},
+      {"\"DisableGOST\"=dword:00000001\n", " --hash streebog256",
+       "unknown hash algorithm 'streebog256'"},
+  };
+  for (const auto& c : cases) {
+    T::ConfigEnvironment env;
+    env.MachinePolicies(c.policies);
+    const T::CommandResult made =
+        T::RunCommand(kTool + " query " + Q("data.txt") + c.hashOption + " -o " + Q("q.tsq") +
+                      " 2>&1 && openssl ts -query -in " + Q("q.tsq") + " -text");
+    EXPECT_TRUE(Has(made, c.expected)) << c.policies << c.hashOption << "\n" << made.output;
+  }
+}
+
+TEST_F(HorodexGost, StampAtAGostTestTsaWithAStreebogHash) {
   T::TestTsaOptions options;
   options.extraArguments = {"--key-type", "gost2012-256"};
   const T::TestTsaProcess tsa(options);
   const std::string ca = T::ShellQuote(tsa.File("ca.pem").string());
-  const T::CommandResult stamped =
-      T::RunCommand(kTool + " stamp " + Q("data.txt") + " --tsa " + tsa.Url("/") +
-                    " --cert-req --ca " + ca + " -o " + Q("stamp.tsr") + " 2>&1");
+  const T::CommandResult stamped = T::RunCommand(
+      kTool + " stamp " + Q("data.txt") + " --tsa " + tsa.Url("/") +
+      " --hash streebog256 --cert-req --ca " + ca + " -o " + Q("stamp.tsr") + " 2>&1");
   ASSERT_EQ(stamped.exitCode, 0) << stamped.output;
-  EXPECT_TRUE(Has(Openssl("ts -reply -text -in " + Q("stamp.tsr")), "GOST R 34.11-94"));
+  EXPECT_TRUE(
+      Has(Openssl("ts -reply -text -in " + Q("stamp.tsr")), "GOST R 34.11-2012 with 256 bit hash"));
   EXPECT_TRUE(Has(
       Openssl("ts -verify -in " + Q("stamp.tsr") + " -data " + Q("data.txt") + " -CAfile " + ca),
       "Verification: OK"));

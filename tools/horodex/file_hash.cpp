@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 #include "platform/capi/wincrypt_oid.h"
@@ -48,6 +49,20 @@ std::string HashOid(const std::string& given) {
   for (const char c : given) {
     if (c != '-') {
       name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  // GOST's hashes by the names people use for them; the registry knows them by OpenSSL's.
+  static constexpr std::pair<const char*, const char*> kAliases[] = {
+      {"gost94", "1.2.643.2.2.9"},
+      {"streebog256", "1.2.643.7.1.1.2.2"},
+      {"streebog512", "1.2.643.7.1.1.2.3"},
+  };
+  // An alias counts only where the GOST module is loaded, as a name the registry knows would.
+  for (const auto& [alias, oid] : kAliases) {
+    if (name == alias) {
+      const bool known = Velmora::Support::FindOIDInfo(P::CRYPT_OID_INFO_OID_KEY, oid,
+                                                       P::CRYPT_HASH_ALG_OID_GROUP_ID) != nullptr;
+      return known ? oid : std::string();
     }
   }
   const std::wstring wide = P::NarrowToWide(name);

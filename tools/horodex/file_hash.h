@@ -11,7 +11,8 @@
 
 namespace Horodex {
 
-// The dotted OID of a hash algorithm given by OID or by its usual name ("sha256", "SHA-256"...);
+// The dotted OID of a hash algorithm given by OID or by its usual name ("sha256", "SHA-256",
+// "streebog256"...);
 // empty when the name is unknown.
 std::string HashOid(const std::string& given);
 

@@ -1,0 +1,66 @@
+// The main job as a new user types it: `horodex stamp FILE --tsa URL -o OUT` with no other option,
+// against our test TSA and against OpenSSL's own responder behind HTTP, each root trusted by the
+// machine's "Root" store folder; the stamp verifies by the tool and by `openssl ts -verify`.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/common/child_process.h"
+#include "tests/common/hive_env.h"
+#include "tests/common/scratch.h"
+#include "tests/common/testtsa_process.h"
+#include "tests/common/tsp_fixtures.h"
+
+namespace T = Velmora::Testing;
+
+namespace {
+
+const std::string kTool = T::ShellQuote(std::string(HORODEX_BINARY_DIR) + "/tools/horodex/horodex");
+
+// OpenSSL's `ts -reply` behind a small HTTP server (tests/data/openssl/ts_http.py).
+class OpenSslHttpTsa {
+ public:
+  OpenSslHttpTsa()
+      : m_process("/usr/bin/python3",
+                  {std::string(HORODEX_SOURCE_DIR) + "/tests/data/openssl/ts_http.py",
+                   T::OpenSslTsaDir().string()}),
+        m_port(m_process.FirstLine(std::chrono::seconds(20))) {}
+  std::string Url() const { return "http://127.0.0.1:" + m_port + "/"; }
+  static std::filesystem::path Root() { return T::OpenSslTsaDir() / "ca.pem"; }
+
+ private:
+  T::ChildProcess m_process;
+  std::string m_port;
+};
+
+TEST(HorodexMainJob, StampWithNoOptionVerifiesHereAndInOpenSsl) {
+  T::ConfigEnvironment env;
+  T::TempDir dir;
+  T::ConfigEnvironment::Write(dir / "data.txt", "the main job\n");
+  const T::TestTsaProcess ours;
+  const OpenSslHttpTsa theirs;
+  const struct {
+    const char* name;
+    std::string url;
+    std::filesystem::path root;
+  } tsas[] = {{"testtsa", ours.Url("/"), ours.File("ca.pem")},
+              {"openssl", theirs.Url(), OpenSslHttpTsa::Root()}};
+  for (const auto& tsa : tsas) {
+    const std::filesystem::path trusted =
+        env.root() / "etc/velmora/certstores/Root" / (std::string(tsa.name) + ".pem");
+    std::filesystem::create_directories(trusted.parent_path());
+    std::filesystem::copy_file(tsa.root, trusted);
+    const std::string data = T::ShellQuote((dir / "data.txt").string());
+    const std::string out = T::ShellQuote((dir / (std::string(tsa.name) + ".tsr")).string());
+    const T::CommandResult stamped = T::RunCommand(kTool + " stamp " + data + " --tsa " + tsa.url +
+                                                   " --cert-req -o " + out + " 2>&1");
+    EXPECT_EQ(stamped.exitCode, 0) << tsa.name << "\n" << stamped.output;
+    const T::CommandResult checked =
+        T::RunCommand("openssl ts -verify -in " + out + " -data " + data + " -CAfile " +
+                      T::ShellQuote(tsa.root.string()) + " 2>&1");
+    EXPECT_TRUE(T::Has(checked, "Verification: OK")) << tsa.name << "\n" << checked.output;
+  }
+}
+
+}  // namespace
