@@ -81,7 +81,7 @@ TEST_F(HorodexQueryTest, BadArgumentsRefused) {
       {"--digest xyz1" + out, "hex digits"},
       {"--digest 00 --hash md7" + out, "unknown hash algorithm"},
       {"--no-such-option x" + out, "unknown option"},
-      {T::ShellQuote((dir / "missing").string()) + out, "cannot open"},
+      {T::ShellQuote((dir / "missing").string()) + out, "missing: No such file or directory"},
       {T::ShellQuote((dir / "missing").string()), "usage"},
       {"--digest " + std::string(40, '0') + " --hash 1.3.14.3.2.26 --policy 1..2" + out,
        "cannot make the request"},

@@ -14,6 +14,7 @@
 #include "support/error_messages.h"
 #include "tools/horodex/command_options.h"
 #include "tools/horodex/exit_codes.h"
+#include "tools/horodex/file_problem.h"
 
 namespace Horodex {
 
@@ -69,14 +70,22 @@ int RunAuthenticode(const std::vector<std::string>& args, std::ostream& /*out*/,
     err << kUsage;
     return kExitUsage;
   }
+  if (const std::string problem = WriteProblem(output); !problem.empty()) {
+    err << "horodex authenticode: cannot write " << output << ": " << problem << "\n";
+    return kExitFile;
+  }
+  if (SameFile(input, output)) {
+    err << "horodex authenticode: -o names the input file " << input << "\n";
+    return kExitUsage;
+  }
   std::ifstream in(input, std::ios::binary);
   if (!in) {
-    err << "horodex authenticode: cannot open " << input << "\n";
+    err << "horodex authenticode: " << CannotRead(input) << "\n";
     return kExitFile;
   }
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad() || content.size() > 0xFFFFFFFFu) {
-    err << "horodex authenticode: cannot read " << input << "\n";
+    err << "horodex authenticode: " << CannotRead(input) << "\n";
     return kExitFile;
   }
   P::CRYPT_DATA_BLOB blob{static_cast<P::DWORD>(content.size()),
@@ -94,7 +103,7 @@ int RunAuthenticode(const std::vector<std::string>& args, std::ostream& /*out*/,
              static_cast<std::streamsize>(stamp->cbData));
   file.close();
   if (!file) {
-    err << "horodex authenticode: cannot write " << output << "\n";
+    err << "horodex authenticode: " << CannotWrite(output) << "\n";
     return kExitFile;
   }
   return kExitOk;

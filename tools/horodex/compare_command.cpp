@@ -8,6 +8,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"
+#include "tools/horodex/file_problem.h"
 #include "tools/horodex/message_file.h"
 #include "tools/horodex/show_command.h"
 
@@ -56,7 +57,7 @@ int RunCompare(const std::vector<std::string>& args, std::ostream& out, std::ost
     try {
       bytes = ReadMessageBytes(files[n]);
     } catch (const P::CAtlException& e) {
-      err << "horodex compare: cannot read " << files[n] << " (" << ErrorText(e) << ")\n";
+      err << "horodex compare: " << CannotRead(files[n], ErrorText(e)) << "\n";
       return kExitFile;
     }
     try {

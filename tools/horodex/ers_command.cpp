@@ -27,7 +27,9 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"
+#include "tools/horodex/file_problem.h"
 #include "tools/horodex/help_text.h"
+#include "tools/horodex/trusted_roots.h"
 
 namespace Horodex {
 
@@ -124,15 +126,7 @@ bool WriteAtomically(const fs::path& path, const unsigned char* bytes, std::size
 }
 
 bool TrustRoots(const std::string& command, const Options& o, std::ostream& err) {
-  for (const std::string& ca : o.caFiles) {
-    const P::HRESULT hr = P::CertAddTrustedRootsFromFile(ca.c_str());
-    if (P::FAILED(hr)) {
-      err << "horodex ers " << command << ": cannot take the roots of " << ca << " ("
-          << ErrorText(hr) << ")\n";
-      return false;
-    }
-  }
-  return true;
+  return TrustRootFiles(o.caFiles, "horodex ers " + command, err);
 }
 
 // Stamps the tree through the TSAs in turn, the next one after a failure of the one before.
@@ -177,7 +171,7 @@ bool ListedFiles(const Options& o, std::vector<std::string>& files, std::ostream
   if (o.filesFrom != "-") {
     file.open(o.filesFrom, std::ios::binary);
     if (!file) {
-      err << "horodex ers stamp: cannot read " << o.filesFrom << "\n";
+      err << "horodex ers stamp: " << CannotRead(o.filesFrom) << "\n";
       return false;
     }
     in = &file;
@@ -277,7 +271,7 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
   tree.ForEachRecord([&](std::size_t i, const unsigned char* der, std::size_t size) {
     const fs::path path = fs::path(o.out) / (fs::path(o.operands[i]).filename().string() + ".ers");
     if (written && !WriteAtomically(path, der, size)) {
-      err << "horodex ers stamp: cannot write " << path.string() << "\n";
+      err << "horodex ers stamp: " << CannotWrite(path.string()) << "\n";
       written = false;
     }
   });
@@ -320,14 +314,14 @@ int Verify(const Options& o, std::ostream& out, std::ostream& err) {
   }
   const std::optional<std::vector<unsigned char>> data = ReadFile(o.dataFiles[0]);
   if (!data) {
-    err << "horodex ers verify: cannot read " << o.dataFiles[0] << "\n";
+    err << "horodex ers verify: " << CannotRead(o.dataFiles[0]) << "\n";
     return kExitFile;
   }
   int status = kExitOk;
   for (const std::string& path : o.operands) {
     const std::optional<std::vector<unsigned char>> record = ReadFile(path);
     if (!record) {
-      err << "horodex ers verify: cannot read " << path << "\n";
+      err << "horodex ers verify: " << CannotRead(path) << "\n";
       status = status == kExitOk ? kExitFile : status;
       continue;
     }
@@ -387,7 +381,7 @@ int Renew(const Options& o, std::ostream& out, std::ostream& err) {
   for (const std::string& path : o.operands) {
     std::optional<std::vector<unsigned char>> bytes = ReadFile(path);
     if (!bytes) {
-      err << "horodex ers renew: cannot read " << path << "\n";
+      err << "horodex ers renew: " << CannotRead(path) << "\n";
       return kExitFile;
     }
     records.push_back(std::move(*bytes));
@@ -422,7 +416,7 @@ int Renew(const Options& o, std::ostream& out, std::ostream& err) {
         } else {
           const std::optional<std::vector<unsigned char>> data = ReadFile(o.dataFiles[i]);
           if (!data) {
-            err << "horodex ers renew: cannot read " << o.dataFiles[i] << "; nothing sent\n";
+            err << "horodex ers renew: " << CannotRead(o.dataFiles[i]) << "; nothing sent\n";
             return kExitFile;
           }
           const CBlob hash = EvidenceHash(oid.c_str(), data->data(), data->size());
@@ -445,7 +439,7 @@ int Renew(const Options& o, std::ostream& out, std::ostream& err) {
       const fs::path target = o.out.empty() ? fs::path(o.operands[i])
                                             : fs::path(o.out) / fs::path(o.operands[i]).filename();
       if (!WriteAtomically(target, renewed.pbData(), renewed.cbData())) {
-        err << "horodex ers renew: cannot write " << target.string() << "\n";
+        err << "horodex ers renew: " << CannotWrite(target.string()) << "\n";
         return kExitFile;
       }
       const std::string how = o.hash.empty() ? "time stamp" : "hash tree (" + o.hash + ")";
@@ -490,7 +484,7 @@ int Show(const Options& o, std::ostream& out, std::ostream& err) {
   }
   const std::optional<std::vector<unsigned char>> bytes = ReadFile(o.operands[0]);
   if (!bytes) {
-    err << "horodex ers show: cannot read " << o.operands[0] << "\n";
+    err << "horodex ers show: " << CannotRead(o.operands[0]) << "\n";
     return kExitFile;
   }
   ERS::CEvidenceRecord record;

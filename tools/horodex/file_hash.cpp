@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "platform/text/convert.h"
 #include "support/error_messages.h"
 #include "support/oid_info.h"
+#include "tools/horodex/file_problem.h"
 
 namespace Horodex {
 
@@ -83,14 +85,27 @@ void WarnWeakHash(const std::string& oid, const std::string& command, std::ostre
 
 bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& path,
               const std::string& command, std::ostream& err) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    err << "horodex " << command << ": cannot open " << path << "\n";
-    return false;
+  // "-" is standard input, whose size is not known beforehand.
+  std::ifstream file;
+  if (path != "-") {
+    file.open(path, std::ios::binary);
+    if (!file || !ReadProblem(path).empty()) {
+      err << "horodex " << command << ": " << CannotRead(path) << "\n";
+      return false;
+    }
   }
-  in.seekg(0, std::ios::end);
-  const auto total = static_cast<std::uintmax_t>(in.tellg());
-  in.seekg(0);
+  std::istream& in = path == "-" ? std::cin : file;
+  std::uintmax_t total = 0;
+  if (path != "-") {
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in.tellg();
+    if (end < 0) {  // a pipe or another file that cannot seek: read it as it comes
+      in.clear();
+    } else {
+      total = static_cast<std::uintmax_t>(end);
+      in.seekg(0);
+    }
+  }
   const bool progress = total >= kProgressFrom && isatty(STDERR_FILENO) == 1;
   // A small file is read in one piece no larger than itself (a whole 1 MiB buffer would be zeroed
   // page by page for a few bytes); a size that is not known (a pipe) takes the full piece.
@@ -115,7 +130,7 @@ bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& p
     err << "\n";
   }
   if (in.bad()) {
-    err << "horodex " << command << ": cannot read " << path << "\n";
+    err << "horodex " << command << ": " << CannotRead(path) << "\n";
     return false;
   }
   return true;

@@ -14,6 +14,7 @@
 #include "platform/text/atl_exception.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_hash.h"
+#include "tools/horodex/file_problem.h"
 #include "tools/horodex/hex_text.h"
 #include "tools/horodex/user_settings.h"
 
@@ -91,7 +92,11 @@ int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::o
     return kExitFile;
   }
   hash = hash.empty() ? settings->hash : hash;
-  certReq = certReq ? certReq : settings->certReq;
+  // The TSA's certificate in the token lets anyone verify the stamp: asked for by default.
+  certReq = certReq ? certReq : settings->certReq.value_or(true);
+  if (const int code = CheckOutput(output, {file}, "horodex query", err); code != kExitOk) {
+    return code;
+  }
   try {
     CRequest request;
     if (!hash.empty()) {
@@ -137,12 +142,8 @@ int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::o
       const unsigned char crlf[] = {'\r', '\n'};
       written += Velmora::CBlob(crlf, 2);  // a text file ends with a line break
     }
-    std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(written.pbData()),
-              static_cast<std::streamsize>(written.cbData()));
-    out.close();
-    if (!out) {
-      err << "horodex query: cannot write " << output << "\n";
+    if (!WriteOutput(output, written)) {
+      err << "horodex query: " << CannotWrite(output) << "\n";
       return kExitFile;
     }
     return kExitOk;

@@ -17,6 +17,7 @@
 #include "platform/text/last_error.h"
 #include "support/error_messages.h"
 #include "tools/horodex/field_list.h"
+#include "tools/horodex/file_problem.h"
 
 namespace Horodex {
 namespace {
@@ -194,7 +195,7 @@ CrlStorePtr OpenCrlFiles(const std::vector<std::string>& paths) {
     const std::vector<unsigned char> raw((std::istreambuf_iterator<char>(in)),
                                          std::istreambuf_iterator<char>());
     if (!in && !in.eof()) {
-      throw std::runtime_error("cannot read " + path);
+      throw std::runtime_error(CannotRead(path));
     }
     std::vector<std::vector<unsigned char>> crls;
     const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());

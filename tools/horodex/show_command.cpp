@@ -13,6 +13,7 @@
 #include "support/error_messages.h"
 #include "support/oid_info.h"
 #include "tools/horodex/exit_codes.h"
+#include "tools/horodex/file_problem.h"
 #include "tools/horodex/message_file.h"
 
 namespace Horodex {
@@ -52,38 +53,6 @@ std::string StatusName(unsigned long status) {
                                            "rejection",         "waiting",
                                            "revocationWarning", "revocationNotification"};
   return status < 6 ? kNames[status] : "unknown";
-}
-
-std::string FailInfoNames(unsigned int bits) {
-  struct Name {
-    unsigned bit;
-    const char* text;
-  };
-  static constexpr Name kNames[] = {{0, "badAlg"},
-                                    {2, "badRequest"},
-                                    {5, "badDataFormat"},
-                                    {14, "timeNotAvailable"},
-                                    {15, "unacceptedPolicy"},
-                                    {16, "unacceptedExtension"},
-                                    {17, "addInfoNotAvailable"},
-                                    {25, "systemFailure"}};
-  if (bits == 0) {
-    return "none";
-  }
-  std::string text;
-  for (unsigned bit = 0; bit < 32; ++bit) {
-    if ((bits >> bit & 1u) == 0) {
-      continue;
-    }
-    std::string name = "bit " + std::to_string(bit);
-    for (const Name& n : kNames) {
-      if (n.bit == bit) {
-        name = n.text;
-      }
-    }
-    text += (text.empty() ? "" : ", ") + name;
-  }
-  return text;
 }
 
 void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {
@@ -198,6 +167,38 @@ void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
 
 }  // namespace
 
+std::string FailInfoNames(unsigned int bits) {
+  struct Name {
+    unsigned bit;
+    const char* text;
+  };
+  static constexpr Name kNames[] = {{0, "badAlg"},
+                                    {2, "badRequest"},
+                                    {5, "badDataFormat"},
+                                    {14, "timeNotAvailable"},
+                                    {15, "unacceptedPolicy"},
+                                    {16, "unacceptedExtension"},
+                                    {17, "addInfoNotAvailable"},
+                                    {25, "systemFailure"}};
+  if (bits == 0) {
+    return "none";
+  }
+  std::string text;
+  for (unsigned bit = 0; bit < 32; ++bit) {
+    if ((bits >> bit & 1u) == 0) {
+      continue;
+    }
+    std::string name = "bit " + std::to_string(bit);
+    for (const Name& n : kNames) {
+      if (n.bit == bit) {
+        name = n.text;
+      }
+    }
+    text += (text.empty() ? "" : ", ") + name;
+  }
+  return text;
+}
+
 std::string TimeText(const Velmora::CDateTime& time) {
   const std::time_t seconds = static_cast<std::time_t>(time.seconds());
   std::tm tm{};
@@ -249,7 +250,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   try {
     bytes = ReadMessageBytes(path);
   } catch (const Velmora::Platform::CAtlException& e) {
-    err << "horodex show: cannot read " << path << " (" << ErrorText(e) << ")\n";
+    err << "horodex show: " << CannotRead(path, ErrorText(e)) << "\n";
     return kExitFile;
   }
   try {

@@ -18,6 +18,9 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 // a TimeStampReq. Bytes that are none of them throw the stamp import's CAtlException.
 FieldList DescribeMessage(const Velmora::CBlob& bytes);
 
+// The names of the failure bits of a refusal ("badAlg, unacceptedPolicy"; "none" for 0).
+std::string FailInfoNames(unsigned int bits);
+
 // "2026-12-06 08:44:09.123456 UTC": always six fraction digits, so that stamps line up.
 std::string TimeText(const Velmora::CDateTime& time);
 

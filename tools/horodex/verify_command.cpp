@@ -28,10 +28,12 @@
 #include "support/errors.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
+#include "tools/horodex/file_problem.h"
 #include "tools/horodex/hex_text.h"
 #include "tools/horodex/message_file.h"
 #include "tools/horodex/revocation_report.h"
 #include "tools/horodex/terminal.h"
+#include "tools/horodex/trusted_roots.h"
 #include "tools/horodex/user_settings.h"
 
 namespace Horodex {
@@ -93,7 +95,7 @@ std::optional<std::vector<unsigned char>> HashFile(const std::string& path,
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    throw std::runtime_error("cannot read " + path);
+    throw std::runtime_error(CannotRead(path));
   }
   std::vector<char> piece(1 << 16);
   while (in) {
@@ -103,7 +105,7 @@ std::optional<std::vector<unsigned char>> HashFile(const std::string& path,
     }
   }
   if (in.bad()) {
-    throw std::runtime_error("cannot read " + path);
+    throw std::runtime_error(CannotRead(path));
   }
   std::vector<unsigned char> hash(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
@@ -128,7 +130,7 @@ StorePtr OpenBundle(const std::string& path) {
   const std::vector<unsigned char> raw((std::istreambuf_iterator<char>(in)),
                                        std::istreambuf_iterator<char>());
   if (!in && !in.eof()) {
-    throw std::runtime_error("cannot read " + path);
+    throw std::runtime_error(CannotRead(path));
   }
   if (raw.size() > kMaxBundleSize) {
     throw std::runtime_error(path + " is larger than a certificate bundle can be");
@@ -307,6 +309,17 @@ bool Parse(const std::vector<std::string>& args, VerifyOptions& o, std::ostream&
   return true;
 }
 
+// Whether the bytes are a time-stamp request (given where a stamp was expected).
+bool IsRequest(const CBlob& bytes) {
+  try {
+    Client::CRequest request;
+    request.Import(bytes.pbData(), static_cast<unsigned long>(bytes.cbData()));
+    return true;
+  } catch (const P::CAtlException&) {
+    return false;
+  }
+}
+
 // What came of one stamp: its checks and its exit status; `error` tells why it could not be
 // checked to the end (a file that cannot be read, a stamp that does not decode).
 struct Verdict {
@@ -361,6 +374,11 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
       }
     } catch (const P::CAtlException& e) {
       Fail(imported, e.hr());
+      if (IsRequest(stampBytes)) {
+        imported.detail = stampPath +
+                          " is a time-stamp request, not a stamp: send it to a TSA to "
+                          "get one (horodex stamp), or read it with horodex show";
+      }
     }
 
     if (imported.state == Check::State::Passed) {
@@ -517,13 +535,8 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
 
   // Trust anchors and the caller's stores.
-  for (const std::string& path : o.caFiles) {
-    const P::HRESULT added = P::CertAddTrustedRootsFromFile(path.c_str());
-    if (P::FAILED(added)) {
-      err << "horodex verify: " << path << ": " << CodeText(added) << " " << ErrorMessage(added)
-          << "\n";
-      return kExitFile;
-    }
+  if (!TrustRootFiles(o.caFiles, "horodex verify", err)) {
+    return kExitFile;
   }
   std::vector<StorePtr> stores;
   std::vector<void*> storeHandles;

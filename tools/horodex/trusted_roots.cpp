@@ -1,0 +1,31 @@
+#include "tools/horodex/trusted_roots.h"
+
+#include "platform/capi/wincrypt.h"
+#include "platform/text/winerror.h"
+#include "tools/horodex/file_hash.h"
+#include "tools/horodex/file_problem.h"
+
+namespace Horodex {
+
+bool TrustRootFiles(const std::vector<std::string>& files, const std::string& who,
+                    std::ostream& err) {
+  namespace P = Velmora::Platform;
+  for (const std::string& file : files) {
+    const P::HRESULT hr = P::CertAddTrustedRootsFromFile(file.c_str());
+    if (P::SUCCEEDED(hr)) {
+      continue;
+    }
+    err << who << ": --ca ";
+    if (const std::string problem = ReadProblem(file); !problem.empty()) {
+      err << CannotRead(file) << "\n";
+    } else if (hr == P::CRYPT_E_NOT_FOUND) {
+      err << file << " holds no certificate (a PEM \"CERTIFICATE\" block or one DER certificate)\n";
+    } else {
+      err << file << ": cannot take its certificates (" << ErrorText(hr) << ")\n";
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace Horodex
