@@ -99,9 +99,9 @@ TEST_F(HorodexErsTest, ABatchThatCannotGoWholeWritesNothing) {
       {"name clash", files + " " + Q(dir / "other" / "file0.txt") + " --tsa " + tsa.Url("/"), 1,
        "would both be written"},
       {"file missing", files + " " + Q(dir / "gone.txt") + " --tsa " + tsa.Url("/"), 2,
-       "gone.txt: 0x80070002"},
+       "gone.txt: No such file or directory"},
       {"TSA refuses", files + " --tsa " + tsa.Url("/reject/badAlg/"), 12, "no record written"},
-      {"stamp does not verify", files + " --tsa " + tsa.Url("/otherdata/"), 11,
+      {"stamp does not verify", files + " --tsa " + tsa.Url("/otherdata/"), 13,
        "no record written"},
   };
   for (const Case& c : cases) {

@@ -29,7 +29,10 @@
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/help_text.h"
+#include "tools/horodex/request_options.h"
 #include "tools/horodex/trusted_roots.h"
+#include "tools/horodex/tsa_exchange.h"
+#include "tools/horodex/user_settings.h"
 
 namespace Horodex {
 
@@ -44,9 +47,10 @@ namespace {
 constexpr const char* kSha256 = "2.16.840.1.101.3.4.2.1";
 
 struct Options {
-  std::vector<std::string> operands, tsas, caFiles, dataFiles;
-  std::string out, hash, filesFrom, timeout;
+  std::vector<std::string> operands, dataFiles;
+  std::string out, hash, filesFrom;
   bool json = false, nulSeparated = false;
+  RequestOptions request;  // the TSAs, the connection, the request and its verification
 };
 
 // Parses the options the ers commands share; false with a message on a bad one.
@@ -54,13 +58,16 @@ bool Parse(const std::string& command, const std::vector<std::string>& args, Opt
            std::ostream& err) {
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    const OptionTaken taken = TakeRequestOption(args, i, o.request, "horodex ers " + command, err);
+    if (taken == OptionTaken::Bad) {
+      return false;
+    }
+    if (taken == OptionTaken::Yes) {
+      continue;
+    }
     std::string* single = nullptr;
     std::vector<std::string>* many = nullptr;
-    if (arg == "--tsa") {
-      many = &o.tsas;
-    } else if (arg == "--ca") {
-      many = &o.caFiles;
-    } else if (arg == "--data") {
+    if (arg == "--data") {
       many = &o.dataFiles;
     } else if (arg == "-o") {
       single = &o.out;
@@ -68,8 +75,6 @@ bool Parse(const std::string& command, const std::vector<std::string>& args, Opt
       single = &o.hash;
     } else if (arg == "--files-from") {
       single = &o.filesFrom;
-    } else if (arg == "--timeout") {
-      single = &o.timeout;
     } else if (arg == "--json") {
       o.json = true;
       continue;
@@ -126,42 +131,62 @@ bool WriteAtomically(const fs::path& path, const unsigned char* bytes, std::size
 }
 
 bool TrustRoots(const std::string& command, const Options& o, std::ostream& err) {
-  return TrustRootFiles(o.caFiles, "horodex ers " + command, err);
+  return TrustRootFiles(o.request.caFiles, "horodex ers " + command, err);
 }
 
-// Stamps the tree through the TSAs in turn, the next one after a failure of the one before.
-std::optional<std::string> StampTree(CEvidenceTree& tree, const Options& o, std::ostream& err,
+// The request options on a new request, the user's settings under them, and the output folder
+// made (a record is written there, so it must take files): 0, or the exit code after a message,
+// before anything is hashed or sent.
+int PrepareRequest(const std::string& command, Options& o, CRequest& request,
+                   CertContextPtr& clientCert, std::ostream& err) {
+  const std::string who = "horodex ers " + command;
+  const std::optional<UserSettings> settings = LoadUserSettings(command, err);
+  if (!settings) {
+    return kExitFile;
+  }
+  if (const int code = FinishRequestOptions(o.request, *settings, who, err); code != kExitOk) {
+    return code;
+  }
+  if (!o.out.empty()) {
+    std::error_code ec;
+    fs::create_directories(o.out, ec);
+    const std::string probe = (fs::path(o.out) / ".probe").string();
+    if (const std::string problem = ec ? ec.message() : WriteProblem(probe); !problem.empty()) {
+      err << who << ": cannot write in " << o.out << ": " << problem << "; nothing sent\n";
+      return kExitFile;
+    }
+  }
+  if (const int code = ApplyRequestOptions(request, o.request, clientCert, who, err);
+      code != kExitOk) {
+    return code;
+  }
+  if (o.request.tsas.empty() && request.get_TSAAddress()[0] == L'\0') {
+    err << who << ": no TSA: give --tsa URL, or tsa = URL in " << UserSettingsPath() << "\n";
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+// Stamps the tree's root through the TSAs in turn (the request's options set), verifies the stamp
+// unless --no-verify, and puts it under the tree. The URL that answered, or nothing with the exit
+// code in `status` after the failure was told.
+std::optional<std::string> StampTree(CEvidenceTree& tree, const std::string& oid, CRequest& request,
+                                     const Options& o, const std::string& who, std::ostream& err,
                                      int& status) {
-  std::optional<unsigned long> timeout;
-  if (!o.timeout.empty() && !(timeout = TimeoutMs(o.timeout))) {
-    err << "horodex ers: --timeout takes seconds, up to " << kMaxTimeoutSeconds << "\n";
-    status = kExitUsage;
+  const CBlob root = tree.Root();
+  request.put_DataHashAlg(oid.c_str());
+  request.put_DataHash(root.pbData(), root.cbData());
+  const StampOutcome outcome = SendToTsas(request, o.request, who, err);
+  if (outcome.stamp == nullptr) {
+    if (!outcome.told) {
+      o.json ? outcome.failure.writeJson(err) : outcome.failure.writeText(err);
+    }
+    status = outcome.exit;
     return std::nullopt;
   }
-  P::HRESULT last = 0;
-  for (const std::string& url : o.tsas) {
-    if (!UsableTsaUrl(url)) {
-      err << "horodex ers: " << url << " is not an http or https URL\n";
-      status = kExitUsage;
-      return std::nullopt;
-    }
-    try {
-      CRequest request;
-      request.put_CertReq(true);
-      const std::wstring wide(url.begin(), url.end());
-      request.put_TSAAddress(wide.c_str());
-      if (timeout) {
-        request.put_Timeout(*timeout);
-      }
-      tree.Stamp(request);
-      return url;
-    } catch (const P::CAtlException& e) {
-      last = e.hr();
-      err << "horodex ers: " << url << ": " << ErrorText(last) << "\n";
-    }
-  }
-  status = last == Velmora::Support::HORODEX_E_TSA_UNSUCCESSFUL ? kExitTsaRefused : kExitTransport;
-  return std::nullopt;
+  const CBlob response = request.get_Response();
+  tree.PutTimeStamp(response.pbData(), response.cbData());
+  return outcome.answeredBy;
 }
 
 // The paths of --files-from: one a line, or NUL-separated with -0; "-" is standard input.
@@ -190,7 +215,7 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
   if (!o.filesFrom.empty() && !ListedFiles(o, o.operands, err)) {
     return kExitFile;
   }
-  if (o.operands.empty() || o.tsas.empty() || o.out.empty()) {
+  if (o.operands.empty() || o.out.empty()) {
     err << CommandHelp("ers");
     return kExitUsage;
   }
@@ -211,8 +236,10 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
       return kExitUsage;
     }
   }
-  if (!TrustRoots("stamp", o, err)) {
-    return kExitFile;
+  CRequest request;
+  CertContextPtr clientCert;
+  if (const int code = PrepareRequest("stamp", o, request, clientCert, err); code != kExitOk) {
+    return code;
   }
   // Hash the files in parallel, at most one thread per core; the first failure stops the batch.
   CEvidenceTree tree(oid.c_str());
@@ -232,8 +259,7 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
         if (!data) {
           const std::lock_guard<std::mutex> lock(failure);
           if (!failed.exchange(true)) {
-            failureText = o.operands[i] + ": " +
-                          ErrorText(P::HRESULT_FROM_WIN32(fs::exists(o.operands[i]) ? 30u : 2u));
+            failureText = CannotRead(o.operands[i]);
           }
           return;
         }
@@ -260,7 +286,8 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
     tree.AddHash(hash.pbData(), hash.cbData());
   }
   int status = 0;
-  const std::optional<std::string> url = StampTree(tree, o, err, status);
+  const std::optional<std::string> url =
+      StampTree(tree, oid, request, o, "horodex ers stamp", err, status);
   if (!url) {
     err << "horodex ers stamp: no record written\n";
     return status;
@@ -368,9 +395,9 @@ int Verify(const Options& o, std::ostream& out, std::ostream& err) {
   return status;
 }
 
-int Renew(const Options& o, std::ostream& out, std::ostream& err) {
-  if (o.operands.empty() || o.tsas.empty() ||
-      (!o.hash.empty() && o.dataFiles.size() != o.operands.size()) ||
+int Renew(const Options& given, std::ostream& out, std::ostream& err) {
+  Options o = given;
+  if (o.operands.empty() || (!o.hash.empty() && o.dataFiles.size() != o.operands.size()) ||
       (o.hash.empty() && !o.dataFiles.empty())) {
     err << "horodex ers renew: RECORD... --tsa URL, and with --hash ALG one --data FILE per "
            "record\n"
@@ -386,8 +413,10 @@ int Renew(const Options& o, std::ostream& out, std::ostream& err) {
     }
     records.push_back(std::move(*bytes));
   }
-  if (!TrustRoots("renew", o, err)) {
-    return kExitFile;
+  CRequest request;
+  CertContextPtr clientCert;
+  if (const int code = PrepareRequest("renew", o, request, clientCert, err); code != kExitOk) {
+    return code;
   }
   std::string oid;
   try {
@@ -429,7 +458,8 @@ int Renew(const Options& o, std::ostream& out, std::ostream& err) {
       }
     }
     int status = 0;
-    const std::optional<std::string> url = StampTree(tree, o, err, status);
+    const std::optional<std::string> url =
+        StampTree(tree, oid, request, o, "horodex ers renew", err, status);
     if (!url) {
       err << "horodex ers renew: no record renewed\n";
       return status;

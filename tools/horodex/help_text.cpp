@@ -25,6 +25,26 @@ const char* const kOverview =
     "Defaults for stamp, query and verify come from $XDG_CONFIG_HOME/velmora/horodex.conf;\n"
     "options on the command line win over them. See horodex(1).\n";
 
+// The options of every command that sends a request (stamp, ers stamp, renew), one text for all.
+#define HORODEX_REQUEST_OPTIONS                                                                 \
+  "  --tsa URL         the TSA; given again, the next is tried after a transport failure, an\n" \
+  "                    HTTP error, a TSA the policies forbid, or a refusal with badAlg,\n"      \
+  "                    unacceptedPolicy, unacceptedExtension, systemFailure or\n"               \
+  "                    timeNotAvailable\n"                                                      \
+  "  --timeout SECONDS bound on the exchange with each TSA tried (up to 3600)\n"                \
+  "  --policy OID      the TSA policy asked for\n"                                              \
+  "  --no-nonce        no nonce in the request\n"                                               \
+  "  --cert-req        ask for the TSA certificate in the stamp (the default; --no-cert-req:\n" \
+  "                    do not)\n"                                                               \
+  "  --no-verify       keep the stamp without checking signature and chain\n"                   \
+  "  --ca CERTFILE     trust the roots of this file too (PEM or DER; repeatable)\n"             \
+  "  --offline, --crl FILE   revocation of the chain as horodex verify checks it\n"             \
+  "  --user U, --password P   credentials for the TSA\n"                                        \
+  "  --auth TYPE       none, basic, digest, ntlm or negotiate (also --proxy-auth TYPE)\n"       \
+  "  --proxy URL       the proxy; --proxy-user U, --proxy-password P: its credentials\n"        \
+  "  --client-cert CERT, --client-key KEY   TLS client authentication\n"                        \
+  "  --tls-ca PEMFILE  roots for the TSA's TLS certificate besides the system's\n"
+
 namespace {
 
 constexpr std::pair<std::string_view, const char*> kHelp[] = {
@@ -38,12 +58,14 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "                     [--cert-req | --no-cert-req] [--base64] -o OUT\n"
      "  make a time-stamp request for FILE, or for a hash value given in hex\n"
      "  --digest HEX      the hash value itself instead of a file\n"
-     "  --hash ALG        hash algorithm: a dotted OID or a name such as sha256\n"
+     "  --hash ALG        hash algorithm: a dotted OID or a name such as sha256 (the default),\n"
+     "                    streebog256, streebog512 or gost94\n"
      "  --policy OID      the TSA policy asked for\n"
      "  --no-nonce        no nonce in the request\n"
-     "  --cert-req        ask for the TSA certificate in the stamp (--no-cert-req: do not)\n"
+     "  --cert-req        ask for the TSA certificate in the stamp (the default; --no-cert-req:\n"
+     "                    do not)\n"
      "  --base64          write Base64 text instead of DER\n"
-     "  -o OUT            the request file to write\n"},
+     "  -o OUT            the request file to write ('-': standard output; FILE '-': input)\n"},
     {"stamp",
      "usage: horodex stamp FILE --tsa URL [--tsa URL]... [--timeout SECONDS] -o OUT.tsr\n"
      "                     [--hash ALG] [--policy OID] [--no-nonce] [--cert-req | --no-cert-req]\n"
@@ -52,23 +74,10 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "                     [--proxy URL [--proxy-user U --proxy-password P] [--proxy-auth TYPE]]\n"
      "                     [--client-cert CERT --client-key KEY] [--tls-ca PEMFILE]\n"
      "  hash FILE, send the request, verify the stamp, write the TSA's response to OUT.tsr\n"
-     "  --tsa URL         the TSA; given again, the next is tried after a transport failure, an\n"
-     "                    HTTP error or a refusal with systemFailure or timeNotAvailable\n"
-     "  --timeout SECONDS bound on the exchange with each TSA tried (up to 3600)\n"
-     "  -o OUT.tsr        the response file to write\n"
-     "  --hash ALG        hash algorithm: a dotted OID or a name such as sha256\n"
-     "  --policy OID      the TSA policy asked for\n"
-     "  --no-nonce        no nonce in the request\n"
-     "  --cert-req        ask for the TSA certificate in the stamp (--no-cert-req: do not)\n"
-     "  --no-verify       write the stamp without checking signature and chain\n"
-     "  --ca CERTFILE     trust the roots of this file too (PEM or DER; repeatable)\n"
-     "  --offline, --crl FILE   revocation of the chain as horodex verify checks it\n"
-     "  --json            one JSON object instead of aligned text\n"
-     "  --user U, --password P   credentials for the TSA\n"
-     "  --auth TYPE       none, basic, digest, ntlm or negotiate (also --proxy-auth)\n"
-     "  --proxy URL       the proxy (--proxy-user, --proxy-password: its credentials)\n"
-     "  --client-cert CERT, --client-key KEY   TLS client authentication\n"
-     "  --tls-ca PEMFILE  roots for the TSA's TLS certificate besides the system's\n"
+     "  -o OUT.tsr        the response file to write ('-': standard output; FILE '-': input)\n"
+     "  --hash ALG        hash algorithm: a dotted OID or a name such as sha256 (the default),\n"
+     "                    streebog256, streebog512 or gost94\n"
+     "  --json            one JSON object instead of aligned text\n" HORODEX_REQUEST_OPTIONS
      "  --evidence        many files under one stamp, a record each (see horodex ers)\n"},
     {"verify",
      "usage: horodex verify STAMP... [--data FILE | --digest HEX | --request REQ |\n"
@@ -90,33 +99,34 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  each certificate below the root gets a revocation line: status, source, update times\n"},
     {"ers",
      "usage: horodex ers stamp FILE... [--files-from LIST [-0]] --tsa URL [--tsa URL]...\n"
-     "                         [--timeout SECONDS] [--hash ALG] [--ca CERTFILE]... [--json] -o "
-     "DIR\n"
+     "                         [--hash ALG] [--json] [REQUEST OPTIONS] -o DIR\n"
      "       horodex ers verify RECORD.ers... --data FILE [--ca CERTFILE]... [--json]\n"
      "       horodex ers renew RECORD.ers... --tsa URL [--hash ALG --data FILE...] [-o DIR]\n"
-     "                         [--json]\n"
+     "                         [--json] [REQUEST OPTIONS]\n"
      "       horodex ers show RECORD.ers [--json]\n"
      "  evidence records (RFC 4998): stamp hashes every file (in parallel, a progress line on a\n"
      "  terminal) into one hash tree, sends one request and writes DIR/NAME.ers for each file;\n"
      "  also `horodex stamp --evidence`, `horodex verify|show RECORD.ers`, `horodex renew`\n"
-     "  --tsa URL         the TSA; given again, the next is tried after a failure\n"
-     "  --timeout SECONDS bound on the exchange with each TSA tried (up to 3600)\n"
      "  --files-from LIST the files to stamp, one path a line (- for standard input)\n"
      "  -0                the paths of LIST are separated by NUL bytes instead\n"
      "  --hash ALG        the tree's hash algorithm (default sha256); for renew: hash-tree\n"
      "                    renewal with this new algorithm, each record's file given by --data\n"
      "  --data FILE       the data file the record is for\n"
-     "  --ca CERTFILE     trust the roots of this file too (PEM or DER; repeatable)\n"
-     "  -o DIR            the folder for the records (renew: instead of rewriting them)\n"
-     "  --json            JSON objects instead of text (a record each for verify and renew)\n"},
+     "  -o DIR            the folder for the records, made when missing (renew: instead of\n"
+     "                    rewriting them)\n"
+     "  --json            JSON objects instead of text (a record each for verify and renew)\n"
+     "  REQUEST OPTIONS of stamp and renew, as horodex stamp takes "
+     "them:\n" HORODEX_REQUEST_OPTIONS},
     {"renew",
      "usage: horodex renew RECORD.ers... --tsa URL [--hash ALG --data FILE...] [-o DIR]\n"
+     "                     [--json] [REQUEST OPTIONS]\n"
      "  renew evidence records under one new time stamp: by time stamp (same algorithm), or\n"
      "  with --hash ALG by hash tree, each record's data file given by --data in order\n"
-     "  --tsa URL         the TSA\n"
      "  --hash ALG        the new hash algorithm of a hash-tree renewal\n"
      "  --data FILE       the data file of each record, in the records' order\n"
-     "  -o DIR            write the renewed records there instead of rewriting them\n"},
+     "  -o DIR            write the renewed records there (made when missing) instead of\n"
+     "                    rewriting them\n"
+     "  --json            a JSON object a record\n" HORODEX_REQUEST_OPTIONS},
     {"compare",
      "usage: horodex compare A.tsr B.tsr [--accuracy MICROSECONDS] [--json]\n"
      "  which of two stamps came first, or that they cannot be ordered\n"
@@ -138,6 +148,8 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
 };
 
 }  // namespace
+
+#undef HORODEX_REQUEST_OPTIONS
 
 const char* CommandHelp(std::string_view command) {
   for (const auto& [name, help] : kHelp) {
