@@ -1,7 +1,8 @@
 // horodex ers against the local TSA: batches of files under one request each, every record
 // verifying against its own file and no other; a batch that cannot be sent whole (a name clash,
 // a file missing, a TSA that refuses) writes nothing; a record renewed by time stamp and then by
-// hash tree; a list of paths read NUL-separated.
+// hash tree, through a TSA that demands credentials and into a new folder; a list of paths read
+// NUL-separated.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -59,7 +60,8 @@ TEST_F(HorodexErsTest, OneRequestPerBatchAndEveryRecordProvesItsOwnFileOnly) {
       for (std::size_t i = 0; i < count; ++i) {
         files += " " + Q(File(i));
       }
-      made = Run("stamp --evidence" + files + " --tsa " + tsa.Url("/") + Ca() + " -o " + Q(out));
+      made = Run("stamp --evidence" + files + " --tsa " + tsa.Url("/") + " --cert-req" + Ca() +
+                 " -o " + Q(out));
     } else {  // a long list from a file, NUL-separated
       std::vector<unsigned char> list;
       for (std::size_t i = 0; i < count; ++i) {
@@ -120,11 +122,18 @@ TEST_F(HorodexErsTest, ABatchThatCannotGoWholeWritesNothing) {
 TEST_F(HorodexErsTest, RenewedByTimeStampThenByHashTreeAndShown) {
   MakeFiles(3);
   const std::string files = Q(File(0)) + " " + Q(File(1)) + " " + Q(File(2));
-  const auto stamped = Run("ers stamp " + files + " --hash sha1 --json --tsa " + tsa.Url("/") +
-                           Ca() + " -o " + Q(dir / "out"));
+  // Every option of plain stamp: here credentials for a TSA that demands them.
+  const std::string basic = " --tsa " + tsa.Url("/basic/") + Ca() +
+                            " --user tsa-user --password tsa-pass --auth basic --no-nonce";
+  const auto stamped =
+      Run("ers stamp " + files + " --hash sha1 --json" + basic + " -o " + Q(dir / "out"));
   ASSERT_EQ(stamped.exitCode, 0) << stamped.output;
   EXPECT_TRUE(Has(stamped, "{\"stamped\":3,")) << stamped.output;
   const fs::path record = dir / "out" / "file1.txt.ers";
+  // renew -o makes its folder, as ers stamp does.
+  const auto renewedApart = Run("renew " + Q(record) + basic + " -o " + Q(dir / "new" / "dir"));
+  ASSERT_EQ(renewedApart.exitCode, 0) << renewedApart.output;
+  EXPECT_EQ(Verify(dir / "new" / "dir" / "file1.txt.ers", File(1)).exitCode, 0);
   const auto timeStamp = Run("renew " + Q(record) + " --tsa " + tsa.Url("/") + Ca());
   ASSERT_EQ(timeStamp.exitCode, 0) << timeStamp.output;
   const auto hashTree = Run("renew " + Q(record) + " --hash sha256 --data " + Q(File(1)) +

@@ -53,8 +53,8 @@ TEST(HorodexMainJob, StampWithNoOptionVerifiesHereAndInOpenSsl) {
     std::filesystem::copy_file(tsa.root, trusted);
     const std::string data = T::ShellQuote((dir / "data.txt").string());
     const std::string out = T::ShellQuote((dir / (std::string(tsa.name) + ".tsr")).string());
-    const T::CommandResult stamped = T::RunCommand(kTool + " stamp " + data + " --tsa " + tsa.url +
-                                                   " --cert-req -o " + out + " 2>&1");
+    const T::CommandResult stamped =
+        T::RunCommand(kTool + " stamp " + data + " --tsa " + tsa.url + " -o " + out + " 2>&1");
     EXPECT_EQ(stamped.exitCode, 0) << tsa.name << "\n" << stamped.output;
     const T::CommandResult checked =
         T::RunCommand("openssl ts -verify -in " + out + " -data " + data + " -CAfile " +

@@ -39,8 +39,8 @@ class HorodexStampTest : public ::testing::Test {
 };
 
 TEST_F(HorodexStampTest, WritesAResponseOpenSslVerifiesForTheFile) {
-  // SHA-1 named: the default rule picks GOST where the module is, which this openssl lacks.
-  const auto made = Stamp("/", "--no-verify --cert-req --hash 1.3.14.3.2.26");
+  // The defaults: SHA-256, the TSA's certificate asked for.
+  const auto made = Stamp("/", "--no-verify");
   ASSERT_EQ(made.exitCode, 0) << made.output;
   EXPECT_TRUE(Has(made, "Time:")) << made.output;
   EXPECT_TRUE(Has(made, "Serial number:")) << made.output;
@@ -120,6 +120,9 @@ TEST_F(HorodexStampTest, TriesTheNextTsaOnlyWhereAnotherMayAnswer) {
       {tsa.Url("/status/503/"), 0, true},
       {tsa.Url("/reject/systemFailure/"), 0, true},
       {tsa.Url("/reject/timeNotAvailable/"), 0, true},
+      {tsa.Url("/reject/badAlg/"), 0, true},  // the next TSA may take the hash, policy, extension
+      {tsa.Url("/reject/unacceptedPolicy/"), 0, true},
+      {tsa.Url("/reject/unacceptedExtension/"), 0, true},
       {tsa.Url("/reject/badRequest/"), 12, false},
       {tsa.Url("/otherdata/"), 13, false},  // a reply that does not verify is reported
       {stranger.Url("/"), 14, false},
@@ -135,6 +138,17 @@ TEST_F(HorodexStampTest, TriesTheNextTsaOnlyWhereAnotherMayAnswer) {
     const std::string named = c.exit == 0 ? tsa.Url("/second/") : c.first;
     EXPECT_TRUE(Has(r, "\"tsaUrl\": \"" + named + "\"")) << r.output;
   }
+  // A TSA the administrator forbids is passed over for one that is allowed.
+  env.MachinePolicies(
+      "\"AllowedTSPsSetted\"=dword:1\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmora\\TSP\\AllowedTSPs]\n"
+      "\"1\"=\"" +
+      tsa.Url("/second/") + "\"\n");
+  const auto allowed =
+      T::RunCommand(kTool + " stamp " + Q(dir / "doc.txt") + " --tsa " + tsa.Url("/") + " --tsa " +
+                    tsa.Url("/second/") + Ca() + " -o " + Q(dir / "f.tsr") + " 2>&1");
+  EXPECT_EQ(allowed.exitCode, 0) << allowed.output;
+  EXPECT_TRUE(Has(allowed, "0xC2100103")) << allowed.output;  // the first, forbidden, is told
 }
 
 TEST_F(HorodexStampTest, TimeOutBoundsEachExchange) {

@@ -341,7 +341,10 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
       requestBytes = ReadMessageBytes(o.requestPath);
     }
   } catch (const P::CAtlException& e) {
-    return Verdict{{}, kExitFile, stampPath + ": " + CodeText(e.hr()) + " " + ErrorMessage(e.hr())};
+    // The stamp is read first: a stamp that reads well leaves the request as what failed.
+    const bool stampFailed = !ReadProblem(stampPath).empty() || o.requestPath.empty();
+    const std::string& path = stampFailed ? stampPath : o.requestPath;
+    return Verdict{{}, kExitFile, CannotRead(path, CodeText(e.hr()) + " " + ErrorMessage(e.hr()))};
   }
 
   std::vector<Check>& checks = verdict.checks;
