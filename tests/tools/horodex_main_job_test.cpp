@@ -1,6 +1,7 @@
 // The main job as a new user types it: `horodex stamp FILE --tsa URL -o OUT` with no other option,
 // against our test TSA and against OpenSSL's own responder behind HTTP, each root trusted by the
-// machine's "Root" store folder; the stamp verifies by the tool and by `openssl ts -verify`.
+// machine's "Root" store folder; the stamp verifies by the tool and by `openssl ts -verify`, with a
+// clean revocation line for our TSA, whose certificate names its CA's CRL and OCSP responder.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -56,11 +57,22 @@ TEST(HorodexMainJob, StampWithNoOptionVerifiesHereAndInOpenSsl) {
     const T::CommandResult stamped =
         T::RunCommand(kTool + " stamp " + data + " --tsa " + tsa.url + " -o " + out + " 2>&1");
     EXPECT_EQ(stamped.exitCode, 0) << tsa.name << "\n" << stamped.output;
+    // Our test TSA's certificate names its CA's CRL and OCSP responder: the demo reads "good".
+    if (tsa.url == ours.Url("/")) {
+      EXPECT_TRUE(T::Has(stamped, ": good (")) << stamped.output;
+      EXPECT_FALSE(T::Has(stamped, "unknown")) << stamped.output;
+    }
     const T::CommandResult checked =
         T::RunCommand("openssl ts -verify -in " + out + " -data " + data + " -CAfile " +
                       T::ShellQuote(tsa.root.string()) + " 2>&1");
     EXPECT_TRUE(T::Has(checked, "Verification: OK")) << tsa.name << "\n" << checked.output;
   }
+}
+
+TEST(HorodexMainJob, TestTsaHelpPrintsItsUsage) {
+  const T::CommandResult help = T::RunCommand(T::ShellQuote(T::TestTsaProgram()) + " --help");
+  EXPECT_EQ(help.exitCode, 0) << help.output;
+  EXPECT_TRUE(T::Has(help, "usage: horodex-testtsa")) << help.output;
 }
 
 }  // namespace

@@ -14,7 +14,11 @@
 // --require-client-cert makes the TLS handshake demand a client certificate under the CA.
 // --key-type gives the CA and the TSA keys of that type (default ec, P-256); the GOST types need
 // Debian's gost engine and exclude --tls. --watch-stdin ends the server when its standard input
-// reaches its end; it also ends with its parent process.
+// reaches its end (a pipe from the program that started it; a terminal is not watched, so the
+// server can run as a background job of an interactive shell); it also ends with its parent
+// process. Over plain HTTP with its own PKI, the TSA certificate names the CA's CRL
+// (GET /ca.crl) and OCSP responder (POST /ocsp) on the server's own port, which serves both;
+// those requests are not logged.
 //
 // The segments of a request's path choose what it gets, from left to right (others are
 // ignored, so "/" and "/tsa" are the plain TSA):
@@ -68,6 +72,7 @@
 #include <openssl/pem.h>
 
 #include "authenticode.h"
+#include "ca_revocation.h"
 #include "hostile.h"
 #include "pki.h"
 #include "responder.h"
@@ -75,8 +80,24 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: horodex-testtsa [--port N] [--bind 127.0.0.1|::1] [--dir DIR] [--tls]\n"
+    "                       [--require-client-cert] [--tsa-cert FILE --tsa-key FILE --ca FILE]\n"
+    "                       [--clock-offset SECONDS] [--user NAME] [--password TEXT] [--log FILE]\n"
+    "                       [--watch-stdin] [--hostile MODE]\n"
+    "                       [--key-type ec|gost2012-256|gost2012-512]\n"
+    "                       [--revocation-info FILE]... [--keytab FILE] [--proxy]\n"
+    "  A local time-stamping authority for tests and demonstrations, never for production.\n"
+    "  It listens on loopback, prints its port, and writes its throwaway CA (ca.pem), TSA and\n"
+    "  client certificates to DIR. It serves the CA's CRL at /ca.crl and OCSP at /ocsp.\n"
+    "  The segments of a request's path choose misbehaviours: basic/ digest/ ntlm/ negotiate/\n"
+    "  (authentication as tsa-user/tsa-pass), status/N/, reject/FAILINFO/, token/, otherdata/,\n"
+    "  othernonce/, nononce/, offset/S/, slow/MS/, garbage/, close/, silent/ and more.\n"
+    "  --watch-stdin     stop when standard input (a pipe) ends\n"
+    "  Stop it with Ctrl-C, or kill %1 for a background job.\n";
+
 [[noreturn]] void Usage(const char* problem) {
-  std::fprintf(stderr, "horodex-testtsa: %s\n(see the comment at the top of main.cpp)\n", problem);
+  std::fprintf(stderr, "horodex-testtsa: %s\n%s", problem, kUsage);
   std::exit(2);
 }
 
@@ -132,6 +153,10 @@ int main(int argc, char** argv) {
       return argv[++i];
     };
     try {
+      if (arg == "--help" || arg == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+      }
       if (arg == "--port") {
         options.port = std::stoi(value());
       } else if (arg == "--bind") {
@@ -192,8 +217,26 @@ int main(int argc, char** argv) {
     Usage("--tsa-cert, --tsa-key and --ca go together");
   }
 
+  // A terminal on standard input is the user's, not a pipe from a parent that may go away: reading
+  // it from a background job would stop the job.
+  watchStdin = watchStdin && isatty(STDIN_FILENO) != 1;
+
   try {
-    TestTsa::Pki pki = TestTsa::MakePki(keyType);
+    // With its own PKI over plain HTTP, the TSA certificate names the CA's revocation service on
+    // this server's port: the port is bound first, so the certificate can name it.
+    const bool publishRevocation = tsaCert.empty() && !tls && hostile.empty() && !options.proxy;
+    std::string revocationUrl;
+    if (publishRevocation) {
+      options.listener = TestTsa::ListenOnLoopback(options.bind, options.port, &options.port);
+      const bool v6 = options.bind.find(':') != std::string::npos;
+      revocationUrl = "http://" + (v6 ? "[" + options.bind + "]" : options.bind) + ":" +
+                      std::to_string(options.port);
+    }
+    TestTsa::Pki pki = TestTsa::MakePki(keyType, revocationUrl);
+    const TestTsa::CaRevocation caRevocation(pki);
+    if (publishRevocation) {
+      options.revocation = &caRevocation;
+    }
     if (!dir.empty()) {
       TestTsa::WritePki(pki, dir);
     }

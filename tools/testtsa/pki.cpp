@@ -4,6 +4,7 @@
 #include <openssl/x509v3.h>
 
 #include <ctime>
+#include <vector>
 
 namespace TestTsa {
 
@@ -15,7 +16,8 @@ constexpr const char* kServerNames = "DNS:localhost,IP:127.0.0.1,IP:0:0:0:0:0:0:
 
 Identity Issue(const char* commonName, Kind kind, const Identity* issuer, long serial,
                const char* serverNames = kServerNames, long notBefore = -3600,
-               long notAfter = 10L * 365 * 24 * 3600, KeyType keyType = KeyType::ec) {
+               long notAfter = 10L * 365 * 24 * 3600, KeyType keyType = KeyType::ec,
+               const std::vector<TestPki::Extension>& more = {}) {
   const std::time_t now = std::time(nullptr);
   TestPki::CertSpec spec(commonName, serial, now + notBefore, now + notAfter,
                          {{"subjectKeyIdentifier", "hash"}});
@@ -44,6 +46,7 @@ Identity Issue(const char* commonName, Kind kind, const Identity* issuer, long s
       extensions.push_back({"extendedKeyUsage", "clientAuth"});
       break;
   }
+  extensions.insert(extensions.end(), more.begin(), more.end());
   Identity made{nullptr, NewKey(keyType)};
   made.cert = TestPki::Issue(spec, made.key.get(), issuer != nullptr ? issuer->cert.get() : nullptr,
                              issuer != nullptr ? issuer->key.get() : made.key.get());
@@ -64,13 +67,18 @@ void WriteKey(const EVP_PKEY* key, const std::filesystem::path& path) {
 
 }  // namespace
 
-Pki MakePki(KeyType keyType) {
+Pki MakePki(KeyType keyType, const std::string& revocationUrl) {
+  std::vector<TestPki::Extension> revocation;
+  if (!revocationUrl.empty()) {
+    revocation = {{"crlDistributionPoints", "URI:" + revocationUrl + "/ca.crl"},
+                  {"authorityInfoAccess", "OCSP;URI:" + revocationUrl + "/ocsp"}};
+  }
   constexpr long kTenYears = 10L * 365 * 24 * 3600;
   Pki pki;
   pki.ca =
       Issue("Horodex Test Root CA", Kind::ca, nullptr, 1, kServerNames, -3600, kTenYears, keyType);
-  pki.tsa =
-      Issue("Horodex Test TSA", Kind::tsa, &pki.ca, 2, kServerNames, -3600, kTenYears, keyType);
+  pki.tsa = Issue("Horodex Test TSA", Kind::tsa, &pki.ca, 2, kServerNames, -3600, kTenYears,
+                  keyType, revocation);
   pki.server = Issue("localhost", Kind::server, &pki.ca, 3);
   pki.client = Issue("Horodex Test Client", Kind::client, &pki.ca, 4);
   pki.strangerCa = Issue("Stranger CA", Kind::ca, nullptr, 5);

@@ -26,8 +26,10 @@ struct Pki {
 };
 
 // Makes every certificate and key, valid from an hour ago for ten years: the CA's and the TSA's
-// of `keyType`, the others EC P-256 (signed by the CA with its key's digest).
-Pki MakePki(KeyType keyType = KeyType::ec);
+// of `keyType`, the others EC P-256 (signed by the CA with its key's digest). With a
+// `revocationUrl` ("http://127.0.0.1:PORT"), the TSA certificate names the CA's CRL there
+// ("/ca.crl") and its OCSP responder ("/ocsp").
+Pki MakePki(KeyType keyType = KeyType::ec, const std::string& revocationUrl = {});
 // Writes ca.pem, tsa.pem, tsa.key, server.pem, server.key, client.pem, client.key, client.der,
 // stranger-client.pem, stranger-client.key and stranger-ca.pem into `dir`.
 void WritePki(const Pki& pki, const std::filesystem::path& dir);

@@ -296,7 +296,12 @@ int AcceptClient(int listener) {
 
 Server::Server(const ServerOptions& options, Responder& responder, SSL_CTX* tls)
     : m_options(options), m_responder(responder), m_tls(tls) {
-  m_listener = ListenOnLoopback(options.bind, options.port, &m_port);
+  if (options.listener >= 0) {
+    m_listener = options.listener;
+    m_port = options.port;
+  } else {
+    m_listener = ListenOnLoopback(options.bind, options.port, &m_port);
+  }
   if (!options.logFile.empty()) {
     m_log = std::fopen(options.logFile.c_str(), "a");
     Require(m_log != nullptr, "opening " + options.logFile);
@@ -382,6 +387,20 @@ void Server::Serve(int fd, long id) {
     Request request;
     if (!ReadRequest(connection, request)) {
       break;
+    }
+    // The CA's revocation service is not part of what the tests count as the TSA's requests.
+    if (m_options.revocation != nullptr &&
+        (request.target == "/ca.crl" || request.target == "/ocsp")) {
+      const bool crl = request.target == "/ca.crl";
+      const std::string body =
+          crl ? m_options.revocation->Crl() : m_options.revocation->OcspAnswer(request.body);
+      const char* type =
+          crl ? "Content-Type: application/pkix-crl" : "Content-Type: application/ocsp-response";
+      if (!connection.WriteAll(ResponseText(200, {type}, body, request.KeepAlive())) ||
+          !request.KeepAlive()) {
+        break;
+      }
+      continue;
     }
     Log(id, request);
     bool goOn = false;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "auth.h"
+#include "ca_revocation.h"
 #include "ossl_ptr.h"
 #include "responder.h"
 
@@ -20,6 +21,8 @@ struct ServerOptions {
   Credentials credentials;
   std::string logFile;  // one line per request, tab-separated name=value fields
   bool proxy = false;   // a forward proxy (CONNECT too) to loopback peers that wants Negotiate
+  int listener = -1;    // a socket already listening on `port`, or -1: the server makes one
+  const CaRevocation* revocation = nullptr;  // serves GET /ca.crl and POST /ocsp when set
 };
 
 // A listening socket on a loopback address (refused otherwise); the port chosen by the system when
