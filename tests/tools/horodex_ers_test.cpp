@@ -148,7 +148,8 @@ TEST_F(HorodexErsTest, RenewedByTimeStampThenByHashTreeAndShown) {
   const auto shown = Run("show --json " + Q(record));
   EXPECT_EQ(shown.exitCode, 0) << shown.output;
   EXPECT_NE(
-      shown.output.find("\"digestAlgorithms\":[\"1.3.14.3.2.26\",\"2.16.840.1.101.3.4.2.1\"]"),
+      shown.output.find("\"digestAlgorithms\":[{\"oid\": \"1.3.14.3.2.26\", \"name\": \"sha1\"},"
+                        "{\"oid\": \"2.16.840.1.101.3.4.2.1\", \"name\": \"sha256\"}]"),
       std::string::npos)
       << shown.output;
 }

@@ -29,14 +29,14 @@ TEST(HorodexShow, RequestFieldsAsJson) {
   const T::CommandResult r = Show("--json " + Fixture("q-full.tsq"));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_TRUE(Has(r, R"("type": "time-stamp request")")) << r.output;
-  EXPECT_TRUE(Has(r, R"x("hashAlgorithm": "2.16.840.1.101.3.4.2.1 (sha256)")x"));
+  EXPECT_TRUE(Has(r, R"x("hashAlgorithm": {"oid": "2.16.840.1.101.3.4.2.1", "name": "sha256"})x"));
   EXPECT_TRUE(Has(r, R"("policy": "1.2.3.4.5")"));
   EXPECT_TRUE(Has(r, R"("certReq": true)"));
-  EXPECT_FALSE(Has(r, R"("nonce": "absent")"));
+  EXPECT_FALSE(Has(r, R"("nonce": null)"));
 
   const T::CommandResult noNonce = Show("--json " + Fixture("q-nononce.tsq"));
   ASSERT_EQ(noNonce.exitCode, 0) << noNonce.output;
-  EXPECT_TRUE(Has(noNonce, R"("nonce": "absent")"));
+  EXPECT_TRUE(Has(noNonce, R"("nonce": null)"));
   EXPECT_TRUE(Has(noNonce, R"("certReq": false)"));
 }
 
@@ -57,7 +57,7 @@ TEST(HorodexShow, GrantedRejectedAndBareTokens) {
   const T::CommandResult bare = Show("--json " + Fixture("ec-bare.tst"));
   ASSERT_EQ(bare.exitCode, 0) << bare.output;
   EXPECT_TRUE(Has(bare, R"("type": "time-stamp token")"));
-  EXPECT_TRUE(Has(bare, R"("nonce": "absent")"));
+  EXPECT_TRUE(Has(bare, R"("nonce": null)"));
 }
 
 TEST(HorodexShow, EveryFieldOfAnImportedStamp) {
@@ -65,13 +65,13 @@ TEST(HorodexShow, EveryFieldOfAnImportedStamp) {
   ASSERT_EQ(r.exitCode, 0) << r.output;
   const char* const expected[] = {
       R"("status": 0)",
-      R"("statusText": "")",
+      R"("statusText": null)",
       R"("failureInfo": "none")",
       R"("policy": "1.2.3.4.5")",
       R"("accuracyMicroseconds": 1500100)",
       R"("ordering": true)",
       R"("tsa": "CN=TSA rsa, O=Horodex Test, C=DE")",
-      R"x("hashAlgorithm": "2.16.840.1.101.3.4.2.1 (sha256)")x",
+      R"x("hashAlgorithm": {"oid": "2.16.840.1.101.3.4.2.1", "name": "sha256"})x",
       R"("certificates": 2)",
   };
   for (const char* field : expected) {
@@ -79,7 +79,7 @@ TEST(HorodexShow, EveryFieldOfAnImportedStamp) {
   }
   // Time to the microsecond; the nonce, serial number and hash as hexadecimal.
   EXPECT_TRUE(std::regex_search(
-      r.output, std::regex(R"("time": "\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} UTC")")));
+      r.output, std::regex(R"("time": "\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(\d{3})?Z")")));
   EXPECT_TRUE(std::regex_search(r.output, std::regex(R"("nonce": "[0-9A-F]{2,}")")));
   EXPECT_TRUE(std::regex_search(r.output, std::regex(R"("serialNumber": "[0-9A-F]{2,}")")));
   EXPECT_TRUE(std::regex_search(r.output, std::regex(R"("hashValue": "[0-9A-F]{64}")")));

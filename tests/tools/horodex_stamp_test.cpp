@@ -186,13 +186,14 @@ TEST_F(HorodexStampTest, CompareOrdersStampsOrSaysTheyCannotBe) {
   // One TSA that sets ordering: genTime alone decides.
   const auto ordered = compare("b.tsr", "a.tsr", "--json");
   ASSERT_EQ(ordered.exitCode, 0) << ordered.output;
-  EXPECT_TRUE(Has(ordered, "\"order\": 1")) << ordered.output;
+  EXPECT_TRUE(Has(ordered, "\"order\": \"after\"")) << ordered.output;
   EXPECT_TRUE(Has(ordered, "a.tsr came before")) << ordered.output;
 
   // A stamp against itself: the same time cannot be ordered.
   const auto same = compare("b.tsr", "b.tsr");
   EXPECT_EQ(same.exitCode, 0) << same.output;
   EXPECT_TRUE(Has(same, "cannot be ordered")) << same.output;
+  EXPECT_TRUE(Has(compare("b.tsr", "b.tsr", "--json"), "\"order\": \"same\"")) << same.output;
 
   EXPECT_EQ(compare("a.tsr", "doc.txt").exitCode, 3);
   EXPECT_EQ(compare("a.tsr", "missing.tsr").exitCode, 2);

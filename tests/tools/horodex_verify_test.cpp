@@ -123,7 +123,9 @@ TEST(HorodexVerify, SeveralStampsEachWithItsLineAndASummary) {
   EXPECT_EQ(json.exitCode, 20) << json.output;
   EXPECT_TRUE(Has(json, R"({"valid": false, "verified": 1, "failed": 1, "stamps": [{"file": )"))
       << json.output;
-  EXPECT_TRUE(Has(json, R"("exit": 20, "valid": false, "imported": {"result": "ok"})"))
+  EXPECT_TRUE(Has(
+      json,
+      R"("exit": 20, "error": null, "valid": false, "imported": {"result": "ok", "code": null)"))
       << json.output;
   // --data names one file: not for several stamps.
   EXPECT_EQ(Verify(Fixture("rsa-full.tsr") + " " + Fixture("rsa-full.tsr") + " --data x").exitCode,

@@ -73,15 +73,22 @@ int RunCompare(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   const int order = stamps[0].Compare(&stamps[1]);
   FieldList fields;
-  fields.text("first", "First", order < 0 ? files[0] : order > 0 ? files[1] : "");
-  fields.number("order", "Order", order);
+  // A before B, after it, at the very same time, or neither (within each other's accuracy).
+  const Velmora::CDateTime a = stamps[0].get_Time(), b = stamps[1].get_Time();
+  const bool same = a.seconds() == b.seconds() && a.microseconds() == b.microseconds();
+  fields.optionalText("first", "First", order < 0 ? files[0] : order > 0 ? files[1] : "");
+  fields.text("order", "Order",
+              order < 0   ? "before"
+              : order > 0 ? "after"
+              : same      ? "same"
+                          : "unordered");
   fields.text("verdict", "Verdict",
               order < 0   ? files[0] + " came before " + files[1]
               : order > 0 ? files[1] + " came before " + files[0]
                           : "the two cannot be ordered (their times lie within each other's "
                             "accuracy, or a stamp gives none)");
-  fields.text("timeA", "Time of A", TimeText(stamps[0].get_Time()));
-  fields.text("timeB", "Time of B", TimeText(stamps[1].get_Time()));
+  fields.time("timeA", "Time of A", a);
+  fields.time("timeB", "Time of B", b);
   if (json) {
     fields.writeJson(out);
   } else {

@@ -30,6 +30,7 @@
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/help_text.h"
 #include "tools/horodex/request_options.h"
+#include "tools/horodex/time_text.h"
 #include "tools/horodex/trusted_roots.h"
 #include "tools/horodex/tsa_exchange.h"
 #include "tools/horodex/user_settings.h"
@@ -487,16 +488,6 @@ int Renew(const Options& given, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
-std::string TimeText(const Velmora::CDateTime& time) {
-  const auto seconds = static_cast<std::time_t>(time.seconds());
-  std::tm parts{};
-  gmtime_r(&seconds, &parts);
-  char text[40];
-  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-  std::snprintf(text + n, sizeof text - n, ".%06uZ", static_cast<unsigned>(time.microseconds()));
-  return text;
-}
-
 std::string Hex(const CBlob& bytes) {
   static const char* digits = "0123456789ABCDEF";
   std::string text;
@@ -532,7 +523,7 @@ int Show(const Options& o, std::ostream& out, std::ostream& err) {
   if (o.json) {
     out << "{\"type\":\"EvidenceRecord\",\"version\":1,\"digestAlgorithms\":[";
     for (std::size_t i = 0; i < record.get_digestAlgorithms().size(); ++i) {
-      out << (i ? "," : "") << JsonQuote(record.get_digestAlgorithms()[i].get_algorithm());
+      out << (i ? "," : "") << JsonAlgorithm(record.get_digestAlgorithms()[i].get_algorithm());
     }
     out << "],\"chains\":[";
   } else {
@@ -551,12 +542,12 @@ int Show(const Options& o, std::ostream& out, std::ostream& err) {
       const std::string algorithm = stamp.get_digestAlgorithm() != nullptr
                                         ? stamp.get_digestAlgorithm()->get_algorithm()
                                         : token.get_hashAlgorithm().get_algorithm();
-      const std::string genTime = TimeText(token.get_genTime());
+      const std::string genTime = JsonTime(token.get_genTime());
       if (o.json) {
-        out << (s ? "," : "") << "{\"hashAlgorithm\":" << JsonQuote(algorithm)
+        out << (s ? "," : "") << "{\"hashAlgorithm\":" << JsonAlgorithm(algorithm)
             << ",\"treeLevels\":" << stamp.get_reducedHashtree().size()
             << ",\"genTime\":" << JsonQuote(genTime)
-            << ",\"policy\":" << JsonQuote(token.get_policy())
+            << ",\"policy\":" << JsonQuoteOrNull(token.get_policy())
             << ",\"imprint\":" << JsonQuote(Hex(token.get_hashedMessage())) << "}";
       } else {
         out << "    stamp " << s + 1 << ": genTime " << genTime << ", " << algorithm << ", "

@@ -2,6 +2,11 @@
 
 #include <cstdio>
 
+#include "platform/capi/wincrypt_oid.h"
+#include "platform/text/convert.h"
+#include "support/oid_info.h"
+#include "tools/horodex/time_text.h"
+
 namespace Horodex {
 
 void FieldList::text(std::string key, std::string label, std::string value) {
@@ -18,6 +23,28 @@ void FieldList::flag(std::string key, std::string label, bool value) {
 
 void FieldList::structured(std::string key, std::string label, std::string text, std::string json) {
   m_fields.push_back({std::move(key), std::move(label), std::move(text), std::move(json)});
+}
+
+void FieldList::absent(std::string key, std::string label) {
+  structured(std::move(key), std::move(label), "absent", "null");
+}
+
+void FieldList::optionalText(std::string key, std::string label, std::string value) {
+  if (value.empty()) {
+    absent(std::move(key), std::move(label));
+  } else {
+    text(std::move(key), std::move(label), std::move(value));
+  }
+}
+
+void FieldList::time(std::string key, std::string label, const Velmora::CDateTime& time) {
+  structured(std::move(key), std::move(label), TimeText(time), JsonQuote(JsonTime(time)));
+}
+
+void FieldList::algorithm(std::string key, std::string label, const std::string& oid) {
+  const std::string name = OidName(oid);
+  structured(std::move(key), std::move(label), name.empty() ? oid : oid + " (" + name + ")",
+             JsonAlgorithm(oid));
 }
 
 namespace {
@@ -60,7 +87,7 @@ void FieldList::writeJson(std::ostream& out) const {
   out << '{';
   bool first = true;
   for (const Field& f : m_fields) {
-    out << (first ? "" : ",") << "\n  " << JsonQuote(f.key) << ": ";
+    out << (first ? "" : ", ") << JsonQuote(f.key) << ": ";
     first = false;
     if (!f.json.empty()) {
       out << f.json;
@@ -72,7 +99,22 @@ void FieldList::writeJson(std::ostream& out) const {
       out << (std::get<bool>(f.value) ? "true" : "false");
     }
   }
-  out << "\n}\n";
+  out << "}\n";
+}
+
+std::string JsonQuoteOrNull(const std::string& text) {
+  return text.empty() ? "null" : JsonQuote(text);
+}
+
+std::string OidName(const std::string& oid) {
+  namespace P = Velmora::Platform;
+  const auto* info = Velmora::Support::FindOIDInfo(P::CRYPT_OID_INFO_OID_KEY, oid.c_str(), 0);
+  return info != nullptr && info->pwszName != nullptr ? P::WideToUtf8(info->pwszName)
+                                                      : std::string();
+}
+
+std::string JsonAlgorithm(const std::string& oid) {
+  return "{\"oid\": " + JsonQuote(oid) + ", \"name\": " + JsonQuoteOrNull(OidName(oid)) + "}";
 }
 
 std::string JsonQuote(const std::string& text) {

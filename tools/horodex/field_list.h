@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "codec/corekit/datetime.h"
+
 namespace Horodex {
 
 class FieldList {
@@ -18,8 +20,18 @@ class FieldList {
   void flag(std::string key, std::string label, bool value);
   // A value given as text (its lines aligned under the first) and as a JSON value of its own.
   void structured(std::string key, std::string label, std::string text, std::string json);
+  // A value that is not there: "absent" for people, null in JSON.
+  void absent(std::string key, std::string label);
+  // A text, or absent when it is empty.
+  void optionalText(std::string key, std::string label, std::string value);
+  // A time: TimeText for people, RFC 3339 UTC in JSON.
+  void time(std::string key, std::string label, const Velmora::CDateTime& time);
+  // An algorithm by its dotted OID: "OID (name)" for people, {"oid": ..., "name": ...} in JSON
+  // (the name null when the registry does not know the OID).
+  void algorithm(std::string key, std::string label, const std::string& oid);
 
   void writeText(std::ostream& out) const;
+  // One JSON object on one line, as every command writes it.
   void writeJson(std::ostream& out) const;
 
  private:
@@ -34,5 +46,12 @@ class FieldList {
 
 // JSON string literal of UTF-8 text, quotes included.
 std::string JsonQuote(const std::string& text);
+// The same, or null for empty text.
+std::string JsonQuoteOrNull(const std::string& text);
+
+// The name the registry gives a dotted OID ("sha256"); empty when it knows none.
+std::string OidName(const std::string& oid);
+// {"oid": "2.16.840.1.101.3.4.2.1", "name": "sha256"}; the name null when it is not known.
+std::string JsonAlgorithm(const std::string& oid);
 
 }  // namespace Horodex

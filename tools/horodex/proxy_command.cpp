@@ -93,10 +93,10 @@ int RunProxy(const std::vector<std::string>& args, std::ostream& out, std::ostre
         << (outcome.error != 0 ? "null"
                                : JsonQuote(outcome.proxy.empty() ? "DIRECT" : outcome.proxy))
         << ", \"source\": " << JsonQuote(report.source)
-        << ", \"script\": " << JsonQuote(report.scriptUrl)
-        << ", \"answer\": " << JsonQuote(report.scriptAnswer)
-        << ", \"bypassRule\": " << JsonQuote(outcome.bypassRule)
-        << ", \"error\": " << JsonQuote(error) << ", \"notes\": [";
+        << ", \"script\": " << JsonQuoteOrNull(report.scriptUrl)
+        << ", \"answer\": " << JsonQuoteOrNull(report.scriptAnswer)
+        << ", \"bypassRule\": " << JsonQuoteOrNull(outcome.bypassRule)
+        << ", \"error\": " << JsonQuoteOrNull(error) << ", \"notes\": [";
     for (std::size_t i = 0; i < report.notes.size(); ++i) {
       out << (i > 0 ? ", " : "") << JsonQuote(report.notes[i]);
     }

@@ -18,6 +18,7 @@
 #include "support/error_messages.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_problem.h"
+#include "tools/horodex/time_text.h"
 
 namespace Horodex {
 namespace {
@@ -164,17 +165,16 @@ std::string RevocationJson(const std::vector<RevocationLine>& lines) {
     json += json.size() > 1 ? ", {" : "{";
     json += "\"subject\": " + JsonQuote(line.subject) + ", \"status\": " + JsonQuote(line.status) +
             ", \"code\": " + JsonQuote(Code(line.code));
+    // Every member is there; what the answer does not give is null.
     const auto add = [&](const char* name, const std::string& value) {
-      if (!value.empty()) {
-        json += std::string(", \"") + name + "\": " + JsonQuote(value);
-      }
+      json += std::string(", \"") + name + "\": " + JsonQuoteOrNull(value);
     };
     add("source", line.source);
     add("kind", line.kind);
-    add("revocationDate", line.revocationDate);
+    add("revocationDate", line.revocationDate.empty() ? "" : JsonTime(line.revocationDate));
     add("reason", line.reason);
-    add("thisUpdate", line.thisUpdate);
-    add("nextUpdate", line.nextUpdate);
+    add("thisUpdate", line.thisUpdate.empty() ? "" : JsonTime(line.thisUpdate));
+    add("nextUpdate", line.nextUpdate.empty() ? "" : JsonTime(line.nextUpdate));
     add("firstError", line.firstError != 0 ? Code(line.firstError) : "");
     json += "}";
   }

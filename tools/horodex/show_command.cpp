@@ -28,18 +28,6 @@ std::string Hex(const CBlob& blob) {
   return blob.writeToHexString(0).str();
 }
 
-// "2.16.840.1.101.3.4.2.1 (sha256)": the OID and, when the registry knows it, its name.
-std::string OidText(const char* oid) {
-  std::string text = oid;
-  if (const auto* info =
-          Velmora::Support::FindOIDInfo(Velmora::Platform::CRYPT_OID_INFO_OID_KEY, oid, 0)) {
-    if (info->pwszName != nullptr && *info->pwszName != L'\0') {
-      text += " (" + Velmora::Platform::WideToUtf8(info->pwszName) + ")";
-    }
-  }
-  return text;
-}
-
 // "0x80093102: ASN1 unexpected end of data." in the user's language.
 std::string ErrorText(Velmora::Platform::HRESULT hr) {
   char code[16];
@@ -93,27 +81,27 @@ std::int64_t CountCertificates(void* store) {
 void DescribeToken(FieldList& fields, const Client::CStamp& stamp, const TSP::CToken& token) {
   fields.number("version", "Version", token.get_version());
   fields.text("policy", "Policy", stamp.get_PolicyID());
-  fields.text("time", "Time", TimeText(stamp.get_Time()));
+  fields.time("time", "Time", stamp.get_Time());
   if (stamp.get_Accuracy() != -1) {
     fields.number("accuracyMicroseconds", "Accuracy (µs)", stamp.get_Accuracy());
   } else {
-    fields.text("accuracy", "Accuracy", "absent");
+    fields.absent("accuracyMicroseconds", "Accuracy");
   }
   fields.flag("ordering", "Ordering", stamp.get_Ordering());
   fields.text("serialNumber", "Serial number",
               Hex(StampBytes(stamp, &Client::CStamp::get_SerialNumber)));
-  fields.text(
+  fields.optionalText(
       "nonce", "Nonce",
-      stamp.get_HasNonce() && token.get_nonce() != nullptr ? Hex(*token.get_nonce()) : "absent");
-  fields.text("tsa", "TSA",
-              StampBytes(stamp, &Client::CStamp::get_TSABlob).empty()
-                  ? "absent"
-                  : Velmora::Platform::WideToUtf8(stamp.get_TSA()));
-  fields.text("hashAlgorithm", "Hash algorithm", OidText(stamp.get_DataHashAlgOID()));
+      stamp.get_HasNonce() && token.get_nonce() != nullptr ? Hex(*token.get_nonce()) : "");
+  fields.optionalText("tsa", "TSA",
+                      StampBytes(stamp, &Client::CStamp::get_TSABlob).empty()
+                          ? ""
+                          : Velmora::Platform::WideToUtf8(stamp.get_TSA()));
+  fields.algorithm("hashAlgorithm", "Hash algorithm", stamp.get_DataHashAlgOID());
   fields.text("hashValue", "Hash value", Hex(StampBytes(stamp, &Client::CStamp::get_DataHash)));
   fields.number("certificates", "Certificates", CountCertificates(stamp.get_Certificates()));
-  fields.text("signatureAlgorithm", "Signature algorithm",
-              OidText(token.get_signerInfo().get_signatureAlgorithm().get_algorithm()));
+  fields.algorithm("signatureAlgorithm", "Signature algorithm",
+                   token.get_signerInfo().get_signatureAlgorithm().get_algorithm());
   AddExtensions(fields, token.get_extensions());
 }
 
@@ -144,7 +132,8 @@ void DescribeStamp(FieldList& fields, const Client::CStamp& stamp, const CBlob& 
   fields.text("type", "Type", "time-stamp response");
   fields.number("status", "Status", stamp.get_Status());
   fields.text("statusName", "Status name", StatusName(stamp.get_Status()));
-  fields.text("statusText", "Status text", Velmora::Platform::WideToUtf8(stamp.get_StatusString()));
+  fields.optionalText("statusText", "Status text",
+                      Velmora::Platform::WideToUtf8(stamp.get_StatusString()));
   fields.text("failureInfo", "Failure info", FailInfoNames(stamp.get_FailInfo()));
   if (stamp.get_Status() <= 1) {
     DescribeToken(fields, stamp, TokenOf(bytes, true));
@@ -154,13 +143,12 @@ void DescribeStamp(FieldList& fields, const Client::CStamp& stamp, const CBlob& 
 void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
   fields.text("type", "Type", "time-stamp request");
   fields.number("version", "Version", request.get_version());
-  fields.text("hashAlgorithm", "Hash algorithm",
-              OidText(request.get_hashAlgorithm().get_algorithm()));
+  fields.algorithm("hashAlgorithm", "Hash algorithm", request.get_hashAlgorithm().get_algorithm());
   fields.text("hashValue", "Hash value", Hex(request.get_hashedMessage()));
-  fields.text("policy", "Policy",
-              request.get_reqPolicy() != nullptr ? request.get_reqPolicy() : "absent");
-  fields.text("nonce", "Nonce",
-              request.get_nonce() != nullptr ? Hex(*request.get_nonce()) : "absent");
+  fields.optionalText("policy", "Policy",
+                      request.get_reqPolicy() != nullptr ? request.get_reqPolicy() : "");
+  fields.optionalText("nonce", "Nonce",
+                      request.get_nonce() != nullptr ? Hex(*request.get_nonce()) : "");
   fields.flag("certReq", "Certificate requested", request.get_certReq());
   AddExtensions(fields, request.get_extensions());
 }
@@ -196,16 +184,6 @@ std::string FailInfoNames(unsigned int bits) {
     }
     text += (text.empty() ? "" : ", ") + name;
   }
-  return text;
-}
-
-std::string TimeText(const Velmora::CDateTime& time) {
-  const std::time_t seconds = static_cast<std::time_t>(time.seconds());
-  std::tm tm{};
-  gmtime_r(&seconds, &tm);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06u UTC", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, time.microseconds());
   return text;
 }
 

@@ -9,6 +9,7 @@
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
 #include "tools/horodex/field_list.h"
+#include "tools/horodex/time_text.h"
 
 namespace Horodex {
 
@@ -20,8 +21,5 @@ FieldList DescribeMessage(const Velmora::CBlob& bytes);
 
 // The names of the failure bits of a refusal ("badAlg, unacceptedPolicy"; "none" for 0).
 std::string FailInfoNames(unsigned int bits);
-
-// "2026-12-06 08:44:09.123456 UTC": always six fraction digits, so that stamps line up.
-std::string TimeText(const Velmora::CDateTime& time);
 
 }  // namespace Horodex

@@ -163,10 +163,10 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const CBlob tsaName = StampBytes(stamp, &CStamp::get_TSABlob);
     FieldList fields;
     fields.text("result", "Result", o.request.verify ? "verified" : "not verified (--no-verify)");
-    fields.text("time", "Time", TimeText(stamp.get_Time()));
+    fields.time("time", "Time", stamp.get_Time());
     fields.text("serialNumber", "Serial number",
                 StampBytes(stamp, &CStamp::get_SerialNumber).writeToHexString(0).str());
-    fields.text("tsa", "TSA", tsaName.empty() ? "absent" : P::WideToUtf8(stamp.get_TSA()));
+    fields.optionalText("tsa", "TSA", tsaName.empty() ? "" : P::WideToUtf8(stamp.get_TSA()));
     fields.text("policy", "Policy", stamp.get_PolicyID());
     fields.text("tsaUrl", "Answered by", outcome.answeredBy);
     fields.text("output", "Written to", o.output);

@@ -219,14 +219,10 @@ void WriteJson(const std::vector<Check>& checks, const std::vector<RevocationLin
   out << "{" << leading << "\"valid\": " << (valid ? "true" : "false");
   for (const Check& check : checks) {
     out << ", " << JsonQuote(check.key) << ": {\"result\": " << JsonQuote(StateName(check.state));
-    if (check.state == Check::State::Failed) {
-      out << ", \"code\": " << JsonQuote(CodeText(check.code))
-          << ", \"message\": " << JsonQuote(ErrorMessage(check.code));
-    }
-    if (!check.detail.empty()) {
-      out << ", \"detail\": " << JsonQuote(check.detail);
-    }
-    out << "}";
+    const bool failed = check.state == Check::State::Failed;
+    out << ", \"code\": " << (failed ? JsonQuote(CodeText(check.code)) : "null")
+        << ", \"message\": " << (failed ? JsonQuote(ErrorMessage(check.code)) : "null")
+        << ", \"detail\": " << JsonQuoteOrNull(check.detail) << "}";
   }
   out << ", \"revocation\": " << RevocationJson(revocation) << "}" << end;
 }
@@ -513,8 +509,8 @@ void WriteJsonSummary(const std::vector<std::string>& stamps, const std::vector<
     each << (n == 0 ? "" : ", ");
     WriteJson(verdict.checks, verdict.revocation, verdict.status == kExitOk, each,
               "\"file\": " + JsonQuote(stamps[n]) +
-                  ", \"exit\": " + std::to_string(verdict.status) + ", " +
-                  (verdict.error.empty() ? "" : "\"error\": " + JsonQuote(verdict.error) + ", "),
+                  ", \"exit\": " + std::to_string(verdict.status) +
+                  ", \"error\": " + JsonQuoteOrNull(verdict.error) + ", ",
               "");
   }
   out << "{\"valid\": " << (verified == stamps.size() ? "true" : "false")
