@@ -12,6 +12,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -238,7 +240,8 @@ class SheetView {
           tree->setWordWrap(false);
           tree->setUniformRowHeights(true);
           tree->header()->setSectionsClickable(false);
-          tree->header()->setStretchLastSection(false);
+          // The value column takes whatever width the window gives the list.
+          tree->header()->setStretchLastSection(true);
           QObject::connect(tree, &QTreeWidget::currentItemChanged, tree,
                            [this, control, tree](QTreeWidgetItem* current, QTreeWidgetItem*) {
                              if (current == nullptr) {
@@ -329,7 +332,8 @@ class SheetView {
       headers << QString();
     }
     tree->setHeaderLabels(headers);
-    for (int i = 0; i < static_cast<int>(list->columns.size()); ++i) {
+    // The last column stretches to the list's edge; the others keep the page's widths.
+    for (int i = 0; i + 1 < static_cast<int>(list->columns.size()); ++i) {
       tree->setColumnWidth(i, list->columns[static_cast<std::size_t>(i)].width);
     }
     tree->clear();
@@ -338,6 +342,7 @@ class SheetView {
       auto* row = new QTreeWidgetItem(tree);
       row->setText(0, ToQString(item.text[0]));
       row->setText(1, ToQString(item.text[1]));
+      row->setToolTip(1, row->text(1));  // the whole value where the column elides it
       if (list->smallImages != nullptr && item.image >= 0 &&
           item.image < list->smallImages->count) {
         row->setIcon(0, RowIcon(item.image));
@@ -368,9 +373,39 @@ void SyncVisibleSheets() {
   }
 }
 
+namespace {
+
+// Widens the dialog so that every list shows its longest value whole, up to the screen's width.
+void WidenForLongestValue(QDialog& dialog) {
+  int wanted = 0;
+  for (QTreeWidget* tree : dialog.findChildren<QTreeWidget*>()) {
+    const QFontMetrics metrics(tree->font());
+    int longest = 0;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+      longest = std::max(longest, metrics.horizontalAdvance(tree->topLevelItem(i)->text(1)));
+    }
+    // The value, its cell's margins, the list's frame and a vertical scroll bar.
+    const int needed = tree->columnWidth(0) + longest + 4 * metrics.averageCharWidth() +
+                       2 * tree->frameWidth() +
+                       tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    wanted = std::max(wanted, needed - tree->width());
+  }
+  if (wanted <= 0) {
+    return;
+  }
+  int width = dialog.width() + wanted;
+  if (const QScreen* screen = dialog.screen()) {
+    width = std::min(width, screen->availableGeometry().width());
+  }
+  dialog.resize(std::max(width, dialog.width()), dialog.height());
+}
+
+}  // namespace
+
 INT_PTR RunSheet(HWND sheet, DialogResponder* responder) {
   SheetView view(sheet, OwnerQWidget(reinterpret_cast<HWND>(sheet->userData)));
   view.dialog().adjustSize();
+  WidenForLongestValue(view.dialog());
   if (responder != nullptr) {
     QMetaObject::invokeMethod(
         &view.dialog(),

@@ -6,12 +6,15 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <cstdlib>
 #include <cwchar>
@@ -42,6 +45,23 @@ bool CanMakeApplication() {
   return (display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
+// Qt's own texts (the save dialog, standard buttons) in the user's language, Russian being the
+// one besides English that the viewer speaks (the locale's language, as the viewer's own texts
+// follow it). An application that already has Qt's texts translated keeps its own.
+void LoadQtTranslations() {
+  if (QLocale::system().language() != QLocale::Russian ||
+      QCoreApplication::translate("QPlatformTheme", "Cancel") != QLatin1String("Cancel")) {
+    return;
+  }
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(translator);
+  } else {
+    delete translator;  // Qt's translations are not installed: its texts stay English
+  }
+}
+
 }  // namespace
 
 ApplicationScope::ApplicationScope() {
@@ -49,6 +69,8 @@ ApplicationScope::ApplicationScope() {
     m_ok = qobject_cast<QApplication*>(QApplication::instance()) != nullptr;
     if (!m_ok) {
       SetLastError(ERROR_NOT_SUPPORTED);  // a QCoreApplication cannot show widgets
+    } else {
+      LoadQtTranslations();
     }
     ++g_scopeDepth;
     return;
@@ -58,6 +80,7 @@ ApplicationScope::ApplicationScope() {
     return;
   }
   g_ownedApplication = new QApplication(g_argc, g_argv);
+  LoadQtTranslations();
   m_owned = true;
   m_ok = true;
   ++g_scopeDepth;
@@ -243,8 +266,10 @@ BOOL ShowCertificateImpl(HWND owner, const wchar_t* title, const wchar_t* text) 
     fields->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     fields->setPlainText(ToQString(text));
     layout->addWidget(fields);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("OK"));
+    // Qt's own OK button: its text follows Qt's translations.
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("certificateOk"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
     dialog.resize(620, 480);

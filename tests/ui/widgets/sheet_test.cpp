@@ -1,7 +1,8 @@
 // The viewer module's real dialogs on Qt's offscreen platform, driven with Qt Test: the sheet's
 // single "OK" button and captions, a filter change, a row selection and the pane's font, a save
 // through the save dialog answered at the dialog boundary, the certificate button and its dialog,
-// the GOST algorithms named in words;
+// the GOST algorithms named in words; the sheet as wide as its longest value, the value column
+// filling the list, an elided value whole in its tooltip, Qt's own texts in the run's language;
 // and screenshots of the request and stamp pages. CTest runs it once in Russian and once in
 // English (LANG); every visible text is checked in the language of the run.
 #include <gtest/gtest.h>
@@ -9,10 +10,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
@@ -140,11 +143,24 @@ TEST(ViewerWidgets, TheRequestSheetFiltersSelectsAndSaves) {
     }
     // The pane opens on the first field.
     EXPECT_EQ(Child<QTextEdit>(dialog, "control110")->toPlainText(), "V1");
+    // It opens as wide as the screen lets it for the longest value (the hash), the value column
+    // reaches the list's edge, and an elided value is whole in its tooltip.
+    EXPECT_EQ(dialog->width(), dialog->screen()->availableGeometry().width());
+    const auto valuesFill = [tree] {
+      return tree->header()->sectionPosition(1) + tree->header()->sectionSize(1) ==
+             tree->viewport()->width();
+    };
+    EXPECT_TRUE(valuesFill());
+    const QTreeWidgetItem* hash =
+        tree->topLevelItem(RowNamed(tree, Text("Значение хэша", "Hash value")));
+    EXPECT_EQ(hash->toolTip(1), hash->text(1));
+    EXPECT_EQ(hash->toolTip(1).size(), 32 * 3 - 1);
     // The sheet can be made larger; the list and the pane take the room.
     const int listWidth = tree->width();
     dialog->resize(dialog->width() + 200, dialog->height() + 100);
     QApplication::processEvents();
     EXPECT_EQ(tree->width(), listWidth + 200);
+    EXPECT_TRUE(valuesFill());
     Choose(Child<QComboBox>(dialog, "control112"), 2);
     EXPECT_EQ(tree->topLevelItemCount(), 0);  // OpenSSL's requests carry no extensions
     Choose(Child<QComboBox>(dialog, "control112"), 0);
@@ -182,6 +198,8 @@ TEST(ViewerWidgets, TheCertificateButtonOpensTheCertificateDialog) {
     auto* dialog = reinterpret_cast<QDialog*>(widget);
     if (dialog->objectName() == "certificateDialog") {
       certificateShown = true;
+      // Qt's own texts are in the run's language too.
+      EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), Text("Отмена", "Cancel"));
       const QString text = Child<QPlainTextEdit>(dialog, "certificateFields")->toPlainText();
       EXPECT_TRUE(text.contains("CN=TSA rsa")) << text.toStdString();
       EXPECT_TRUE(text.contains(Text("Отпечаток SHA-256", "SHA-256 fingerprint")));
