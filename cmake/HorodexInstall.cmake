@@ -89,6 +89,13 @@ install(FILES ${PROJECT_BINARY_DIR}/horodexConfig.cmake
 # with cmake --install --prefix) and still be found.
 file(RELATIVE_PATH HORODEX_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" HORODEX_PC_TO_PREFIX "${HORODEX_PC_TO_PREFIX}")
+# Outside /usr the dynamic linker does not look in the library's folder by itself (and /usr/local
+# only after ldconfig): programs built with the .pc file carry its path as their runtime path.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" OR CMAKE_INSTALL_PREFIX STREQUAL "/")
+  set(HORODEX_PC_RPATH "")
+else()
+  set(HORODEX_PC_RPATH "-Wl,-rpath,\${libdir} ")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/horodex.pc.in ${PROJECT_BINARY_DIR}/horodex.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/horodex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT Development)
