@@ -1,6 +1,7 @@
 // horodex-testtsa itself, judged by OpenSSL: its granted responses verify under its CA and
 // match the query, and each mode changes exactly what it says (rejection and failInfo, bare
-// token, nonce, genTime). It binds to loopback only and stops with its input.
+// token, nonce, genTime); its CA's CRL and OCSP answers, which the TSA certificate names, are
+// good for the TSA certificate. It binds to loopback only and stops with its input.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/ts.h>
@@ -130,6 +131,32 @@ TEST_F(TestTsaModesTest, ModesChangeExactlyWhatTheySay) {
     Parse(Post("/", CBlob(std::vector<unsigned char>{0x30, 0x00})), &refused);
     EXPECT_EQ(refused.status(), 2);
   }
+}
+
+TEST_F(TestTsaModesTest, ItsCaCallsTheTsaCertificateGoodByCrlAndOcsp) {
+  const std::string ca = ShellQuote(tsa->File("ca.pem").string());
+  const std::string cert = ShellQuote(tsa->File("tsa.pem").string());
+  const std::size_t logged = tsa->Requests().size();
+  // OpenSSL fetches each from the URL the TSA certificate names (the server's real port) and
+  // checks the CA's signature.
+  const struct {
+    std::string command;
+    std::vector<std::string> expected;
+  } kChecks[] = {
+      {"openssl verify -crl_download -crl_check -CAfile " + ca + " " + cert, {"tsa.pem: OK"}},
+      {"openssl ocsp -issuer " + ca + " -cert " + cert + " -url \"$(openssl x509 -noout " +
+           "-ocsp_uri -in " + cert + ")\" -CAfile " + ca,
+       {"Response verify OK", "tsa.pem: good"}},
+  };
+  for (const auto& check : kChecks) {
+    const CommandResult result = RunCommand(check.command + " 2>&1");
+    EXPECT_EQ(result.exitCode, 0) << check.command << "\n" << result.output;
+    for (const std::string& text : check.expected) {
+      EXPECT_TRUE(Has(result, text)) << text << "\n" << result.output;
+    }
+  }
+  // Revocation traffic stays out of the log that tests count time-stamp requests in.
+  EXPECT_EQ(tsa->Requests().size(), logged);
 }
 
 TEST_F(TestTsaModesTest, ClockOffsetOptionMovesEveryGenTime) {
