@@ -30,12 +30,14 @@ std::string Status(int status) {
 
 }  // namespace
 
-CaRevocation::CaRevocation(const Pki& pki) : m_pki(pki) {
+CaRevocation::CaRevocation(const Pki& pki) : m_pki(pki) {}
+
+std::string CaRevocation::Crl() const {
   const std::time_t now = std::time(nullptr);
-  const TestPki::CrlPtr crl =
-      TestPki::MakeCrl(pki.ca.cert.get(), pki.ca.key.get(), {}, now - 3600, now + 7 * 24 * 3600);
+  const TestPki::CrlPtr crl = TestPki::MakeCrl(m_pki.ca.cert.get(), m_pki.ca.key.get(), {},
+                                               now - 3600, now + 7 * 24 * 3600);
   const std::vector<unsigned char> der = TestPki::DerOf(crl.get());
-  m_crl.assign(der.begin(), der.end());
+  return std::string(der.begin(), der.end());
 }
 
 std::string CaRevocation::OcspAnswer(const std::string& request) const {

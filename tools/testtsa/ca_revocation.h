@@ -15,15 +15,15 @@ class CaRevocation {
   // `pki` must outlive this object.
   explicit CaRevocation(const Pki& pki);
 
-  // The DER CRL: thisUpdate an hour ago, nextUpdate in a week, no entries.
-  const std::string& Crl() const { return m_crl; }
+  // The DER CRL, made at each call (a server left running never serves a stale one): thisUpdate
+  // an hour ago, nextUpdate in a week, no entries.
+  std::string Crl() const;
   // The DER OCSPResponse to a DER OCSPRequest: good for the TSA certificate, "unauthorized" for
   // anything else and "malformedRequest" for what does not decode.
   std::string OcspAnswer(const std::string& request) const;
 
  private:
   const Pki& m_pki;
-  std::string m_crl;
 };
 
 }  // namespace TestTsa
