@@ -1,0 +1,179 @@
+// NIST's path validation suite (tests/data/pkits/MANIFEST.md) through the chain engine: each case's
+// end-entity certificate with its untrusted certificates and CRLs in the additional store, the
+// suite's trust anchor as the only root, revocation required below it from that data alone (no
+// network, an empty cache), at 2020-06-01. The cases the engine still judges wrong are listed with
+// their cause; a case judged right that is listed fails too, so the list only shrinks.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "platform/capi/wincrypt.h"
+#include "platform/capi/wincrypt_revocation.h"
+#include "platform/text/winerror.h"
+#include "tests/common/scratch.h"
+#include "tests/common/tsp_fixtures.h"
+
+namespace P = Velmora::Platform;
+using namespace Velmora::Testing;
+
+namespace {
+
+// id -> why the engine is wrong there today.
+const std::map<std::string, std::string> kKnownWrong = {
+    {"40105_valid_dsa_parameter_inheritance_test5",
+     "dsa-params: the key's parameters are not taken from its issuer"},
+    {"40419_valid_separate_certificate_and_crl_keys_test19",
+     "crl-signer: only the path's issuer key may sign a CRL; unknown"},
+    {"40420_invalid_separate_certificate_and_crl_keys_test20",
+     "crl-signer: unknown instead of revoked"},
+    {"40421_invalid_separate_certificate_and_crl_keys_test21",
+     "crl-signer: unknown instead of revoked"},
+    {"40501_valid_basic_self_issued_old_with_new_test1",
+     "key-rollover: CRL under the other key; unknown"},
+    {"40502_invalid_basic_self_issued_old_with_new_test2",
+     "key-rollover: unknown instead of revoked"},
+    {"40505_invalid_basic_self_issued_new_with_old_test5", "key-rollover: revoked accepted"},
+    {"40507_invalid_basic_self_issued_crl_signing_key_test7", "key-rollover: revoked accepted"},
+    {"40615_valid_self_issued_pathlenconstraint_test15", "key-rollover: unknown"},
+    {"40617_valid_self_issued_pathlenconstraint_test17", "key-rollover: unknown"},
+    {"40906_valid_self_issued_require_explicit_policy_test6", "key-rollover: unknown"},
+    {"41107_valid_self_issued_inhibit_policy_mapping_test7", "key-rollover: unknown"},
+    {"41207_valid_self_issued_inhibit_any_policy_test7", "key-rollover: unknown"},
+    {"41209_valid_self_issued_inhibit_any_policy_test9", "key-rollover: unknown"},
+    {"41319_valid_dnnameconstraints_test19", "key-rollover: unknown"},
+    {"41403_invalid_distributionpoint_test3", "crl-scope: an out-of-scope CRL says good"},
+    {"41408_invalid_distributionpoint_test8", "crl-scope: an out-of-scope CRL says good"},
+    {"41409_invalid_distributionpoint_test9", "crl-scope: an out-of-scope CRL says good"},
+    {"41415_invalid_onlysomereasons_test15", "reasons: unknown instead of revoked"},
+    {"41416_invalid_onlysomereasons_test16", "reasons: unknown instead of revoked"},
+    {"41418_valid_onlysomereasons_test18", "reasons: unknown"},
+    {"41419_valid_onlysomereasons_test19", "reasons: unknown"},
+    {"41420_invalid_onlysomereasons_test20", "reasons: unknown instead of revoked"},
+    {"41421_invalid_onlysomereasons_test21", "reasons: unknown instead of revoked"},
+    {"41422_valid_idp_with_indirectcrl_test22", "indirect: unknown"},
+    {"41423_invalid_idp_with_indirectcrl_test23", "indirect: unknown instead of revoked"},
+    {"41424_valid_idp_with_indirectcrl_test24", "indirect: unknown"},
+    {"41425_valid_idp_with_indirectcrl_test25", "indirect: unknown"},
+    {"41430_valid_crlissuer_test30", "indirect: unknown"},
+    {"41431_invalid_crlissuer_test31", "indirect: unknown instead of revoked"},
+    {"41432_invalid_crlissuer_test32", "indirect: unknown instead of revoked"},
+    {"41433_valid_crlissuer_test33", "indirect: unknown"},
+    {"41434_invalid_crlissuer_test34", "indirect: unknown instead of revoked"},
+    {"41504_invalid_deltacrl_test4", "delta: revoked in the delta only; accepted"},
+    {"41505_valid_deltacrl_test5", "delta: the hold lifted by the delta stays"},
+};
+
+constexpr std::int64_t kAt = 1590969600;  // 2020-06-01T00:00:00Z
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) {
+    parts.push_back(part);
+  }
+  return parts;
+}
+
+class Pkits : public ::testing::Test {
+ protected:
+  Pkits() {
+    for (const char* name : {"XDG_DATA_HOME", "VELMORA_ROOT", "XDG_CACHE_HOME", "SSL_CERT_DIR"}) {
+      setenv(name, m_dir.path().c_str(), 1);
+    }
+    setenv("SSL_CERT_FILE", (m_dir / "none").c_str(), 1);
+    EXPECT_EQ(
+        P::CertAddTrustedRootsFromFile((Data() / "certs/TrustAnchorRootCertificate.crt").c_str()),
+        P::S_OK);
+    P::CertSetRevocationNetworkForThread(P::FALSE);
+  }
+
+  static std::filesystem::path Data() {
+    return std::filesystem::path(HORODEX_SOURCE_DIR) / "tests/data/pkits";
+  }
+
+  // The chain's error bits for the end entity with the untrusted certificates and the CRLs.
+  static P::DWORD ErrorsOf(const std::string& endEntity, const std::string& certificates,
+                           const std::string& crls) {
+    StorePtr store(P::CertOpenStore(P::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    for (const std::string& name : Split(certificates, ',')) {
+      ContextPtr context = ContextOf(ToBlob(ReadFileBytes(Data() / "certs" / name)));
+      EXPECT_TRUE(context && P::CertAddCertificateContextToStore(store.get(), context.get(),
+                                                                 P::CERT_STORE_ADD_ALWAYS, nullptr))
+          << name;
+    }
+    for (const std::string& name : Split(crls, ',')) {
+      const std::vector<unsigned char> der = ReadFileBytes(Data() / "crls" / name);
+      // A CRL the store does not take (an unknown critical extension) is not at hand at all.
+      P::CertAddEncodedCRLToStore(store.get(), P::X509_ASN_ENCODING, der.data(),
+                                  static_cast<P::DWORD>(der.size()), P::CERT_STORE_ADD_ALWAYS,
+                                  nullptr);
+    }
+    ContextPtr subject = ContextOf(ToBlob(ReadFileBytes(Data() / "certs" / endEntity)));
+    if (!subject) {
+      return ~0u;
+    }
+    const auto ticks = static_cast<std::uint64_t>(kAt + 11644473600LL) * 10000000ull;
+    const P::FILETIME at{static_cast<P::DWORD>(ticks), static_cast<P::DWORD>(ticks >> 32)};
+    const P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA),
+                                  {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
+    const P::CERT_CHAIN_CONTEXT* raw = nullptr;
+    if (!P::CertGetCertificateChain(nullptr, subject.get(), &at, store.get(), &para,
+                                    P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
+                                        P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY |
+                                        P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                                    nullptr, &raw)) {
+      ADD_FAILURE() << "no chain for " << endEntity;
+      return ~0u;
+    }
+    const P::DWORD errors = raw->TrustStatus.dwErrorStatus;
+    P::CertFreeCertificateChain(raw);
+    return errors;
+  }
+
+  TempDir m_dir;
+};
+
+TEST_F(Pkits, EveryCaseIsJudgedAsTheSuiteSaysButTheKnownWrongOnes) {
+  std::ifstream table(Data() / "cases.tsv");
+  int cases = 0;
+  int right = 0;
+  std::map<std::string, std::string> wrong;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    const std::vector<std::string> f = Split(line, '\t');
+    ASSERT_GE(f.size(), 7u) << line;
+    const bool valid = f[5] == "valid";
+    const bool revoked = f[6] == "revoked";
+    const P::DWORD errors = ErrorsOf(f[2], f[3], f[4]);
+    const bool judgedRight =
+        valid ? errors == 0 : errors != 0 && (!revoked || (errors & P::CERT_TRUST_IS_REVOKED));
+    ++cases;
+    right += judgedRight ? 1 : 0;
+    std::ostringstream row;
+    row << f[0] << ": expected " << (revoked ? "revoked" : f[5]) << ", trust bits 0x" << std::hex
+        << errors;
+    const auto known = kKnownWrong.find(f[0]);
+    if (judgedRight && known != kKnownWrong.end()) {
+      ADD_FAILURE() << row.str() << ": now right, take it off the list (" << known->second << ")";
+    } else if (!judgedRight && known == kKnownWrong.end()) {
+      ADD_FAILURE() << row.str() << ": judged wrong";
+    }
+    if (!judgedRight) {
+      wrong[f[0]] = row.str();
+    }
+  }
+  EXPECT_EQ(cases, 224);
+  for (const auto& [id, text] : wrong) {
+    std::cout << "  wrong: " << text << '\n';
+  }
+  std::cout << "PKITS: " << right << "/" << cases << " right\n";
+  RecordProperty("pkits_right", right);
+}
+
+}  // namespace
