@@ -128,7 +128,7 @@ TEST_F(HorodexErsTest, RenewedByTimeStampThenByHashTreeAndShown) {
   const auto stamped =
       Run("ers stamp " + files + " --hash sha1 --json" + basic + " -o " + Q(dir / "out"));
   ASSERT_EQ(stamped.exitCode, 0) << stamped.output;
-  EXPECT_TRUE(Has(stamped, "{\"stamped\":3,")) << stamped.output;
+  EXPECT_TRUE(Has(stamped, "{\"stamped\": 3,")) << stamped.output;
   const fs::path record = dir / "out" / "file1.txt.ers";
   // renew -o makes its folder, as ers stamp does.
   const auto renewedApart = Run("renew " + Q(record) + basic + " -o " + Q(dir / "new" / "dir"));
@@ -148,7 +148,7 @@ TEST_F(HorodexErsTest, RenewedByTimeStampThenByHashTreeAndShown) {
   const auto shown = Run("show --json " + Q(record));
   EXPECT_EQ(shown.exitCode, 0) << shown.output;
   EXPECT_NE(
-      shown.output.find("\"digestAlgorithms\":[{\"oid\": \"1.3.14.3.2.26\", \"name\": \"sha1\"},"
+      shown.output.find("\"digestAlgorithms\": [{\"oid\": \"1.3.14.3.2.26\", \"name\": \"sha1\"}, "
                         "{\"oid\": \"2.16.840.1.101.3.4.2.1\", \"name\": \"sha256\"}]"),
       std::string::npos)
       << shown.output;

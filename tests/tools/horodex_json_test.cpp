@@ -7,6 +7,7 @@
 #include "tests/common/hive_env.h"
 #include "tests/common/scratch.h"
 #include "tests/common/testtsa_process.h"
+#include "tests/common/tsp_fixtures.h"
 
 namespace T = Velmora::Testing;
 
@@ -22,6 +23,10 @@ TEST(HorodexJson, EveryCommandsOutputFitsItsSchema) {
   const auto q = [&](const std::string& name) { return T::ShellQuote((dir / name).string()); };
   const std::string ca = " --ca " + T::ShellQuote(tsa.File("ca.pem").string());
   const std::string at = " --tsa " + tsa.Url("/") + ca;
+  // OpenSSL's bare token and refusal, which the tool itself does not save.
+  const auto fixture = [](const std::string& name) {
+    return T::ShellQuote((T::OpenSslTsaDir() / name).string());
+  };
   const std::string check =
       " | /usr/bin/python3 " +
       T::ShellQuote(std::string(HORODEX_SOURCE_DIR) + "/tests/data/json_check.py") + " " +
@@ -41,12 +46,18 @@ TEST(HorodexJson, EveryCommandsOutputFitsItsSchema) {
        "stamp-failure", true},
       {"show --json " + q("q.tsq"), "show-request"},
       {"show --json " + q("a.tsr"), "show-stamp"},
+      {"show --json " + fixture("ec-bare.tst"), "show-stamp"},
+      {"show --json " + fixture("rejected-alg.tsr"), "show-stamp"},
       {"verify " + q("a.tsr") + " --data " + q("doc.txt") + ca + " --json", "verify"},
       {"verify " + q("a.tsr") + " " + q("b.tsr") + ca + " --json", "verify-several"},
       {"compare " + q("a.tsr") + " " + q("b.tsr") + " --json", "compare"},
       {"compare " + q("a.tsr") + " " + q("a.tsr") + " --json", "compare"},
       {"proxy http://127.0.0.1:9/ --json", "proxy"},
       {"ers stamp " + q("doc.txt") + at + " -o " + q("records") + " --json", "ers-stamp"},
+      {"stamp --evidence " + q("doc.txt") + at + " -o " + q("more") + " --json", "ers-stamp"},
+      {"ers stamp " + q("doc.txt") + " --tsa " + tsa.Url("/reject/badAlg/") + " -o " + q("none") +
+           " --json",
+       "stamp-failure", true},
       {"ers verify " + q("records/doc.txt.ers") + " --data " + q("doc.txt") + ca + " --json",
        "ers-verify"},
       {"renew " + q("records/doc.txt.ers") + at + " --json", "ers-renew"},

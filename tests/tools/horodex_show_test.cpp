@@ -52,7 +52,7 @@ TEST(HorodexShow, GrantedRejectedAndBareTokens) {
   ASSERT_EQ(rejected.exitCode, 0) << rejected.output;
   EXPECT_TRUE(Has(rejected, R"("statusName": "rejection")"));
   EXPECT_TRUE(Has(rejected, R"("failureInfo": "badAlg")")) << rejected.output;
-  EXPECT_FALSE(Has(rejected, R"("time")"));
+  EXPECT_TRUE(Has(rejected, R"("time": null)")) << rejected.output;
 
   const T::CommandResult bare = Show("--json " + Fixture("ec-bare.tst"));
   ASSERT_EQ(bare.exitCode, 0) << bare.output;
@@ -66,7 +66,7 @@ TEST(HorodexShow, EveryFieldOfAnImportedStamp) {
   const char* const expected[] = {
       R"("status": 0)",
       R"("statusText": null)",
-      R"("failureInfo": "none")",
+      R"("failureInfo": null)",
       R"("policy": "1.2.3.4.5")",
       R"("accuracyMicroseconds": 1500100)",
       R"("ordering": true)",

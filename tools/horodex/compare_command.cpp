@@ -85,6 +85,7 @@ int RunCompare(const std::vector<std::string>& args, std::ostream& out, std::ost
   fields.text("verdict", "Verdict",
               order < 0   ? files[0] + " came before " + files[1]
               : order > 0 ? files[1] + " came before " + files[0]
+              : same      ? "the two bear the very same time and cannot be ordered"
                           : "the two cannot be ordered (their times lie within each other's "
                             "accuracy, or a stamp gives none)");
   fields.time("timeA", "Time of A", a);

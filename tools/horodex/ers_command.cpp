@@ -290,7 +290,9 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
   const std::optional<std::string> url =
       StampTree(tree, oid, request, o, "horodex ers stamp", err, status);
   if (!url) {
-    err << "horodex ers stamp: no record written\n";
+    if (!o.json) {  // the failure's JSON object says so
+      err << "horodex ers stamp: no record written\n";
+    }
     return status;
   }
   std::error_code ec;
@@ -307,8 +309,8 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
     return kExitFile;
   }
   if (o.json) {
-    out << "{\"stamped\":" << count << ",\"tsa\":" << JsonQuote(*url)
-        << ",\"records\":" << JsonQuote(o.out) << "}\n";
+    out << "{\"stamped\": " << count << ", \"tsa\": " << JsonQuote(*url)
+        << ", \"records\": " << JsonQuote(o.out) << "}\n";
   } else {
     out << "stamped " << count << (count == 1 ? " file" : " files") << " under one time stamp from "
         << *url << "; records in " << o.out << "\n";
@@ -363,16 +365,14 @@ int Verify(const Options& o, std::ostream& out, std::ostream& err) {
       }
     }
     if (o.json) {
-      out << "{\"record\":" << JsonQuote(path) << ",\"data\":" << JsonQuote(o.dataFiles[0])
-          << ",\"exit\":" << own << ",\"checks\":[";
+      out << "{\"record\": " << JsonQuote(path) << ", \"data\": " << JsonQuote(o.dataFiles[0])
+          << ", \"exit\": " << own << ", \"checks\": [";
       for (std::size_t i = 0; i < report.checks.size(); ++i) {
         const CEvidenceCheck& check = report.checks[i];
-        out << (i ? "," : "") << "{\"check\":" << JsonQuote(check.part)
-            << ",\"ok\":" << (check.result == 0 ? "true" : "false");
-        if (check.result != 0) {
-          out << ",\"error\":" << JsonQuote(ErrorText(check.result));
-        }
-        out << ",\"detail\":" << JsonQuote(check.detail) << "}";
+        out << (i ? ", " : "") << "{\"check\": " << JsonQuote(check.part)
+            << ", \"ok\": " << (check.result == 0 ? "true" : "false")
+            << ", \"error\": " << (check.result != 0 ? JsonQuote(ErrorText(check.result)) : "null")
+            << ", \"detail\": " << JsonQuoteOrNull(check.detail) << "}";
       }
       out << "]}\n";
     } else {
@@ -462,7 +462,9 @@ int Renew(const Options& given, std::ostream& out, std::ostream& err) {
     const std::optional<std::string> url =
         StampTree(tree, oid, request, o, "horodex ers renew", err, status);
     if (!url) {
-      err << "horodex ers renew: no record renewed\n";
+      if (!o.json) {  // the failure's JSON object says so
+        err << "horodex ers renew: no record renewed\n";
+      }
       return status;
     }
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -475,8 +477,8 @@ int Renew(const Options& given, std::ostream& out, std::ostream& err) {
       }
       const std::string how = o.hash.empty() ? "time stamp" : "hash tree (" + o.hash + ")";
       if (o.json) {
-        out << "{\"record\":" << JsonQuote(target.string()) << ",\"renewed\":" << JsonQuote(how)
-            << ",\"tsa\":" << JsonQuote(*url) << "}\n";
+        out << "{\"record\": " << JsonQuote(target.string()) << ", \"renewed\": " << JsonQuote(how)
+            << ", \"tsa\": " << JsonQuote(*url) << "}\n";
       } else {
         out << target.string() << ": renewed by " << how << " from " << *url << "\n";
       }
@@ -521,18 +523,18 @@ int Show(const Options& o, std::ostream& out, std::ostream& err) {
   }
   const auto& chains = record.get_sequence().get_chains();
   if (o.json) {
-    out << "{\"type\":\"EvidenceRecord\",\"version\":1,\"digestAlgorithms\":[";
+    out << "{\"type\": \"EvidenceRecord\", \"version\": 1, \"digestAlgorithms\": [";
     for (std::size_t i = 0; i < record.get_digestAlgorithms().size(); ++i) {
-      out << (i ? "," : "") << JsonAlgorithm(record.get_digestAlgorithms()[i].get_algorithm());
+      out << (i ? ", " : "") << JsonAlgorithm(record.get_digestAlgorithms()[i].get_algorithm());
     }
-    out << "],\"chains\":[";
+    out << "], \"chains\": [";
   } else {
     out << "Evidence record (RFC 4998), version 1\n  digest algorithms: " << algorithms << "\n";
   }
   for (std::size_t c = 0; c < chains.size(); ++c) {
     const auto& items = chains[c].get_items();
     if (o.json) {
-      out << (c ? "," : "") << "[";
+      out << (c ? ", " : "") << "[";
     } else {
       out << "  chain " << c + 1 << ":\n";
     }
@@ -544,11 +546,11 @@ int Show(const Options& o, std::ostream& out, std::ostream& err) {
                                         : token.get_hashAlgorithm().get_algorithm();
       const std::string genTime = JsonTime(token.get_genTime());
       if (o.json) {
-        out << (s ? "," : "") << "{\"hashAlgorithm\":" << JsonAlgorithm(algorithm)
-            << ",\"treeLevels\":" << stamp.get_reducedHashtree().size()
-            << ",\"genTime\":" << JsonQuote(genTime)
-            << ",\"policy\":" << JsonQuoteOrNull(token.get_policy())
-            << ",\"imprint\":" << JsonQuote(Hex(token.get_hashedMessage())) << "}";
+        out << (s ? ", " : "") << "{\"hashAlgorithm\": " << JsonAlgorithm(algorithm)
+            << ", \"treeLevels\": " << stamp.get_reducedHashtree().size()
+            << ", \"genTime\": " << JsonQuote(genTime)
+            << ", \"policy\": " << JsonQuoteOrNull(token.get_policy())
+            << ", \"imprint\": " << JsonQuote(Hex(token.get_hashedMessage())) << "}";
       } else {
         out << "    stamp " << s + 1 << ": genTime " << genTime << ", " << algorithm << ", "
             << stamp.get_reducedHashtree().size() << " tree levels, imprint "

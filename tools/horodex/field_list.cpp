@@ -1,5 +1,6 @@
 #include "tools/horodex/field_list.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/capi/wincrypt_oid.h"
@@ -45,6 +46,10 @@ void FieldList::algorithm(std::string key, std::string label, const std::string&
   const std::string name = OidName(oid);
   structured(std::move(key), std::move(label), name.empty() ? oid : oid + " (" + name + ")",
              JsonAlgorithm(oid));
+}
+
+void FieldList::alwaysInJson(std::vector<std::string> keys) {
+  m_jsonKeys.insert(m_jsonKeys.end(), keys.begin(), keys.end());
 }
 
 namespace {
@@ -97,6 +102,14 @@ void FieldList::writeJson(std::ostream& out) const {
       out << *n;
     } else {
       out << (std::get<bool>(f.value) ? "true" : "false");
+    }
+  }
+  for (const std::string& key : m_jsonKeys) {
+    const bool given =
+        std::any_of(m_fields.begin(), m_fields.end(), [&](const Field& f) { return f.key == key; });
+    if (!given) {
+      out << (first ? "" : ", ") << JsonQuote(key) << ": null";
+      first = false;
     }
   }
   out << "}\n";

@@ -29,6 +29,9 @@ class FieldList {
   // An algorithm by its dotted OID: "OID (name)" for people, {"oid": ..., "name": ...} in JSON
   // (the name null when the registry does not know the OID).
   void algorithm(std::string key, std::string label, const std::string& oid);
+  // Members that every JSON object of this kind carries, so that scripts meet one shape: those
+  // that no field gives are written null after the others. The text leaves them out.
+  void alwaysInJson(std::vector<std::string> keys);
 
   void writeText(std::ostream& out) const;
   // One JSON object on one line, as every command writes it.
@@ -42,6 +45,7 @@ class FieldList {
     std::string json = {};  // structured(): the JSON value; the text is in value
   };
   std::vector<Field> m_fields;
+  std::vector<std::string> m_jsonKeys;
 };
 
 // JSON string literal of UTF-8 text, quotes included.

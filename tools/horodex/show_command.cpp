@@ -45,7 +45,7 @@ std::string StatusName(unsigned long status) {
 
 void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {
   if (extensions == nullptr) {
-    return;
+    return;  // null in JSON: every kind lists "extensions" among its members
   }
   std::string text;
   for (const ASN1::CExtension& e : *extensions) {
@@ -124,6 +124,12 @@ void DescribeStamp(FieldList& fields, const Client::CStamp& stamp, const CBlob& 
   } catch (const Velmora::Platform::CAtlException&) {
     fromResponse = false;  // a bare token has no status
   }
+  // A token, a granted and a refused response have the same members in JSON; what one of them
+  // does not hold is null.
+  fields.alwaysInJson({"status", "statusName", "statusText", "failureInfo", "version", "policy",
+                       "time", "accuracyMicroseconds", "ordering", "serialNumber", "nonce", "tsa",
+                       "hashAlgorithm", "hashValue", "certificates", "signatureAlgorithm",
+                       "extensions"});
   if (!fromResponse) {
     fields.text("type", "Type", "time-stamp token");
     DescribeToken(fields, stamp, TokenOf(bytes, false));
@@ -134,7 +140,7 @@ void DescribeStamp(FieldList& fields, const Client::CStamp& stamp, const CBlob& 
   fields.text("statusName", "Status name", StatusName(stamp.get_Status()));
   fields.optionalText("statusText", "Status text",
                       Velmora::Platform::WideToUtf8(stamp.get_StatusString()));
-  fields.text("failureInfo", "Failure info", FailInfoNames(stamp.get_FailInfo()));
+  AddFailInfoNames(fields, "failureInfo", "Failure info", stamp.get_FailInfo());
   if (stamp.get_Status() <= 1) {
     DescribeToken(fields, stamp, TokenOf(bytes, true));
   }
@@ -150,6 +156,7 @@ void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
   fields.optionalText("nonce", "Nonce",
                       request.get_nonce() != nullptr ? Hex(*request.get_nonce()) : "");
   fields.flag("certReq", "Certificate requested", request.get_certReq());
+  fields.alwaysInJson({"extensions"});
   AddExtensions(fields, request.get_extensions());
 }
 
@@ -185,6 +192,14 @@ std::string FailInfoNames(unsigned int bits) {
     text += (text.empty() ? "" : ", ") + name;
   }
   return text;
+}
+
+void AddFailInfoNames(FieldList& fields, std::string key, std::string label, unsigned int bits) {
+  if (bits == 0) {
+    fields.structured(std::move(key), std::move(label), FailInfoNames(bits), "null");
+  } else {
+    fields.text(std::move(key), std::move(label), FailInfoNames(bits));
+  }
 }
 
 FieldList DescribeMessage(const CBlob& bytes) {

@@ -21,5 +21,7 @@ FieldList DescribeMessage(const Velmora::CBlob& bytes);
 
 // The names of the failure bits of a refusal ("badAlg, unacceptedPolicy"; "none" for 0).
 std::string FailInfoNames(unsigned int bits);
+// The same as a field: "none" for people, null in JSON when no bit is set.
+void AddFailInfoNames(FieldList& fields, std::string key, std::string label, unsigned int bits);
 
 }  // namespace Horodex

@@ -170,6 +170,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     fields.text("policy", "Policy", stamp.get_PolicyID());
     fields.text("tsaUrl", "Answered by", outcome.answeredBy);
     fields.text("output", "Written to", o.output);
+    fields.alwaysInJson({"revocation"});  // null when the stamp was not verified
     AddRevocation(fields, outcome.revocation);
     Report(fields, o.json, report);
     return kExitOk;

@@ -56,6 +56,9 @@ FieldList FailureFields(const std::string& stage, P::HRESULT hr) {
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
   fields.text("code", "Code", code);
   fields.text("message", "Message", P::WideToUtf8(S::GetErrorMessage(hr)));
+  // Every failure has the same members in JSON; those that do not apply are null.
+  fields.alwaysInJson({"httpStatus", "hint", "status", "failInfo", "failures", "statusText",
+                       "tsaUrl", "revocation"});
   return fields;
 }
 
@@ -102,9 +105,9 @@ Attempt Exchange(CRequest& request) {
     attempt.failure = FailureFields("refused", S::HORODEX_E_TSA_UNSUCCESSFUL);
     attempt.failure.number("status", "Status", attempt.stamp->get_Status());
     attempt.failure.number("failInfo", "Failure info", failInfo);
-    attempt.failure.text("failures", "Failures", FailInfoNames(failInfo));
-    attempt.failure.text("statusText", "Status text",
-                         P::WideToUtf8(attempt.stamp->get_StatusString()));
+    AddFailInfoNames(attempt.failure, "failures", "Failures", failInfo);
+    attempt.failure.optionalText("statusText", "Status text",
+                                 P::WideToUtf8(attempt.stamp->get_StatusString()));
     attempt.why = "refused (" + FailInfoNames(failInfo) + ")";
     attempt.tryNext = (failInfo & kPassingFailures) != 0;
     attempt.stamp = nullptr;
