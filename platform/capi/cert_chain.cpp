@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "codec/der/der_writer.h"
@@ -230,10 +231,121 @@ bool UsageMatches(const ChainFacts& facts, const CERT_USAGE_MATCH& requested) {
                                                  : std::all_of(asked.begin(), asked.end(), holds);
 }
 
+// What judging a path needs besides the path; the same for the path of a CRL's signer judged
+// inside it.
+struct JudgeContext {
+  const TrustMaterial& trust;
+  const std::vector<PCCERT_CONTEXT>& extra;
+  const std::vector<std::shared_ptr<const CrlData>>& storeCrls;
+  std::uint64_t at;
+  const CERT_CHAIN_PARA* para;
+  DWORD flags;
+  // The CRL signers whose paths are being judged, outermost first: one met again is a loop.
+  std::vector<PCCERT_CONTEXT> signers;
+};
+// How deep CRL signers' paths are judged inside each other.
+constexpr std::size_t kMaxCrlSignerDepth = 4;
+
+std::unique_ptr<ChainImpl> NewChain(const Path& path) {
+  auto chain = std::make_unique<ChainImpl>();
+  chain->cbSize = sizeof(CERT_CHAIN_CONTEXT);
+  const std::size_t n = path.links.size();
+  chain->contexts.reserve(n);
+  chain->elements.resize(n);
+  chain->elementPointers.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    chain->contexts.emplace_back(CertDuplicateCertificateContext(path.links[i].context));
+    CERT_CHAIN_ELEMENT& element = chain->elements[i];
+    element.cbSize = sizeof(CERT_CHAIN_ELEMENT);
+    element.pCertContext = chain->contexts.back().get();
+  }
+  return chain;
+}
+
+void Judge(ChainImpl& chain, const Path& path, JudgeContext& context);
+
+// Whether `crl`, about certificate `i` of the path, is signed by a certificate of its issuer that
+// may sign CRLs and chains to the path's trust anchor: the path's own certificates above it
+// first (judged with the path), then trusted roots, then the other certificates at hand, whose
+// own paths are judged (revocation included) as the path is.
+CrlSignerVerdict FindCrlSigner(const CrlData& crl, const Path& path, std::size_t i,
+                               JudgeContext& context) {
+  CrlSignerVerdict verdict;
+  verdict.error = TRUST_E_CERT_SIGNATURE;
+  const auto signs = [&](PCCERT_CONTEXT c) {
+    return FactsOf(c).crlSign && ImplOf(c)->data->subjectKey() == crl.issuerKey() &&
+           crl.signedBy(c);
+  };
+  for (std::size_t j = i + 1; j < path.links.size(); ++j) {
+    if (signs(path.links[j].context)) {
+      return {true};
+    }
+  }
+  const CERT_NAME_BLOB name{static_cast<DWORD>(crl.issuerName().size()),
+                            const_cast<BYTE*>(crl.issuerName().data())};
+  for (PCCERT_CONTEXT anchor : context.trust.anchorsNamed(name, crl.issuerKey())) {
+    if (signs(anchor)) {
+      return {true};
+    }
+  }
+  std::vector<PCCERT_CONTEXT> others;
+  const auto [first, last] = context.trust.intermediates.equal_range(crl.issuerKey());
+  for (auto it = first; it != last && others.size() < kMaxCandidates; ++it) {
+    others.push_back(it->second.get());
+  }
+  for (PCCERT_CONTEXT extra : context.extra) {
+    if (others.size() < kMaxCandidates && ImplOf(extra)->data->subjectKey() == crl.issuerKey()) {
+      others.push_back(extra);
+    }
+  }
+  for (PCCERT_CONTEXT candidate : others) {
+    const bool looping =
+        std::any_of(context.signers.begin(), context.signers.end(),
+                    [&](PCCERT_CONTEXT signer) { return SameEncoding(signer, candidate); });
+    if (!signs(candidate)) {
+      continue;
+    }
+    if (looping) {
+      // A signer whose path is being judged already, met again about its own CRL (a CRL issuer
+      // covered by the CRLs it issues): that outer judgement decides.
+      return {true};
+    }
+    if (context.signers.size() >= kMaxCrlSignerDepth) {
+      continue;
+    }
+    const Path signerPath = Builder(context.trust, context.extra, context.at).build(candidate);
+    if (signerPath.ending != Ending::Trusted || signerPath.badSignatures != 0 ||
+        !SameEncoding(signerPath.links.back().context, path.links.back().context)) {
+      continue;
+    }
+    const std::unique_ptr<ChainImpl> signerChain = NewChain(signerPath);
+    context.signers.push_back(candidate);
+    const CERT_CHAIN_PARA* para = std::exchange(context.para, nullptr);
+    Judge(*signerChain, signerPath, context);
+    context.para = para;
+    context.signers.pop_back();
+    const DWORD errors = signerChain->TrustStatus.dwErrorStatus;
+    if (errors == 0) {
+      return {true};
+    }
+    for (const CERT_CHAIN_ELEMENT& element : signerChain->elements) {
+      const CERT_REVOCATION_INFO* info = element.pRevocationInfo;
+      if ((element.TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) != 0 && info != nullptr) {
+        verdict.error = CRYPT_E_REVOKED;
+        verdict.reason = info->lReason;
+        verdict.revocationDate = FileTimeValue(info->RevocationDate);
+        break;
+      }
+    }
+  }
+  return verdict;
+}
+
 // The trust status of each element of the path found.
-void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
-           const std::vector<std::shared_ptr<const CrlData>>& storeCrls, std::uint64_t at,
-           const CERT_CHAIN_PARA* para, DWORD flags) {
+void Judge(ChainImpl& chain, const Path& path, JudgeContext& context) {
+  const DWORD flags = context.flags;
+  const std::uint64_t at = context.at;
+  const CERT_CHAIN_PARA* para = context.para;
   const std::size_t n = path.links.size();
   const bool checkRevocation =
       (flags & (CERT_CHAIN_REVOCATION_CHECK_END_CERT | CERT_CHAIN_REVOCATION_CHECK_CHAIN |
@@ -299,9 +411,14 @@ void Judge(ChainImpl& chain, const Path& path, const TrustMaterial& trust,
       // Only a path that holds is worth asking about: no data is fetched for a forged chain.
       if (wanted && path.ending == Ending::Trusted && path.badSignatures == 0) {
         auto& revocation = chain.revocations.emplace_back(std::make_unique<CERT_REVOCATION_INFO>());
-        status.dwErrorStatus |= CheckRevocation(
-            c, path.links[i + 1].context, trust, storeCrls,
-            (flags & CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY) == 0 && t_networkAllowed, *revocation);
+        const RevocationRequest request{
+            c,
+            path.links[i + 1].context,
+            context.trust,
+            context.storeCrls,
+            (flags & CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY) == 0 && t_networkAllowed,
+            [&](const CrlData& crl) { return FindCrlSigner(crl, path, i, context); }};
+        status.dwErrorStatus |= CheckRevocation(request, *revocation);
         chain.elements[i].pRevocationInfo = revocation.get();
       }
     }
@@ -363,20 +480,10 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
       }
     }
     const Capi::Path path = Capi::Builder(*trust, extra, at).build(pCertContext);
-
-    auto chain = std::make_unique<Capi::ChainImpl>();
-    chain->cbSize = sizeof(CERT_CHAIN_CONTEXT);
+    std::unique_ptr<Capi::ChainImpl> chain = Capi::NewChain(path);
+    Capi::JudgeContext context{*trust, extra, storeCrls, at, pChainPara, dwFlags, {}};
+    Capi::Judge(*chain, path, context);
     const std::size_t n = path.links.size();
-    chain->contexts.reserve(n);
-    chain->elements.resize(n);
-    chain->elementPointers.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      chain->contexts.emplace_back(CertDuplicateCertificateContext(path.links[i].context));
-      CERT_CHAIN_ELEMENT& element = chain->elements[i];
-      element.cbSize = sizeof(CERT_CHAIN_ELEMENT);
-      element.pCertContext = chain->contexts.back().get();
-    }
-    Capi::Judge(*chain, path, *trust, storeCrls, at, pChainPara, dwFlags);
     for (CERT_CHAIN_ELEMENT& element : chain->elements) {
       chain->elementPointers.push_back(&element);
     }

@@ -19,6 +19,7 @@
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_openssl.h"
+#include "platform/text/atl_exception.h"
 
 namespace Velmora::Platform::Capi {
 
@@ -261,7 +262,7 @@ std::optional<std::vector<std::string>> ReadKeyPurposes(const CRYPT_OBJID_BLOB& 
   }
 }
 
-bool KeyUsageAllowsCertSign(const CERT_INFO& info) {
+bool KeyUsageAllows(const CERT_INFO& info, int bit) {
   const CERT_EXTENSION* extension = FindExtension(info, kOidKeyUsage);
   if (extension == nullptr) {
     return true;
@@ -270,8 +271,8 @@ bool KeyUsageAllowsCertSign(const CERT_INFO& info) {
     const Der::Element bits =
         Der::ReadSingle(Der::Bytes(extension->Value.pbData, extension->Value.cbData));
     const Der::BitString value = Der::ReadBitString(bits);
-    // keyCertSign is bit 5: the first octet's 0x04.
-    return !value.bytes.empty() && (value.bytes[0] & 0x04) != 0;
+    const auto octet = static_cast<std::size_t>(bit / 8);
+    return octet < value.bytes.size() && (value.bytes[octet] & (0x80 >> (bit % 8))) != 0;
   } catch (...) {
     return false;
   }
@@ -301,11 +302,35 @@ bool IsUnderstoodCriticalExtension(std::string_view oid) {
   return false;
 }
 
+namespace {
+
+void ReadPublicationPoints(const CERT_INFO& info, ChainFacts& facts) {
+  const CERT_EXTENSION* points = FindExtension(info, kOidCrlDistributionPoints);
+  const CERT_EXTENSION* freshest = FindExtension(info, kOidFreshestCrl);
+  facts.hasDistributionPoints = points != nullptr;
+  try {
+    if (points != nullptr) {
+      facts.distributionPoints =
+          ReadDistributionPoints({points->Value.pbData, points->Value.cbData});
+    }
+    if (freshest != nullptr) {
+      facts.freshest = ReadDistributionPoints({freshest->Value.pbData, freshest->Value.cbData});
+    }
+  } catch (const CAtlException&) {
+    // No CRL can be matched to a certificate whose points cannot be read: its status stays
+    // unknown.
+    facts.distributionPointsMalformed = true;
+  }
+}
+
+}  // namespace
+
 const ChainFacts& CertData::chainFacts() const {
   std::call_once(m_chainFactsOnce, [this] {
     auto facts = std::make_shared<ChainFacts>();
     facts->basicConstraints = ReadBasicConstraints(m_info, facts->basicConstraintsMalformed);
-    facts->keyCertSign = KeyUsageAllowsCertSign(m_info);
+    facts->keyCertSign = KeyUsageAllows(m_info, 5);
+    facts->crlSign = KeyUsageAllows(m_info, 6);
     facts->selfIssued = subjectKey() == issuerKey();
     for (DWORD e = 0; e < m_info.cExtension; ++e) {
       const CERT_EXTENSION& extension = m_info.rgExtension[e];
@@ -327,6 +352,7 @@ const ChainFacts& CertData::chainFacts() const {
           facts->purposePointers.empty() ? nullptr : facts->purposePointers.data();
     }
     facts->policy = ReadPolicyInfo(m_info);
+    ReadPublicationPoints(m_info, *facts);
     m_chainFacts = std::move(facts);
   });
   return *m_chainFacts;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/capi/cert_policies.h"
+#include "platform/capi/distribution_points.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/text/free_with.h"
 
@@ -31,6 +32,7 @@ inline constexpr const char* kOidAuthorityKeyId = "2.5.29.35";
 inline constexpr const char* kOidTimeStamping = "1.3.6.1.5.5.7.3.8";
 inline constexpr const char* kOidAuthorityInfoAccess = "1.3.6.1.5.5.7.1.1";
 inline constexpr const char* kOidCrlDistributionPoints = "2.5.29.31";
+inline constexpr const char* kOidFreshestCrl = "2.5.29.46";
 
 // The trust material of the default engine at one moment: never changed once built, shared by
 // the chains being built while a newer one replaces it.
@@ -87,8 +89,9 @@ std::optional<BasicConstraints> ReadBasicConstraints(const CERT_INFO& info, bool
 std::optional<std::vector<std::string>> ReadKeyPurposes(const CRYPT_OBJID_BLOB& value);
 // The keyIdentifier of the authorityKeyIdentifier; nothing when absent or malformed.
 std::optional<std::vector<std::uint8_t>> ReadAuthorityKeyId(const CERT_INFO& info);
-// Whether the keyUsage extension, when present, allows signing certificates (keyCertSign).
-bool KeyUsageAllowsCertSign(const CERT_INFO& info);
+// Whether the keyUsage extension, when present, holds the bit (0 digitalSignature ... 5
+// keyCertSign, 6 cRLSign); a value that does not decode allows nothing.
+bool KeyUsageAllows(const CERT_INFO& info, int bit);
 // Whether the chain engine knows what a critical extension of this OID means.
 bool IsUnderstoodCriticalExtension(std::string_view oid);
 
@@ -101,7 +104,8 @@ struct ChainFacts {
 
   std::optional<BasicConstraints> basicConstraints;
   bool basicConstraintsMalformed = false;
-  bool keyCertSign = true;           // KeyUsageAllowsCertSign
+  bool keyCertSign = true;           // KeyUsageAllows: keyCertSign
+  bool crlSign = true;               // and cRLSign
   bool selfIssued = false;           // subject and issuer names match
   bool unsupportedCritical = false;  // a critical extension not understood
   std::optional<std::vector<std::uint8_t>> authorityKeyId;
@@ -113,6 +117,12 @@ struct ChainFacts {
   std::vector<LPSTR> purposePointers;
   CERT_ENHKEY_USAGE usage{};
   CertPolicyInfo policy;
+  // Where its CRLs are published (cRLDistributionPoints) and its delta CRLs (freshestCRL); none
+  // when absent, and `distributionPointsMalformed` when a value does not decode.
+  std::vector<DistributionPoint> distributionPoints;
+  std::vector<DistributionPoint> freshest;
+  bool hasDistributionPoints = false;
+  bool distributionPointsMalformed = false;
 };
 // The facts of the certificate of a context made by this layer.
 const ChainFacts& FactsOf(PCCERT_CONTEXT c);

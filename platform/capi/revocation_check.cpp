@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/revocation_cache.h"
 #include "platform/capi/revocation_crl.h"
+#include "platform/capi/revocation_crl_status.h"
 #include "platform/capi/revocation_fetch.h"
 #include "platform/capi/revocation_ocsp.h"
 #include "platform/capi/revocation_urls.h"
@@ -91,17 +93,23 @@ FILETIME FileTimeFrom(std::uint64_t value) {
   return {static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
 }
 
-// The search over the sources for one certificate.
-class Search {
+// What the sources at hand say of one certificate, weighed together: a "revoked" from any of them
+// wins (the earliest date when several say so); otherwise "good" from the freshest; otherwise
+// nothing, with the first failure met.
+class Weighing {
  public:
-  Search(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, std::uint64_t checkTime)
+  Weighing(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, std::uint64_t checkTime)
       : m_subject(subject), m_issuer(issuer), m_at{NowFileTime(), 0} {
     m_at.check = checkTime != 0 ? checkTime : m_at.now;
   }
 
-  // Takes the answer of one piece of data, judged by `judge`; true when it settles the question.
+  PCCERT_CONTEXT subject() const { return m_subject; }
+  PCCERT_CONTEXT issuer() const { return m_issuer; }
+  const CheckTime& at() const { return m_at; }
+
+  // Takes one answer (or the failure `judge` throws).
   template <typename Judge>
-  bool consider(DWORD source, Judge&& judge) {
+  void take(DWORD source, Judge&& judge) {
     RevocationAnswer answer;
     try {
       answer = judge();
@@ -113,11 +121,17 @@ class Search {
     }
     if (answer.status == Status::NoAnswer) {
       note(static_cast<DWORD>(answer.error));
-      return false;
+      return;
     }
-    m_answer = answer;
-    m_source = source;
-    return true;
+    const bool better =
+        m_source == REVOCATION_SOURCE_NONE ||
+        (answer.status == Status::Revoked
+             ? m_answer.status != Status::Revoked || answer.revocationDate < m_answer.revocationDate
+             : m_answer.status == Status::Good && answer.thisUpdate > m_answer.thisUpdate);
+    if (better) {
+      m_answer = answer;
+      m_source = source;
+    }
   }
   void note(DWORD error) {
     if (m_firstError == 0 && error != static_cast<DWORD>(CRYPT_E_NO_MATCH)) {
@@ -125,10 +139,7 @@ class Search {
     }
   }
   void sawSource() { m_sourceSeen = true; }
-
-  PCCERT_CONTEXT subject() const { return m_subject; }
-  PCCERT_CONTEXT issuer() const { return m_issuer; }
-  const CheckTime& at() const { return m_at; }
+  bool settled() const { return m_source != REVOCATION_SOURCE_NONE; }
 
   DWORD finish(CERT_REVOCATION_INFO& info) const {
     info = CERT_REVOCATION_INFO{};
@@ -168,20 +179,58 @@ class Search {
   bool m_sourceSeen = false;
 };
 
-// Whether the answer may be kept in the cache: it settled the question.
-bool Settled(const RevocationAnswer& answer) {
-  return answer.status != Status::NoAnswer;
+// The CRLs at hand for the certificate, from every local source, and the CRLs' judgement.
+class CrlSet {
+ public:
+  explicit CrlSet(const RevocationRequest& request) : m_request(request) {}
+
+  void add(std::shared_ptr<const CrlData> crl, DWORD source) {
+    m_crls.push_back({std::move(crl), source});
+  }
+  // Whether a CRL of this issuer may speak for the certificate: its own issuer's, or one its
+  // distribution points name as CRL issuer.
+  bool relevant(const std::string& issuerKey, const std::vector<std::string>& issuers) const {
+    return issuerKey == ImplOf(m_request.subject)->data->issuerKey() ||
+           std::find(issuers.begin(), issuers.end(), DirectoryNameKey(issuerKey)) != issuers.end();
+  }
+  void judgeInto(Weighing& weighing) const {
+    if (m_crls.empty()) {
+      return;
+    }
+    const CrlStatus status =
+        JudgeByCrls(m_request.subject, m_crls, weighing.at(), m_request.crlSigner);
+    weighing.take(status.source, [&] { return status.answer; });
+  }
+
+ private:
+  const RevocationRequest& m_request;
+  std::vector<SourcedCrl> m_crls;
+};
+
+bool HasRevocationPointers(const CERT_INFO& info) {
+  return FindExtension(info, kOidAuthorityInfoAccess) != nullptr ||
+         FindExtension(info, kOidCrlDistributionPoints) != nullptr ||
+         FindExtension(info, kOidFreshestCrl) != nullptr;
 }
 
-bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
+std::vector<std::string> DeltaUrlsOf(const ChainFacts& facts) {
+  std::vector<std::string> urls;
+  for (const DistributionPoint& point : facts.freshest) {
+    urls.insert(urls.end(), point.httpUrls.begin(), point.httpUrls.end());
+  }
+  return urls;
+}
+
+// Asks the responders, then the distribution points, until one answer settles the question.
+void AskNetwork(Weighing& weighing, CrlSet& crls, const std::vector<std::string>& ocspUrls,
                 const std::vector<std::string>& crlUrls) {
   const std::string ocspKey =
-      ocspUrls.empty() ? std::string() : OcspCacheKey(search.subject(), search.issuer());
+      ocspUrls.empty() ? std::string() : OcspCacheKey(weighing.subject(), weighing.issuer());
   const std::vector<std::uint8_t> request =
       ocspUrls.empty() ? std::vector<std::uint8_t>()
-                       : BuildOcspRequest(search.subject(), search.issuer(), t_call.ocspNonce);
+                       : BuildOcspRequest(weighing.subject(), weighing.issuer(), t_call.ocspNonce);
   for (const std::string& url : ocspUrls) {
-    const bool done = search.consider(REVOCATION_SOURCE_NETWORK, [&] {
+    weighing.take(REVOCATION_SOURCE_NETWORK, [&] {
       FetchResult fetched = FetchRevocationData(url, request);
       if (fetched.error != 0) {
         return RevocationAnswer::Failed(static_cast<HRESULT>(fetched.error), REVOCATION_KIND_OCSP);
@@ -190,125 +239,137 @@ bool AskNetwork(Search& search, const std::vector<std::string>& ocspUrls,
       if (!response->echoes(request)) {
         return RevocationAnswer::Failed(NTE_BAD_DATA, REVOCATION_KIND_OCSP);  // not our request's
       }
-      RevocationAnswer answer = response->judge(search.subject(), search.issuer(), search.at());
-      if (Settled(answer)) {
+      RevocationAnswer answer =
+          response->judge(weighing.subject(), weighing.issuer(), weighing.at());
+      if (answer.status != Status::NoAnswer) {
         WriteRevocationCache(CacheKind::Ocsp, ocspKey, response->der());
       }
       return answer;
     });
-    if (done) {
-      return true;
+    if (weighing.settled()) {
+      return;
     }
   }
+  // Every CRL fetched joins those at hand (a delta needs its complete CRL, partitions need each
+  // other); each is kept once it helped settle the question.
+  std::vector<std::pair<std::string, std::shared_ptr<const CrlData>>> fetchedCrls;
   for (const std::string& url : crlUrls) {
-    const bool done = search.consider(REVOCATION_SOURCE_NETWORK, [&] {
-      FetchResult fetched = FetchRevocationData(url, {});
-      if (fetched.error != 0) {
-        return RevocationAnswer::Failed(static_cast<HRESULT>(fetched.error), REVOCATION_KIND_CRL);
+    FetchResult fetched = FetchRevocationData(url, {});
+    if (fetched.error != 0) {
+      weighing.note(fetched.error);
+      weighing.sawSource();
+      continue;
+    }
+    try {
+      auto crl = CrlData::Decode(fetched.body);
+      crls.add(crl, REVOCATION_SOURCE_NETWORK);
+      fetchedCrls.emplace_back(url, std::move(crl));
+    } catch (const CAtlException& e) {
+      weighing.note(static_cast<DWORD>(e.hr()));
+      weighing.sawSource();
+      continue;
+    }
+    crls.judgeInto(weighing);
+    if (weighing.settled()) {
+      for (const auto& [where, crl] : fetchedCrls) {
+        WriteRevocationCache(CacheKind::Crl, where, crl->der());
       }
-      const auto crl = CrlData::Decode(fetched.body);
-      RevocationAnswer answer = crl->judge(search.subject(), search.issuer(), search.at());
-      if (Settled(answer)) {
-        WriteRevocationCache(CacheKind::Crl, url, crl->der());
-      }
-      return answer;
-    });
-    if (done) {
-      return true;
+      return;
     }
   }
-  return false;
 }
 
 }  // namespace
 
-DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const TrustMaterial& trust,
-                      const std::vector<std::shared_ptr<const CrlData>>& storeCrls, bool network,
-                      CERT_REVOCATION_INFO& info) {
-  Search search(subject, issuer, t_call.checkTime);
-  const auto ask = [&](DWORD source, const auto& data) {
-    return search.consider(source, [&] { return data->judge(subject, issuer, search.at()); });
-  };
+DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& info) {
+  PCCERT_CONTEXT subject = request.subject;
+  PCCERT_CONTEXT issuer = request.issuer;
+  Weighing weighing(subject, issuer, t_call.checkTime);
   const auto settle = [&]() -> DWORD {
-    // 1. the message's data, 2. the caller's stores, 3. the store folders.
-    // A response a message carries need not be about this certificate: one that is not is no
-    // failure of a source.
+    const ChainFacts& facts = FactsOf(subject);
+    std::vector<std::string> crlIssuers;
+    for (const DistributionPoint& point : facts.distributionPoints) {
+      crlIssuers.insert(crlIssuers.end(), point.crlIssuer.begin(), point.crlIssuer.end());
+    }
+    // Every local source together: the message's data, the caller's stores, the store folders and
+    // the disk cache. A response a message carries need not be about this certificate: one that
+    // is not is no failure of a source.
     for (const auto& response : t_call.responses) {
-      const bool done = search.consider(REVOCATION_SOURCE_CALL, [&] {
-        RevocationAnswer answer = response->judge(subject, issuer, search.at());
+      weighing.take(REVOCATION_SOURCE_CALL, [&] {
+        RevocationAnswer answer = response->judge(subject, issuer, weighing.at());
         if (answer.error == CRYPT_E_NOT_IN_REVOCATION_DATABASE) {
           answer.error = CRYPT_E_NO_MATCH;
         }
         return answer;
       });
-      if (done) {
-        return search.finish(info);
-      }
     }
+    CrlSet crls(request);
+    const auto addIfRelevant = [&](const std::shared_ptr<const CrlData>& crl, DWORD source) {
+      if (crls.relevant(crl->issuerKey(), crlIssuers)) {
+        crls.add(crl, source);
+      }
+    };
     for (const auto& crl : t_call.crls) {
-      if (ask(REVOCATION_SOURCE_CALL, crl)) {
-        return search.finish(info);
+      addIfRelevant(crl, REVOCATION_SOURCE_CALL);
+    }
+    for (const auto& crl : request.storeCrls) {
+      addIfRelevant(crl, REVOCATION_SOURCE_CHAIN_STORE);
+    }
+    std::vector<std::string> issuerKeys{ImplOf(subject)->data->issuerKey()};
+    for (const std::string& name : crlIssuers) {
+      if (name[0] == DirectoryNameKey(std::string())[0]) {
+        issuerKeys.push_back(name.substr(1));
       }
     }
-    const std::string& issuerKey = ImplOf(subject)->data->issuerKey();
-    for (const auto& crl : storeCrls) {
-      if (crl->issuerKey() == issuerKey && ask(REVOCATION_SOURCE_CHAIN_STORE, crl)) {
-        return search.finish(info);
+    for (const std::string& key : issuerKeys) {
+      const auto [first, last] = request.trust.crls.equal_range(key);
+      for (auto it = first; it != last; ++it) {
+        crls.add(it->second, REVOCATION_SOURCE_STORE);
       }
     }
-    const auto [first, last] = trust.crls.equal_range(issuerKey);
-    for (auto it = first; it != last; ++it) {
-      if (ask(REVOCATION_SOURCE_STORE, it->second)) {
-        return search.finish(info);
-      }
-    }
-    // 4. the disk cache; 5. the network: only for a certificate that names where to ask (most
-    // chains of private CAs name nowhere, and reading the certificate with OpenSSL to find out
-    // would cost more than the rest of the verification).
-    if (FindExtension(*subject->pCertInfo, kOidAuthorityInfoAccess) == nullptr &&
-        FindExtension(*subject->pCertInfo, kOidCrlDistributionPoints) == nullptr) {
-      return search.finish(info);
-    }
-    const std::vector<std::string> ocspUrls = OcspUrlsOf(*subject->pCertInfo);
-    const std::vector<std::string> crlUrls = CrlUrlsOf(*subject->pCertInfo);
+    // The cache and the network only for a certificate that names where to ask (most chains of
+    // private CAs name nowhere).
+    const bool pointers = HasRevocationPointers(*subject->pCertInfo);
+    const std::vector<std::string> ocspUrls =
+        pointers ? OcspUrlsOf(*subject->pCertInfo) : std::vector<std::string>();
+    std::vector<std::string> crlUrls =
+        pointers ? CrlUrlsOf(*subject->pCertInfo) : std::vector<std::string>();
+    const std::vector<std::string> deltaUrls = DeltaUrlsOf(facts);
+    crlUrls.insert(crlUrls.end(), deltaUrls.begin(), deltaUrls.end());
     if (!ocspUrls.empty() || !crlUrls.empty()) {
-      search.sawSource();
+      weighing.sawSource();
     }
     if (!ocspUrls.empty()) {
-      const bool done = search.consider(REVOCATION_SOURCE_CACHE, [&] {
+      weighing.take(REVOCATION_SOURCE_CACHE, [&] {
         const auto response = Cached<OcspData>(CacheKind::Ocsp, OcspCacheKey(subject, issuer));
         if (!response) {
           return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_OCSP);
         }
-        return response->judge(subject, issuer, search.at());
+        return response->judge(subject, issuer, weighing.at());
       });
-      if (done) {
-        return search.finish(info);
-      }
     }
     for (const std::string& url : crlUrls) {
-      const bool done = search.consider(REVOCATION_SOURCE_CACHE, [&] {
-        const auto crl = Cached<CrlData>(CacheKind::Crl, url);
-        if (!crl) {
-          return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
+      try {
+        if (auto crl = Cached<CrlData>(CacheKind::Crl, url)) {
+          crls.add(std::move(crl), REVOCATION_SOURCE_CACHE);
         }
-        return crl->judge(subject, issuer, search.at());
-      });
-      if (done) {
-        return search.finish(info);
+      } catch (const CAtlException& e) {
+        weighing.note(static_cast<DWORD>(e.hr()));
       }
     }
-    if (network) {
-      AskNetwork(search, ocspUrls, crlUrls);
+    crls.judgeInto(weighing);
+    // The network only when nothing at hand settles it.
+    if (!weighing.settled() && request.network) {
+      AskNetwork(weighing, crls, ocspUrls, crlUrls);
     }
-    return search.finish(info);
+    return weighing.finish(info);
   };
   try {
     return settle();
   } catch (const CAtlException& e) {
     // Certificates OpenSSL cannot read: no source could be asked.
-    search.note(static_cast<DWORD>(e.hr()));
-    return search.finish(info);
+    weighing.note(static_cast<DWORD>(e.hr()));
+    return weighing.finish(info);
   }
 }
 

@@ -1,5 +1,6 @@
 // The revocation status of one certificate of a path, from the sources wincrypt_revocation.h
-// lists, and the rule by which the time-stamping policy judges it at the stamp's time.
+// lists weighed together, and the rule by which the time-stamping policy judges it at the stamp's
+// time.
 #pragma once
 
 #include <cstdint>
@@ -7,18 +8,29 @@
 #include <vector>
 
 #include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/revocation_crl_status.h"
 #include "platform/capi/wincrypt_revocation.h"
 
 namespace Velmora::Platform::Capi {
 
-// Asks the sources in turn about `subject`, issued by `issuer`, and fills `info` (cbSize set,
-// every member written). `storeCrls` are the CRLs of the chain's additional store. `network`
-// allows fetching. Returns the trust status bits to add:
-// CERT_TRUST_IS_REVOKED, or CERT_TRUST_REVOCATION_STATUS_UNKNOWN (with
-// CERT_TRUST_IS_OFFLINE_REVOCATION when a source was there but gave no usable answer), or 0.
-DWORD CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const TrustMaterial& trust,
-                      const std::vector<std::shared_ptr<const CrlData>>& storeCrls, bool network,
-                      CERT_REVOCATION_INFO& info);
+// What the chain engine gives the check of one certificate of a path.
+struct RevocationRequest {
+  PCCERT_CONTEXT subject;
+  PCCERT_CONTEXT issuer;  // the path's issuer of `subject`
+  const TrustMaterial& trust;
+  // The CRLs of the chain's additional store.
+  const std::vector<std::shared_ptr<const CrlData>>& storeCrls;
+  bool network;  // fetching allowed
+  // Whether a CRL is authentic: the engine finds and validates its signer.
+  CrlSignerCheck crlSigner;
+};
+
+// Weighs every local source together about the subject (see revocation_crl_status.h for CRLs),
+// asks the network only when they do not settle it, and fills `info` (cbSize set, every member
+// written). Returns the trust status bits to add: CERT_TRUST_IS_REVOKED, or
+// CERT_TRUST_REVOCATION_STATUS_UNKNOWN (with CERT_TRUST_IS_OFFLINE_REVOCATION when a source was
+// there but gave no usable answer), or 0.
+DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& info);
 
 // RFC 3161's rule for a time-stamping authority's certificates: a certificate revoked at or before
 // `at` is refused; one revoked after it is refused when the reason is keyCompromise,

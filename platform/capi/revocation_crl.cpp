@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <tuple>
 
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_internal.h"
@@ -25,7 +26,8 @@ constexpr std::uint64_t kEpochDifference = 116444736000000000ull;
 // The CRL extensions we act on; a critical one outside this list makes the CRL unusable.
 bool UnderstoodCrlExtension(int nid) {
   return nid == NID_crl_number || nid == NID_authority_key_identifier ||
-         nid == NID_issuing_distribution_point || nid == NID_issuer_alt_name;
+         nid == NID_issuing_distribution_point || nid == NID_issuer_alt_name ||
+         nid == NID_delta_crl || nid == NID_freshest_crl;
 }
 
 bool UnderstoodEntryExtension(int nid) {
@@ -82,15 +84,8 @@ std::string SerialKeyOf(PCCERT_CONTEXT certificate) {
          (first == std::string::npos ? std::string() : bytes.substr(first));
 }
 
-bool KeyUsageAllows(const CERT_INFO& info, int bit) {
-  const CERT_EXTENSION* extension = FindExtension(info, kOidKeyUsage);
-  if (extension == nullptr) {
-    return true;
-  }
-  const unsigned char* p = extension->Value.pbData;
-  std::unique_ptr<ASN1_BIT_STRING, FreeWith<ASN1_BIT_STRING_free>> bits(
-      d2i_ASN1_BIT_STRING(nullptr, &p, static_cast<long>(extension->Value.cbData)));
-  return bits && ASN1_BIT_STRING_get_bit(bits.get(), bit) == 1;
+bool NumberLess(const std::string& a, const std::string& b) noexcept {
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
 std::shared_ptr<const CrlData> CrlData::Decode(std::span<const std::uint8_t> der) {
@@ -127,34 +122,61 @@ void CrlData::load(X509_CRL* crl) {
   if (nameLength <= 0) {
     Malformed();
   }
-  m_issuerKey =
-      NameMatchKey(std::span<const std::uint8_t>(name, static_cast<std::size_t>(nameLength)));
+  m_issuerName.assign(name, name + nameLength);
   OPENSSL_free(name);
+  m_issuerKey = NameMatchKey(m_issuerName);
   m_thisUpdate = FileTimeOf(X509_CRL_get0_lastUpdate(crl));
   m_nextUpdate = FileTimeOf(X509_CRL_get0_nextUpdate(crl));
   if (m_thisUpdate == 0 || (X509_CRL_get0_nextUpdate(crl) != nullptr && m_nextUpdate == 0)) {
     Malformed();
   }
+  loadExtensions(crl);
+  loadEntries(crl);
+}
+
+void CrlData::loadExtensions(X509_CRL* crl) {
+  const auto number = [&](int nid, std::string& into) {
+    int critical = 0;
+    if (auto* value =
+            static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, nid, &critical, nullptr))) {
+      into = SerialKeyOf(value);
+      ASN1_INTEGER_free(value);
+      if (into[0] == '-') {
+        Malformed();
+      }
+    } else if (critical != -1) {
+      Malformed();  // present but does not decode, or present twice
+    }
+  };
+  number(NID_crl_number, m_number);
+  number(NID_delta_crl, m_baseNumber);
   for (int i = 0; i < X509_CRL_get_ext_count(crl); ++i) {
     X509_EXTENSION* extension = X509_CRL_get_ext(crl, i);
     const int nid = OBJ_obj2nid(X509_EXTENSION_get_object(extension));
-    if (X509_EXTENSION_get_critical(extension) && !UnderstoodCrlExtension(nid)) {
-      Malformed();  // a delta CRL, or an extension that may change what the entries mean
-    }
-  }
-  int critical = 0;
-  if (auto* idp = static_cast<ISSUING_DIST_POINT*>(
-          X509_CRL_get_ext_d2i(crl, NID_issuing_distribution_point, &critical, nullptr))) {
-    const bool partial = idp->indirectCRL || idp->onlysomereasons != nullptr || idp->onlyattr;
-    m_onlyUser = idp->onlyuser != 0;
-    m_onlyCa = idp->onlyCA != 0;
-    ISSUING_DIST_POINT_free(idp);
-    if (partial) {
+    const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(extension);
+    const std::span<const std::uint8_t> bytes(ASN1_STRING_get0_data(value),
+                                              static_cast<std::size_t>(ASN1_STRING_length(value)));
+    try {
+      if (nid == NID_issuing_distribution_point) {
+        m_scope = ReadIssuingDistributionPoint(bytes);
+        m_scopeDer.assign(bytes.begin(), bytes.end());
+      } else if (nid == NID_freshest_crl) {
+        m_freshest = ReadDistributionPoints(bytes);
+      }
+    } catch (const CAtlException&) {
       Malformed();
     }
-  } else if (critical != -1) {
-    Malformed();  // present but does not decode
+    if (X509_EXTENSION_get_critical(extension) && !UnderstoodCrlExtension(nid)) {
+      Malformed();  // an extension that may change what the entries mean
+    }
   }
+}
+
+void CrlData::loadEntries(X509_CRL* crl) {
+  const bool indirect = m_scope && m_scope->indirect;
+  // In an indirect CRL an entry's certificateIssuer names the issuer of it and of the entries
+  // after it, until the next one; the first entries are the CRL issuer's.
+  std::string issuer = m_issuerKey;
   const STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(crl);
   const int count = revoked != nullptr ? sk_X509_REVOKED_num(revoked) : 0;
   m_entries.reserve(static_cast<std::size_t>(count));
@@ -162,9 +184,24 @@ void CrlData::load(X509_CRL* crl) {
     const X509_REVOKED* entry = sk_X509_REVOKED_value(revoked, i);
     for (int e = 0; e < X509_REVOKED_get_ext_count(entry); ++e) {
       X509_EXTENSION* extension = X509_REVOKED_get_ext(entry, e);
-      if (X509_EXTENSION_get_critical(extension) &&
-          !UnderstoodEntryExtension(OBJ_obj2nid(X509_EXTENSION_get_object(extension)))) {
-        Malformed();  // a certificateIssuer: entries of another issuer
+      const int nid = OBJ_obj2nid(X509_EXTENSION_get_object(extension));
+      if (nid == NID_certificate_issuer && indirect) {
+        const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(extension);
+        try {
+          issuer = "\xff";  // matches no name key: an issuer named otherwise than by its Name
+          for (const std::string& key :
+               ReadGeneralNameKeys({ASN1_STRING_get0_data(value),
+                                    static_cast<std::size_t>(ASN1_STRING_length(value))})) {
+            if (key[0] == DirectoryNameKey(std::string())[0]) {
+              issuer = key.substr(1);
+              break;
+            }
+          }
+        } catch (const CAtlException&) {
+          Malformed();
+        }
+      } else if (X509_EXTENSION_get_critical(extension) && !UnderstoodEntryExtension(nid)) {
+        Malformed();  // a certificateIssuer outside an indirect CRL, or unknown
       }
     }
     LONG reason = REVOCATION_REASON_NONE;
@@ -183,14 +220,29 @@ void CrlData::load(X509_CRL* crl) {
     if (date == 0) {
       Malformed();
     }
-    m_entries.push_back({SerialKeyOf(X509_REVOKED_get0_serialNumber(entry)), date, reason});
+    m_entries.push_back(
+        {issuer, SerialKeyOf(X509_REVOKED_get0_serialNumber(entry)), {date, reason}});
   }
-  std::sort(m_entries.begin(), m_entries.end(),
-            [](const Entry& a, const Entry& b) { return a.serial < b.serial; });
+  std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
+    return std::tie(a.issuer, a.serial) < std::tie(b.issuer, b.serial);
+  });
 }
 
-bool CrlData::signedBy(PCCERT_CONTEXT issuer) const {
-  const auto spki = ImplOf(issuer)->data->certificate().get_subjectPublicKeyInfo();
+std::optional<CrlData::Listing> CrlData::find(const std::string& issuerKey,
+                                              const std::string& serial) const {
+  const auto found =
+      std::lower_bound(m_entries.begin(), m_entries.end(), std::tie(issuerKey, serial),
+                       [](const Entry& entry, const auto& key) {
+                         return std::tie(entry.issuer, entry.serial) < key;
+                       });
+  if (found == m_entries.end() || found->issuer != issuerKey || found->serial != serial) {
+    return std::nullopt;
+  }
+  return found->listing;
+}
+
+bool CrlData::signedBy(PCCERT_CONTEXT signer) const {
+  const auto spki = ImplOf(signer)->data->certificate().get_subjectPublicKeyInfo();
   std::string key(reinterpret_cast<const char*>(spki.data()), spki.size());
   std::lock_guard lock(m_mutex);
   for (const auto& [known, verdict] : m_verdicts) {
@@ -198,47 +250,11 @@ bool CrlData::signedBy(PCCERT_CONTEXT issuer) const {
       return verdict;
     }
   }
-  const bool verdict = CrlSignedBy(m_crl.get(), issuer);
+  const bool verdict = CrlSignedBy(m_crl.get(), signer);
   if (m_verdicts.size() < 8) {
     m_verdicts.emplace_back(std::move(key), verdict);
   }
   return verdict;
-}
-
-RevocationAnswer CrlData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
-                                const CheckTime& at) const {
-  if (ImplOf(subject)->data->issuerKey() != m_issuerKey) {
-    return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
-  }
-  const auto& constraints = FactsOf(subject).basicConstraints;
-  const bool subjectIsCa = constraints && constraints->ca;
-  if ((m_onlyUser && subjectIsCa) || (m_onlyCa && !subjectIsCa)) {
-    return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_CRL);
-  }
-  if (!KeyUsageAllows(*issuer->pCertInfo, 6) || !signedBy(issuer)) {
-    return RevocationAnswer::Failed(TRUST_E_CERT_SIGNATURE, REVOCATION_KIND_CRL);
-  }
-  RevocationAnswer answer;
-  answer.kind = REVOCATION_KIND_CRL;
-  answer.thisUpdate = m_thisUpdate;
-  answer.nextUpdate = m_nextUpdate;
-  if (!Fresh(m_thisUpdate, m_nextUpdate, at)) {
-    answer.error = CERT_E_EXPIRED;
-    return answer;
-  }
-  const std::string serial = SerialKeyOf(subject);
-  const auto found = std::lower_bound(
-      m_entries.begin(), m_entries.end(), serial,
-      [](const Entry& entry, const std::string& value) { return entry.serial < value; });
-  if (found == m_entries.end() || found->serial != serial ||
-      found->reason == REVOCATION_REASON_REMOVE_FROM_CRL) {
-    answer.status = RevocationAnswer::Status::Good;
-    return answer;
-  }
-  answer.status = RevocationAnswer::Status::Revoked;
-  answer.revocationDate = found->date;
-  answer.reason = found->reason;
-  return answer;
 }
 
 }  // namespace Velmora::Platform::Capi

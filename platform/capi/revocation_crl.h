@@ -1,6 +1,6 @@
-// A certificate revocation list, decoded once and judged for the certificates it may speak
-// about. Its entries are kept sorted by serial number, so a CRL of any size answers in
-// O(log n) after it is loaded.
+// A certificate revocation list, decoded once: its scope, its numbers and its entries, kept
+// sorted by issuer and serial number so that a CRL of any size answers in O(log n) after it is
+// loaded. Which CRLs speak for a certificate is decided by revocation_crl_status.h.
 //
 //   CertificateList ::= SEQUENCE { tbsCertList TBSCertList, signatureAlgorithm, signature }
 //   TBSCertList ::= SEQUENCE { version INTEGER OPTIONAL, signature, issuer Name,
@@ -15,10 +15,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "platform/capi/distribution_points.h"
 #include "platform/capi/revocation_answer.h"
 #include "platform/text/free_with.h"
 
@@ -31,60 +33,82 @@ class CrlData {
  public:
   // Decodes a DER CRL (the whole input, nothing after it). Throws CAtlException:
   // CRYPT_E_ASN1_LARGE above kMaxRevocationDataBytes, CRYPT_E_ASN1_ERROR for bytes OpenSSL
-  // refuses, for entries whose reason code does not decode, and for a CRL whose
-  // critical extensions or issuingDistributionPoint we cannot honour (delta CRLs, indirect CRLs,
-  // CRLs of some reasons only).
+  // refuses, for entries whose reason code or certificateIssuer does not decode, for an
+  // issuingDistributionPoint, CRL number or delta indicator that does not decode, and for a CRL
+  // or entry with a critical extension we do not know (it may change what the entries mean).
   static std::shared_ptr<const CrlData> Decode(std::span<const std::uint8_t> der);
   // The same over an X509_CRL already decoded (a reference is taken).
   static std::shared_ptr<const CrlData> FromX509(X509_CRL* crl);
 
-  // The name key (cert_name_match.h) of the issuer.
+  // The name key (cert_name_match.h) of the issuer, and its Name's DER.
   const std::string& issuerKey() const noexcept { return m_issuerKey; }
+  std::span<const std::uint8_t> issuerName() const noexcept { return m_issuerName; }
   std::uint64_t thisUpdate() const noexcept { return m_thisUpdate; }
   std::uint64_t nextUpdate() const noexcept { return m_nextUpdate; }
   const std::vector<std::uint8_t>& der() const noexcept { return m_der; }
   std::size_t entryCount() const noexcept { return m_entries.size(); }
 
-  // What the CRL says of `subject`, issued by `issuer`, at `at`: NoAnswer with CRYPT_E_NO_MATCH
-  // when it is another issuer's (or limited to CA or end certificates and the subject is not
-  // one), TRUST_E_CERT_SIGNATURE when the issuer's key did not sign it or the issuer's keyUsage
-  // lacks cRLSign, CERT_E_EXPIRED when it is not fresh (see Fresh); else Good, or Revoked with the
-  // entry's date and reason. An entry with reason removeFromCRL lifts a hold: Good.
-  RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const CheckTime& at) const;
+  // The issuingDistributionPoint; null for a CRL of the issuer's whole scope.
+  const IssuingDistributionPoint* scope() const noexcept { return m_scope ? &*m_scope : nullptr; }
+  // Whether the two CRLs have the same scope: the same issuer and issuingDistributionPoint.
+  bool sameScope(const CrlData& other) const noexcept {
+    return m_issuerKey == other.m_issuerKey && m_scopeDer == other.m_scopeDer;
+  }
+  // The cRLNumber (NumberKey form; empty when none) and, for a delta CRL, the number of the
+  // complete CRL it updates (empty for a complete CRL).
+  const std::string& number() const noexcept { return m_number; }
+  const std::string& baseNumber() const noexcept { return m_baseNumber; }
+  bool isDelta() const noexcept { return !m_baseNumber.empty(); }
+  // Where its delta CRLs are published (freshestCRL).
+  const std::vector<DistributionPoint>& freshest() const noexcept { return m_freshest; }
 
-  // Whether the signature verifies under the issuer's key; the verdict is kept per key.
-  bool signedBy(PCCERT_CONTEXT issuer) const;
+  struct Listing {
+    std::uint64_t date = 0;  // FILETIME value
+    LONG reason = REVOCATION_REASON_NONE;
+  };
+  // The entry of the certificate with serial `serial` (SerialKeyOf) issued by the issuer whose
+  // name key is `issuerKey`: in a direct CRL, only the CRL issuer's; in an indirect one, the
+  // issuer its certificateIssuer entries name. Nothing when it is not listed.
+  std::optional<Listing> find(const std::string& issuerKey, const std::string& serial) const;
+
+  // Whether the signature verifies under the key of `signer`; the verdict is kept per key.
+  bool signedBy(PCCERT_CONTEXT signer) const;
 
  private:
   struct Entry {
-    std::string serial;  // sign byte then the magnitude without leading zeros
-    std::uint64_t date;
-    LONG reason;
+    std::string issuer;  // name key of the certificate's issuer
+    std::string serial;  // SerialKeyOf
+    Listing listing;
   };
   CrlData() = default;
   void load(X509_CRL* crl);
+  void loadExtensions(X509_CRL* crl);
+  void loadEntries(X509_CRL* crl);
 
   std::unique_ptr<X509_CRL, FreeWith<X509_CRL_free>> m_crl;
   std::vector<std::uint8_t> m_der;
+  std::vector<std::uint8_t> m_issuerName;
   std::string m_issuerKey;
   std::uint64_t m_thisUpdate = 0;
   std::uint64_t m_nextUpdate = 0;
-  bool m_onlyUser = false;
-  bool m_onlyCa = false;
-  std::vector<Entry> m_entries;  // sorted by serial
+  std::optional<IssuingDistributionPoint> m_scope;
+  std::vector<std::uint8_t> m_scopeDer;
+  std::string m_number;
+  std::string m_baseNumber;
+  std::vector<DistributionPoint> m_freshest;
+  std::vector<Entry> m_entries;  // sorted by issuer, then serial
   mutable std::mutex m_mutex;
-  mutable std::vector<std::pair<std::string, bool>> m_verdicts;  // by issuer key
+  mutable std::vector<std::pair<std::string, bool>> m_verdicts;  // by signer key
 };
 
 // The decoded CRL of a CRL context of the stores (CertAddEncodedCRLToStore decoded it).
 std::shared_ptr<const CrlData> CrlDataOf(PCCRL_CONTEXT context);
 
-// The serial number of a certificate in the form CrlData keeps entries.
+// The serial number of a certificate in the form CrlData keeps entries: the sign, then the
+// magnitude's bytes without leading zeros. CRL numbers are kept so too.
 std::string SerialKeyOf(const ASN1_INTEGER* serial);
 std::string SerialKeyOf(PCCERT_CONTEXT certificate);
-
-// Whether the keyUsage of the certificate, when present, holds the bit (0 digitalSignature ...
-// 6 cRLSign).
-bool KeyUsageAllows(const CERT_INFO& info, int bit);
+// Whether the non-negative number `a` (SerialKeyOf form) is less than `b`.
+bool NumberLess(const std::string& a, const std::string& b) noexcept;
 
 }  // namespace Velmora::Platform::Capi

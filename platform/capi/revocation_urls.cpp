@@ -2,6 +2,7 @@
 
 #include "codec/der/der_reader.h"
 #include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/distribution_points.h"
 #include "platform/text/atl_exception.h"
 
 namespace Velmora::Platform::Capi {
@@ -56,25 +57,9 @@ std::vector<std::string> OcspUrlsIn(const CRYPT_OBJID_BLOB& authorityInfoAccess)
 std::vector<std::string> CrlUrlsIn(const CRYPT_OBJID_BLOB& distributionPoints) {
   std::vector<std::string> urls;
   try {
-    Der::Reader points = Der::ReadSingle(BytesOf(distributionPoints)).children();
-    while (!points.empty()) {
-      Der::Reader point = points.expect(Der::Tags::Sequence).children();
-      const auto name = point.optional(Der::ContextTag(0, true));
-      point.optional(Der::ContextTag(1, false));
-      const bool indirect = point.optional(Der::ContextTag(2, true)).has_value();
-      point.finish();
-      if (!name || indirect) {
-        continue;
-      }
-      Der::Reader choice = name->children();
-      const auto fullName = choice.optional(Der::ContextTag(0, true));
-      if (!fullName) {
-        continue;
-      }
-      Der::Reader names = fullName->children();
-      while (!names.empty()) {
-        TakeUri(names.next(), urls);
-      }
+    for (DistributionPoint& point :
+         ReadDistributionPoints({distributionPoints.pbData, distributionPoints.cbData})) {
+      urls.insert(urls.end(), point.httpUrls.begin(), point.httpUrls.end());
     }
   } catch (const CAtlException&) {
     return {};

@@ -1,12 +1,9 @@
 // Where a certificate says its revocation status is told, read from its extensions with our own
-// DER reader (a certificate met for the first time then needs no decoding by OpenSSL):
+// DER reader (a certificate met for the first time then needs no decoding by OpenSSL); the
+// distribution points are read by distribution_points.h.
 //
 //   AuthorityInfoAccessSyntax ::= SEQUENCE OF AccessDescription
 //   AccessDescription ::= SEQUENCE { accessMethod OID, accessLocation GeneralName }
-//   CRLDistributionPoints ::= SEQUENCE OF DistributionPoint
-//   DistributionPoint ::= SEQUENCE { distributionPoint [0] DistributionPointName OPTIONAL,
-//       reasons [1] ReasonFlags OPTIONAL, cRLIssuer [2] GeneralNames OPTIONAL }
-//   DistributionPointName ::= CHOICE { fullName [0] GeneralNames, nameRelativeToCRLIssuer [1] }
 //   GeneralName uniformResourceIdentifier: [6] IMPLICIT IA5String
 #pragma once
 
@@ -20,9 +17,8 @@ namespace Velmora::Platform::Capi {
 // The http URLs of the OCSP responders (accessMethod id-ad-ocsp) of an authorityInfoAccess value,
 // in order. A value that does not decode gives none.
 std::vector<std::string> OcspUrlsIn(const CRYPT_OBJID_BLOB& authorityInfoAccess);
-// The http URLs of the full names of the distribution points of a cRLDistributionPoints value
-// that name no cRLIssuer (indirect CRLs are not used), in order. A value that does not decode
-// gives none.
+// The http URLs of the full names of the distribution points of a cRLDistributionPoints value, in
+// order. A value that does not decode gives none.
 std::vector<std::string> CrlUrlsIn(const CRYPT_OBJID_BLOB& distributionPoints);
 
 // The same for a certificate's extensions (none when it has no such extension).

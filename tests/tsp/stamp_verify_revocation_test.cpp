@@ -1,7 +1,7 @@
 // CStamp::VerifyCertificate with the revocation data a token carries (CRLs and OCSP responses in
 // its SignedData) and the CRLs of the caller's stores, the network kept off and revocation
-// required by the administrator's policy: the token's data is asked first, the caller's next, and
-// a certificate they say nothing for stays unknown (offline). The OCSP responses are made by
+// required by the administrator's policy: all of it is weighed together (a revocation from any
+// source wins), and a certificate they say nothing for stays unknown (offline). The OCSP responses are made by
 // `openssl ocsp` from an index file, the CRLs by libcrypto.
 #include <gtest/gtest.h>
 
@@ -56,7 +56,8 @@ const Case kCases[] = {
     {"OCSP about another certificate", OtherCertOcsp, None, kOffline},
     {"a malformed choice is passed over", Malformed | GoodCrl, None, 0},
     {"CRL of the caller's store", None, RevokedCrl, kRevoked},
-    {"the token is asked before the caller", GoodOcsp, RevokedCrl, 0},
+    {"a revocation the caller holds beats the token's good answer", GoodOcsp, RevokedCrl,
+     kRevoked},
 };
 
 struct World {
