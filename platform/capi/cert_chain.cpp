@@ -305,12 +305,12 @@ CrlSignerVerdict FindCrlSigner(const CrlData& crl, const Path& path, std::size_t
     if (!signs(candidate)) {
       continue;
     }
-    if (looping) {
-      // A signer whose path is being judged already, met again about its own CRL (a CRL issuer
-      // covered by the CRLs it issues): that outer judgement decides.
+    if (looping && SameEncoding(context.signers.back(), candidate)) {
+      // A CRL issuer covered by the CRLs it issues: the judgement of its path under way decides.
+      // Signers that vouch for each other in a longer loop vouch for nothing.
       return {true};
     }
-    if (context.signers.size() >= kMaxCrlSignerDepth) {
+    if (looping || context.signers.size() >= kMaxCrlSignerDepth) {
       continue;
     }
     const Path signerPath = Builder(context.trust, context.extra, context.at).build(candidate);

@@ -28,8 +28,15 @@ InstalledRoot::~InstalledRoot() {
 }
 
 ChainVerdict JudgeChain(const TestCert& subject, const std::vector<const TestCert*>& extra,
-                        std::optional<std::time_t> genTime, P::DWORD chainFlags) {
+                        std::optional<std::time_t> genTime, P::DWORD chainFlags,
+                        const std::vector<std::vector<unsigned char>>& crls) {
   StorePtr store = StoreOf(extra);
+  for (const std::vector<unsigned char>& crl : crls) {
+    // One the store refuses (it does not decode) is simply not at hand.
+    P::CertAddEncodedCRLToStore(store.get(), P::X509_ASN_ENCODING, crl.data(),
+                                static_cast<P::DWORD>(crl.size()), P::CERT_STORE_ADD_ALWAYS,
+                                nullptr);
+  }
   ContextPtr context = subject.context();
   const P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA),
                                 {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};

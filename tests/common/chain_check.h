@@ -24,12 +24,13 @@ struct ChainVerdict {
   Platform::CERT_REVOCATION_INFO revocation{};       // of the subject's element, when checked
 };
 
-// The chain of `subject` with `extra` as the token's certificates (built with `chainFlags` beside
-// the stamp's own), judged by the time-stamping policy at `genTime` (none: without the time flag),
-// as the stamp's verification does.
+// The chain of `subject` with `extra` as the token's certificates and `crls` (DER) beside them
+// (built with `chainFlags` beside the stamp's own), judged by the time-stamping policy at
+// `genTime` (none: without the time flag), as the stamp's verification does.
 ChainVerdict JudgeChain(const TestCert& subject, const std::vector<const TestCert*>& extra,
                         std::optional<std::time_t> genTime = std::time(nullptr),
-                        Platform::DWORD chainFlags = 0);
+                        Platform::DWORD chainFlags = 0,
+                        const std::vector<std::vector<unsigned char>>& crls = {});
 
 // A root installed in the user's "Root" folder of a private folder (the system trust store
 // emptied) for as long as this lives.

@@ -59,10 +59,11 @@ std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revoked
 }
 
 std::vector<unsigned char> MakeCrlDer(const Authority& issuer, const std::vector<CrlEntry>& entries,
-                                      std::time_t thisUpdate, std::time_t nextUpdate) {
-  return TestPki::DerOf(
-      TestPki::MakeCrl(issuer.cert.x509(), issuer.key.get(), entries, thisUpdate, nextUpdate)
-          .get());
+                                      std::time_t thisUpdate, std::time_t nextUpdate,
+                                      const std::vector<Extension>& extensions) {
+  return TestPki::DerOf(TestPki::MakeCrl(issuer.cert.x509(), issuer.key.get(), entries, thisUpdate,
+                                         nextUpdate, extensions)
+                            .get());
 }
 
 void WriteKeyPem(EVP_PKEY* key, const std::filesystem::path& path) {

@@ -58,9 +58,10 @@ Authority MakeIssued(const CertSpec& spec, const Authority& issuer, KeyKind kind
 // A CRL of `issuer` that lists the serial numbers, with the extensions, valid for a week, as PEM.
 std::string MakeCrlPem(const Authority& issuer, const std::vector<long>& revokedSerials,
                        const std::vector<Extension>& extensions = {});
-// A CRL of `issuer` with entries and times, as DER.
+// A CRL of `issuer` with entries, times and extensions, as DER.
 std::vector<unsigned char> MakeCrlDer(const Authority& issuer, const std::vector<CrlEntry>& entries,
-                                      std::time_t thisUpdate, std::time_t nextUpdate);
+                                      std::time_t thisUpdate, std::time_t nextUpdate,
+                                      const std::vector<Extension>& extensions = {});
 // The private key as an unencrypted PEM file (for OpenSSL's own tools).
 void WriteKeyPem(EVP_PKEY* key, const std::filesystem::path& path);
 

@@ -164,6 +164,15 @@ CrlPtr MakeCrl(X509* issuer, EVP_PKEY* issuerKey, const std::vector<CrlEntry>& e
                 X509_REVOKED_add1_ext_i2d(entry, NID_crl_reason, reason.get(), 0, 0) == 1,
             "CRL reason");
     }
+    if (!item.certificateIssuer.empty()) {
+      std::unique_ptr<ASN1_OCTET_STRING, Freer<ASN1_OCTET_STRING_free>> value(
+          ASN1_OCTET_STRING_new());
+      Check(value && ASN1_OCTET_STRING_set(value.get(), item.certificateIssuer.data(),
+                                           static_cast<int>(item.certificateIssuer.size())) == 1,
+            "certificateIssuer");
+      ExtPtr ext(X509_EXTENSION_create_by_NID(nullptr, NID_certificate_issuer, 1, value.get()));
+      Check(ext && X509_REVOKED_add_ext(entry, ext.get(), -1) == 1, "certificateIssuer");
+    }
   }
   X509V3_CTX ctx;
   X509V3_set_ctx_nodb(&ctx);

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace TestPki {
@@ -70,11 +71,16 @@ struct CertSpec {
 // `issuer` (null: self-signed).
 CertPtr Issue(const CertSpec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey);
 
-// A CRL of `issuer` with the entries (date 0: thisUpdate; reason -1: none) and extensions.
+// A CRL of `issuer` with the entries (date 0: thisUpdate; reason -1: none; certificateIssuer: the
+// DER of a critical certificateIssuer extension's value, as given) and extensions.
 struct CrlEntry {
+  CrlEntry(long number, std::time_t at = 0, int code = -1, std::vector<unsigned char> issuer = {})
+      : serial(number), when(at), reason(code), certificateIssuer(std::move(issuer)) {}
+
   long serial;
-  std::time_t when = 0;
-  int reason = -1;
+  std::time_t when;
+  int reason;
+  std::vector<unsigned char> certificateIssuer;
 };
 CrlPtr MakeCrl(X509* issuer, EVP_PKEY* issuerKey, const std::vector<CrlEntry>& entries,
                std::time_t thisUpdate, std::time_t nextUpdate,
