@@ -30,6 +30,7 @@ inline constexpr const char* kOidKeyUsage = "2.5.29.15";
 inline constexpr const char* kOidExtKeyUsage = "2.5.29.37";
 inline constexpr const char* kOidAuthorityKeyId = "2.5.29.35";
 inline constexpr const char* kOidTimeStamping = "1.3.6.1.5.5.7.3.8";
+inline constexpr const char* kOidOcspSigning = "1.3.6.1.5.5.7.3.9";
 inline constexpr const char* kOidAuthorityInfoAccess = "1.3.6.1.5.5.7.1.1";
 inline constexpr const char* kOidCrlDistributionPoints = "2.5.29.31";
 inline constexpr const char* kOidFreshestCrl = "2.5.29.46";

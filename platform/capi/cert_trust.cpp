@@ -179,7 +179,8 @@ void AddCrls(const FileContents& contents,
       std::shared_ptr<const CrlData> data = CrlData::FromX509(crl.get());
       into.emplace(data->issuerKey(), std::move(data));
     } catch (const CAtlException&) {
-      // A CRL we cannot honour (delta, indirect ...) speaks for nothing.
+      // A CRL that does not decode, or with a critical extension we do not know, speaks for
+      // nothing.
     }
   }
 }

@@ -3,6 +3,7 @@
 #include "codec/der/der_reader.h"
 #include "codec/der/der_writer.h"
 #include "platform/capi/cert_name_match.h"
+#include "platform/capi/general_name.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
 
@@ -12,33 +13,13 @@ namespace {
 
 namespace Der = ASN1::Der;
 
-constexpr std::uint32_t kDirectoryName = 4;
-constexpr std::uint32_t kUri = 6;
-
-bool HttpUrl(const std::string& url) {
-  return url.size() > 7 &&
-         (url.compare(0, 7, "http://") == 0 || url.compare(0, 7, "HTTP://") == 0) &&
-         url.find('\0') == std::string::npos;
-}
-
 // One GeneralName's key; a directoryName's Name DER goes to `directoryName` when asked for.
-std::string KeyOf(const Der::Element& name, std::vector<std::uint8_t>* directoryName = nullptr) {
-  if (name.tag.cls != Der::TagClass::Context) {
-    AtlThrow(CRYPT_E_ASN1_BADTAG);
+std::string KeyOf(const Der::Element& element, std::vector<std::uint8_t>* directoryName = nullptr) {
+  const GeneralName name = ReadGeneralName(element);
+  if (name.form == NameForm::Directory && directoryName != nullptr) {
+    *directoryName = name.value;
   }
-  if (name.tag.number == kDirectoryName) {
-    const Der::Element inner = Der::ReadSingle(name.content);
-    if (!(inner.tag == Der::Tags::Sequence)) {
-      AtlThrow(CRYPT_E_ASN1_BADTAG);
-    }
-    if (directoryName != nullptr) {
-      directoryName->assign(inner.encoded.begin(), inner.encoded.end());
-    }
-    return DirectoryNameKey(NameMatchKey(inner.encoded));
-  }
-  std::string key(1, static_cast<char>(name.tag.number & 0x7F));
-  key.append(name.content.begin(), name.content.end());
-  return key;
+  return GeneralNameKey(name);
 }
 
 std::vector<std::string> NameKeys(const Der::Element& names) {
@@ -64,10 +45,8 @@ DistributionPointName ReadName(const Der::Element& choice, std::vector<std::stri
     if (urls != nullptr) {
       Der::Reader names = inner.children();
       while (!names.empty()) {
-        const Der::Element one = names.next();
-        std::string url(one.content.begin(), one.content.end());
-        if (one.tag == Der::ContextTag(kUri, false) && HttpUrl(url)) {
-          urls->push_back(std::move(url));
+        if (auto url = HttpUrlOf(ReadGeneralName(names.next()))) {
+          urls->push_back(std::move(*url));
         }
       }
     }
@@ -107,7 +86,7 @@ bool ReadFlag(const Der::Element& flag) {
 }  // namespace
 
 std::string DirectoryNameKey(const std::string& nameKey) {
-  return std::string(1, static_cast<char>(kDirectoryName)) + nameKey;
+  return std::string(1, static_cast<char>(NameForm::Directory)) + nameKey;
 }
 
 std::vector<std::string> DistributionPointName::keys(

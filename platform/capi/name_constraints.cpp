@@ -29,34 +29,6 @@ std::vector<std::uint8_t> Copy(Der::Bytes bytes) {
   return {bytes.begin(), bytes.end()};
 }
 
-// GeneralName ::= CHOICE { otherName [0], rfc822Name [1] IA5String, dNSName [2] IA5String,
-//   x400Address [3], directoryName [4] Name (explicit), ediPartyName [5],
-//   uniformResourceIdentifier [6] IA5String, iPAddress [7] OCTET STRING, registeredID [8] }
-// An iPAddress has 4 or 16 octets times `addressFactor`: 1 for a name, 2 (with the mask) for a
-// subtree's base.
-GeneralName ReadGeneralName(const Der::Element& e, std::size_t addressFactor) {
-  if (e.tag.cls != Der::TagClass::Context || e.tag.number > 8) {
-    Der::Fail(CRYPT_E_ASN1_BADTAG);
-  }
-  const auto form = static_cast<NameForm>(e.tag.number);
-  const bool constructed = form == NameForm::Other || form == NameForm::X400 ||
-                           form == NameForm::Directory || form == NameForm::EdiParty;
-  if (e.tag.constructed != constructed) {
-    Der::Fail(CRYPT_E_ASN1_BADTAG);
-  }
-  if (form == NameForm::Directory) {
-    Der::Reader inner = e.children();
-    const Der::Element name = inner.expect(Der::Tags::Sequence);
-    inner.finish();
-    return {form, Copy(name.encoded)};
-  }
-  if (form == NameForm::IpAddress && e.content.size() != 4 * addressFactor &&
-      e.content.size() != 16 * addressFactor) {
-    Der::Fail(CRYPT_E_ASN1_ERROR);
-  }
-  return {form, Copy(e.content)};
-}
-
 std::string Lower(std::string_view text) {
   std::string out(text);
   std::transform(out.begin(), out.end(), out.begin(),
@@ -196,18 +168,6 @@ DWORD JudgeName(const GeneralName& name, const Constraint& constraint) {
 }
 
 }  // namespace
-
-std::vector<GeneralName> DecodeGeneralNames(std::span<const std::uint8_t> der) {
-  const Der::Element sequence = Der::ReadSingle(der);
-  if (sequence.tag != Der::Tags::Sequence) {
-    Der::Fail(CRYPT_E_ASN1_BADTAG);
-  }
-  std::vector<GeneralName> names;
-  for (Der::Reader members = sequence.children(); !members.empty();) {
-    names.push_back(ReadGeneralName(members.next(), 1));
-  }
-  return names;
-}
 
 NameConstraints DecodeNameConstraints(std::span<const std::uint8_t> der) {
   const Der::Element sequence = Der::ReadSingle(der);

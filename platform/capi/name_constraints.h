@@ -23,29 +23,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/capi/general_name.h"
 #include "platform/capi/wincrypt.h"
 
 namespace Velmora::Platform::Capi {
-
-// GeneralName choices by their context tag number.
-enum class NameForm : std::uint8_t {
-  Other = 0,
-  Rfc822 = 1,
-  Dns = 2,
-  X400 = 3,
-  Directory = 4,
-  EdiParty = 5,
-  Uri = 6,
-  IpAddress = 7,
-  RegisteredId = 8,
-};
-
-// One GeneralName: its form and value (the string's or address's octets; for a directoryName
-// the whole DER of the Name; for the other forms the content octets as received).
-struct GeneralName {
-  NameForm form;
-  std::vector<std::uint8_t> value;
-};
 
 struct GeneralSubtree {
   GeneralName base;
@@ -57,9 +38,6 @@ struct NameConstraints {
   std::vector<GeneralSubtree> excluded;
 };
 
-// GeneralNames ::= SEQUENCE SIZE (1..MAX) OF GeneralName. Throws the codec's exception when the
-// value is malformed (an iPAddress of other than 4 or 16 octets among them).
-std::vector<GeneralName> DecodeGeneralNames(std::span<const std::uint8_t> der);
 // NameConstraints ::= SEQUENCE { permittedSubtrees [0] GeneralSubtrees OPTIONAL,
 //                                excludedSubtrees  [1] GeneralSubtrees OPTIONAL }
 // GeneralSubtree ::= SEQUENCE { base GeneralName, minimum [0] BaseDistance DEFAULT 0,

@@ -2,7 +2,10 @@
 
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+
 #include "platform/capi/cert_chain_internal.h"
+#include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_openssl.h"
 #include "platform/capi/revocation_crl.h"
 #include "platform/text/atl_exception.h"
@@ -37,16 +40,27 @@ std::string Hex(const unsigned char* data, std::size_t length) {
 
 // Whether `signer` may speak for `issuer`'s certificates: it is the issuer, or a certificate the
 // issuer signed whose extended key usage names id-kp-OCSPSigning (its validity is judged at the
-// time of checking).
-bool AuthorisedResponder(X509* signer, X509* issuer) {
-  if (X509_cmp(signer, issuer) == 0) {
+// time of checking). The responder is read as the chain engine reads every certificate.
+bool AuthorisedResponder(X509* signer, PCCERT_CONTEXT issuer) {
+  if (X509_cmp(signer, X509Of(issuer)) == 0) {
     return true;
   }
-  EVP_PKEY* issuerKey = X509_get0_pubkey(issuer);
-  const bool extended = (X509_get_extension_flags(signer) & EXFLAG_XKUSAGE) != 0;
-  return issuerKey != nullptr && X509_check_issued(issuer, signer) == X509_V_OK &&
-         X509_verify(signer, issuerKey) == 1 && extended &&
-         (X509_get_extended_key_usage(signer) & XKU_OCSP_SIGN) != 0;
+  unsigned char* der = nullptr;
+  const int length = i2d_X509(signer, &der);
+  if (length <= 0) {
+    return false;
+  }
+  const ContextRef responder(
+      CertCreateCertificateContext(X509_ASN_ENCODING, der, static_cast<DWORD>(length)));
+  OPENSSL_free(der);
+  if (!responder) {
+    return false;
+  }
+  const ChainFacts& facts = FactsOf(responder.get());
+  return ImplOf(responder.get())->data->issuerKey() == ImplOf(issuer)->data->subjectKey() &&
+         CertSignedBy(responder.get(), issuer) && facts.hasUsage &&
+         std::find(facts.purposes.begin(), facts.purposes.end(), kOidOcspSigning) !=
+             facts.purposes.end();
 }
 
 }  // namespace
@@ -134,7 +148,7 @@ OcspData::Lookup OcspData::lookUp(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
   X509* signer = nullptr;
   if (!extra || sk_X509_push(extra.get(), issuerX509) <= 0 ||
       OCSP_resp_get0_signer(basic, &signer, extra.get()) != 1 ||
-      !AuthorisedResponder(signer, issuerX509) ||
+      !AuthorisedResponder(signer, issuer) ||
       // The signature only: whom the signer speaks for was judged above.
       OCSP_basic_verify(basic, extra.get(), nullptr, OCSP_NOVERIFY) != 1) {
     found.error = TRUST_E_CERT_SIGNATURE;

@@ -3,6 +3,7 @@
 #include "codec/der/der_reader.h"
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/distribution_points.h"
+#include "platform/capi/general_name.h"
 #include "platform/text/atl_exception.h"
 
 namespace Velmora::Platform::Capi {
@@ -12,20 +13,10 @@ namespace {
 namespace Der = ASN1::Der;
 
 constexpr const char* kOidOcsp = "1.3.6.1.5.5.7.48.1";
-constexpr Der::Tag kUri = Der::ContextTag(6, false);
 
-bool HttpUrl(const std::string& url) {
-  return url.size() > 7 &&
-         (url.compare(0, 7, "http://") == 0 || url.compare(0, 7, "HTTP://") == 0) &&
-         url.find('\0') == std::string::npos;
-}
-
-void TakeUri(const Der::Element& name, std::vector<std::string>& urls) {
-  if (name.tag == kUri) {
-    std::string url(name.content.begin(), name.content.end());
-    if (HttpUrl(url)) {
-      urls.push_back(std::move(url));
-    }
+void TakeUri(const Der::Element& element, std::vector<std::string>& urls) {
+  if (auto url = HttpUrlOf(ReadGeneralName(element))) {
+    urls.push_back(std::move(*url));
   }
 }
 
