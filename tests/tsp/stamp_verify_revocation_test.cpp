@@ -1,8 +1,8 @@
 // CStamp::VerifyCertificate with the revocation data a token carries (CRLs and OCSP responses in
 // its SignedData) and the CRLs of the caller's stores, the network kept off and revocation
 // required by the administrator's policy: all of it is weighed together (a revocation from any
-// source wins), and a certificate they say nothing for stays unknown (offline). The OCSP responses are made by
-// `openssl ocsp` from an index file, the CRLs by libcrypto.
+// source wins), and a certificate they say nothing for stays unknown (offline). The OCSP responses
+// are made by `openssl ocsp` from an index file, the CRLs by libcrypto.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -56,7 +56,9 @@ const Case kCases[] = {
     {"OCSP about another certificate", OtherCertOcsp, None, kOffline},
     {"a malformed choice is passed over", Malformed | GoodCrl, None, 0},
     {"CRL of the caller's store", None, RevokedCrl, kRevoked},
-    {"a revocation the caller holds beats the token's good answer", GoodOcsp, RevokedCrl,
+    {"a newer CRL of the caller's that revokes beats the token's stale good one", GoodCrl,
+     RevokedCrl, kRevoked},
+    {"a revocation the caller holds beats the token's good OCSP answer", GoodOcsp, RevokedCrl,
      kRevoked},
 };
 
@@ -115,7 +117,7 @@ struct World {
       choices.push_back(MakeCrlDer(root, {}, kNow - kHour, kNow + kHour));
     }
     if (data & RevokedCrl) {
-      choices.push_back(MakeCrlDer(root, listed, kNow - kHour, kNow + kHour));
+      choices.push_back(MakeCrlDer(root, listed, kNow - kHour / 4, kNow + kHour));
     }
     if (data & (GoodOcsp | RevokedOcsp | OtherCertOcsp)) {
       const std::size_t about = (data & OtherCertOcsp) ? std::size(kCases) : i;
