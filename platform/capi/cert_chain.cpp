@@ -15,6 +15,7 @@
 // issuer, and the whole walk stops at 256 steps, so that no set of certificates makes it run long.
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -243,6 +244,27 @@ struct JudgeContext {
   // The CRL signers whose paths are being judged, outermost first: one met again is a loop.
   std::vector<PCCERT_CONTEXT> signers;
 };
+constexpr DWORD kPolicyFlags = CERT_CHAIN_POLICY_REQUIRE_EXPLICIT |
+                               CERT_CHAIN_POLICY_INHIBIT_MAPPING | CERT_CHAIN_POLICY_INHIBIT_ANY;
+
+// The caller's initial policy settings.
+PolicySettings PolicySettingsOf(const CERT_CHAIN_PARA* para, DWORD flags) {
+  PolicySettings settings;
+  if (para != nullptr && para->cbSize >= offsetof(CERT_CHAIN_PARA, RequestedIssuancePolicy) +
+                                             sizeof(para->RequestedIssuancePolicy)) {
+    const CERT_ENHKEY_USAGE& asked = para->RequestedIssuancePolicy.Usage;
+    for (DWORD i = 0; i < asked.cUsageIdentifier && asked.rgpszUsageIdentifier != nullptr; ++i) {
+      if (asked.rgpszUsageIdentifier[i] != nullptr) {
+        settings.initial.emplace_back(asked.rgpszUsageIdentifier[i]);
+      }
+    }
+  }
+  settings.requireExplicit = (flags & CERT_CHAIN_POLICY_REQUIRE_EXPLICIT) != 0;
+  settings.inhibitMapping = (flags & CERT_CHAIN_POLICY_INHIBIT_MAPPING) != 0;
+  settings.inhibitAny = (flags & CERT_CHAIN_POLICY_INHIBIT_ANY) != 0;
+  return settings;
+}
+
 // How deep CRL signers' paths are judged inside each other.
 constexpr std::size_t kMaxCrlSignerDepth = 4;
 
@@ -321,8 +343,10 @@ CrlSignerVerdict FindCrlSigner(const CrlData& crl, const Path& path, std::size_t
     const std::unique_ptr<ChainImpl> signerChain = NewChain(signerPath);
     context.signers.push_back(candidate);
     const CERT_CHAIN_PARA* para = std::exchange(context.para, nullptr);
+    const DWORD flags = std::exchange(context.flags, context.flags & ~kPolicyFlags);
     Judge(*signerChain, signerPath, context);
     context.para = para;
+    context.flags = flags;
     context.signers.pop_back();
     const DWORD errors = signerChain->TrustStatus.dwErrorStatus;
     if (errors == 0) {
@@ -358,7 +382,8 @@ void Judge(ChainImpl& chain, const Path& path, JudgeContext& context) {
   }
   std::vector<DWORD> pathErrors(n);
   JudgeNameConstraints(certificates, pathErrors);
-  JudgePolicies(certificates, path.ending != Ending::Partial, pathErrors);
+  JudgePolicies(certificates, path.ending != Ending::Partial, PolicySettingsOf(para, flags),
+                pathErrors);
   std::size_t intermediatesBelow = 0;  // CAs between the subject and certificate i, self-issued
                                        // ones not counted
   for (std::size_t i = 0; i < n; ++i) {

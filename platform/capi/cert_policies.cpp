@@ -32,14 +32,80 @@ std::uint64_t SkipCerts(Der::Element e) {
   return Der::ReadSmallUnsigned(e, ~0ull);
 }
 
-// The valid policy tree's leaves by the policy each expects next, and whether an anyPolicy leaf
-// is among them. Both empty: the tree is NULL.
+// The valid policy tree's leaves: each by the policy it expects next and the policy of its
+// ancestor just below the anyPolicy nodes (the trust anchor's domain), and whether an anyPolicy
+// leaf is among them. Both empty: the tree is NULL.
 struct ValidPolicies {
-  std::set<std::string> expected;
+  std::set<std::pair<std::string, std::string>> leaves;  // {expected, origin}
   bool any = true;
 
-  bool null() const { return !any && expected.empty(); }
+  bool null() const { return !any && leaves.empty(); }
+  bool expects(const std::string& oid) const {
+    const auto at = leaves.lower_bound({oid, std::string()});
+    return at != leaves.end() && at->first == oid;
+  }
+  // Whether the tree still holds a policy of `initial`: an anyPolicy leaf stands for each.
+  bool holdsAnyOf(const std::vector<std::string>& initial) const {
+    return any || std::any_of(leaves.begin(), leaves.end(), [&](const auto& leaf) {
+      return std::find(initial.begin(), initial.end(), leaf.second) != initial.end();
+    });
+  }
 };
+
+// The tree after a certificate that asserts `policies` (anyPolicy counting when `anyCounts`).
+ValidPolicies Narrow(const ValidPolicies& valid, const std::vector<std::string>& policies,
+                     bool anyCounts) {
+  ValidPolicies next{{}, false};
+  bool assertsAny = false;
+  for (const std::string& oid : policies) {
+    if (oid == kOidAnyPolicy) {
+      assertsAny = true;
+      continue;
+    }
+    bool matched = false;
+    for (auto it = valid.leaves.lower_bound({oid, std::string()});
+         it != valid.leaves.end() && it->first == oid; ++it) {
+      next.leaves.insert(*it);
+      matched = true;
+    }
+    if (!matched && valid.any) {
+      next.leaves.insert({oid, oid});
+    }
+  }
+  if (assertsAny && anyCounts) {
+    // Every expectation not met yet is met by anyPolicy.
+    next.leaves.insert(valid.leaves.begin(), valid.leaves.end());
+    next.any = valid.any;
+  }
+  return next;
+}
+
+// The tree after a CA's policyMappings: an issuer-domain policy is expected next under its
+// subject-domain names, or, once mapping is inhibited, no more.
+void Map(ValidPolicies& valid, const std::vector<std::pair<std::string, std::string>>& mappings,
+         bool mappingAllowed) {
+  std::set<std::pair<std::string, std::string>> next;
+  for (const auto& leaf : valid.leaves) {
+    const bool mapped = std::any_of(mappings.begin(), mappings.end(),
+                                    [&](const auto& m) { return m.first == leaf.first; });
+    if (!mapped) {
+      next.insert(leaf);
+    }
+  }
+  if (mappingAllowed) {
+    for (const auto& [issuer, subject] : mappings) {
+      if (valid.expects(issuer)) {
+        for (auto it = valid.leaves.lower_bound({issuer, std::string()});
+             it != valid.leaves.end() && it->first == issuer; ++it) {
+          next.insert({subject, it->second});
+        }
+      } else if (valid.any) {
+        next.insert({subject, issuer});
+      }
+    }
+  }
+  valid.leaves = std::move(next);
+}
 
 void Lower(std::uint64_t& counter, std::optional<std::uint64_t> to) {
   if (to && *to < counter) {
@@ -128,11 +194,11 @@ CertPolicyInfo ReadPolicyInfo(const CERT_INFO& info) {
 }
 
 void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
-                   std::span<DWORD> errors) {
+                   const PolicySettings& settings, std::span<DWORD> errors) {
   const std::size_t n = path.size() - (topIsAnchor && !path.empty() ? 1 : 0);
-  std::uint64_t explicitPolicy = n + 1;
-  std::uint64_t inhibitAny = n + 1;
-  std::uint64_t policyMapping = n + 1;
+  std::uint64_t explicitPolicy = settings.requireExplicit ? 0 : n + 1;
+  std::uint64_t inhibitAny = settings.inhibitAny ? 0 : n + 1;
+  std::uint64_t policyMapping = settings.inhibitMapping ? 0 : n + 1;
   ValidPolicies valid;
   // Certificate k (1 = the one below the anchor, n = the subject) is path[n - k].
   for (std::size_t k = 1; k <= n; ++k) {
@@ -144,20 +210,7 @@ void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
       errors[index] |= CERT_TRUST_INVALID_POLICY_CONSTRAINTS;
     }
     if (policy.policies && !valid.null()) {
-      ValidPolicies next{{}, false};
-      bool assertsAny = false;
-      for (const std::string& oid : *policy.policies) {
-        if (oid == kOidAnyPolicy) {
-          assertsAny = true;
-        } else if (valid.any || valid.expected.count(oid) != 0) {
-          next.expected.insert(oid);
-        }
-      }
-      if (assertsAny && (inhibitAny > 0 || (k < n && selfIssued))) {
-        next.expected.insert(valid.expected.begin(), valid.expected.end());
-        next.any = valid.any;
-      }
-      valid = std::move(next);
+      valid = Narrow(valid, *policy.policies, inhibitAny > 0 || (k < n && selfIssued));
     } else {
       valid = ValidPolicies{{}, false};
     }
@@ -168,6 +221,16 @@ void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
       if (policy.constraints.requireExplicitPolicy == 0u) {
         explicitPolicy = 0;
       }
+      // The caller's initial policy set is matched with what is left of the tree.
+      const std::vector<std::string>& initial = settings.initial;
+      const bool anyAsked = initial.empty() || std::find(initial.begin(), initial.end(),
+                                                         kOidAnyPolicy) != initial.end();
+      if (!anyAsked && !valid.holdsAnyOf(initial)) {
+        valid = ValidPolicies{{}, false};
+        if (explicitPolicy > 0) {
+          errors[index] |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
+        }
+      }
     }
     if (explicitPolicy == 0 && valid.null()) {
       errors[index] |= CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY;
@@ -177,22 +240,7 @@ void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
       return;
     }
     if (!policy.mappings.empty()) {
-      // An issuer-domain policy is expected next under its subject-domain names, or, once
-      // mapping is inhibited, no more.
-      std::set<std::string> next;
-      for (const std::string& oid : valid.expected) {
-        const bool mapped = std::any_of(policy.mappings.begin(), policy.mappings.end(),
-                                        [&](const auto& m) { return m.first == oid; });
-        if (!mapped) {
-          next.insert(oid);
-        }
-      }
-      for (const auto& [issuer, subject] : policy.mappings) {
-        if (policyMapping > 0 && (valid.any || valid.expected.count(issuer) != 0)) {
-          next.insert(subject);
-        }
-      }
-      valid.expected = std::move(next);
+      Map(valid, policy.mappings, policyMapping > 0);
     }
     if (!selfIssued) {
       for (std::uint64_t* counter : {&explicitPolicy, &policyMapping, &inhibitAny}) {

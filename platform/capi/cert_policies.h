@@ -1,9 +1,10 @@
 // Certificate policies of a path, processed as certificate path validation does it (RFC 5280,
-// 6.1.2 to 6.1.5) with anyPolicy as the initial policy set and no explicit policy asked by the
-// caller, in the form time-stamping chains need:
-//   - the valid policies are kept as a set (the policy tree's leaves, by the policy the next
-//     certificate is expected to assert) and whether anyPolicy is among them; qualifiers are
-//     not kept;
+// 6.1.2 to 6.1.5), by default with anyPolicy as the initial policy set and no explicit policy
+// asked by the caller:
+//   - the valid policies are kept as the policy tree's leaves, each by the policy the next
+//     certificate is expected to assert and the policy it descends from in the trust anchor's
+//     domain (what the caller's initial policy set is matched with), and whether an anyPolicy
+//     leaf is among them; qualifiers are not kept;
 //   - a certificate's policies narrow the set; its anyPolicy counts unless inhibitAnyPolicy (or a
 //     CA's policy constraints) inhibited it for it; a certificate without certificatePolicies
 //     empties the set;
@@ -12,8 +13,9 @@
 //   - requireExplicitPolicy and inhibitPolicyMapping count certificates as the RFC says, so that
 //     0 acts on the next certificate; self-issued CAs do not count;
 //   - the trust anchor at the top of the path is not processed.
-// Only the requirement matters for time-stamping: a path whose valid set is empty where an
-// explicit policy is required gets CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY on that certificate; a
+// A path whose valid policies are none where an explicit policy is required (by a certificate or
+// by the caller) gets CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY on that certificate; a path that holds
+// none of the policies the caller asked for, CERT_TRUST_IS_NOT_VALID_FOR_USAGE on the subject; a
 // policy extension that does not decode, an empty policyConstraints or a mapping to or from
 // anyPolicy gets CERT_TRUST_INVALID_POLICY_CONSTRAINTS on its certificate.
 #pragma once
@@ -60,8 +62,19 @@ struct CertPolicyInfo {
 };
 CertPolicyInfo ReadPolicyInfo(const CERT_INFO& info);
 
+// What the caller asks of a path's policies: the initial policy set (empty, or anyPolicy among
+// them: any policy) and whether an explicit policy is required, policy mapping inhibited and
+// anyPolicy inhibited from the first certificate on.
+struct PolicySettings {
+  std::vector<std::string> initial;
+  bool requireExplicit = false;
+  bool inhibitMapping = false;
+  bool inhibitAny = false;
+};
+
 // Judges the policies of a path (subject first; `topIsAnchor`: its last certificate is the
 // trust anchor): ORs the CERT_TRUST_* bits of certificate i into errors[i].
-void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor, std::span<DWORD> errors);
+void JudgePolicies(std::span<const PCCERT_CONTEXT> path, bool topIsAnchor,
+                   const PolicySettings& settings, std::span<DWORD> errors);
 
 }  // namespace Velmora::Platform::Capi

@@ -145,12 +145,16 @@ struct CERT_USAGE_MATCH {
   CERT_ENHKEY_USAGE Usage;
 };
 
-// The basic form of the chain parameters. When Usage names identifiers, the subject's extended
-// key usage must hold all of them (AND) or one of them (OR), else
-// CERT_TRUST_IS_NOT_VALID_FOR_USAGE.
+// The chain parameters. When RequestedUsage names identifiers, the subject's extended key usage
+// must hold all of them (AND) or one of them (OR), else CERT_TRUST_IS_NOT_VALID_FOR_USAGE.
+// RequestedIssuancePolicy, read when cbSize covers it, is the initial policy set of the path's
+// certificate policies: none named (or anyPolicy among them) asks for any policy; otherwise the
+// path must hold one of them (AND and OR alike), else CERT_TRUST_IS_NOT_VALID_FOR_USAGE, or
+// CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY where an explicit policy is required.
 struct CERT_CHAIN_PARA {
   DWORD cbSize;
   CERT_USAGE_MATCH RequestedUsage;
+  CERT_USAGE_MATCH RequestedIssuancePolicy;
 };
 
 // Flags of CertGetCertificateChain.
@@ -159,6 +163,13 @@ inline constexpr DWORD CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE = 0x00000100;
 inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_END_CERT = 0x10000000;
 inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_CHAIN = 0x20000000;
 inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT = 0x40000000;
+// This layer's own switches of certificate policy processing, for callers that validate paths
+// with other initial settings than the defaults (any policy, nothing required or inhibited):
+// an explicit policy required from the first certificate on, policy mapping inhibited, anyPolicy
+// inhibited. A CRL signer's path is judged without them.
+inline constexpr DWORD CERT_CHAIN_POLICY_REQUIRE_EXPLICIT = 0x00100000;
+inline constexpr DWORD CERT_CHAIN_POLICY_INHIBIT_MAPPING = 0x00200000;
+inline constexpr DWORD CERT_CHAIN_POLICY_INHIBIT_ANY = 0x00400000;
 
 inline constexpr DWORD kMaxChainLength = 32;
 

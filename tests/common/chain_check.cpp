@@ -38,8 +38,7 @@ ChainVerdict JudgeChain(const TestCert& subject, const std::vector<const TestCer
                                 nullptr);
   }
   ContextPtr context = subject.context();
-  const P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA),
-                                {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
+  const P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA), {}, {}};
   const P::CERT_CHAIN_CONTEXT* raw = nullptr;
   ChainVerdict verdict;
   if (!P::CertGetCertificateChain(nullptr, context.get(), nullptr, store.get(), &para,

@@ -1,8 +1,10 @@
 // NIST's path validation suite (tests/data/pkits/MANIFEST.md) through the chain engine: each case's
 // end-entity certificate with its untrusted certificates and CRLs in the additional store, the
 // suite's trust anchor as the only root, revocation required below it from that data alone (no
-// network, an empty cache), at 2020-06-01. The cases the engine still judges wrong are listed with
-// their cause; a case judged right that is listed fails too, so the list only shrinks.
+// network, an empty cache), at 2020-06-01, under the suite's default settings and then the policy
+// cases again under the other initial settings the suite gives them. The cases the engine still
+// judges wrong are listed with their cause; a case judged right that is listed fails too, so the
+// list only shrinks.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -56,9 +58,11 @@ class Pkits : public ::testing::Test {
     return std::filesystem::path(HORODEX_SOURCE_DIR) / "tests/data/pkits";
   }
 
-  // The chain's error bits for the end entity with the untrusted certificates and the CRLs.
+  // The chain's error bits for the end entity with the untrusted certificates and the CRLs,
+  // under the initial policy set (empty: any) and policy switches given.
   static P::DWORD ErrorsOf(const std::string& endEntity, const std::string& certificates,
-                           const std::string& crls) {
+                           const std::string& crls, std::vector<std::string> policies = {},
+                           P::DWORD policyFlags = 0) {
     StorePtr store(P::CertOpenStore(P::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
     for (const std::string& name : Split(certificates, ',')) {
       ContextPtr context = ContextOf(ToBlob(ReadFileBytes(Data() / "certs" / name)));
@@ -79,13 +83,19 @@ class Pkits : public ::testing::Test {
     }
     const auto ticks = static_cast<std::uint64_t>(kAt + 11644473600LL) * 10000000ull;
     const P::FILETIME at{static_cast<P::DWORD>(ticks), static_cast<P::DWORD>(ticks >> 32)};
-    const P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA),
-                                  {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
+    std::vector<char*> oids;
+    for (std::string& oid : policies) {
+      oids.push_back(oid.data());
+    }
+    const P::CERT_CHAIN_PARA para{
+        sizeof(P::CERT_CHAIN_PARA),
+        {},
+        {P::USAGE_MATCH_TYPE_AND, {static_cast<P::DWORD>(oids.size()), oids.data()}}};
     const P::CERT_CHAIN_CONTEXT* raw = nullptr;
     if (!P::CertGetCertificateChain(nullptr, subject.get(), &at, store.get(), &para,
                                     P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
                                         P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY |
-                                        P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                                        P::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE | policyFlags,
                                     nullptr, &raw)) {
       ADD_FAILURE() << "no chain for " << endEntity;
       return ~0u;
@@ -135,6 +145,40 @@ TEST_F(Pkits, EveryCaseIsJudgedAsTheSuiteSaysButTheKnownWrongOnes) {
   }
   std::cout << "PKITS: " << right << "/" << cases << " right\n";
   RecordProperty("pkits_right", right);
+}
+
+TEST_F(Pkits, PolicyCasesAreJudgedAsTheSuiteSaysUnderTheirOtherSettings) {
+  std::map<std::string, std::vector<std::string>> cases;
+  std::ifstream table(Data() / "cases.tsv");
+  for (std::string line; std::getline(table, line);) {
+    const std::vector<std::string> f = Split(line, '\t');
+    cases[f[0]] = f;
+  }
+  std::ifstream settings(Data() / "policy_settings.tsv");
+  int rows = 0;
+  for (std::string line; std::getline(settings, line);) {
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    const std::vector<std::string> s = Split(line, '\t');
+    ASSERT_EQ(s.size(), 4u) << line;
+    ASSERT_EQ(cases.count(s[0]), 1u) << line;
+    const std::vector<std::string>& f = cases[s[0]];
+    P::DWORD flags = 0;
+    for (const std::string& name : Split(s[2], ',')) {
+      flags |= name == "explicit"          ? P::CERT_CHAIN_POLICY_REQUIRE_EXPLICIT
+               : name == "inhibit-mapping" ? P::CERT_CHAIN_POLICY_INHIBIT_MAPPING
+               : name == "inhibit-any"     ? P::CERT_CHAIN_POLICY_INHIBIT_ANY
+                                           : 0;
+    }
+    const P::DWORD errors = ErrorsOf(
+        f[2], f[3], f[4], s[1] == "any" ? std::vector<std::string>{} : Split(s[1], ','), flags);
+    EXPECT_EQ(errors == 0, s[3] == "valid")
+        << s[0] << " with " << s[1] << " / " << s[2] << ": expected " << s[3] << ", trust bits 0x"
+        << std::hex << errors;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 29);
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ struct RevocationWorld {
   // intermediate's good.
   bool judgedRight(std::size_t i, P::HCERTSTORE store) const {
     T::ContextPtr context = tsas[i].context();
-    P::CERT_CHAIN_PARA para{sizeof para, {P::USAGE_MATCH_TYPE_AND, {0, nullptr}}};
+    P::CERT_CHAIN_PARA para{sizeof para, {}, {}};
     const P::CERT_CHAIN_CONTEXT* raw = nullptr;
     if (!P::CertGetCertificateChain(nullptr, context.get(), nullptr, store, &para,
                                     P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr,
