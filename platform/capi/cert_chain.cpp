@@ -119,8 +119,9 @@ class Builder {
           return;
         }
       }
+      // A key that inherits its parameters is checked once the path above it is known.
       found.push_back({{candidate, anchor},
-                       CertSignedBy(c, candidate),
+                       CertSignedBy(c, candidate) || KeyLacksParameters(candidate),
                        authorityKeyId && KeyIdentifierOf(*ImplOf(candidate)) == *authorityKeyId,
                        TimeValid(*candidate->pCertInfo, m_at)});
     };
@@ -155,6 +156,16 @@ class Builder {
 
   void record(const std::vector<Link>& links, Ending ending, bool cyclic, bool tooLong,
               int badSignatures) {
+    std::vector<PCCERT_CONTEXT> contexts;
+    for (const Link& link : links) {
+      contexts.push_back(link.context);
+    }
+    for (std::size_t i = 0; i + 1 < links.size(); ++i) {
+      if (KeyLacksParameters(contexts[i + 1]) &&
+          !CertSignedBy(contexts[i], contexts[i + 1], std::span(contexts).subspan(i + 2))) {
+        ++badSignatures;
+      }
+    }
     const auto rank = [](Ending e, int bad) { return std::tuple(bad == 0, e, -bad); };
     const bool better = m_best.ending == Ending::None ||
                         rank(ending, badSignatures) > rank(m_best.ending, m_best.badSignatures);
@@ -294,12 +305,16 @@ CrlSignerVerdict FindCrlSigner(const CrlData& crl, const Path& path, std::size_t
                                JudgeContext& context) {
   CrlSignerVerdict verdict;
   verdict.error = TRUST_E_CERT_SIGNATURE;
-  const auto signs = [&](PCCERT_CONTEXT c) {
+  const auto signs = [&](PCCERT_CONTEXT c, std::span<const PCCERT_CONTEXT> above = {}) {
     return FactsOf(c).crlSign && ImplOf(c)->data->subjectKey() == crl.issuerKey() &&
-           crl.signedBy(c);
+           crl.signedBy(c, above);
   };
+  std::vector<PCCERT_CONTEXT> contexts;
+  for (const Link& link : path.links) {
+    contexts.push_back(link.context);
+  }
   for (std::size_t j = i + 1; j < path.links.size(); ++j) {
-    if (signs(path.links[j].context)) {
+    if (signs(contexts[j], std::span(contexts).subspan(j + 1))) {
       return {true};
     }
   }
@@ -398,7 +413,7 @@ void Judge(ChainImpl& chain, const Path& path, JudgeContext& context) {
     }
     if (!last) {
       status.dwInfoStatus |= CERT_TRUST_HAS_NAME_MATCH_ISSUER;
-      if (!CertSignedBy(c, path.links[i + 1].context)) {
+      if (!CertSignedBy(c, path.links[i + 1].context, std::span(certificates).subspan(i + 2))) {
         status.dwErrorStatus |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
       }
     } else if (facts.selfIssued) {

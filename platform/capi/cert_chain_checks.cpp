@@ -10,11 +10,14 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 
 #include "codec/cms/public_key.h"
 #include "codec/der/der_reader.h"
+#include "codec/der/der_writer.h"
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_name_match.h"
@@ -96,13 +99,44 @@ bool SameAlgorithm(const ASN1::CAlgorithmIdentifier& a, const ASN1::CAlgorithmId
                       a.get_parameters().cbData()) == 0);
 }
 
-bool VerifyNow(const CertContextImpl& subject, const CertContextImpl& issuer) {
+constexpr const char* kOidDsa = "1.2.840.10040.4.1";
+
+// The parts of a DSA subjectPublicKeyInfo; nothing for another key, or one that does not decode
+// (which is then verified as it is, and fails).
+struct DsaKeyParts {
+  Der::Element oid;
+  std::optional<Der::Element> parameters;
+  Der::Element key;
+};
+std::optional<DsaKeyParts> DsaKeyPartsOf(std::span<const BYTE> spki) {
+  try {
+    Der::Reader members = Der::ReadSingle(spki).children();
+    Der::Reader algorithm = members.expect(Der::Tags::Sequence).children();
+    const Der::Element key = members.expect(Der::Tags::BitString);
+    members.finish();
+    const Der::Element oid = algorithm.expect(Der::Tags::Oid);
+    if (Der::ReadOid(oid) != kOidDsa) {
+      return std::nullopt;
+    }
+    std::optional<Der::Element> parameters = algorithm.optional(Der::Tags::Sequence);
+    algorithm.finish();
+    return DsaKeyParts{oid, parameters, key};
+  } catch (const CAtlException&) {
+    return std::nullopt;
+  }
+}
+
+std::span<const BYTE> SpkiOf(PCCERT_CONTEXT c) {
+  return ImplOf(c)->data->certificate().get_subjectPublicKeyInfo();
+}
+
+bool VerifyNow(const CertContextImpl& subject, std::span<const BYTE> issuerSpki) {
   const ASN1::CCertificate& certificate = subject.data->certificate();
   // The algorithm inside the signed part must be the one outside it.
   if (!SameAlgorithm(certificate.get_signature(), certificate.get_signatureAlgorithm())) {
     return false;
   }
-  const PkeyRef key = PublicKeyOf(issuer.data->certificate().get_subjectPublicKeyInfo());
+  const PkeyRef key = PublicKeyOf(issuerSpki);
   if (!key) {
     return false;
   }
@@ -138,24 +172,65 @@ bool VerifyNow(const CertContextImpl& subject, const CertContextImpl& issuer) {
 
 }  // namespace
 
-bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
+bool KeyLacksParameters(PCCERT_CONTEXT c) {
+  const std::optional<DsaKeyParts> parts = DsaKeyPartsOf(SpkiOf(c));
+  return parts && !parts->parameters;
+}
+
+std::optional<std::vector<BYTE>> InheritedKeyOf(PCCERT_CONTEXT issuer,
+                                                std::span<const PCCERT_CONTEXT> above) {
+  const std::optional<DsaKeyParts> own = DsaKeyPartsOf(SpkiOf(issuer));
+  if (!own || own->parameters) {
+    return std::nullopt;
+  }
+  for (PCCERT_CONTEXT c : above) {
+    const std::optional<DsaKeyParts> parent = DsaKeyPartsOf(SpkiOf(c));
+    if (!parent) {
+      break;  // parameters are inherited along DSA keys only
+    }
+    if (parent->parameters) {
+      Der::Writer spki;
+      spki.sequence([&](Der::Writer& info) {
+        info.sequence([&](Der::Writer& algorithm) {
+          algorithm.raw(own->oid.encoded);
+          algorithm.raw(parent->parameters->encoded);
+        });
+        info.raw(own->key.encoded);
+      });
+      return spki.take();
+    }
+  }
+  return std::nullopt;
+}
+
+bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                  std::span<const PCCERT_CONTEXT> above) {
   const CertContextImpl& s = *ImplOf(subject);
   const CertContextImpl& i = *ImplOf(issuer);
-  if (const std::optional<bool> known = s.data->signedBy(i.data)) {
-    return *known;
+  const std::optional<std::vector<BYTE>> inherited =
+      above.empty() ? std::nullopt : InheritedKeyOf(issuer, above);
+  if (!inherited) {
+    if (const std::optional<bool> known = s.data->signedBy(i.data)) {
+      return *known;
+    }
   }
+  const std::span<const BYTE> spki = inherited ? std::span<const BYTE>(*inherited) : SpkiOf(issuer);
   std::string key = KeyOf(s.data->encoded());
-  key += KeyOf(i.data->certificate().get_subjectPublicKeyInfo());
+  key += KeyOf(spki);
   {
     std::lock_guard lock(g_mutex);
     const auto found = g_verdicts->find(key);
     if (found != g_verdicts->end()) {
-      s.data->keepSignedBy(i.data, found->second);
+      if (!inherited) {
+        s.data->keepSignedBy(i.data, found->second);
+      }
       return found->second;
     }
   }
-  const bool verdict = VerifyNow(s, i);
-  s.data->keepSignedBy(i.data, verdict);
+  const bool verdict = VerifyNow(s, spki);
+  if (!inherited) {
+    s.data->keepSignedBy(i.data, verdict);
+  }
   std::lock_guard lock(g_mutex);
   if (g_verdicts->size() >= kMaxVerdicts) {
     g_verdicts->clear();
@@ -164,8 +239,8 @@ bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
   return verdict;
 }
 
-bool CrlSignedBy(X509_CRL* crl, PCCERT_CONTEXT issuer) {
-  const PkeyRef key = PublicKeyOf(ImplOf(issuer)->data->certificate().get_subjectPublicKeyInfo());
+bool CrlSignedBy(X509_CRL* crl, std::span<const BYTE> signerSpki) {
+  const PkeyRef key = PublicKeyOf(signerSpki);
   return key && X509_CRL_verify(crl, key.get()) == 1;
 }
 

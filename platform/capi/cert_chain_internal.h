@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -63,12 +64,22 @@ std::shared_ptr<const TrustMaterial> CurrentTrust();
 // the whole file as one DER certificate; none when it is unreadable or above 1 MiB).
 std::vector<std::vector<BYTE>> CertificatesOfTrustFile(const std::filesystem::path& path);
 
-// Whether the signature of `subject` verifies under the public key of `issuer`. Verdicts are kept
-// for the process (by the subject's encoding and the issuer's key), so the same chain met again
-// is not checked again.
-bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer);
-// Whether the CRL's signature verifies under the public key of `issuer`.
-bool CrlSignedBy(X509_CRL* crl, PCCERT_CONTEXT issuer);
+// Whether the signature of `subject` verifies under the public key of `issuer`; a DSA key without
+// domain parameters takes those of the nearest key of `above` (the issuer's own issuers, nearest
+// first) that has them, as long as the keys up to it are DSA keys. Verdicts are kept for the
+// process (by the subject's encoding and the issuer's key), so the same chain met again is not
+// checked again.
+bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                  std::span<const PCCERT_CONTEXT> above = {});
+// Whether the key of `c` is a DSA key without domain parameters: what it signed can be checked
+// only with its issuers' parameters.
+bool KeyLacksParameters(PCCERT_CONTEXT c);
+// The subjectPublicKeyInfo of `issuer` with the parameters it inherits from `above`, as
+// CertSignedBy takes them; nothing when it has its own or none are found.
+std::optional<std::vector<BYTE>> InheritedKeyOf(PCCERT_CONTEXT issuer,
+                                                std::span<const PCCERT_CONTEXT> above);
+// Whether the CRL's signature verifies under the subjectPublicKeyInfo `signerSpki`.
+bool CrlSignedBy(X509_CRL* crl, std::span<const BYTE> signerSpki);
 
 // The key by which names are indexed and compared when chaining: names that match have the same
 // key (see cert_name_match.h).

@@ -241,8 +241,13 @@ std::optional<CrlData::Listing> CrlData::find(const std::string& issuerKey,
   return found->listing;
 }
 
-bool CrlData::signedBy(PCCERT_CONTEXT signer) const {
-  const auto spki = ImplOf(signer)->data->certificate().get_subjectPublicKeyInfo();
+bool CrlData::signedBy(PCCERT_CONTEXT signer, std::span<const PCCERT_CONTEXT> above) const {
+  const std::optional<std::vector<BYTE>> inherited =
+      above.empty() ? std::nullopt : InheritedKeyOf(signer, above);
+  const std::span<const BYTE> spki =
+      inherited
+          ? std::span<const BYTE>(*inherited)
+          : std::span<const BYTE>(ImplOf(signer)->data->certificate().get_subjectPublicKeyInfo());
   std::string key(reinterpret_cast<const char*>(spki.data()), spki.size());
   std::lock_guard lock(m_mutex);
   for (const auto& [known, verdict] : m_verdicts) {
@@ -250,7 +255,7 @@ bool CrlData::signedBy(PCCERT_CONTEXT signer) const {
       return verdict;
     }
   }
-  const bool verdict = CrlSignedBy(m_crl.get(), signer);
+  const bool verdict = CrlSignedBy(m_crl.get(), spki);
   if (m_verdicts.size() < 8) {
     m_verdicts.emplace_back(std::move(key), verdict);
   }

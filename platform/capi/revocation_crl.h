@@ -71,8 +71,9 @@ class CrlData {
   // issuer its certificateIssuer entries name. Nothing when it is not listed.
   std::optional<Listing> find(const std::string& issuerKey, const std::string& serial) const;
 
-  // Whether the signature verifies under the key of `signer`; the verdict is kept per key.
-  bool signedBy(PCCERT_CONTEXT signer) const;
+  // Whether the signature verifies under the key of `signer` (a DSA key without parameters takes
+  // them from `above`, its issuers, as CertSignedBy says); the verdict is kept per key.
+  bool signedBy(PCCERT_CONTEXT signer, std::span<const PCCERT_CONTEXT> above = {}) const;
 
  private:
   struct Entry {
