@@ -229,13 +229,18 @@ class Builder {
   Path m_best;
 };
 
-bool UsageMatches(const ChainFacts& facts, const CERT_USAGE_MATCH& requested) {
-  if (requested.Usage.cUsageIdentifier == 0 || !facts.hasUsage) {
-    return true;  // nothing asked, or a certificate valid for every purpose
+// Whether the path is valid for the usage asked: a purpose holds where every certificate of the
+// path that lists purposes (extended key usage, application policies) lists it.
+bool UsageMatches(std::span<const PCCERT_CONTEXT> path, const CERT_USAGE_MATCH& requested) {
+  if (requested.Usage.cUsageIdentifier == 0 || requested.Usage.rgpszUsageIdentifier == nullptr) {
+    return true;  // nothing asked
   }
   const auto holds = [&](const char* oid) {
-    return oid != nullptr &&
-           std::find(facts.purposes.begin(), facts.purposes.end(), oid) != facts.purposes.end();
+    return oid != nullptr && std::all_of(path.begin(), path.end(), [&](PCCERT_CONTEXT c) {
+             const ChainFacts& facts = FactsOf(c);
+             return !facts.hasUsage || std::find(facts.purposes.begin(), facts.purposes.end(),
+                                                 oid) != facts.purposes.end();
+           });
   };
   const std::span<LPSTR> asked(requested.Usage.rgpszUsageIdentifier,
                                requested.Usage.cUsageIdentifier);
@@ -465,7 +470,7 @@ void Judge(ChainImpl& chain, const Path& path, JudgeContext& context) {
     // The element's list lives in the decoded certificate, which the chain's context keeps.
     chain.elements[i].pApplicationUsage =
         facts.hasUsage ? const_cast<CERT_ENHKEY_USAGE*>(&facts.usage) : nullptr;
-    if (i == 0 && para != nullptr && !UsageMatches(facts, para->RequestedUsage)) {
+    if (i == 0 && para != nullptr && !UsageMatches(certificates, para->RequestedUsage)) {
       status.dwErrorStatus |= CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
     }
     if (last) {

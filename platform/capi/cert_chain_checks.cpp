@@ -7,6 +7,7 @@
 // algorithms (RSA-PSS, GOST ...) go to X509_verify on the parsed certificate.
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -419,6 +420,27 @@ const ChainFacts& CertData::chainFacts() const {
       if (auto purposes = ReadKeyPurposes(eku->Value)) {
         facts->purposes = std::move(*purposes);
       }
+    }
+    if (const CERT_EXTENSION* policies = FindExtension(m_info, kOidApplicationPolicies)) {
+      // Application policies narrow the extended key usage, or stand for it; a value that does
+      // not decode allows no purpose at all.
+      std::vector<std::string> allowed;
+      try {
+        allowed = DecodeCertificatePolicies(
+            std::span<const std::uint8_t>(policies->Value.pbData, policies->Value.cbData));
+      } catch (const CAtlException&) {
+        allowed.clear();
+      }
+      if (facts->hasUsage) {
+        std::erase_if(facts->purposes, [&](const std::string& oid) {
+          return std::find(allowed.begin(), allowed.end(), oid) == allowed.end();
+        });
+      } else {
+        facts->hasUsage = true;
+        facts->purposes = std::move(allowed);
+      }
+    }
+    if (facts->hasUsage) {
       for (std::string& oid : facts->purposes) {
         facts->purposePointers.push_back(oid.data());
       }

@@ -35,6 +35,7 @@ inline constexpr const char* kOidOcspSigning = "1.3.6.1.5.5.7.3.9";
 inline constexpr const char* kOidAuthorityInfoAccess = "1.3.6.1.5.5.7.1.1";
 inline constexpr const char* kOidCrlDistributionPoints = "2.5.29.31";
 inline constexpr const char* kOidFreshestCrl = "2.5.29.46";
+inline constexpr const char* kOidApplicationPolicies = "1.3.6.1.4.1.311.21.10";
 
 // The trust material of the default engine at one moment: never changed once built, shared by
 // the chains being built while a newer one replaces it.
@@ -121,8 +122,10 @@ struct ChainFacts {
   bool selfIssued = false;           // subject and issuer names match
   bool unsupportedCritical = false;  // a critical extension not understood
   std::optional<std::vector<std::uint8_t>> authorityKeyId;
-  // The extKeyUsage purposes (none when the value does not decode) and the list a chain element
-  // shows of them; `hasUsage` false without an extKeyUsage: valid for every purpose.
+  // The extKeyUsage purposes (none when the value does not decode), narrowed to the application
+  // policies where the certificate lists them (which stand for the purposes without an
+  // extKeyUsage), and the list a chain element shows of them; `hasUsage` false without either
+  // extension: valid for every purpose. `usageCritical`: the extKeyUsage is critical.
   bool hasUsage = false;
   bool usageCritical = false;
   std::vector<std::string> purposes;

@@ -47,8 +47,8 @@ struct ValidPolicies {
   // Whether the tree still holds a policy of `initial`: an anyPolicy leaf stands for each.
   bool holdsAnyOf(const std::vector<std::string>& initial) const {
     return any || std::any_of(leaves.begin(), leaves.end(), [&](const auto& leaf) {
-      return std::find(initial.begin(), initial.end(), leaf.second) != initial.end();
-    });
+             return std::find(initial.begin(), initial.end(), leaf.second) != initial.end();
+           });
   }
 };
 

@@ -96,7 +96,7 @@ struct CERT_CHAIN_ELEMENT {
   CERT_TRUST_STATUS TrustStatus;
   CERT_REVOCATION_INFO* pRevocationInfo;
   PCERT_ENHKEY_USAGE pIssuanceUsage;
-  PCERT_ENHKEY_USAGE pApplicationUsage;  // the extended key usages; null: valid for all
+  PCERT_ENHKEY_USAGE pApplicationUsage;  // its purposes (as RequestedUsage reads them); null: all
   LPCWSTR pwszExtendedErrorInfo;
 };
 using PCERT_CHAIN_ELEMENT = CERT_CHAIN_ELEMENT*;
@@ -145,8 +145,10 @@ struct CERT_USAGE_MATCH {
   CERT_ENHKEY_USAGE Usage;
 };
 
-// The chain parameters. When RequestedUsage names identifiers, the subject's extended key usage
-// must hold all of them (AND) or one of them (OR), else CERT_TRUST_IS_NOT_VALID_FOR_USAGE.
+// The chain parameters. When RequestedUsage names identifiers, the path must be valid for all of
+// them (AND) or one of them (OR), else CERT_TRUST_IS_NOT_VALID_FOR_USAGE on the subject: a purpose
+// holds where every certificate of the path that lists purposes lists it (its extended key usage,
+// narrowed to its application policies 1.3.6.1.4.1.311.21.10 where it has them).
 // RequestedIssuancePolicy, read when cbSize covers it, is the initial policy set of the path's
 // certificate policies: none named (or anyPolicy among them) asks for any policy; otherwise the
 // path must hold one of them (AND and OR alike), else CERT_TRUST_IS_NOT_VALID_FOR_USAGE, or
@@ -277,7 +279,8 @@ struct TSP_CHAIN_POLICY_TIME_PARA {
 //   6. a critical extension that is not understood              CERT_E_CRITICAL       0x800B0105
 //   7. a certificate not valid at the policy's time             CERT_E_EXPIRED        0x800B0101
 //   8. the TSA certificate's (element 0) extended key usage is absent, not critical, or names
-//      another purpose than id-kp-timeStamping; or an issuer's keyUsage forbids signing
+//      another purpose than id-kp-timeStamping (or its application policies leave none); or an
+//      issuer's keyUsage forbids signing
 //      certificates                                             CERT_E_WRONG_USAGE    0x800B0110
 // Understood critical extensions: basicConstraints, keyUsage, extKeyUsage, subjectAltName,
 // issuerAltName, nameConstraints, policyConstraints, certificatePolicies, policyMappings,

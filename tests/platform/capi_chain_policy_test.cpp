@@ -166,7 +166,31 @@ TEST_F(ChainPolicy, TheTsaCertificateMustBeForTimeStampingAloneAndSayItCriticall
   std::vector<Extension> withPolicies = TsaExtensions();
   withPolicies.push_back({"1.3.6.1.4.1.311.21.10", "critical,DER:300C300A06082B06010505070308"});
   EXPECT_EQ(judge(Tsa(pki, withPolicies), extra).error, 0u);
-  // ... an unknown critical extension is not, on any certificate of the chain.
+  // ... and narrows the purposes: policies that leave no time-stamping make a certificate for
+  // something else ...
+  std::vector<Extension> narrowed = TsaExtensions();
+  narrowed.push_back({"1.3.6.1.4.1.311.21.10", "critical,DER:300C300A06082B06010505070303"});
+  EXPECT_EQ(judge(Tsa(pki, narrowed), extra).error, wrongUsage);
+  // ... and a usage asked of the chain holds only where every certificate that lists purposes
+  // lists it, the CA's too.
+  std::vector<Extension> serverOnly = CaExtensions();
+  serverOnly.push_back({"extendedKeyUsage", "serverAuth"});
+  const Authority serverCa = Under(pki.root, "Server CA", 7, serverOnly);
+  char timeStamping[] = "1.3.6.1.5.5.7.3.8";
+  P::LPSTR asked[] = {timeStamping};
+  const P::CERT_CHAIN_PARA para{sizeof para, {P::USAGE_MATCH_TYPE_AND, {1, asked}}, {}};
+  for (const Authority* ca : {&pki.intermediate, &serverCa}) {
+    const TestCert tsa = Under(*ca, "Test TSA", 8).cert;
+    StorePtr store = StoreOf({&ca->cert});
+    ContextPtr subject = tsa.context();
+    const P::CERT_CHAIN_CONTEXT* raw = nullptr;
+    ASSERT_TRUE(P::CertGetCertificateChain(nullptr, subject.get(), nullptr, store.get(), &para, 0,
+                                           nullptr, &raw));
+    ChainPtr chain(raw);
+    EXPECT_EQ(chain->TrustStatus.dwErrorStatus,
+              ca == &serverCa ? P::CERT_TRUST_IS_NOT_VALID_FOR_USAGE : P::CERT_TRUST_NO_ERROR);
+  }
+  // An unknown critical extension is not understood, on any certificate of the chain.
   std::vector<Extension> unknown = TsaExtensions();
   unknown.push_back({"1.2.3.4", "critical,DER:0500"});
   const ChainVerdict critical = judge(Tsa(pki, unknown), extra);
