@@ -145,12 +145,14 @@ OcspData::Lookup OcspData::lookUp(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
     return found;
   }
   X509Stack extra(sk_X509_new_null());
+  X509Stack chosen(sk_X509_new_null());
   X509* signer = nullptr;
-  if (!extra || sk_X509_push(extra.get(), issuerX509) <= 0 ||
+  if (!extra || !chosen || sk_X509_push(extra.get(), issuerX509) <= 0 ||
       OCSP_resp_get0_signer(basic, &signer, extra.get()) != 1 ||
-      !AuthorisedResponder(signer, issuer) ||
-      // The signature only: whom the signer speaks for was judged above.
-      OCSP_basic_verify(basic, extra.get(), nullptr, OCSP_NOVERIFY) != 1) {
+      !AuthorisedResponder(signer, issuer) || sk_X509_push(chosen.get(), signer) <= 0 ||
+      // The signature only, and under the key of the signer judged above: OpenSSL is given no
+      // other certificate to find one in.
+      OCSP_basic_verify(basic, chosen.get(), nullptr, OCSP_NOVERIFY | OCSP_NOINTERN) != 1) {
     found.error = TRUST_E_CERT_SIGNATURE;
     return found;
   }
