@@ -97,7 +97,8 @@ P::DWORD OursOnce(const Der& tsa, const Der& intermediate) {
       kEncoding, intermediate.data(), static_cast<P::DWORD>(intermediate.size()));
   P::HCERTSTORE store = P::CertOpenStore(P::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
   P::CertAddCertificateContextToStore(store, middle, P::CERT_STORE_ADD_ALWAYS, nullptr);
-  P::CERT_CHAIN_PARA para{sizeof para, {}, {}};
+  P::CERT_CHAIN_PARA para{};
+  para.cbSize = sizeof para;
   P::PCCERT_CHAIN_CONTEXT chain = nullptr;
   P::CertGetCertificateChain(nullptr, subject, nullptr, store, &para,
                              P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |

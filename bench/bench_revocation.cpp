@@ -149,7 +149,8 @@ bool AnsweredFromCache(const Party& tsa, const Party& intermediate) {
                                                          static_cast<P::DWORD>(caDer.size()));
   P::CertAddCertificateContextToStore(store, ca, P::CERT_STORE_ADD_ALWAYS, nullptr);
   P::CertFreeCertificateContext(ca);
-  P::CERT_CHAIN_PARA para{sizeof para, {}, {}};
+  P::CERT_CHAIN_PARA para{};
+  para.cbSize = sizeof para;
   P::PCCERT_CHAIN_CONTEXT chain = nullptr;
   bool answered = P::CertGetCertificateChain(nullptr, subject, nullptr, store, &para,
                                              P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |

@@ -1,6 +1,8 @@
 // Verification of a stamp: the TSA certificate, the token's signature and content type, and the
 // TSA certificate's chain under the time-stamping chain policy.
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 #include <vector>
@@ -11,11 +13,13 @@
 #include "codec/stampmsg/token.h"
 #include "horodex/GetCertID.h"
 #include "horodex/TSPRequest.h"
+#include "platform/capi/weak_algorithms.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_encode.h"
 #include "platform/capi/wincrypt_revocation.h"
 #include "platform/file/path_watch.h"
 #include "policy/RevocationPolicies.h"
+#include "policy/SignaturePolicies.h"
 #include "support/errors.h"
 #include "support/trace.h"
 
@@ -203,6 +207,84 @@ bool CStamp::Impl::CheckContentType(Platform::HCRYPTMSG message) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Weak algorithms
+
+using Platform::Capi::WeakAlgorithmRule;
+
+namespace {
+
+// A date "YYYY-MM-DD" as a FILETIME value at its UTC midnight; nothing when it is not one.
+std::optional<std::uint64_t> PolicyDate(const std::wstring& text) {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  char rest = 0;
+  const std::string narrow(text.begin(), text.end());
+  if (text.size() != 10 ||
+      std::sscanf(narrow.c_str(), "%4d-%2d-%2d%c", &year, &month, &day, &rest) != 3 || month < 1 ||
+      month > 12 || day < 1 || day > 31 || year < 1970) {
+    return std::nullopt;
+  }
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  return static_cast<std::uint64_t>(timegm(&tm) + 11644473600LL) * 10000000ull;
+}
+
+// The administrator's rule, the engine's defaults where a value is unset or unreadable.
+WeakAlgorithmRule WeakRuleOfPolicy() {
+  CSignaturePolicies policies;
+  policies.Load();
+  WeakAlgorithmRule rule = WeakAlgorithmRule::Defaults();
+  if (const auto date = PolicyDate(policies.WeakSha1SignaturesAfter)) {
+    rule.sha1SignaturesAfter = *date;
+  }
+  if (const auto date = PolicyDate(policies.WeakRsaKeysAfter)) {
+    rule.smallRsaKeysAfter = *date;
+  }
+  if (static_cast<DWORD>(policies.MinRsaKeyBits) != 0) {
+    rule.minRsaBits = policies.MinRsaKeyBits;
+  }
+  return rule;
+}
+
+Platform::FILETIME FileTimeOf(std::uint64_t value) {
+  return {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+// The rule in the form the chain parameter takes it.
+Platform::CERT_STRONG_SIGN_DATED_INFO DatedInfoOf(const WeakAlgorithmRule& rule) {
+  return {FileTimeOf(rule.sha1SignaturesAfter), FileTimeOf(rule.smallRsaKeysAfter),
+          rule.minRsaBits};
+}
+
+// Whether the token's signature (its digest and signature algorithms, the TSA's key) is too weak
+// at genTime, or its imprint or the ESS identifier of the TSA certificate uses a broken hash.
+bool WeakToken(const TSP::CToken& token, Platform::PCCERT_CONTEXT tsa, const ASN1::COtherCertID& id,
+               const WeakAlgorithmRule& rule) {
+  using namespace Platform::Capi;
+  const ASN1::CSignerInfo& signer = token.get_signerInfo();
+  const std::string digest = signer.get_digestAlgorithm().get_algorithm();
+  const ASN1::CAlgorithmIdentifier& algorithm = signer.get_signatureAlgorithm();
+  const CBlob& parameters = algorithm.get_parameters();
+  const std::string hash = SignatureHashOf(
+      algorithm.get_algorithm(),
+      std::span<const std::uint8_t>(parameters.pbData(), parameters.cbData()), digest);
+  const Platform::FILETIME genTime = token.get_genTime().getFileTime();
+  const std::uint64_t made =
+      (static_cast<std::uint64_t>(genTime.dwHighDateTime) << 32) | genTime.dwLowDateTime;
+  const int rsaBits = RsaBitsOfCertificateKey(tsa);
+  const ASN1::COtherHashAlgAndValue* ess = id.get_otherCertHash().get_otherHash();
+  return IsWeakSignature(digest, rsaBits, made, rule) ||
+         IsWeakSignature(hash, rsaBits, made, rule) ||
+         IsBrokenHash(token.get_hashAlgorithm().get_algorithm()) ||
+         (ess != nullptr && IsBrokenHash(ess->get_hashAlgorithm().get_algorithm()));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
 // Finding the TSA certificate
 
 HRESULT CStamp::Impl::ReadSignerCertId(ASN1::COtherCertID& id) {
@@ -343,6 +425,13 @@ int CStamp::Verify(const Platform::CERT_CONTEXT* certificate, char* list) const 
   if (!token.verify(EncodedOf(s.tsaCertificate.get()))) {
     return Platform::NTE_BAD_SIGNATURE;
   }
+  ASN1::COtherCertID id;
+  if (Platform::FAILED(s.ReadSignerCertId(id))) {
+    id = ASN1::COtherCertID();
+  }
+  if (WeakToken(token, s.tsaCertificate.get(), id, WeakRuleOfPolicy())) {
+    return Platform::CRYPT_E_SECURITY_SETTINGS;
+  }
 
   const ASN1::CExtensions* extensions = token.get_extensions();
   if (extensions == nullptr) {
@@ -440,6 +529,12 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
   Platform::CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof parameters;
   parameters.RequestedUsage.dwType = Platform::USAGE_MATCH_TYPE_AND;
+  // Signatures too weak for the administrator's rule fail the chain at their own dates.
+  Platform::CERT_STRONG_SIGN_DATED_INFO dated = DatedInfoOf(WeakRuleOfPolicy());
+  const Platform::CERT_STRONG_SIGN_PARA strongSign{sizeof(Platform::CERT_STRONG_SIGN_PARA),
+                                                   Platform::CERT_STRONG_SIGN_DATED_INFO_CHOICE,
+                                                   &dated};
+  parameters.pStrongSignPara = &strongSign;
   // The data must be fresh now, or at genTime plus the grace period when the administrator says so.
   const Platform::FILETIME checkTime =
       (s.genTime + CDateTimeSpan(revocation.RevocationGraceSeconds, 0)).getFileTime();

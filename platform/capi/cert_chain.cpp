@@ -257,6 +257,7 @@ struct JudgeContext {
   std::uint64_t at;
   const CERT_CHAIN_PARA* para;
   DWORD flags;
+  WeakAlgorithmRule weak;
   // The CRL signers whose paths are being judged, outermost first: one met again is a loop.
   std::vector<PCCERT_CONTEXT> signers;
 };
@@ -312,7 +313,7 @@ CrlSignerVerdict FindCrlSigner(const CrlData& crl, const Path& path, std::size_t
   verdict.error = TRUST_E_CERT_SIGNATURE;
   const auto signs = [&](PCCERT_CONTEXT c, std::span<const PCCERT_CONTEXT> above = {}) {
     return FactsOf(c).crlSign && ImplOf(c)->data->subjectKey() == crl.issuerKey() &&
-           crl.signedBy(c, above);
+           crl.signedBy(c, above) && !crl.signatureWeak(c, above, context.weak);
   };
   std::vector<PCCERT_CONTEXT> contexts;
   for (const Link& link : path.links) {
@@ -418,8 +419,11 @@ void Judge(ChainImpl& chain, const Path& path, JudgeContext& context) {
     }
     if (!last) {
       status.dwInfoStatus |= CERT_TRUST_HAS_NAME_MATCH_ISSUER;
-      if (!CertSignedBy(c, path.links[i + 1].context, std::span(certificates).subspan(i + 2))) {
+      const auto above = std::span(certificates).subspan(i + 2);
+      if (!CertSignedBy(c, path.links[i + 1].context, above)) {
         status.dwErrorStatus |= CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+      } else if (CertSignatureWeak(c, path.links[i + 1].context, above, context.weak)) {
+        status.dwErrorStatus |= CERT_TRUST_HAS_WEAK_SIGNATURE;
       }
     } else if (facts.selfIssued) {
       if (CertSignedBy(c, c)) {
@@ -462,6 +466,7 @@ void Judge(ChainImpl& chain, const Path& path, JudgeContext& context) {
             context.trust,
             context.storeCrls,
             (flags & CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY) == 0 && t_networkAllowed,
+            context.weak,
             [&](const CrlData& crl) { return FindCrlSigner(crl, path, i, context); }};
         status.dwErrorStatus |= CheckRevocation(request, *revocation);
         chain.elements[i].pRevocationInfo = revocation.get();
@@ -526,7 +531,9 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
     }
     const Capi::Path path = Capi::Builder(*trust, extra, at).build(pCertContext);
     std::unique_ptr<Capi::ChainImpl> chain = Capi::NewChain(path);
-    Capi::JudgeContext context{*trust, extra, storeCrls, at, pChainPara, dwFlags, {}};
+    Capi::JudgeContext context{
+        *trust, extra, storeCrls, at, pChainPara, dwFlags, Capi::WeakAlgorithmRule::Of(pChainPara),
+        {}};
     Capi::Judge(*chain, path, context);
     const std::size_t n = path.links.size();
     for (CERT_CHAIN_ELEMENT& element : chain->elements) {

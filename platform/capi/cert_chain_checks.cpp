@@ -240,6 +240,29 @@ bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
   return verdict;
 }
 
+bool CertSignatureWeak(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                       std::span<const PCCERT_CONTEXT> above, const WeakAlgorithmRule& rule) {
+  const ASN1::CAlgorithmIdentifier& algorithm =
+      ImplOf(subject)->data->certificate().get_signatureAlgorithm();
+  const CBlob& parameters = algorithm.get_parameters();
+  const std::string hash =
+      SignatureHashOf(algorithm.get_algorithm(),
+                      std::span<const std::uint8_t>(parameters.pbData(), parameters.cbData()), "");
+  const std::optional<std::vector<BYTE>> inherited =
+      above.empty() ? std::nullopt : InheritedKeyOf(issuer, above);
+  const PkeyRef key = PublicKeyOf(inherited ? std::span<const BYTE>(*inherited) : SpkiOf(issuer));
+  return IsWeakSignature(hash, key.get(), FileTimeValue(subject->pCertInfo->NotBefore), rule);
+}
+
+int RsaBitsOfKey(std::span<const BYTE> spki) {
+  const PkeyRef key = PublicKeyOf(spki);
+  return RsaBitsOf(key.get());
+}
+
+int RsaBitsOfCertificateKey(PCCERT_CONTEXT certificate) {
+  return RsaBitsOfKey(SpkiOf(certificate));
+}
+
 bool CrlSignedBy(X509_CRL* crl, std::span<const BYTE> signerSpki) {
   const PkeyRef key = PublicKeyOf(signerSpki);
   return key && X509_CRL_verify(crl, key.get()) == 1;

@@ -16,6 +16,7 @@
 
 #include "platform/capi/cert_policies.h"
 #include "platform/capi/distribution_points.h"
+#include "platform/capi/weak_algorithms.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/text/free_with.h"
 
@@ -79,6 +80,10 @@ bool KeyLacksParameters(PCCERT_CONTEXT c);
 // CertSignedBy takes them; nothing when it has its own or none are found.
 std::optional<std::vector<BYTE>> InheritedKeyOf(PCCERT_CONTEXT issuer,
                                                 std::span<const PCCERT_CONTEXT> above);
+// Whether the signature of `subject` by `issuer` (its key completed from `above` as CertSignedBy
+// does) is too weak under the rule, at the subject's notBefore.
+bool CertSignatureWeak(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                       std::span<const PCCERT_CONTEXT> above, const WeakAlgorithmRule& rule);
 // Whether the CRL's signature verifies under the subjectPublicKeyInfo `signerSpki`.
 bool CrlSignedBy(X509_CRL* crl, std::span<const BYTE> signerSpki);
 

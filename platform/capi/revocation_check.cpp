@@ -98,14 +98,16 @@ FILETIME FileTimeFrom(std::uint64_t value) {
 // nothing, with the first failure met.
 class Weighing {
  public:
-  Weighing(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, std::uint64_t checkTime)
-      : m_subject(subject), m_issuer(issuer), m_at{NowFileTime(), 0} {
+  Weighing(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, std::uint64_t checkTime,
+           const WeakAlgorithmRule& weak)
+      : m_subject(subject), m_issuer(issuer), m_at{NowFileTime(), 0}, m_weak(weak) {
     m_at.check = checkTime != 0 ? checkTime : m_at.now;
   }
 
   PCCERT_CONTEXT subject() const { return m_subject; }
   PCCERT_CONTEXT issuer() const { return m_issuer; }
   const CheckTime& at() const { return m_at; }
+  const WeakAlgorithmRule& weak() const { return m_weak; }
 
   // Takes one answer (or the failure `judge` throws).
   template <typename Judge>
@@ -173,6 +175,7 @@ class Weighing {
   PCCERT_CONTEXT m_subject;
   PCCERT_CONTEXT m_issuer;
   CheckTime m_at;
+  const WeakAlgorithmRule& m_weak;
   RevocationAnswer m_answer;
   DWORD m_source = REVOCATION_SOURCE_NONE;
   DWORD m_firstError = 0;
@@ -240,7 +243,7 @@ void AskNetwork(Weighing& weighing, CrlSet& crls, const std::vector<std::string>
         return RevocationAnswer::Failed(NTE_BAD_DATA, REVOCATION_KIND_OCSP);  // not our request's
       }
       RevocationAnswer answer =
-          response->judge(weighing.subject(), weighing.issuer(), weighing.at());
+          response->judge(weighing.subject(), weighing.issuer(), weighing.at(), weighing.weak());
       if (answer.status != Status::NoAnswer) {
         WriteRevocationCache(CacheKind::Ocsp, ocspKey, response->der());
       }
@@ -284,7 +287,7 @@ void AskNetwork(Weighing& weighing, CrlSet& crls, const std::vector<std::string>
 DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& info) {
   PCCERT_CONTEXT subject = request.subject;
   PCCERT_CONTEXT issuer = request.issuer;
-  Weighing weighing(subject, issuer, t_call.checkTime);
+  Weighing weighing(subject, issuer, t_call.checkTime, request.weak);
   const auto settle = [&]() -> DWORD {
     const ChainFacts& facts = FactsOf(subject);
     std::vector<std::string> crlIssuers;
@@ -296,7 +299,7 @@ DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& in
     // is not is no failure of a source.
     for (const auto& response : t_call.responses) {
       weighing.take(REVOCATION_SOURCE_CALL, [&] {
-        RevocationAnswer answer = response->judge(subject, issuer, weighing.at());
+        RevocationAnswer answer = response->judge(subject, issuer, weighing.at(), weighing.weak());
         if (answer.error == CRYPT_E_NOT_IN_REVOCATION_DATABASE) {
           answer.error = CRYPT_E_NO_MATCH;
         }
@@ -345,7 +348,7 @@ DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& in
         if (!response) {
           return RevocationAnswer::Failed(CRYPT_E_NO_MATCH, REVOCATION_KIND_OCSP);
         }
-        return response->judge(subject, issuer, weighing.at());
+        return response->judge(subject, issuer, weighing.at(), weighing.weak());
       });
     }
     for (const std::string& url : crlUrls) {

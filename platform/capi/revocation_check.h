@@ -21,6 +21,8 @@ struct RevocationRequest {
   // The CRLs of the chain's additional store.
   const std::vector<std::shared_ptr<const CrlData>>& storeCrls;
   bool network;  // fetching allowed
+  // The rule by which an OCSP response's signature is too weak to count.
+  const WeakAlgorithmRule& weak;
   // Whether a CRL is authentic: the engine finds and validates its signer.
   CrlSignerCheck crlSigner;
 };

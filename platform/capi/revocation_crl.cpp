@@ -11,6 +11,7 @@
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_openssl.h"
+#include "platform/capi/weak_algorithms.h"
 #include "platform/text/atl_exception.h"
 
 namespace Velmora::Platform::Capi {
@@ -239,6 +240,19 @@ std::optional<CrlData::Listing> CrlData::find(const std::string& issuerKey,
     return std::nullopt;
   }
   return found->listing;
+}
+
+bool CrlData::signatureWeak(PCCERT_CONTEXT signer, std::span<const PCCERT_CONTEXT> above,
+                            const WeakAlgorithmRule& rule) const {
+  const X509_ALGOR* algorithm = nullptr;
+  X509_CRL_get0_signature(m_crl.get(), nullptr, &algorithm);
+  const std::optional<std::vector<BYTE>> inherited =
+      above.empty() ? std::nullopt : InheritedKeyOf(signer, above);
+  const int bits = RsaBitsOfKey(
+      inherited
+          ? std::span<const BYTE>(*inherited)
+          : std::span<const BYTE>(ImplOf(signer)->data->certificate().get_subjectPublicKeyInfo()));
+  return IsWeakSignature(SignatureHashOf(algorithm), bits, m_thisUpdate, rule);
 }
 
 bool CrlData::signedBy(PCCERT_CONTEXT signer, std::span<const PCCERT_CONTEXT> above) const {

@@ -29,6 +29,8 @@ namespace Velmora::Platform::Capi {
 // Largest CRL or OCSP response taken from any source.
 inline constexpr std::size_t kMaxRevocationDataBytes = std::size_t{16} << 20;
 
+struct WeakAlgorithmRule;  // weak_algorithms.h
+
 class CrlData {
  public:
   // Decodes a DER CRL (the whole input, nothing after it). Throws CAtlException:
@@ -74,6 +76,9 @@ class CrlData {
   // Whether the signature verifies under the key of `signer` (a DSA key without parameters takes
   // them from `above`, its issuers, as CertSignedBy says); the verdict is kept per key.
   bool signedBy(PCCERT_CONTEXT signer, std::span<const PCCERT_CONTEXT> above = {}) const;
+  // Whether its signature by `signer` is too weak under the rule, at its thisUpdate.
+  bool signatureWeak(PCCERT_CONTEXT signer, std::span<const PCCERT_CONTEXT> above,
+                     const WeakAlgorithmRule& rule) const;
 
  private:
   struct Entry {

@@ -156,6 +156,9 @@ OcspData::Lookup OcspData::lookUp(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
     found.error = TRUST_E_CERT_SIGNATURE;
     return found;
   }
+  found.signatureHash = SignatureHashOf(OCSP_resp_get0_tbs_sigalg(basic));
+  found.signerRsaBits = RsaBitsOf(X509_get0_pubkey(signer));
+  found.producedAt = FileTimeOf(OCSP_resp_get0_produced_at(basic));
   if (X509_cmp(signer, issuerX509) != 0) {
     found.signerFrom = FileTimeOf(X509_get0_notBefore(signer));
     found.signerUntil = FileTimeOf(X509_get0_notAfter(signer));
@@ -180,8 +183,8 @@ bool OcspData::echoes(std::span<const std::uint8_t> requestDer) const {
   return asked ? verdict == 1 : verdict > 0;
 }
 
-RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
-                                 const CheckTime& at) const {
+RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const CheckTime& at,
+                                 const WeakAlgorithmRule& weak) const {
   // What the response says of a pair of certificates is worked out once: OpenSSL then needs to
   // decode neither again, as the same certificates come back in every stamp of a TSA.
   std::string key(reinterpret_cast<const char*>(subject->pbCertEncoded), subject->cbCertEncoded);
@@ -207,6 +210,9 @@ RevocationAnswer OcspData::judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
   }
   if (found.error != 0) {
     return RevocationAnswer::Failed(found.error, REVOCATION_KIND_OCSP);
+  }
+  if (IsWeakSignature(found.signatureHash, found.signerRsaBits, found.producedAt, weak)) {
+    return RevocationAnswer::Failed(CRYPT_E_SECURITY_SETTINGS, REVOCATION_KIND_OCSP);
   }
   RevocationAnswer answer;
   answer.kind = REVOCATION_KIND_OCSP;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/capi/revocation_answer.h"
+#include "platform/capi/weak_algorithms.h"
 #include "platform/text/free_with.h"
 
 namespace Velmora::Platform::Capi {
@@ -44,9 +45,11 @@ class OcspData {
   // TRUST_E_CERT_SIGNATURE when its signer is neither `issuer` nor a responder that `issuer`
   // issued with id-kp-OCSPSigning, or its signature does not verify; CERT_E_EXPIRED when not
   // fresh (see Fresh; no nextUpdate: one hour after thisUpdate); TRUST_E_CERT_SIGNATURE when a
-  // delegated responder is not valid at the time of checking. Else Good, or Revoked with date and
+  // delegated responder is not valid at the time of checking; CRYPT_E_SECURITY_SETTINGS when its
+  // signature is too weak under `weak` at its producedAt. Else Good, or Revoked with date and
   // reason.
-  RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const CheckTime& at) const;
+  RevocationAnswer judge(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, const CheckTime& at,
+                         const WeakAlgorithmRule& weak) const;
 
   const std::vector<std::uint8_t>& der() const noexcept { return m_der; }
   // Whether the response answers the DER request as to its nonce: the same nonce when the request
@@ -64,6 +67,9 @@ class OcspData {
     std::uint64_t revocationDate = 0;
     std::uint64_t thisUpdate = 0;
     std::uint64_t nextUpdate = 0;
+    std::string signatureHash;  // the hash its signature was made with, by the signer's key
+    int signerRsaBits = 0;      // of size (0: not RSA), at producedAt
+    std::uint64_t producedAt = 0;
   };
   OcspData() = default;
   Lookup lookUp(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) const;

@@ -62,6 +62,7 @@ inline constexpr DWORD CERT_TRUST_IS_PARTIAL_CHAIN = 0x00010000;
 inline constexpr DWORD CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY = 0x02000000;
 inline constexpr DWORD CERT_TRUST_IS_EXPLICIT_DISTRUST = 0x04000000;
 inline constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT = 0x08000000;
+inline constexpr DWORD CERT_TRUST_HAS_WEAK_SIGNATURE = 0x00100000;
 
 // Bits of CERT_TRUST_STATUS.dwInfoStatus.
 inline constexpr DWORD CERT_TRUST_HAS_EXACT_MATCH_ISSUER = 0x00000001;
@@ -153,10 +154,36 @@ struct CERT_USAGE_MATCH {
 // certificate policies: none named (or anyPolicy among them) asks for any policy; otherwise the
 // path must hold one of them (AND and OR alike), else CERT_TRUST_IS_NOT_VALID_FOR_USAGE, or
 // CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY where an explicit policy is required.
+// pStrongSignPara, read when cbSize covers it, sets the dated rule by which signatures are too
+// weak (weak_algorithms.h); null, or cbSize short of it, keeps the rule's defaults (SHA-1 after
+// 2017-01-01, RSA below 2048 bits after 2014-01-01, MD5 never). The fields between are the
+// platform's and are not read here.
+struct CERT_STRONG_SIGN_PARA;
 struct CERT_CHAIN_PARA {
   DWORD cbSize;
   CERT_USAGE_MATCH RequestedUsage;
   CERT_USAGE_MATCH RequestedIssuancePolicy;
+  DWORD dwUrlRetrievalTimeout;
+  BOOL fCheckRevocationFreshnessTime;
+  DWORD dwRevocationFreshnessTime;
+  FILETIME* pftCacheResync;
+  const CERT_STRONG_SIGN_PARA* pStrongSignPara;
+  DWORD dwStrongSignFlags;
+};
+
+// The strong-signing parameter. The one kind of information taken here is this layer's own dated
+// rule: pvInfo points to a CERT_STRONG_SIGN_DATED_INFO when dwInfoChoice is
+// CERT_STRONG_SIGN_DATED_INFO_CHOICE; any other choice keeps the defaults.
+inline constexpr DWORD CERT_STRONG_SIGN_DATED_INFO_CHOICE = 0x80000001;
+struct CERT_STRONG_SIGN_DATED_INFO {
+  FILETIME ftSha1SignaturesAfter;  // a SHA-1 signature on an object made after it is weak
+  FILETIME ftSmallRsaKeysAfter;    // so is one by an RSA key below dwMinRsaKeyBits
+  DWORD dwMinRsaKeyBits;
+};
+struct CERT_STRONG_SIGN_PARA {
+  DWORD cbSize;
+  DWORD dwInfoChoice;
+  void* pvInfo;
 };
 
 // Flags of CertGetCertificateChain.
@@ -262,6 +289,8 @@ struct TSP_CHAIN_POLICY_TIME_PARA {
 // every certificate of the chain and reports the first failure in this order (lChainIndex 0,
 // lElementIndex the first element that fails the check):
 //   1. a signature in the chain does not verify                TRUST_E_CERT_SIGNATURE 0x80096004
+//   1a. a signature in the chain is too weak at the certificate's notBefore (weak_algorithms.h;
+//      CERT_TRUST_HAS_WEAK_SIGNATURE)                      CRYPT_E_SECURITY_SETTINGS 0x80092026
 //   2. no path to a root, or a loop                             CERT_E_CHAINING       0x800B010A
 //   3. the root is not trusted                                  CERT_E_UNTRUSTEDROOT  0x800B0109
 //   4. an issuer that is not a CA, or beyond its path length    TRUST_E_BASIC_CONSTRAINTS

@@ -38,7 +38,8 @@ ChainVerdict JudgeChain(const TestCert& subject, const std::vector<const TestCer
                                 nullptr);
   }
   ContextPtr context = subject.context();
-  const P::CERT_CHAIN_PARA para{sizeof(P::CERT_CHAIN_PARA), {}, {}};
+  P::CERT_CHAIN_PARA para{};
+  para.cbSize = sizeof para;
   const P::CERT_CHAIN_CONTEXT* raw = nullptr;
   ChainVerdict verdict;
   if (!P::CertGetCertificateChain(nullptr, context.get(), nullptr, store.get(), &para,

@@ -178,7 +178,9 @@ TEST_F(ChainPolicy, TheTsaCertificateMustBeForTimeStampingAloneAndSayItCriticall
   const Authority serverCa = Under(pki.root, "Server CA", 7, serverOnly);
   char timeStamping[] = "1.3.6.1.5.5.7.3.8";
   P::LPSTR asked[] = {timeStamping};
-  const P::CERT_CHAIN_PARA para{sizeof para, {P::USAGE_MATCH_TYPE_AND, {1, asked}}, {}};
+  P::CERT_CHAIN_PARA para{};
+  para.cbSize = sizeof para;
+  para.RequestedUsage.Usage = {1, asked};
   for (const Authority* ca : {&pki.intermediate, &serverCa}) {
     const TestCert tsa = Under(*ca, "Test TSA", 8).cert;
     StorePtr store = StoreOf({&ca->cert});

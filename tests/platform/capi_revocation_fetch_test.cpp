@@ -92,7 +92,8 @@ TEST(RevocationFetch, AHostileResponderGivesItsCodeAndTheNextSourceAnswers) {
     P::CertSetRevocationDataForThread(&flags);
 
     const ContextPtr context = tsa.cert.context();
-    P::CERT_CHAIN_PARA para{sizeof para, {}, {}};
+    P::CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
     const P::CERT_CHAIN_CONTEXT* raw = nullptr;
     const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(P::CertGetCertificateChain(nullptr, context.get(), nullptr, nullptr, &para,

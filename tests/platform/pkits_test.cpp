@@ -80,10 +80,9 @@ class Pkits : public ::testing::Test {
     for (std::string& oid : policies) {
       oids.push_back(oid.data());
     }
-    const P::CERT_CHAIN_PARA para{
-        sizeof(P::CERT_CHAIN_PARA),
-        {},
-        {P::USAGE_MATCH_TYPE_AND, {static_cast<P::DWORD>(oids.size()), oids.data()}}};
+    P::CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    para.RequestedIssuancePolicy.Usage = {static_cast<P::DWORD>(oids.size()), oids.data()};
     const P::CERT_CHAIN_CONTEXT* raw = nullptr;
     if (!P::CertGetCertificateChain(nullptr, subject.get(), &at, store.get(), &para,
                                     P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |

@@ -76,7 +76,8 @@ struct RevocationWorld {
   // intermediate's good.
   bool judgedRight(std::size_t i, P::HCERTSTORE store) const {
     T::ContextPtr context = tsas[i].context();
-    P::CERT_CHAIN_PARA para{sizeof para, {}, {}};
+    P::CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
     const P::CERT_CHAIN_CONTEXT* raw = nullptr;
     if (!P::CertGetCertificateChain(nullptr, context.get(), nullptr, store, &para,
                                     P::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr,
