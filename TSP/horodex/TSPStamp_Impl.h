@@ -31,6 +31,8 @@ struct CStamp::Impl {
   CertStoreHandle certStore;
   // The TSA certificate, once found; belongs to the token in encodedToken.
   CertContextPtr tsaCertificate;
+  // The hash of the ESS identifier that named it (the signing-certificate attributes' first).
+  std::string signerCertIdHash;
   std::string policyID;
   ASN1::CBigInteger nonce;  // empty when the token has none
   ASN1::CBigInteger serialNumber;

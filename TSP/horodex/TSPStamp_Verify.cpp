@@ -233,9 +233,7 @@ std::optional<std::uint64_t> PolicyDate(const std::wstring& text) {
 }
 
 // The administrator's rule, the engine's defaults where a value is unset or unreadable.
-WeakAlgorithmRule WeakRuleOfPolicy() {
-  CSignaturePolicies policies;
-  policies.Load();
+WeakAlgorithmRule WeakRuleOf(const CSignaturePolicies& policies) {
   WeakAlgorithmRule rule = WeakAlgorithmRule::Defaults();
   if (const auto date = PolicyDate(policies.WeakSha1SignaturesAfter)) {
     rule.sha1SignaturesAfter = *date;
@@ -259,27 +257,22 @@ Platform::CERT_STRONG_SIGN_DATED_INFO DatedInfoOf(const WeakAlgorithmRule& rule)
           rule.minRsaBits};
 }
 
-// Whether the token's signature (its digest and signature algorithms, the TSA's key) is too weak
-// at genTime, or its imprint or the ESS identifier of the TSA certificate uses a broken hash.
-bool WeakToken(const TSP::CToken& token, Platform::PCCERT_CONTEXT tsa, const ASN1::COtherCertID& id,
-               const WeakAlgorithmRule& rule) {
-  using namespace Platform::Capi;
+// The hashes the token's signature is made with: its digest algorithm's and its signature
+// algorithm's (the same, or "" when the latter names none).
+std::pair<std::string, std::string> SignatureHashesOf(const TSP::CToken& token) {
   const ASN1::CSignerInfo& signer = token.get_signerInfo();
-  const std::string digest = signer.get_digestAlgorithm().get_algorithm();
+  std::string digest = signer.get_digestAlgorithm().get_algorithm();
   const ASN1::CAlgorithmIdentifier& algorithm = signer.get_signatureAlgorithm();
   const CBlob& parameters = algorithm.get_parameters();
-  const std::string hash = SignatureHashOf(
+  std::string hash = Platform::Capi::SignatureHashOf(
       algorithm.get_algorithm(),
       std::span<const std::uint8_t>(parameters.pbData(), parameters.cbData()), digest);
-  const Platform::FILETIME genTime = token.get_genTime().getFileTime();
-  const std::uint64_t made =
-      (static_cast<std::uint64_t>(genTime.dwHighDateTime) << 32) | genTime.dwLowDateTime;
-  const int rsaBits = RsaBitsOfCertificateKey(tsa);
-  const ASN1::COtherHashAlgAndValue* ess = id.get_otherCertHash().get_otherHash();
-  return IsWeakSignature(digest, rsaBits, made, rule) ||
-         IsWeakSignature(hash, rsaBits, made, rule) ||
-         IsBrokenHash(token.get_hashAlgorithm().get_algorithm()) ||
-         (ess != nullptr && IsBrokenHash(ess->get_hashAlgorithm().get_algorithm()));
+  return {std::move(digest), std::move(hash)};
+}
+
+std::uint64_t FileTimeValueOf(const CDateTime& time) {
+  const Platform::FILETIME value = time.getFileTime();
+  return (static_cast<std::uint64_t>(value.dwHighDateTime) << 32) | value.dwLowDateTime;
 }
 
 }  // namespace
@@ -319,6 +312,7 @@ HRESULT CStamp::Impl::FindTSACertificate(void** stores, unsigned long count,
   if (Platform::FAILED(read)) {
     return read;
   }
+  signerCertIdHash = id.get_otherCertHash().get_otherHash()->get_hashAlgorithm().get_algorithm();
 
   if (candidate != nullptr && CheckCertId(id, EncodedOf(candidate))) {
     // The cache stays only when it holds this very certificate. The same issuer and serial number
@@ -425,12 +419,23 @@ int CStamp::Verify(const Platform::CERT_CONTEXT* certificate, char* list) const 
   if (!token.verify(EncodedOf(s.tsaCertificate.get()))) {
     return Platform::NTE_BAD_SIGNATURE;
   }
-  ASN1::COtherCertID id;
-  if (Platform::FAILED(s.ReadSignerCertId(id))) {
-    id = ASN1::COtherCertID();
-  }
-  if (WeakToken(token, s.tsaCertificate.get(), id, WeakRuleOfPolicy())) {
+  // MD5 (MD4, MD2) anywhere is refused at any date; a SHA-1 signature by the dated rule, read
+  // only for such a token. The size of the TSA's key at genTime is judged with its chain.
+  const auto [digest, hash] = SignatureHashesOf(token);
+  using Platform::Capi::IsBrokenHash;
+  if (IsBrokenHash(digest) || IsBrokenHash(hash) ||
+      IsBrokenHash(token.get_hashAlgorithm().get_algorithm()) || IsBrokenHash(s.signerCertIdHash)) {
     return Platform::CRYPT_E_SECURITY_SETTINGS;
+  }
+  constexpr const char* kSha1 = "1.3.14.3.2.26";
+  if (digest == kSha1 || hash == kSha1) {
+    const Platform::PathWatch::Scope oneLook;
+    CSignaturePolicies policies;
+    policies.Load();
+    if (Platform::Capi::IsWeakSignature(kSha1, 0, FileTimeValueOf(token.get_genTime()),
+                                        WeakRuleOf(policies))) {
+      return Platform::CRYPT_E_SECURITY_SETTINGS;
+    }
   }
 
   const ASN1::CExtensions* extensions = token.get_extensions();
@@ -523,14 +528,20 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
 
   // The administrator decides whether revocation data may be fetched and whether an unknown
   // status fails the stamp; a revoked certificate always does.
+  CGPKeyPair keys;
+  if (const LSTATUS status = keys.Open(); status != Platform::ERROR_SUCCESS) {
+    Support::ThrowWin32Error(static_cast<DWORD>(status));
+  }
   CRevocationPolicies revocation;
-  revocation.Load();
+  revocation.Load(keys.machine(), keys.user());
+  CSignaturePolicies signatures;
+  signatures.Load(keys.machine(), keys.user());
 
   Platform::CERT_CHAIN_PARA parameters{};
   parameters.cbSize = sizeof parameters;
   parameters.RequestedUsage.dwType = Platform::USAGE_MATCH_TYPE_AND;
   // Signatures too weak for the administrator's rule fail the chain at their own dates.
-  Platform::CERT_STRONG_SIGN_DATED_INFO dated = DatedInfoOf(WeakRuleOfPolicy());
+  Platform::CERT_STRONG_SIGN_DATED_INFO dated = DatedInfoOf(WeakRuleOf(signatures));
   const Platform::CERT_STRONG_SIGN_PARA strongSign{sizeof(Platform::CERT_STRONG_SIGN_PARA),
                                                    Platform::CERT_STRONG_SIGN_DATED_INFO_CHOICE,
                                                    &dated};
@@ -583,6 +594,11 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
                   "CertVerifyCertificateChainPolicy returned status.dwError = 0x%X\n",
                   static_cast<unsigned>(status.dwError));
     return static_cast<int>(status.dwError);
+  }
+  // The TSA's key signed the token at genTime: too small a key then fails as a weak signature.
+  if (Platform::Capi::IsWeakSignature("", Platform::Capi::RsaBitsOfCertificateKey(subject),
+                                      FileTimeValueOf(s.genTime), WeakRuleOf(signatures))) {
+    return Platform::CRYPT_E_SECURITY_SETTINGS;
   }
   return Platform::S_OK;
 }

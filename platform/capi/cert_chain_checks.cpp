@@ -174,12 +174,14 @@ bool VerifyNow(const CertContextImpl& subject, std::span<const BYTE> issuerSpki)
 }  // namespace
 
 bool KeyLacksParameters(PCCERT_CONTEXT c) {
-  const std::optional<DsaKeyParts> parts = DsaKeyPartsOf(SpkiOf(c));
-  return parts && !parts->parameters;
+  return FactsOf(c).keyLacksParameters;
 }
 
 std::optional<std::vector<BYTE>> InheritedKeyOf(PCCERT_CONTEXT issuer,
                                                 std::span<const PCCERT_CONTEXT> above) {
+  if (!KeyLacksParameters(issuer)) {
+    return std::nullopt;
+  }
   const std::optional<DsaKeyParts> own = DsaKeyPartsOf(SpkiOf(issuer));
   if (!own || own->parameters) {
     return std::nullopt;
@@ -242,16 +244,13 @@ bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
 
 bool CertSignatureWeak(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
                        std::span<const PCCERT_CONTEXT> above, const WeakAlgorithmRule& rule) {
-  const ASN1::CAlgorithmIdentifier& algorithm =
-      ImplOf(subject)->data->certificate().get_signatureAlgorithm();
-  const CBlob& parameters = algorithm.get_parameters();
-  const std::string hash =
-      SignatureHashOf(algorithm.get_algorithm(),
-                      std::span<const std::uint8_t>(parameters.pbData(), parameters.cbData()), "");
-  const std::optional<std::vector<BYTE>> inherited =
-      above.empty() ? std::nullopt : InheritedKeyOf(issuer, above);
-  const PkeyRef key = PublicKeyOf(inherited ? std::span<const BYTE>(*inherited) : SpkiOf(issuer));
-  return IsWeakSignature(hash, key.get(), FileTimeValue(subject->pCertInfo->NotBefore), rule);
+  const ChainFacts& facts = FactsOf(subject);
+  int bits = FactsOf(issuer).rsaBits;
+  if (const auto inherited = above.empty() ? std::nullopt : InheritedKeyOf(issuer, above)) {
+    bits = RsaBitsOfKey(*inherited);
+  }
+  return IsWeakSignature(facts.signatureHash, bits, FileTimeValue(subject->pCertInfo->NotBefore),
+                         rule);
 }
 
 int RsaBitsOfKey(std::span<const BYTE> spki) {
@@ -260,7 +259,7 @@ int RsaBitsOfKey(std::span<const BYTE> spki) {
 }
 
 int RsaBitsOfCertificateKey(PCCERT_CONTEXT certificate) {
-  return RsaBitsOfKey(SpkiOf(certificate));
+  return FactsOf(certificate).rsaBits;
 }
 
 bool CrlSignedBy(X509_CRL* crl, std::span<const BYTE> signerSpki) {
@@ -473,6 +472,15 @@ const ChainFacts& CertData::chainFacts() const {
     }
     facts->policy = ReadPolicyInfo(m_info);
     ReadPublicationPoints(m_info, *facts);
+    const std::span<const BYTE> spki = certificate().get_subjectPublicKeyInfo();
+    const std::optional<DsaKeyParts> dsa = DsaKeyPartsOf(spki);
+    facts->keyLacksParameters = dsa && !dsa->parameters;
+    facts->rsaBits = RsaBitsOfKey(spki);
+    const ASN1::CAlgorithmIdentifier& algorithm = certificate().get_signatureAlgorithm();
+    const CBlob& parameters = algorithm.get_parameters();
+    facts->signatureHash = SignatureHashOf(
+        algorithm.get_algorithm(),
+        std::span<const std::uint8_t>(parameters.pbData(), parameters.cbData()), "");
     m_chainFacts = std::move(facts);
   });
   return *m_chainFacts;

@@ -137,6 +137,11 @@ struct ChainFacts {
   std::vector<LPSTR> purposePointers;
   CERT_ENHKEY_USAGE usage{};
   CertPolicyInfo policy;
+  // Its key: a DSA key without domain parameters (KeyLacksParameters), and its size when it is an
+  // RSA key (else 0); the hash its own signature is made with (SignatureHashOf; "" unknown).
+  bool keyLacksParameters = false;
+  int rsaBits = 0;
+  std::string signatureHash;
   // Where its CRLs are published (cRLDistributionPoints) and its delta CRLs (freshestCRL); none
   // when absent, and `distributionPointsMalformed` when a value does not decode.
   std::vector<DistributionPoint> distributionPoints;
