@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include "platform/capi/revocation_cache.h"
+#include "platform/capi/revocation_ocsp.h"
 #include "platform/capi/wincrypt_revocation.h"
 #include "platform/text/winerror.h"
 #include "tests/common/chain_check.h"
@@ -17,7 +19,7 @@ using namespace Velmora::Testing;
 namespace {
 
 using Der = std::vector<unsigned char>;
-enum class Expect { Good, Revoked, Unknown };
+enum class Expect { Good, Revoked, Unknown, NewestGood };
 
 const std::time_t kNow = std::time(nullptr);
 
@@ -56,13 +58,14 @@ std::string Scope(const std::string& point, bool indirect = false) {
 
 // A CRL of `issuer` scoped to the point, numbered, and a delta of base `base` when not 0.
 Der ScopedCrl(const Authority& issuer, const std::string& point, int number,
-              const std::vector<CrlEntry>& entries, int base = 0) {
+              const std::vector<CrlEntry>& entries, int base = 0,
+              std::time_t thisUpdate = kNow - 3600) {
   std::vector<Extension> list{{"issuingDistributionPoint", Scope(point)},
                               {"crlNumber", "ASN1:INTEGER:" + std::to_string(number)}};
   if (base != 0) {
     list.push_back({"deltaCRL", "critical,ASN1:INTEGER:" + std::to_string(base)});
   }
-  return MakeCrlDer(issuer, entries, kNow - 3600, kNow + 3600, list);
+  return MakeCrlDer(issuer, entries, thisUpdate, kNow + 3600, list);
 }
 
 TEST(CrlScope, OnlyAnAuthenticCompleteCrlInScopeSpeaksForACertificate) {
@@ -92,6 +95,10 @@ TEST(CrlScope, OnlyAnAuthenticCompleteCrlInScopeSpeaksForACertificate) {
       MakeIssued(CertSpec("Loop CA", 22, kNow - 86400, kNow + 86400, Cert("two.crl")), loopCa);
   const Authority signer2 =
       MakeIssued(CertSpec("Loop CA", 23, kNow - 86400, kNow + 86400, Cert("one.crl")), loopCa);
+  std::vector<Extension> both = Cert("a.crl");
+  both.push_back({"authorityInfoAccess", "OCSP;URI:http://127.0.0.1:9/ocsp"});
+  const Authority withOcsp =
+      MakeIssued(CertSpec("Shard A EE", 12, kNow - 86400, kNow + 86400, both), ca);
   // A certificateIssuer whose GeneralNames is empty.
   const Der malformedIndirect = MakeCrlDer(ca, {{11, 0, 1, {0x30, 0x00}}}, kNow - 3600, kNow + 3600,
                                            {{"issuingDistributionPoint", Scope("a.crl", true)}});
@@ -102,6 +109,7 @@ TEST(CrlScope, OnlyAnAuthenticCompleteCrlInScopeSpeaksForACertificate) {
     std::vector<Der> crls;
     std::vector<const TestCert*> extra;
     Expect expected;
+    bool cachedOcsp = false;  // a good OCSP answer of a minute ago in the disk cache
   } cases[] = {
       {"shard A's CRL answers for A", shardA, {ScopedCrl(ca, "a.crl", 1, {})}, {}, Expect::Good},
       {"shard A's CRL revokes A", shardA, {ScopedCrl(ca, "a.crl", 1, {{11}})}, {}, Expect::Revoked},
@@ -150,12 +158,25 @@ TEST(CrlScope, OnlyAnAuthenticCompleteCrlInScopeSpeaksForACertificate) {
        {ScopedCrl(signer1, "one.crl", 1, {}), ScopedCrl(signer2, "two.crl", 1, {})},
        {&loopCa.cert, &signer1.cert, &signer2.cert},
        Expect::Unknown},
+      {"of two good answers the newer speaks: the caller's CRL over the cache's OCSP answer",
+       withOcsp,
+       {ScopedCrl(ca, "a.crl", 1, {}, 0, kNow - 10)},
+       {},
+       Expect::NewestGood,
+       true},
   };
   for (const auto& c : cases) {
     std::vector<Der> crls = c.crls;
     crls.push_back(rootCrl);
     std::vector<const TestCert*> extra = c.extra;
     extra.push_back(&ca.cert);
+    if (c.cachedOcsp) {
+      namespace Capi = Velmora::Platform::Capi;
+      Capi::WriteRevocationCache(
+          Capi::CacheKind::Ocsp,
+          Capi::OcspCacheKey(c.subject.cert.context().get(), ca.cert.context().get()),
+          TestPki::GoodOcspResponse(c.subject.cert.x509(), ca.cert.x509(), ca.key.get(), 3600));
+    }
     const ChainVerdict verdict =
         JudgeChain(c.subject.cert, extra, kNow, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY, crls);
     const P::DWORD bits = verdict.chainErrors;
@@ -164,6 +185,10 @@ TEST(CrlScope, OnlyAnAuthenticCompleteCrlInScopeSpeaksForACertificate) {
     switch (c.expected) {
       case Expect::Good:
         EXPECT_EQ(bits, 0u);
+        break;
+      case Expect::NewestGood:
+        EXPECT_EQ(bits, 0u);
+        EXPECT_EQ(verdict.revocation.dwKind, static_cast<P::DWORD>(P::REVOCATION_KIND_CRL));
         break;
       case Expect::Revoked:
         EXPECT_NE(bits & P::CERT_TRUST_IS_REVOKED, 0u);
