@@ -9,6 +9,9 @@
 // time-stamping purpose): with the same two CRLs in its store and X509_V_FLAG_CRL_CHECK |
 // X509_V_FLAG_CRL_CHECK_ALL, and for OCSP followed by d2i_OCSP_RESPONSE, OCSP_basic_verify and
 // OCSP_resp_find_status of the same two cached responses (goal: ours at least 3 times faster).
+// "ours_delta_crl_from_cache": the intermediate's complete CRL of 100,000 entries and a delta CRL
+// of a few entries over it (its freshest-CRL location) in the cache; OpenSSL's counterpart has
+// both in its store with X509_V_FLAG_USE_DELTAS besides.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <openssl/ocsp.h>
@@ -41,11 +44,14 @@ namespace Capi = Velmora::Platform::Capi;
 constexpr long kCrlEntries = 100000;
 const char* const kOcspUrl = "http://127.0.0.1:9/ocsp";
 
-enum class Source { none, ocsp, crl };
+enum class Source { none, ocsp, crl, delta };
 
 const char* CrlUrl(const char* who) {
   return who[0] == 'r' ? "http://127.0.0.1:9/root.crl" : "http://127.0.0.1:9/intermediate.crl";
 }
+// The delta path's intermediate publishes a complete CRL and its deltas at addresses of its own.
+const char* const kBaseUrl = "http://127.0.0.1:9/intermediate-base.crl";
+const char* const kDeltaUrl = "http://127.0.0.1:9/intermediate-delta.crl";
 
 struct Party {
   EVP_PKEY* key = nullptr;
@@ -67,8 +73,11 @@ Party Issue(const char* commonName, long serial, const Party* issuer, bool ca, S
                          ca ? TestPki::CaExtensions() : TestPki::TsaExtensions());
   if (source == Source::ocsp) {
     spec.extensions.push_back({"authorityInfoAccess", std::string("OCSP;URI:") + kOcspUrl});
-  } else if (source == Source::crl) {
+  } else if (source == Source::crl || (source == Source::delta && issuerName[0] == 'r')) {
     spec.extensions.push_back({"crlDistributionPoints", std::string("URI:") + CrlUrl(issuerName)});
+  } else if (source == Source::delta) {
+    spec.extensions.push_back({"crlDistributionPoints", std::string("URI:") + kBaseUrl});
+    spec.extensions.push_back({"freshestCRL", std::string("URI:") + kDeltaUrl});
   }
   EVP_PKEY* key = TestPki::NewKey(TestPki::KeyKind::Rsa2048).release();
   X509* cert = TestPki::Issue(spec, key, issuer != nullptr ? issuer->cert : nullptr,
@@ -87,14 +96,23 @@ std::vector<std::uint8_t> DerOf(T* object, I2d i2d) {
   return der;
 }
 
-// A CRL of `issuer` listing `entries` serial numbers other than those of the PKI.
-X509_CRL* CrlOf(const Party& issuer, long entries) {
+// A CRL of `issuer` listing `entries` serial numbers other than those of the PKI, numbered
+// `number` (0: no number) and a delta over complete CRL `base` when that is not 0.
+X509_CRL* CrlOf(const Party& issuer, long entries, int number = 0, int base = 0) {
   std::vector<TestPki::CrlEntry> listed;
   for (long i = 0; i < entries; ++i) {
-    listed.push_back({1000000 + i * 7});
+    listed.push_back({(base != 0 ? 5000000 : 1000000) + i * 7});
+  }
+  std::vector<TestPki::Extension> extensions;
+  if (number != 0) {
+    extensions.push_back({"crlNumber", "ASN1:INTEGER:" + std::to_string(number)});
+  }
+  if (base != 0) {
+    extensions.push_back({"deltaCRL", "critical,ASN1:INTEGER:" + std::to_string(base)});
   }
   const std::time_t now = std::time(nullptr);
-  return TestPki::MakeCrl(issuer.cert, issuer.key, listed, now - 60, now + 24 * 3600).release();
+  return TestPki::MakeCrl(issuer.cert, issuer.key, listed, now - 60, now + 24 * 3600, extensions)
+      .release();
 }
 
 // A granted response of `tsa` to a SHA-256 request with a nonce, carrying the intermediate.
@@ -173,9 +191,11 @@ struct Setup {
   struct Path {
     Party intermediate, tsa;
     std::vector<std::uint8_t> response;
-  } paths[3];  // by Source
+  } paths[4];  // by Source
   X509_CRL* rootCrl = nullptr;
   X509_CRL* bigCrl = nullptr;
+  X509_CRL* baseCrl = nullptr;  // the delta path's complete CRL, and its delta
+  X509_CRL* deltaCrl = nullptr;
   std::vector<std::uint8_t> ocsp[2];  // the TSA's and the intermediate's
   std::string dir;
 
@@ -185,7 +205,7 @@ struct Setup {
     dir = folder;
     setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
     root = Issue("Bench Revocation Root", 1, nullptr, true, Source::none, "");
-    for (Source source : {Source::none, Source::ocsp, Source::crl}) {
+    for (Source source : {Source::none, Source::ocsp, Source::crl, Source::delta}) {
       Path& path = paths[static_cast<int>(source)];
       const long serial = 10 + 10 * static_cast<long>(source);
       path.intermediate = Issue("Bench Intermediate", serial, &root, true, source, "root");
@@ -218,13 +238,18 @@ struct Setup {
     Capi::WriteRevocationCache(Capi::CacheKind::Crl, CrlUrl("root"), DerOf(rootCrl, i2d_X509_CRL));
     Capi::WriteRevocationCache(Capi::CacheKind::Crl, CrlUrl("intermediate"),
                                DerOf(bigCrl, i2d_X509_CRL));
+    const Party& deltaCa = paths[static_cast<int>(Source::delta)].intermediate;
+    baseCrl = CrlOf(deltaCa, kCrlEntries, 10);
+    deltaCrl = CrlOf(deltaCa, 5, 11, 10);
+    Capi::WriteRevocationCache(Capi::CacheKind::Crl, kBaseUrl, DerOf(baseCrl, i2d_X509_CRL));
+    Capi::WriteRevocationCache(Capi::CacheKind::Crl, kDeltaUrl, DerOf(deltaCrl, i2d_X509_CRL));
 
     const std::string rootFile = dir + "/root.pem";
     FILE* pem = std::fopen(rootFile.c_str(), "w");
     PEM_write_X509(pem, root.cert);
     std::fclose(pem);
     Check(Velmora::Platform::CertAddTrustedRootsFromFile(rootFile.c_str()) == 0, "trusted root");
-    for (Source source : {Source::ocsp, Source::crl}) {
+    for (Source source : {Source::ocsp, Source::crl, Source::delta}) {
       Check(AnsweredFromCache(paths[static_cast<int>(source)].tsa,
                               paths[static_cast<int>(source)].intermediate),
             "the cache does not answer for the chain");
@@ -282,6 +307,12 @@ void OpenSSL(benchmark::State& state, Source source) {
     X509_STORE_add_crl(store, pki.rootCrl);
     X509_STORE_add_crl(store, pki.bigCrl);
     X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+  } else if (source == Source::delta) {
+    X509_STORE_add_crl(store, pki.rootCrl);
+    X509_STORE_add_crl(store, pki.baseCrl);
+    X509_STORE_add_crl(store, pki.deltaCrl);
+    X509_STORE_set_flags(
+        store, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL | X509_V_FLAG_USE_DELTAS);
   }
   STACK_OF(X509)* untrusted = sk_X509_new_null();
   X509_up_ref(path.intermediate.cert);
@@ -317,4 +348,7 @@ BENCHMARK_CAPTURE(OpenSSL, ocsp, Source::ocsp)
 BENCHMARK_CAPTURE(Ours, crl, Source::crl)->Name("verify_crl_100000_from_cache/ours");
 BENCHMARK_CAPTURE(OpenSSL, crl, Source::crl)
     ->Name("verify_crl_100000_from_cache/openssl_X509_verify_cert_crl_check_all");
+BENCHMARK_CAPTURE(Ours, delta, Source::delta)->Name("verify_delta_crl_over_100000_from_cache/ours");
+BENCHMARK_CAPTURE(OpenSSL, delta, Source::delta)
+    ->Name("verify_delta_crl_over_100000_from_cache/openssl_X509_verify_cert_use_deltas");
 BENCHMARK_MAIN();
