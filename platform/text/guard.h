@@ -46,7 +46,7 @@ template <typename R, typename Body>
 R GuardBoundary(R failed, Body&& body) noexcept {
   try {
     return body();
-  } catch (...) {
+  } catch (...) {  // everything: nothing may reach the caller
     SetLastError(static_cast<DWORD>(HResultOfCurrentException()));
     return failed;
   }
