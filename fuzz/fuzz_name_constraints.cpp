@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
   for (const C::GeneralName& name : names) {
     for (const C::GeneralSubtree& subtree : subtrees) {
-      C::NameWithinSubtree(name, subtree.base);
+      FuzzHarness::Run([&] { C::NameWithinSubtree(name, subtree.base); });
     }
     if (name.form == C::NameForm::Dns && (name.value.empty() || name.value[0] != '.') &&
         !C::NameWithinSubtree(name, name)) {

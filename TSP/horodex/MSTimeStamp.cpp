@@ -10,6 +10,7 @@
 #include "horodex/winhttp2.h"
 #include "platform/capi/wincrypt_encode.h"
 #include "platform/text/atl_exception.h"
+#include "platform/text/guard.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 #include "support/errors.h"
@@ -108,12 +109,8 @@ CRYPT_DATA_BLOB* GetMSStampImpl(const CRYPT_DATA_BLOB& content, const wchar_t* u
       settings.proxyAuthScheme = kNegotiate;
       reply = SendRequest(settings, nullptr, body, false);
     }
-  } catch (const CAtlException& e) {
-    return FailWith(e.hr());
-  } catch (const std::bad_alloc&) {
-    return FailWith(E_OUTOFMEMORY);
   } catch (...) {
-    return FailWith(Support::HORODEX_E_HTTP_ERROR);
+    return FailWith(HResultOfCurrentException());
   }
   if (settings.httpStatus != 200) {
     HORODEX_TRACE(VelmoraTraceGeneral, 2, kGetMSStamp, "HTTP STATUS: %d\n",
@@ -162,20 +159,13 @@ extern "C" Velmora::Platform::CRYPT_DATA_BLOB* GetMSStampWithTimeout(
   using namespace Velmora::Platform;
   // Nothing may pass into a C caller: a policy value that cannot be read, a content too long
   // for Base64, an encoder failure or memory running out all end as the last error.
-  try {
+  return GuardBoundary(static_cast<CRYPT_DATA_BLOB*>(nullptr), [&]() -> CRYPT_DATA_BLOB* {
     if (content == nullptr) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return nullptr;
     }
     return Velmora::PKI::TSP::Client::GetMSStampImpl(*content, url, attributes, overallMs);
-  } catch (const CAtlException& e) {
-    SetLastError(static_cast<DWORD>(e.hr() != 0 ? e.hr() : E_FAIL));
-  } catch (const std::bad_alloc&) {
-    SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-  } catch (...) {
-    SetLastError(static_cast<DWORD>(E_FAIL));
-  }
-  return nullptr;
+  });
 }
 
 extern "C" Velmora::Platform::CRYPT_DATA_BLOB* GetMSStamp(

@@ -9,6 +9,7 @@
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
 #include "platform/text/convert.h"
+#include "platform/text/guard.h"
 #include "platform/ui/winuser.h"
 #include "support/error_messages.h"
 #include "support/errors.h"
@@ -69,26 +70,32 @@ void OpenAndShow(HWND window, char* fileName, int showCommand, Show show) noexce
         Platform::NarrowToWide(std::filesystem::path(fileName).filename().string());
     show(window, reinterpret_cast<const unsigned char*>(bytes.data()),
          static_cast<unsigned long>(bytes.size()), title.empty() ? nullptr : title.c_str());
-  } catch (const Platform::CAtlException& e) {
-    hr = e;
   } catch (...) {
-    hr = Platform::E_FAIL;
+    hr = Platform::HResultOfCurrentException();
   }
   ShowError(window, hr);
 }
 
 void DisplayRequest(HWND window, const unsigned char* data, unsigned long length,
                     const wchar_t* caption = nullptr) {
-  CRequest request;
-  request.Import(data, length);
-  request.Display(window, caption);
+  try {
+    CRequest request;
+    request.Import(data, length);
+    request.Display(window, caption);
+  } catch (...) {
+    Platform::RethrowAsCAtlException();  // the only exception these entry points let through
+  }
 }
 
 void DisplayStamp(HWND window, const unsigned char* data, unsigned long length,
                   const wchar_t* caption = nullptr) {
-  CStamp stamp;
-  stamp.Import(data, length, nullptr);
-  stamp.Display(window, caption);
+  try {
+    CStamp stamp;
+    stamp.Import(data, length, nullptr);
+    stamp.Display(window, caption);
+  } catch (...) {
+    Platform::RethrowAsCAtlException();
+  }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "platform/capi/wincrypt_encode.h"
 #include "platform/capi/wincrypt_revocation.h"
 #include "platform/file/path_watch.h"
+#include "platform/text/guard.h"
 #include "policy/RevocationPolicies.h"
 #include "policy/SignaturePolicies.h"
 #include "support/errors.h"
@@ -294,10 +295,8 @@ HRESULT CStamp::Impl::ReadSignerCertId(ASN1::COtherCertID& id) {
   const auto& attributes = *reinterpret_cast<const Platform::CRYPT_ATTRIBUTES*>(buffer.data());
   try {
     id = GetSignerCertIdEx(attributes);
-  } catch (const Platform::CAtlException& e) {
-    return e.hr();
   } catch (...) {
-    return Platform::E_FAIL;
+    return Platform::HResultOfCurrentException();
   }
   if (id.get_otherCertHash().get_otherHash() == nullptr) {
     return Platform::CRYPT_E_NOT_FOUND;

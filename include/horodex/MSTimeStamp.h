@@ -34,6 +34,7 @@ extern "C" {
 //   0xC2100100                     the final HTTP status is not 200
 //   ERROR_INVALID_DATA (13)        the reply is not Base64, or decodes to no bytes at all
 //   ERROR_OUTOFMEMORY (14)         the result cannot be allocated
+//   E_UNEXPECTED (0x8000FFFF)      an internal failure (a fault of the library, not of the input)
 // The result and its bytes are owned by the caller, who releases them with FreeMSStamp.
 Velmora::Platform::CRYPT_DATA_BLOB* GetMSStamp(
     const Velmora::Platform::CRYPT_DATA_BLOB* content, const wchar_t* url,

@@ -8,8 +8,10 @@
 #include <new>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "platform/text/atl_exception.h"
+#include "platform/text/guard.h"
 #include "platform/text/last_error.h"
 #include "platform/text/types.h"
 #include "platform/text/winerror.h"
@@ -30,17 +32,12 @@ R FailWin32(DWORD code, R failed) noexcept {
   return failed;
 }
 
-// Runs `body`; a CAtlException or an allocation failure becomes the last error and the result
-// `failed`. Nothing else is expected to be thrown here.
+// Runs `body` at a CryptoAPI entry point: any exception becomes the last error (the HRESULT of
+// GuardBoundary: a CAtlException's own, E_OUTOFMEMORY, or E_UNEXPECTED for anything else) and the
+// result `failed`.
 template <typename R, typename Body>
 R Guard(R failed, Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const CAtlException& e) {
-    return Fail(e.hr() != 0 ? e.hr() : E_FAIL, failed);
-  } catch (const std::bad_alloc&) {
-    return Fail(E_OUTOFMEMORY, failed);
-  }
+  return GuardBoundary(failed, std::forward<Body>(body));
 }
 
 // Places structures, arrays and bytes one after another in a buffer, each at the alignment its

@@ -31,10 +31,27 @@
 #include "platform/capi/name_constraints.h"
 #include "platform/capi/revocation_check.h"
 #include "platform/capi/revocation_crl.h"
+#include "platform/capi/test_hooks.h"
 
 namespace Velmora::Platform {
 
 namespace Capi {
+
+namespace TestHooks {
+namespace {
+std::atomic<ChainEngineHook> g_chainEngineHook{nullptr};
+}  // namespace
+
+void SetChainEngineHook(ChainEngineHook hook) noexcept {
+  g_chainEngineHook.store(hook, std::memory_order_release);
+}
+
+void RunChainEngineHook() {
+  if (const ChainEngineHook hook = g_chainEngineHook.load(std::memory_order_acquire)) {
+    hook();
+  }
+}
+}  // namespace TestHooks
 
 namespace {
 
@@ -509,6 +526,7 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
     return Capi::Fail(E_INVALIDARG, FALSE);
   }
   return Capi::Guard(FALSE, [&]() -> BOOL {
+    Capi::TestHooks::RunChainEngineHook();
     using Capi::ContextRef;
     const std::uint64_t at = pTime != nullptr ? Capi::FileTimeValue(*pTime) : Capi::NowFileTime();
     const std::shared_ptr<const Capi::TrustMaterial> trust = Capi::CurrentTrust();

@@ -286,7 +286,7 @@ std::optional<std::vector<std::uint8_t>> ReadAuthorityKeyId(const CERT_INFO& inf
     if (auto id = members.optional(Der::ContextTag(0, false))) {
       return std::vector<std::uint8_t>(id->content.begin(), id->content.end());
     }
-  } catch (...) {
+  } catch (const CAtlException&) {
     // A malformed identifier names no issuer: the names and signatures still choose.
   }
   return std::nullopt;
@@ -340,7 +340,7 @@ std::optional<BasicConstraints> ReadBasicConstraints(const CERT_INFO& info, bool
     }
     members.finish();
     return result;
-  } catch (...) {
+  } catch (const CAtlException&) {
     malformed = true;
     return std::nullopt;
   }
@@ -355,7 +355,7 @@ std::optional<std::vector<std::string>> ReadKeyPurposes(const CRYPT_OBJID_BLOB& 
       purposes.push_back(Der::ReadOid(members.next()));
     }
     return purposes;
-  } catch (...) {
+  } catch (const CAtlException&) {  // the caller then allows no purpose
     return std::nullopt;
   }
 }
@@ -371,7 +371,7 @@ bool KeyUsageAllows(const CERT_INFO& info, int bit) {
     const Der::BitString value = Der::ReadBitString(bits);
     const auto octet = static_cast<std::size_t>(bit / 8);
     return octet < value.bytes.size() && (value.bytes[octet] & (0x80 >> (bit % 8))) != 0;
-  } catch (...) {
+  } catch (const CAtlException&) {
     return false;
   }
 }

@@ -25,6 +25,7 @@
 
 #include "platform/capi/wincrypt.h"
 #include "platform/text/convert.h"
+#include "platform/text/guard.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 
@@ -153,10 +154,10 @@ void* OpenSystemStore(DWORD flags, const void* pvPara) {
       AddFile(store, path);
     }
     return store;
-  } catch (const std::bad_alloc&) {
-    SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
-  } catch (...) {
+  } catch (const CAtlException&) {
     SetLastError(static_cast<DWORD>(E_INVALIDARG));  // a store name that is not valid text
+  } catch (...) {
+    SetLastError(static_cast<DWORD>(HResultOfCurrentException()));
   }
   return nullptr;
 }

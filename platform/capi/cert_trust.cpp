@@ -471,10 +471,8 @@ HRESULT CertAddTrustedRootsFromFile(const char* path) {
                        contents.certificates.end());
     ++state.generation;
     return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
   } catch (...) {
-    return E_FAIL;
+    return HResultOfCurrentException();
   }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/capi/crypt_provider.h"
+#include "platform/text/guard.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 
@@ -143,15 +144,15 @@ inline BOOL FailWin32(DWORD code) noexcept {
   return FALSE;
 }
 
-// Runs `body`; running out of memory becomes NTE_NO_MEMORY.
+// Runs `body`; an exception fails with the HRESULT of HResultOfCurrentException, except that
+// running out of memory is NTE_NO_MEMORY, as a provider reports it.
 template <typename Body>
 BOOL Guarded(Body&& body) noexcept {
   try {
     return body();
-  } catch (const std::bad_alloc&) {
-    return Fail(NTE_NO_MEMORY);
-  } catch (const std::system_error&) {  // a mutex that cannot be locked
-    return Fail(NTE_FAIL);
+  } catch (...) {
+    const HRESULT hr = HResultOfCurrentException();
+    return Fail(hr == E_OUTOFMEMORY ? NTE_NO_MEMORY : hr);
   }
 }
 

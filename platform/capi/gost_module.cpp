@@ -135,7 +135,7 @@ const Module& TheModule() noexcept {
   static const Module module = [] {
     try {
       return Load();
-    } catch (...) {  // out of memory while making a path: the module stays unloaded
+    } catch (...) {  // no memory to make a path: unloaded, so no GOST signature verifies
       return Module{};
     }
   }();
@@ -152,7 +152,7 @@ bool GostModuleInstalled() noexcept {
   static const bool installed = [] {
     try {
       return Installed();
-    } catch (...) {
+    } catch (...) {  // not known to be installed: GOST signatures do not verify, nothing is trusted
       return false;
     }
   }();

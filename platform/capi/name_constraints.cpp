@@ -8,6 +8,7 @@
 #include "codec/der/der_writer.h"
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_name_match.h"
+#include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
 
 namespace Velmora::Platform::Capi {
@@ -98,31 +99,31 @@ std::optional<std::string> UriHost(std::string_view uri) {
   return Lower(host);
 }
 
-// The RDNs of a Name, each as the key of a one-RDN name.
-std::optional<std::vector<std::string>> RdnKeys(std::span<const std::uint8_t> der) {
-  try {
-    const Der::Element name = Der::ReadSingle(der);
-    if (name.tag != Der::Tags::Sequence) {
-      return std::nullopt;
-    }
-    std::vector<std::string> keys;
-    for (Der::Reader rdns = name.children(); !rdns.empty();) {
-      const Der::Element rdn = rdns.expect(Der::Tags::Set);
-      Der::Writer one;
-      one.sequence([&](Der::Writer& w) { w.raw(rdn.encoded); });
-      keys.push_back(NameMatchKey(one.bytes()));
-    }
-    return keys;
-  } catch (...) {
-    return std::nullopt;
+// The RDNs of a Name, each as the key of a one-RDN name. A name that cannot be read throws: the
+// caller must not take it for one outside an excluded subtree.
+std::vector<std::string> RdnKeys(std::span<const std::uint8_t> der) {
+  const Der::Element name = Der::ReadSingle(der);
+  if (name.tag != Der::Tags::Sequence) {
+    Der::Fail(CRYPT_E_ASN1_BADTAG);
   }
+  std::vector<std::string> keys;
+  for (Der::Reader rdns = name.children(); !rdns.empty();) {
+    const Der::Element rdn = rdns.expect(Der::Tags::Set);
+    Der::Writer one;
+    one.sequence([&](Der::Writer& w) { w.raw(rdn.encoded); });
+    std::string key = NameMatchKey(one.bytes());
+    if (key.empty() || key[0] == '\x00') {  // the key of an RDN that does not decode
+      Der::Fail(CRYPT_E_ASN1_CORRUPT);
+    }
+    keys.push_back(std::move(key));
+  }
+  return keys;
 }
 
 bool DirectoryWithin(std::span<const std::uint8_t> name, std::span<const std::uint8_t> base) {
-  const auto names = RdnKeys(name);
-  const auto bases = RdnKeys(base);
-  return names && bases && bases->size() <= names->size() &&
-         std::equal(bases->begin(), bases->end(), names->begin());
+  const std::vector<std::string> names = RdnKeys(name);
+  const std::vector<std::string> bases = RdnKeys(base);
+  return bases.size() <= names.size() && std::equal(bases.begin(), bases.end(), names.begin());
 }
 
 // A CA's constraints as the certificates below it meet them.
@@ -240,21 +241,18 @@ bool NameWithinSubtree(const GeneralName& name, const GeneralName& base) {
 std::vector<GeneralName> ConstrainedNamesOf(const CERT_INFO& info) {
   std::vector<GeneralName> names;
   const std::span<const std::uint8_t> subject(info.Subject.pbData, info.Subject.cbData);
-  try {
-    const Der::Element name = Der::ReadSingle(subject);
-    if (!name.content.empty()) {
-      names.push_back({NameForm::Directory, Copy(subject)});
-    }
-    for (Der::Reader rdns = name.children(); !rdns.empty();) {
-      for (Der::Reader avas = rdns.expect(Der::Tags::Set).children(); !avas.empty();) {
-        Der::Reader ava = avas.expect(Der::Tags::Sequence).children();
-        if (Der::ReadOid(ava.expect(Der::Tags::Oid)) == kOidEmailAddress) {
-          names.push_back({NameForm::Rfc822, Copy(ava.next().content)});
-        }
+  // A subject that cannot be walked throws: its e-mail addresses would escape the constraints.
+  const Der::Element subjectName = Der::ReadSingle(subject);
+  if (!subjectName.content.empty()) {
+    names.push_back({NameForm::Directory, Copy(subject)});
+  }
+  for (Der::Reader rdns = subjectName.children(); !rdns.empty();) {
+    for (Der::Reader avas = rdns.expect(Der::Tags::Set).children(); !avas.empty();) {
+      Der::Reader ava = avas.expect(Der::Tags::Sequence).children();
+      if (Der::ReadOid(ava.expect(Der::Tags::Oid)) == kOidEmailAddress) {
+        names.push_back({NameForm::Rfc822, Copy(ava.next().content)});
       }
     }
-  } catch (...) {
-    // The subject decoded when the certificate did; a subject we cannot walk has no e-mail.
   }
   if (const CERT_EXTENSION* san = FindExtension(info, kOidSubjectAltName)) {
     for (GeneralName& name : DecodeGeneralNames({san->Value.pbData, san->Value.cbData})) {
@@ -275,7 +273,7 @@ void JudgeNameConstraints(std::span<const PCCERT_CONTEXT> path, std::span<DWORD>
             errors[j] |= JudgeName(name, constraint);
           }
         }
-      } catch (...) {
+      } catch (const CAtlException&) {  // a name that cannot be read is no name within bounds
         errors[j] |= CERT_TRUST_INVALID_NAME_CONSTRAINTS;
       }
     }
@@ -286,7 +284,7 @@ void JudgeNameConstraints(std::span<const PCCERT_CONTEXT> path, std::span<DWORD>
       try {
         above.push_back({DecodeNameConstraints({extension->Value.pbData, extension->Value.cbData}),
                          extension->fCritical != FALSE});
-      } catch (...) {
+      } catch (const CAtlException&) {
         errors[j] |= CERT_TRUST_INVALID_NAME_CONSTRAINTS;
       }
     }

@@ -46,11 +46,13 @@ struct NameConstraints {
 NameConstraints DecodeNameConstraints(std::span<const std::uint8_t> der);
 
 // Whether `name` lies in the subtree whose base is `base` (same form; false across forms and for
-// forms not supported).
+// forms not supported). Throws the codec's exception when a directory name cannot be read: an
+// unreadable name is neither inside nor outside a subtree.
 bool NameWithinSubtree(const GeneralName& name, const GeneralName& base);
 
 // The names a certificate's constraints apply to: subject, its emailAddress attributes and the
-// subjectAltName entries. Throws the codec's exception when the subjectAltName is malformed.
+// subjectAltName entries. Throws the codec's exception when the subject cannot be walked or the
+// subjectAltName is malformed.
 std::vector<GeneralName> ConstrainedNamesOf(const CERT_INFO& info);
 
 // Judges the name constraints of a path (subject first, root last): ORs into errors[i] the

@@ -115,7 +115,7 @@ void WriteRevocationCache(CacheKind kind, const std::string& key,
       ::unlink(temporary.c_str());
     }
   } catch (...) {
-    // Not remembered; the next check fetches again.
+    // Not remembered; the next check fetches again. Failing to write grants no trust.
   }
 }
 

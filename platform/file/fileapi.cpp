@@ -11,6 +11,7 @@
 
 #include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
+#include "platform/text/guard.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 
@@ -57,10 +58,8 @@ HANDLE CreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD, SECURITY
   std::string path;
   try {
     path = WideToNarrow(fileName);
-  } catch (const CAtlException& e) {
-    return Fail(HRESULT_CODE(e));
-  } catch (const std::bad_alloc&) {
-    return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  } catch (...) {
+    return Fail(Win32OfCurrentException(ERROR_NO_UNICODE_TRANSLATION));
   }
   if (path.empty()) {
     return Fail(ERROR_PATH_NOT_FOUND);

@@ -13,6 +13,7 @@
 
 #include "platform/http/curl_util.h"
 #include "platform/http/winhttp.h"
+#include "platform/text/guard.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 
@@ -143,10 +144,8 @@ R Guarded(R failed, F&& body) noexcept {
     return body();
   } catch (const HttpFailure& failure) {
     SetLastError(failure.code);
-  } catch (const std::bad_alloc&) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   } catch (...) {
-    SetLastError(ERROR_WINHTTP_INTERNAL_ERROR);
+    SetLastError(Win32OfCurrentException(ERROR_WINHTTP_INTERNAL_ERROR));
   }
   return failed;
 }

@@ -89,8 +89,8 @@ FetchResult Fetch(const std::string& url, std::span<const std::uint8_t> ocspRequ
     result.body = std::move(transfer.body);
   } catch (const HttpFailure& failure) {
     result.error = failure.code;
-  } catch (...) {
-    result.error = ERROR_WINHTTP_INTERNAL_ERROR;
+  } catch (...) {  // no answer fetched: the revocation status stays unknown
+    result.error = Win32OfCurrentException(ERROR_WINHTTP_INTERNAL_ERROR);
   }
   return result;
 }

@@ -18,6 +18,7 @@
 #include "platform/file/environment_snapshot.h"
 #include "platform/file/path_watch.h"
 #include "platform/registry/reg_file.h"
+#include "platform/text/guard.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 
@@ -456,10 +457,8 @@ LSTATUS RegOpenKeyExW(HKEY key, const wchar_t* subKey, DWORD options, REGSAM des
   Handles().add(opened);
   *result = opened;
   return ERROR_SUCCESS;
-} catch (const std::bad_alloc&) {
-  return ERROR_NOT_ENOUGH_MEMORY;
 } catch (...) {
-  return ERROR_GEN_FAILURE;
+  return static_cast<LSTATUS>(Win32OfCurrentException(ERROR_GEN_FAILURE));
 }
 
 LSTATUS RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* reserved, DWORD* type, BYTE* data,
@@ -481,10 +480,8 @@ LSTATUS RegQueryValueExW(HKEY key, const wchar_t* name, DWORD* reserved, DWORD* 
     *type = value->type;
   }
   return CopyData(value->data, data, dataSize);
-} catch (const std::bad_alloc&) {
-  return ERROR_NOT_ENOUGH_MEMORY;
 } catch (...) {
-  return ERROR_GEN_FAILURE;
+  return static_cast<LSTATUS>(Win32OfCurrentException(ERROR_GEN_FAILURE));
 }
 
 LSTATUS RegQueryInfoKeyW(HKEY key, wchar_t* className, DWORD* classLength, DWORD* reserved,
@@ -533,10 +530,8 @@ LSTATUS RegQueryInfoKeyW(HKEY key, wchar_t* className, DWORD* classLength, DWORD
     *lastWriteTime = version->lastWrite;
   }
   return ERROR_SUCCESS;
-} catch (const std::bad_alloc&) {
-  return ERROR_NOT_ENOUGH_MEMORY;
 } catch (...) {
-  return ERROR_GEN_FAILURE;
+  return static_cast<LSTATUS>(Win32OfCurrentException(ERROR_GEN_FAILURE));
 }
 
 LSTATUS RegEnumValueW(HKEY key, DWORD index, wchar_t* name, DWORD* nameLength, DWORD* reserved,
@@ -566,10 +561,8 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, wchar_t* name, DWORD* nameLength, D
     *type = value.type;
   }
   return CopyData(value.data, data, dataSize);
-} catch (const std::bad_alloc&) {
-  return ERROR_NOT_ENOUGH_MEMORY;
 } catch (...) {
-  return ERROR_GEN_FAILURE;
+  return static_cast<LSTATUS>(Win32OfCurrentException(ERROR_GEN_FAILURE));
 }
 
 LSTATUS RegCloseKey(HKEY key) noexcept {

@@ -15,6 +15,7 @@
 #include "platform/capi/wincrypt_revocation.h"
 #include "platform/text/convert.h"
 #include "platform/text/free_with.h"
+#include "platform/text/guard.h"
 #include "platform/text/language.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
@@ -361,7 +362,7 @@ BOOL CryptUIDlgViewCertificateW(const CRYPTUI_VIEWCERTIFICATE_STRUCTW* dialog,
                                        : InUserLanguage(L"Сертификат", L"Certificate"),
                                    text.c_str());
   } catch (...) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    SetLastError(Win32OfCurrentException(ERROR_GEN_FAILURE));
     return FALSE;
   }
 }

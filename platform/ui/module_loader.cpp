@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/text/guard.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 #include "platform/ui/commdlg.h"
@@ -92,7 +93,7 @@ const ViewerModule* LoadViewerModule() noexcept {
     g_module = module;  // stays loaded for the life of the process
     return g_module;
   } catch (...) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    SetLastError(Win32OfCurrentException(ERROR_GEN_FAILURE));
     return nullptr;
   }
 }

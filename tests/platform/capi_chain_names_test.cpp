@@ -91,6 +91,8 @@ TEST(ChainNames, AnIssuersNameConstraintsBindEveryNameBelowIt) {
     Attributes subject;           // the TSA's subject (empty: CN=Constraints TSA)
     P::DWORD bit;                 // expected on the TSA (on the intermediate for kInvalid)
     bool opensslDiffers = false;  // OpenSSL refuses every name of a form it does not support
+    int element = 0;              // the element that carries the bit: 0 the TSA, 1 the CA
+    int subjectType = MBSTRING_UTF8;
   } const cases[] = {
       {"critical,permitted;DNS:tsa.example", "DNS:ts.tsa.example", {}, 0},
       {"critical,permitted;DNS:tsa.example", "DNS:xtsa.example", {}, kNotPermitted},
@@ -125,7 +127,16 @@ TEST(ChainNames, AnIssuersNameConstraintsBindEveryNameBelowIt) {
        P::CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT},
       {"critical,permitted;otherName:1.2.3.4;UTF8:x", "DNS:any.example", {}, 0},
       {"permitted;otherName:1.2.3.4;UTF8:x", "otherName:1.2.3.4;UTF8:x", {}, 0, true},
-      {"critical,DER:A0:00", "DNS:any.example", {}, kInvalid},
+      {"critical,DER:A0:00", "DNS:any.example", {}, kInvalid, false, 1},
+      // A name that cannot be read ("#" in a PrintableString) is not taken for one outside the
+      // excluded subtree; OpenSSL reads the string and finds it outside.
+      {"critical,excluded;dirName:bad",
+       nullptr,
+       {{"O", "Velmora Test"}, {"OU", "Bad#"}, {"CN", "TSA"}},
+       kInvalid,
+       true,
+       0,
+       V_ASN1_PRINTABLESTRING},
   };
   const std::string sections = "[velmora]\nO=Velmora Test\n[bad]\nO=Velmora Test\nOU=Bad\n";
   long serial = 10;
@@ -141,7 +152,7 @@ TEST(ChainNames, AnIssuersNameConstraintsBindEveryNameBelowIt) {
       spec.extensions.push_back({"subjectAltName", c.altName});
     }
     if (!c.subject.empty()) {
-      spec.subjectName = NameDer(c.subject);
+      spec.subjectName = NameDer(c.subject, c.subjectType);
     }
     const TestCert tsa(spec, NewKey().get(), &ca.cert, ca.key.get());
     const ChainVerdict verdict = installed.judge(tsa, {&ca.cert});
@@ -149,7 +160,7 @@ TEST(ChainNames, AnIssuersNameConstraintsBindEveryNameBelowIt) {
     EXPECT_EQ(verdict.error, c.bit == 0 ? 0u : static_cast<P::DWORD>(P::CERT_E_INVALID_NAME))
         << row;
     EXPECT_EQ(verdict.chainErrors & 0xF800u, c.bit) << row;
-    EXPECT_EQ(verdict.element, c.bit == 0 ? -1 : c.bit == kInvalid ? 1 : 0) << row;
+    EXPECT_EQ(verdict.element, c.bit == 0 ? -1 : c.element) << row;
     EXPECT_EQ(installed.opensslAccepts(tsa, {&ca.cert}), (c.bit == 0) != c.opensslDiffers) << row;
   }
 }

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <stdexcept>
 
 #include "horodex/TSPStamp.h"
+#include "platform/capi/test_hooks.h"
 #include "platform/capi/wincrypt_chain.h"
+#include "platform/text/winerror.h"
 #include "tests/common/der_build.h"
 #include "tests/common/scratch.h"
 #include "tests/common/test_ca.h"
@@ -147,6 +150,16 @@ TEST(StampVerifyChain, ACertificateSharingIssuerAndSerialCannotStandInForTheName
   const ContextPtr real = named.cert.context();
   EXPECT_EQ(imported.stamp.Verify(real.get(), nullptr), static_cast<HRESULT>(0x80090006));
   EXPECT_EQ(imported.stamp.VerifyCertificate(real.get(), nullptr, 0), 0);
+}
+
+TEST(StampVerifyChain, AFaultInsideTheChainEngineIsTheLibrarysOneException) {
+  const std::time_t now = std::time(nullptr);
+  const Pki pki("Fault Root", true);
+  Imported imported(TokenOf(pki.Tsa(now - kDay, now + 365 * kDay, 8), now));
+  Platform::Capi::TestHooks::SetChainEngineHook([] { throw std::runtime_error("engine fault"); });
+  const HRESULT code = CodeOf([&] { imported.stamp.VerifyCertificate(nullptr, nullptr, 0); });
+  Platform::Capi::TestHooks::SetChainEngineHook(nullptr);
+  EXPECT_EQ(code, Platform::E_UNEXPECTED);
 }
 
 }  // namespace

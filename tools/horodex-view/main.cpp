@@ -6,7 +6,7 @@
 
 #include "tools/horodex-view/view.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   std::setlocale(LC_ALL, "");
   if (argc != 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
     std::cerr << "usage: horodex-view FILE\n"
@@ -15,4 +15,6 @@ int main(int argc, char** argv) {
     return argc == 2 ? Horodex::kViewShown : Horodex::kViewUsage;
   }
   return Horodex::ViewFile(argv[1], std::cout);
+} catch (...) {
+  return Horodex::ReportInternalError("horodex-view", std::cerr);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -11,9 +12,11 @@
 #include "horodex/TSPRequest.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
+#include "platform/text/guard.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/prsht.h"
 #include "platform/ui/winuser.h"
+#include "support/error_messages.h"
 
 namespace Horodex {
 namespace {
@@ -121,6 +124,18 @@ int ViewFile(const std::string& path, std::ostream& out) {
     CryptExtOpenTSPStamp(nullptr, nullptr, name.data(), kShowNormal);
   }
   return watcher.errorShown() ? kViewReported : kViewShown;
+}
+
+int ReportInternalError(const char* tool, std::ostream& err) noexcept {
+  const P::HRESULT hr = P::HResultOfCurrentException();
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  try {
+    err << tool << ": internal error " << code << ": "
+        << P::WideToNarrow(Velmora::Support::GetErrorMessage(hr)) << std::endl;
+  } catch (...) {  // NOLINT(bugprone-empty-catch): the exit status still tells
+  }
+  return kExitInternalError;
 }
 
 }  // namespace Horodex

@@ -22,8 +22,15 @@ namespace Horodex {
 inline constexpr int kViewShown = 0;     // the sheet was shown and closed
 inline constexpr int kViewUsage = 1;     // bad command line
 inline constexpr int kViewReported = 2;  // the file could not be shown; an error box said why
+// A fault inside the program or library (sysexits' EX_SOFTWARE), the same for every tool.
+inline constexpr int kExitInternalError = 70;
 
 // Shows the file at `path`; `out` receives the automation lines.
 int ViewFile(const std::string& path, std::ostream& out);
+
+// For a tool's main, inside its last catch handler: writes "TOOL: internal error 0xCODE: TEXT"
+// (the code of the exception being handled, as the library's guards map it) to `err` and returns
+// kExitInternalError.
+int ReportInternalError(const char* tool, std::ostream& err) noexcept;
 
 }  // namespace Horodex

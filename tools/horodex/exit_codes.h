@@ -19,5 +19,7 @@ inline constexpr int kExitStampMismatch = 20;     // the stamp is not for the da
 inline constexpr int kExitNoTsaCertificate = 21;  // the TSA certificate is nowhere to be found
 inline constexpr int kExitBadSignature = 22;      // content type, signature or extensions refused
 inline constexpr int kExitChainRefused = 23;      // the TSA certificate's chain is not accepted
+// A fault inside the tool or library, not of its input (sysexits' EX_SOFTWARE).
+inline constexpr int kExitInternal = 70;
 
 }  // namespace Horodex

@@ -89,9 +89,7 @@ int Dispatch(const std::string& command, const std::vector<std::string>& args, s
   return Horodex::kExitUsage;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv, bool& quiet) {
   // The process ends when the command is done: OpenSSL's clean-up at exit (its providers, engines
   // and tables freed one by one) would only add to every command's time. Nor does the tool print
   // OpenSSL's own error texts (its messages are the library's): without this, the first error
@@ -106,7 +104,6 @@ int main(int argc, char** argv) {
     }
   }
   std::vector<std::string> args;
-  bool quiet = false;
   // -q before or after the command, but not as the value of an option ("--password -q").
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -149,4 +146,19 @@ int main(int argc, char** argv) {
     return Horodex::kExitOk;
   }
   return Dispatch(command, args, out, err);
+}
+
+}  // namespace
+
+static_assert(Horodex::kExitInternal == Horodex::kExitInternalError);
+
+int main(int argc, char** argv) {
+  bool quiet = false;
+  try {
+    return Run(argc, argv, quiet);
+  } catch (...) {
+    NullBuffer nothing;
+    std::ostream silent(&nothing);
+    return Horodex::ReportInternalError("horodex", quiet ? silent : std::cerr);
+  }
 }

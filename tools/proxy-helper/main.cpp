@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "tools/proxy-helper/gnome_settings.h"
 
@@ -20,7 +21,7 @@
 #endif
 #include "tools/proxy-helper/pac_engine.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   // Nothing but standard input, output and error reaches the script or the settings reader.
   close_range(3, ~0U, 0);
   if (argc != 2) {
@@ -41,4 +42,10 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr, "horodex-proxy-helper: unknown mode %s\n", argv[1]);
   return 2;
+} catch (const std::exception& failure) {
+  std::fprintf(stderr, "horodex-proxy-helper: internal error: %s\n", failure.what());
+  return 70;  // EX_SOFTWARE, as the other tools
+} catch (...) {
+  std::fprintf(stderr, "horodex-proxy-helper: internal error: an exception of no known kind\n");
+  return 70;
 }

@@ -126,9 +126,7 @@ TestTsa::SslCtxPtr MakeTlsContext(const TestTsa::Pki& pki, bool requireClientCer
   return ctx;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   signal(SIGPIPE, SIG_IGN);
 
@@ -290,4 +288,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "horodex-testtsa: %s\n", failure.what());
     return 1;
   }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) try { return Main(argc, argv); } catch (...) {
+  std::fprintf(stderr, "horodex-testtsa: internal error: an exception of no known kind\n");
+  return 70;  // EX_SOFTWARE, as the other tools
 }
