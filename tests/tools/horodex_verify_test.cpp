@@ -65,20 +65,34 @@ TEST(HorodexVerify, EachFailedCheckHasItsLineAndExitCode) {
   EXPECT_EQ(nonce.exitCode, 20) << nonce.output;
   EXPECT_TRUE(Has(nonce, "matches data: failed 0xC2100120")) << nonce.output;
   // No certificate in the token and none given; a --certs bundle is material, never an anchor.
-  const T::CommandResult missing = Verify(Fixture("rsa-bare.tsr"));
+  const T::CommandResult missing = Verify(Fixture("rsa-bare.tsr") + " --signature-only");
   EXPECT_EQ(missing.exitCode, 21) << missing.output;
   EXPECT_TRUE(Has(missing, "TSA certificate found: failed 0x80092004")) << missing.output;
-  const T::CommandResult untrusted = Verify(Fixture("rsa-bare.tsr") + " --certs " +
+  const T::CommandResult untrusted = Verify(Fixture("rsa-bare.tsr") + " --signature-only --certs " +
                                             Fixture("rsa.pem") + " --certs " + Fixture("ca.pem"));
   EXPECT_EQ(untrusted.exitCode, 23) << untrusted.output;
   EXPECT_TRUE(Has(untrusted, "signature: ok")) << untrusted.output;
   EXPECT_TRUE(Has(untrusted, "chain: failed 0x800B0109")) << untrusted.output;
   // A rejection holds no token.
-  const T::CommandResult rejected = Verify(Fixture("rejected-alg.tsr"));
+  const T::CommandResult rejected = Verify(Fixture("rejected-alg.tsr") + " --signature-only");
   EXPECT_EQ(rejected.exitCode, 3) << rejected.output;
   EXPECT_TRUE(Has(rejected, "imported: failed 0xC2100124")) << rejected.output;
-  // Usage: two sources at once.
+  // Usage: two sources at once; no data at all; data and --signature-only together.
   EXPECT_EQ(Verify(Fixture("rsa-full.tsr") + " --data a --digest 00").exitCode, 1);
+  const T::CommandResult noData = Verify(Fixture("rsa-full.tsr") + " --ca " + Fixture("ca.pem"));
+  EXPECT_EQ(noData.exitCode, 1) << noData.output;
+  EXPECT_TRUE(Has(noData, "give the stamped data")) << noData.output;
+  EXPECT_EQ(Verify(Fixture("rsa-full.tsr") + " --data a --signature-only").exitCode, 1);
+  // The signature and chain alone: never a verdict on the stamp as a whole.
+  for (const char* json : {"", " --json"}) {
+    const T::CommandResult alone =
+        Verify(Fixture("rsa-full.tsr") + " --signature-only --ca " + Fixture("ca.pem") + json);
+    EXPECT_EQ(alone.exitCode, 0) << alone.output;
+    EXPECT_TRUE(Has(
+        alone, *json ? R"({"valid": null, "imprint_checked": false)" : "imprint: not checked\n"))
+        << alone.output;
+    EXPECT_FALSE(Has(alone, *json ? "true, \"imprint" : "valid")) << alone.output;
+  }
 }
 
 TEST(HorodexVerify, SeveralStampsEachWithItsLineAndASummary) {
@@ -121,11 +135,13 @@ TEST(HorodexVerify, SeveralStampsEachWithItsLineAndASummary) {
   }
   const T::CommandResult json = run("good.tsr other.tsr", "--json");
   EXPECT_EQ(json.exitCode, 20) << json.output;
-  EXPECT_TRUE(Has(json, R"({"valid": false, "verified": 1, "failed": 1, "stamps": [{"file": )"))
+  EXPECT_TRUE(Has(
+      json,
+      R"({"valid": false, "imprint_checked": true, "verified": 1, "failed": 1, "stamps": [{"file": )"))
       << json.output;
   EXPECT_TRUE(Has(
       json,
-      R"("exit": 20, "error": null, "valid": false, "imported": {"result": "ok", "code": null)"))
+      R"("exit": 20, "error": null, "valid": false, "imprint_checked": true, "imported": {"result": )"))
       << json.output;
   // --data names one file: not for several stamps.
   EXPECT_EQ(Verify(Fixture("rsa-full.tsr") + " " + Fixture("rsa-full.tsr") + " --data x").exitCode,
@@ -398,11 +414,12 @@ TEST(HorodexVerify, CorpusRevocationDataIsJudgedOffline) {
       std::filesystem::create_directories(dir / "config/velmora");
       std::ofstream(dir / "config/velmora/user.reg") << T::ConfigEnvironment::PolicyHive(
           false, "\"RequireRevocationCheck\"=dword:1\n" + std::string(mode.policies));
-      const T::CommandResult r = T::RunCommand(
-          "XDG_CONFIG_HOME=" + T::ShellQuote((dir / "config").string()) +
-          " XDG_CACHE_HOME=" + T::ShellQuote((dir / "cache").string()) + " " +
-          T::ShellQuote(kTool) + " verify --offline " + T::ShellQuote(Corpus(token.token)) +
-          " --ca " + T::ShellQuote(EmbeddedCertificates(token.token, token.ca, dir)) + " 2>&1");
+      const T::CommandResult r =
+          T::RunCommand("XDG_CONFIG_HOME=" + T::ShellQuote((dir / "config").string()) +
+                        " XDG_CACHE_HOME=" + T::ShellQuote((dir / "cache").string()) + " " +
+                        T::ShellQuote(kTool) + " verify --offline --signature-only " +
+                        T::ShellQuote(Corpus(token.token)) + " --ca " +
+                        T::ShellQuote(EmbeddedCertificates(token.token, token.ca, dir)) + " 2>&1");
       EXPECT_TRUE(Has(r, mode.chain)) << r.output;
       const std::size_t line = r.output.find("revocation of ");
       ASSERT_NE(line, std::string::npos) << r.output;

@@ -121,6 +121,7 @@ TEST_F(WeakAlgorithms, RefusedByTheDatedRuleAndTakenOnceItsDatesAreMoved) {
     const T::CommandResult strict = Verify(stamp, "");
     EXPECT_EQ(strict.exitCode, c.exit) << strict.output;
     EXPECT_TRUE(Has(strict, c.line)) << strict.output;
+    EXPECT_EQ(Has(strict, "(weak "), c.exit != 0) << strict.output;  // it names what is weak
     const T::CommandResult lenient = Verify(stamp, moved);
     EXPECT_EQ(lenient.exitCode, c.datedOnly ? 0 : c.exit) << lenient.output;
   }

@@ -81,15 +81,18 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  --json            one JSON object instead of aligned text\n" HORODEX_REQUEST_OPTIONS
      "  --evidence        many files under one stamp, a record each (see horodex ers)\n"},
     {"verify",
-     "usage: horodex verify STAMP... [--data FILE | --digest HEX | --request REQ |\n"
-     "                      --data-dir DIR] [--ca CERTFILE]... [--certs BUNDLE]...\n"
-     "                      [--accept-ext OIDS|*] [--offline] [--crl FILE]... [--json]\n"
+     "usage: horodex verify STAMP... (--data FILE | --digest HEX | --request REQ |\n"
+     "                      --data-dir DIR | --signature-only) [--ca CERTFILE]...\n"
+     "                      [--certs BUNDLE]... [--accept-ext OIDS|*] [--offline]\n"
+     "                      [--crl FILE]... [--json]\n"
      "  check each stamp: it imports, matches its data, names a TSA certificate that is found,\n"
      "  is signed by it, and the certificate's chain ends in a trusted root at the stamp's time\n"
      "  --data FILE       the stamped file (one stamp only)\n"
      "  --digest HEX      the stamped hash value (one stamp only)\n"
      "  --request REQ     the request the stamp answers (one stamp only)\n"
      "  --data-dir DIR    for each STAMP, the file of DIR named as STAMP without its extension\n"
+     "  --signature-only  no data: signature and chain alone, the imprint not checked and the\n"
+     "                    stamp never called valid (one of these five is needed)\n"
      "  --ca CERTFILE     trust the roots of this file too (repeatable)\n"
      "  --certs BUNDLE    certificates to build the chain from (repeatable)\n"
      "  --accept-ext OIDS critical extensions accepted: ';'-separated OIDs, or *\n"

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/stampmsg/response.h"
+#include "codec/stampmsg/token.h"
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
 #include "platform/capi/gost_module.h"
@@ -47,13 +49,14 @@ template <auto Free>
 using Owned = Velmora::Platform::FreeWith<Free>;
 
 constexpr const char* kUsage =
-    "usage: horodex verify STAMP... [--data FILE | --digest HEX | --request REQ |\n"
-    "                      --data-dir DIR] [--ca CERTFILE]... [--certs BUNDLE]...\n"
-    "                      [--accept-ext OIDS|*] [--offline] [--crl FILE]... [--json]\n";
+    "usage: horodex verify STAMP... (--data FILE | --digest HEX | --request REQ |\n"
+    "                      --data-dir DIR | --signature-only) [--ca CERTFILE]...\n"
+    "                      [--certs BUNDLE]... [--accept-ext OIDS|*] [--offline]\n"
+    "                      [--crl FILE]... [--json]\n";
 
 // The outcome of one check.
 struct Check {
-  enum class State { Passed, Failed, Skipped, NotRun };
+  enum class State { Passed, Failed, NotRun, NotChecked };
   const char* key;    // JSON member name
   const char* label;  // text label
   int exitCode;       // the exit status when this is the first check that fails
@@ -179,8 +182,8 @@ std::string StateName(Check::State state) {
       return "ok";
     case Check::State::Failed:
       return "failed";
-    case Check::State::Skipped:
-      return "skipped";
+    case Check::State::NotChecked:
+      return "not checked";
     case Check::State::NotRun:
       break;
   }
@@ -211,12 +214,17 @@ void WriteText(const std::vector<Check>& checks, const std::vector<RevocationLin
   }
 }
 
-// One JSON object: `leading` members (each followed by ", "), "valid", then one member per check;
-// `end` after the closing brace.
+// One JSON object: `leading` members (each followed by ", "), "valid" (null when the imprint was
+// not checked: the stamp as a whole is then not judged), "imprint_checked", then one member per
+// check; `end` after the closing brace.
 void WriteJson(const std::vector<Check>& checks, const std::vector<RevocationLine>& revocation,
-               bool valid, std::ostream& out, const std::string& leading = {},
+               bool valid, bool imprintChecked, std::ostream& out, const std::string& leading = {},
                const char* end = "\n") {
-  out << "{" << leading << "\"valid\": " << (valid ? "true" : "false");
+  out << "{" << leading << "\"valid\": "
+      << (!imprintChecked ? "null"
+          : valid         ? "true"
+                          : "false")
+      << ", \"imprint_checked\": " << (imprintChecked ? "true" : "false");
   for (const Check& check : checks) {
     out << ", " << JsonQuote(check.key) << ": {\"result\": " << JsonQuote(StateName(check.state));
     const bool failed = check.state == Check::State::Failed;
@@ -232,6 +240,7 @@ struct VerifyOptions {
   std::string dataPath, digestHex, requestPath, dataDir, acceptExtensions;
   std::vector<unsigned char> digest;  // of digestHex
   bool hasAccept = false, json = false, offline = false;
+  bool signatureOnly = false;  // no data: the signature and the chain alone
 };
 
 // False with a message when the command line is not one this command takes.
@@ -248,7 +257,9 @@ bool Parse(const std::vector<std::string>& args, VerifyOptions& o, std::ostream&
     };
     bool ok = true;
     std::string item;
-    if (arg == "--data") {
+    if (arg == "--signature-only") {
+      o.signatureOnly = true;
+    } else if (arg == "--data") {
       ok = value(o.dataPath);
       ++sources;
     } else if (arg == "--digest") {
@@ -293,6 +304,18 @@ bool Parse(const std::vector<std::string>& args, VerifyOptions& o, std::ostream&
         << kUsage;
     return false;
   }
+  // A stamp says something only of the data it was made for: no verdict without it.
+  if (sources == 0 && !o.signatureOnly) {
+    err << "horodex verify: give the stamped data (--data FILE, --data-dir DIR, --digest HEX or "
+           "--request REQ); --signature-only checks the signature and the chain alone\n"
+        << kUsage;
+    return false;
+  }
+  if (sources != 0 && o.signatureOnly) {
+    err << "horodex verify: --signature-only checks no data; give it without --data, --digest, "
+           "--request and --data-dir\n";
+    return false;
+  }
   if (o.stamps.size() > 1 && sources == 1 && o.dataDir.empty()) {
     err << "horodex verify: --data, --digest and --request are for one stamp; give several "
            "stamps their data with --data-dir\n";
@@ -303,6 +326,54 @@ bool Parse(const std::vector<std::string>& args, VerifyOptions& o, std::ostream&
     return false;
   }
   return true;
+}
+
+std::string Named(const std::string& oid) {
+  const std::string name = OidName(oid);
+  return name.empty() ? oid : name + " (" + oid + ")";
+}
+
+// What the weak-algorithm rule refused in a stamp, for its failure line: the token's own
+// algorithms for its signature check, the certificate signed weakly or the TSA's key for the
+// chain's. Only a hint: the failure stands without it.
+std::string WeakAlgorithmDetail(const CBlob& stampBytes, bool chain, P::PCCERT_CONTEXT tsa) {
+  namespace TSP = Velmora::PKI::TSP;
+  try {
+    if (chain) {
+      const std::unique_ptr<const P::CERT_CHAIN_CONTEXT, Owned<P::CertFreeCertificateChain>> built(
+          P::CertGetLastCertificateChainForThread());
+      for (P::DWORD i = 0; built && built->cChain > 0 && i < built->rgpChain[0]->cElement; ++i) {
+        const P::CERT_CHAIN_ELEMENT& element = *built->rgpChain[0]->rgpElement[i];
+        if ((element.TrustStatus.dwErrorStatus & P::CERT_TRUST_HAS_WEAK_SIGNATURE) != 0) {
+          return "weak algorithm: " +
+                 Named(element.pCertContext->pCertInfo->SignatureAlgorithm.pszObjId) + " signs " +
+                 SubjectOf(element.pCertContext);
+        }
+      }
+      const unsigned char* der = tsa != nullptr ? tsa->pbCertEncoded : nullptr;
+      const std::unique_ptr<X509, Owned<X509_free>> certificate(
+          der != nullptr ? d2i_X509(nullptr, &der, static_cast<long>(tsa->cbCertEncoded))
+                         : nullptr);
+      const EVP_PKEY* key = certificate ? X509_get0_pubkey(certificate.get()) : nullptr;
+      return key != nullptr ? "weak key: the TSA's signs with " +
+                                  std::to_string(EVP_PKEY_get_bits(key)) + " bits"
+                            : std::string();
+    }
+    TSP::CToken token;
+    try {
+      TSP::CResponse response;
+      response.decode(stampBytes);
+      token = *response.get_timeStampToken();
+    } catch (const P::CAtlException&) {
+      token.decode(stampBytes);
+    }
+    const auto& signer = token.get_signerInfo();
+    return "weak algorithm among: digest " + Named(signer.get_digestAlgorithm().get_algorithm()) +
+           ", signature " + Named(signer.get_signatureAlgorithm().get_algorithm()) + ", imprint " +
+           Named(token.get_hashAlgorithm().get_algorithm());
+  } catch (const P::CAtlException&) {
+    return std::string();
+  }
 }
 
 // Whether the bytes are a time-stamp request (given where a stamp was expected).
@@ -409,8 +480,8 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
           Pass(matches, dataPath.empty() ? "digest" : dataPath);
         }
       } else {
-        matches.state = Check::State::Skipped;
-        matches.detail = "no --data, --digest or --request";
+        matches.label = "imprint";
+        matches.state = Check::State::NotChecked;
       }
 
       void** handles = storeHandles.empty() ? nullptr : const_cast<void**>(storeHandles.data());
@@ -431,7 +502,11 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
         std::vector<char> list(o.acceptExtensions.begin(), o.acceptExtensions.end());
         list.push_back('\0');
         const int code = stamp.Verify(tsa, o.hasAccept ? list.data() : nullptr);
-        code == 0 ? Pass(signature) : Fail(signature, code);
+        code == 0 ? Pass(signature)
+                  : Fail(signature, code,
+                         code == P::CRYPT_E_SECURITY_SETTINGS
+                             ? WeakAlgorithmDetail(stampBytes, false, tsa)
+                             : std::string());
       } catch (const P::CAtlException& e) {
         Fail(signature, e.hr());
       }
@@ -439,7 +514,11 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
       if (tsa != nullptr) {
         try {
           const int code = stamp.VerifyCertificate(tsa, handles, count);
-          code == 0 ? Pass(chain) : Fail(chain, code);
+          code == 0 ? Pass(chain)
+                    : Fail(chain, code,
+                           code == P::CRYPT_E_SECURITY_SETTINGS
+                               ? WeakAlgorithmDetail(stampBytes, true, tsa)
+                               : std::string());
           verdict.revocation = LastChainRevocation(tsa);
         } catch (const P::CAtlException& e) {
           Fail(chain, e.hr());
@@ -457,7 +536,8 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
   }
 
   for (const Check& check : checks) {
-    const bool passed = check.state == Check::State::Passed || check.state == Check::State::Skipped;
+    const bool passed =
+        check.state == Check::State::Passed || check.state == Check::State::NotChecked;
     if (!passed) {
       verdict.status = check.exitCode;
       break;
@@ -474,13 +554,15 @@ std::string DataFileOf(const std::string& dataDir, const std::string& stamp) {
 
 // Several stamps: a line per stamp with its outcome, its checks below it, and a summary.
 void WriteTextSummary(const std::vector<std::string>& stamps, const std::vector<Verdict>& verdicts,
-                      bool colour, std::ostream& out) {
+                      bool signatureOnly, bool colour, std::ostream& out) {
+  const char* passed =
+      signatureOnly ? "signature and chain verified, imprint not checked" : "verified";
   std::size_t verified = 0;
   for (std::size_t n = 0; n < stamps.size(); ++n) {
     const Verdict& verdict = verdicts[n];
     if (verdict.status == kExitOk) {
       ++verified;
-      out << stamps[n] << ": " << Paint("verified", Colour::Green, colour) << "\n";
+      out << stamps[n] << ": " << Paint(passed, Colour::Green, colour) << "\n";
     } else {
       out << stamps[n] << ": " << Paint("failed", Colour::Red, colour) << " (exit "
           << verdict.status << (verdict.error.empty() ? "" : ": " + verdict.error) << ")\n";
@@ -500,20 +582,24 @@ void WriteTextSummary(const std::vector<std::string>& stamps, const std::vector<
 }
 
 void WriteJsonSummary(const std::vector<std::string>& stamps, const std::vector<Verdict>& verdicts,
-                      std::ostream& out) {
+                      bool signatureOnly, std::ostream& out) {
   std::size_t verified = 0;
   std::ostringstream each;
   for (std::size_t n = 0; n < stamps.size(); ++n) {
     verified += verdicts[n].status == kExitOk ? 1 : 0;
     const Verdict& verdict = verdicts[n];
     each << (n == 0 ? "" : ", ");
-    WriteJson(verdict.checks, verdict.revocation, verdict.status == kExitOk, each,
+    WriteJson(verdict.checks, verdict.revocation, verdict.status == kExitOk, !signatureOnly, each,
               "\"file\": " + JsonQuote(stamps[n]) +
                   ", \"exit\": " + std::to_string(verdict.status) +
                   ", \"error\": " + JsonQuoteOrNull(verdict.error) + ", ",
               "");
   }
-  out << "{\"valid\": " << (verified == stamps.size() ? "true" : "false")
+  out << "{\"valid\": "
+      << (signatureOnly               ? "null"
+          : verified == stamps.size() ? "true"
+                                      : "false")
+      << ", \"imprint_checked\": " << (signatureOnly ? "false" : "true")
       << ", \"verified\": " << verified << ", \"failed\": " << stamps.size() - verified
       << ", \"stamps\": [" << each.str() << "]}\n";
 }
@@ -568,8 +654,8 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   const bool colour = !o.json && ColourWanted(out);
   if (o.stamps.size() > 1) {
-    o.json ? WriteJsonSummary(o.stamps, verdicts, out)
-           : WriteTextSummary(o.stamps, verdicts, colour, out);
+    o.json ? WriteJsonSummary(o.stamps, verdicts, o.signatureOnly, out)
+           : WriteTextSummary(o.stamps, verdicts, o.signatureOnly, colour, out);
     return status;
   }
   const Verdict& verdict = verdicts.front();
@@ -577,7 +663,7 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "horodex verify: " << verdict.error << "\n";
     return verdict.status;
   }
-  o.json ? WriteJson(verdict.checks, verdict.revocation, status == kExitOk, out)
+  o.json ? WriteJson(verdict.checks, verdict.revocation, status == kExitOk, !o.signatureOnly, out)
          : WriteText(verdict.checks, verdict.revocation, colour, out);
   return status;
 }

@@ -1,4 +1,5 @@
-// `horodex verify STAMP... [--data FILE | --digest HEX | --request REQ | --data-dir DIR]
+// `horodex verify STAMP... (--data FILE | --digest HEX | --request REQ | --data-dir DIR |
+// --signature-only)
 // [--ca CERTFILE]... [--certs BUNDLE]... [--accept-ext OIDS|*] [--json]`: imports each time stamp
 // and runs every check on it, one line each (or one JSON object):
 //
