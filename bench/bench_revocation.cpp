@@ -2,12 +2,16 @@
 // with revocation checked for the TSA and intermediate certificates from the disk cache, the
 // responders named in the certificates being unreachable: "ours_ocsp_from_cache" with an OCSP
 // response for each certificate in the cache, "ours_crl_from_cache" with the intermediate's CRL of
-// 100,000 entries (and the root's small one) in the cache; "ours_no_revocation_source" verifies a
+// 100,000 entries (and the root's small one) in the cache, "ours_delta_crl_from_cache" with such a
+// complete CRL (numbered 1) and a delta of a few entries over it (deltaCRLIndicator 1), both of
+// full scope, the TSA certificate naming the delta in its freshestCRL; "ours_no_revocation_source"
+// verifies a
 // stamp of the same PKI whose certificates name no revocation source, the figure the others are
 // held to (goal: at most 20% more). The OpenSSL counterparts decode the response with d2i_TS_RESP
 // and run TS_RESP_verify_response (signature, ESS certificate id, X509_verify_cert with the
 // time-stamping purpose): with the same two CRLs in its store and X509_V_FLAG_CRL_CHECK |
-// X509_V_FLAG_CRL_CHECK_ALL, and for OCSP followed by d2i_OCSP_RESPONSE, OCSP_basic_verify and
+// X509_V_FLAG_CRL_CHECK_ALL (and X509_V_FLAG_USE_DELTAS with the delta beside its complete CRL
+// for the delta row), and for OCSP followed by d2i_OCSP_RESPONSE, OCSP_basic_verify and
 // OCSP_resp_find_status of the same two cached responses (goal: ours at least 3 times faster).
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
@@ -41,10 +45,18 @@ namespace Capi = Velmora::Platform::Capi;
 constexpr long kCrlEntries = 100000;
 const char* const kOcspUrl = "http://127.0.0.1:9/ocsp";
 
-enum class Source { none, ocsp, crl };
+constexpr long kDeltaEntries = 5;
+const char* const kDeltaUrl = "http://127.0.0.1:9/intermediate-delta.crl";
 
-const char* CrlUrl(const char* who) {
-  return who[0] == 'r' ? "http://127.0.0.1:9/root.crl" : "http://127.0.0.1:9/intermediate.crl";
+enum class Source { none, ocsp, crl, delta };
+
+// Where the CRL of `who` ("root" or "intermediate") is published for the chain of `source`.
+const char* CrlUrl(const char* who, Source source = Source::crl) {
+  if (who[0] == 'r') {
+    return "http://127.0.0.1:9/root.crl";
+  }
+  return source == Source::delta ? "http://127.0.0.1:9/intermediate-base.crl"
+                                 : "http://127.0.0.1:9/intermediate.crl";
 }
 
 struct Party {
@@ -67,8 +79,12 @@ Party Issue(const char* commonName, long serial, const Party* issuer, bool ca, S
                          ca ? TestPki::CaExtensions() : TestPki::TsaExtensions());
   if (source == Source::ocsp) {
     spec.extensions.push_back({"authorityInfoAccess", std::string("OCSP;URI:") + kOcspUrl});
-  } else if (source == Source::crl) {
-    spec.extensions.push_back({"crlDistributionPoints", std::string("URI:") + CrlUrl(issuerName)});
+  } else if (source != Source::none) {
+    spec.extensions.push_back(
+        {"crlDistributionPoints", std::string("URI:") + CrlUrl(issuerName, source)});
+    if (source == Source::delta && issuerName[0] == 'i') {
+      spec.extensions.push_back({"freshestCRL", std::string("URI:") + kDeltaUrl});
+    }
   }
   EVP_PKEY* key = TestPki::NewKey(TestPki::KeyKind::Rsa2048).release();
   X509* cert = TestPki::Issue(spec, key, issuer != nullptr ? issuer->cert : nullptr,
@@ -87,14 +103,16 @@ std::vector<std::uint8_t> DerOf(T* object, I2d i2d) {
   return der;
 }
 
-// A CRL of `issuer` listing `entries` serial numbers other than those of the PKI.
-X509_CRL* CrlOf(const Party& issuer, long entries) {
+// A CRL of `issuer` listing `entries` serial numbers other than those of the PKI, from `first` on.
+X509_CRL* CrlOf(const Party& issuer, long entries,
+                const std::vector<TestPki::Extension>& extensions = {}, long first = 1000000) {
   std::vector<TestPki::CrlEntry> listed;
   for (long i = 0; i < entries; ++i) {
-    listed.push_back({1000000 + i * 7});
+    listed.push_back({first + i * 7});
   }
   const std::time_t now = std::time(nullptr);
-  return TestPki::MakeCrl(issuer.cert, issuer.key, listed, now - 60, now + 24 * 3600).release();
+  return TestPki::MakeCrl(issuer.cert, issuer.key, listed, now - 60, now + 24 * 3600, extensions)
+      .release();
 }
 
 // A granted response of `tsa` to a SHA-256 request with a nonce, carrying the intermediate.
@@ -172,9 +190,11 @@ struct Setup {
   struct Path {
     Party intermediate, tsa;
     std::vector<std::uint8_t> response;
-  } paths[3];  // by Source
+  } paths[4];  // by Source
   X509_CRL* rootCrl = nullptr;
   X509_CRL* bigCrl = nullptr;
+  X509_CRL* baseCrl = nullptr;        // complete, numbered 1
+  X509_CRL* deltaCrl = nullptr;       // over baseCrl
   std::vector<std::uint8_t> ocsp[2];  // the TSA's and the intermediate's
   std::string dir;
 
@@ -184,7 +204,7 @@ struct Setup {
     dir = folder;
     setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
     root = Issue("Bench Revocation Root", 1, nullptr, true, Source::none, "");
-    for (Source source : {Source::none, Source::ocsp, Source::crl}) {
+    for (Source source : {Source::none, Source::ocsp, Source::crl, Source::delta}) {
       Path& path = paths[static_cast<int>(source)];
       const long serial = 10 + 10 * static_cast<long>(source);
       path.intermediate = Issue("Bench Intermediate", serial, &root, true, source, "root");
@@ -217,13 +237,21 @@ struct Setup {
     Capi::WriteRevocationCache(Capi::CacheKind::Crl, CrlUrl("root"), DerOf(rootCrl, i2d_X509_CRL));
     Capi::WriteRevocationCache(Capi::CacheKind::Crl, CrlUrl("intermediate"),
                                DerOf(bigCrl, i2d_X509_CRL));
+    const Party& deltaIssuer = paths[static_cast<int>(Source::delta)].intermediate;
+    baseCrl = CrlOf(deltaIssuer, kCrlEntries, {{"crlNumber", "ASN1:INTEGER:1"}});
+    deltaCrl =
+        CrlOf(deltaIssuer, kDeltaEntries,
+              {{"crlNumber", "ASN1:INTEGER:2"}, {"deltaCRL", "critical,ASN1:INTEGER:1"}}, 2000001);
+    Capi::WriteRevocationCache(Capi::CacheKind::Crl, CrlUrl("intermediate", Source::delta),
+                               DerOf(baseCrl, i2d_X509_CRL));
+    Capi::WriteRevocationCache(Capi::CacheKind::Crl, kDeltaUrl, DerOf(deltaCrl, i2d_X509_CRL));
 
     const std::string rootFile = dir + "/root.pem";
     FILE* pem = std::fopen(rootFile.c_str(), "w");
     PEM_write_X509(pem, root.cert);
     std::fclose(pem);
     Check(Velmora::Platform::CertAddTrustedRootsFromFile(rootFile.c_str()) == 0, "trusted root");
-    for (Source source : {Source::ocsp, Source::crl}) {
+    for (Source source : {Source::ocsp, Source::crl, Source::delta}) {
       Check(AnsweredFromCache(paths[static_cast<int>(source)].tsa,
                               paths[static_cast<int>(source)].intermediate),
             "the cache does not answer for the chain");
@@ -281,6 +309,12 @@ void OpenSSL(benchmark::State& state, Source source) {
     X509_STORE_add_crl(store, pki.rootCrl);
     X509_STORE_add_crl(store, pki.bigCrl);
     X509_STORE_set_flags(store, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+  } else if (source == Source::delta) {
+    X509_STORE_add_crl(store, pki.rootCrl);
+    X509_STORE_add_crl(store, pki.baseCrl);
+    X509_STORE_add_crl(store, pki.deltaCrl);
+    X509_STORE_set_flags(
+        store, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL | X509_V_FLAG_USE_DELTAS);
   }
   STACK_OF(X509)* untrusted = sk_X509_new_null();
   X509_up_ref(path.intermediate.cert);
@@ -316,4 +350,7 @@ BENCHMARK_CAPTURE(OpenSSL, ocsp, Source::ocsp)
 BENCHMARK_CAPTURE(Ours, crl, Source::crl)->Name("verify_crl_100000_from_cache/ours");
 BENCHMARK_CAPTURE(OpenSSL, crl, Source::crl)
     ->Name("verify_crl_100000_from_cache/openssl_X509_verify_cert_crl_check_all");
+BENCHMARK_CAPTURE(Ours, delta, Source::delta)->Name("verify_delta_crl_over_100000_from_cache/ours");
+BENCHMARK_CAPTURE(OpenSSL, delta, Source::delta)
+    ->Name("verify_delta_crl_over_100000_from_cache/openssl_X509_verify_cert_use_deltas");
 BENCHMARK_MAIN();
