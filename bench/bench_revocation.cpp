@@ -2,16 +2,17 @@
 // with revocation checked for the TSA and intermediate certificates from the disk cache, the
 // responders named in the certificates being unreachable: "ours_ocsp_from_cache" with an OCSP
 // response for each certificate in the cache, "ours_crl_from_cache" with the intermediate's CRL of
-// 100,000 entries (and the root's small one) in the cache; "ours_no_revocation_source" verifies a
+// 100,000 entries (and the root's small one) in the cache, "ours_delta_crl_from_cache" with such a
+// complete CRL (numbered 1) and a delta of a few entries over it (deltaCRLIndicator 1), both of
+// full scope, the TSA certificate naming the delta in its freshestCRL; "ours_no_revocation_source"
+// verifies a
 // stamp of the same PKI whose certificates name no revocation source, the figure the others are
 // held to (goal: at most 20% more). The OpenSSL counterparts decode the response with d2i_TS_RESP
 // and run TS_RESP_verify_response (signature, ESS certificate id, X509_verify_cert with the
 // time-stamping purpose): with the same two CRLs in its store and X509_V_FLAG_CRL_CHECK |
-// X509_V_FLAG_CRL_CHECK_ALL, and for OCSP followed by d2i_OCSP_RESPONSE, OCSP_basic_verify and
+// X509_V_FLAG_CRL_CHECK_ALL (and X509_V_FLAG_USE_DELTAS with the delta beside its complete CRL
+// for the delta row), and for OCSP followed by d2i_OCSP_RESPONSE, OCSP_basic_verify and
 // OCSP_resp_find_status of the same two cached responses (goal: ours at least 3 times faster).
-// "ours_delta_crl_from_cache": the intermediate's complete CRL of 100,000 entries and a delta CRL
-// of a few entries over it (its freshest-CRL location) in the cache; OpenSSL's counterpart has
-// both in its store with X509_V_FLAG_USE_DELTAS besides.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <openssl/ocsp.h>
@@ -44,14 +45,19 @@ namespace Capi = Velmora::Platform::Capi;
 constexpr long kCrlEntries = 100000;
 const char* const kOcspUrl = "http://127.0.0.1:9/ocsp";
 
+constexpr long kDeltaEntries = 5;
+const char* const kDeltaUrl = "http://127.0.0.1:9/intermediate-delta.crl";
+
 enum class Source { none, ocsp, crl, delta };
 
-const char* CrlUrl(const char* who) {
-  return who[0] == 'r' ? "http://127.0.0.1:9/root.crl" : "http://127.0.0.1:9/intermediate.crl";
+// Where the CRL of `who` ("root" or "intermediate") is published for the chain of `source`.
+const char* CrlUrl(const char* who, Source source = Source::crl) {
+  if (who[0] == 'r') {
+    return "http://127.0.0.1:9/root.crl";
+  }
+  return source == Source::delta ? "http://127.0.0.1:9/intermediate-base.crl"
+                                 : "http://127.0.0.1:9/intermediate.crl";
 }
-// The delta path's intermediate publishes a complete CRL and its deltas at addresses of its own.
-const char* const kBaseUrl = "http://127.0.0.1:9/intermediate-base.crl";
-const char* const kDeltaUrl = "http://127.0.0.1:9/intermediate-delta.crl";
 
 struct Party {
   EVP_PKEY* key = nullptr;
@@ -73,11 +79,12 @@ Party Issue(const char* commonName, long serial, const Party* issuer, bool ca, S
                          ca ? TestPki::CaExtensions() : TestPki::TsaExtensions());
   if (source == Source::ocsp) {
     spec.extensions.push_back({"authorityInfoAccess", std::string("OCSP;URI:") + kOcspUrl});
-  } else if (source == Source::crl || (source == Source::delta && issuerName[0] == 'r')) {
-    spec.extensions.push_back({"crlDistributionPoints", std::string("URI:") + CrlUrl(issuerName)});
-  } else if (source == Source::delta) {
-    spec.extensions.push_back({"crlDistributionPoints", std::string("URI:") + kBaseUrl});
-    spec.extensions.push_back({"freshestCRL", std::string("URI:") + kDeltaUrl});
+  } else if (source != Source::none) {
+    spec.extensions.push_back(
+        {"crlDistributionPoints", std::string("URI:") + CrlUrl(issuerName, source)});
+    if (source == Source::delta && issuerName[0] == 'i') {
+      spec.extensions.push_back({"freshestCRL", std::string("URI:") + kDeltaUrl});
+    }
   }
   EVP_PKEY* key = TestPki::NewKey(TestPki::KeyKind::Rsa2048).release();
   X509* cert = TestPki::Issue(spec, key, issuer != nullptr ? issuer->cert : nullptr,
@@ -96,19 +103,12 @@ std::vector<std::uint8_t> DerOf(T* object, I2d i2d) {
   return der;
 }
 
-// A CRL of `issuer` listing `entries` serial numbers other than those of the PKI, numbered
-// `number` (0: no number) and a delta over complete CRL `base` when that is not 0.
-X509_CRL* CrlOf(const Party& issuer, long entries, int number = 0, int base = 0) {
+// A CRL of `issuer` listing `entries` serial numbers other than those of the PKI, from `first` on.
+X509_CRL* CrlOf(const Party& issuer, long entries,
+                const std::vector<TestPki::Extension>& extensions = {}, long first = 1000000) {
   std::vector<TestPki::CrlEntry> listed;
   for (long i = 0; i < entries; ++i) {
-    listed.push_back({(base != 0 ? 5000000 : 1000000) + i * 7});
-  }
-  std::vector<TestPki::Extension> extensions;
-  if (number != 0) {
-    extensions.push_back({"crlNumber", "ASN1:INTEGER:" + std::to_string(number)});
-  }
-  if (base != 0) {
-    extensions.push_back({"deltaCRL", "critical,ASN1:INTEGER:" + std::to_string(base)});
+    listed.push_back({first + i * 7});
   }
   const std::time_t now = std::time(nullptr);
   return TestPki::MakeCrl(issuer.cert, issuer.key, listed, now - 60, now + 24 * 3600, extensions)
@@ -194,8 +194,8 @@ struct Setup {
   } paths[4];  // by Source
   X509_CRL* rootCrl = nullptr;
   X509_CRL* bigCrl = nullptr;
-  X509_CRL* baseCrl = nullptr;  // the delta path's complete CRL, and its delta
-  X509_CRL* deltaCrl = nullptr;
+  X509_CRL* baseCrl = nullptr;        // complete, numbered 1
+  X509_CRL* deltaCrl = nullptr;       // over baseCrl
   std::vector<std::uint8_t> ocsp[2];  // the TSA's and the intermediate's
   std::string dir;
 
@@ -238,10 +238,13 @@ struct Setup {
     Capi::WriteRevocationCache(Capi::CacheKind::Crl, CrlUrl("root"), DerOf(rootCrl, i2d_X509_CRL));
     Capi::WriteRevocationCache(Capi::CacheKind::Crl, CrlUrl("intermediate"),
                                DerOf(bigCrl, i2d_X509_CRL));
-    const Party& deltaCa = paths[static_cast<int>(Source::delta)].intermediate;
-    baseCrl = CrlOf(deltaCa, kCrlEntries, 10);
-    deltaCrl = CrlOf(deltaCa, 5, 11, 10);
-    Capi::WriteRevocationCache(Capi::CacheKind::Crl, kBaseUrl, DerOf(baseCrl, i2d_X509_CRL));
+    const Party& deltaIssuer = paths[static_cast<int>(Source::delta)].intermediate;
+    baseCrl = CrlOf(deltaIssuer, kCrlEntries, {{"crlNumber", "ASN1:INTEGER:1"}});
+    deltaCrl =
+        CrlOf(deltaIssuer, kDeltaEntries,
+              {{"crlNumber", "ASN1:INTEGER:2"}, {"deltaCRL", "critical,ASN1:INTEGER:1"}}, 2000001);
+    Capi::WriteRevocationCache(Capi::CacheKind::Crl, CrlUrl("intermediate", Source::delta),
+                               DerOf(baseCrl, i2d_X509_CRL));
     Capi::WriteRevocationCache(Capi::CacheKind::Crl, kDeltaUrl, DerOf(deltaCrl, i2d_X509_CRL));
 
     const std::string rootFile = dir + "/root.pem";
