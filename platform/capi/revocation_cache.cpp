@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 std::string HashName(CacheKind kind, const std::string& key) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  EVP_Digest(key.data(), key.size(), digest, &length, EVP_sha256(), nullptr);
+  static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);  // fetched once
+  EVP_Digest(key.data(), key.size(), digest, &length, sha256, nullptr);
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string name = kind == CacheKind::Ocsp ? "ocsp-" : "crl-";
   for (unsigned int i = 0; i < length; ++i) {

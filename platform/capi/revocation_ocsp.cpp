@@ -91,7 +91,8 @@ std::string OcspCacheKey(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
   const CRYPT_BIT_BLOB& key = issuer->pCertInfo->SubjectPublicKeyInfo.PublicKey;
   unsigned char hash[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_Digest(key.pbData, key.cbData, hash, &length, EVP_sha1(), nullptr) != 1) {
+  static EVP_MD* const sha1 = EVP_MD_fetch(nullptr, "SHA1", nullptr);  // fetched once
+  if (EVP_Digest(key.pbData, key.cbData, hash, &length, sha1, nullptr) != 1) {
     AtlThrow(CRYPT_E_ASN1_ERROR);
   }
   const std::string serial = SerialKeyOf(subject);
