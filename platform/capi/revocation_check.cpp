@@ -18,6 +18,7 @@
 #include "platform/capi/revocation_fetch.h"
 #include "platform/capi/revocation_ocsp.h"
 #include "platform/capi/revocation_urls.h"
+#include "platform/file/path_watch.h"
 
 namespace Velmora::Platform {
 
@@ -44,6 +45,7 @@ struct Memo {
   struct Entry {
     std::int64_t size;
     std::int64_t modified;
+    unsigned long seenIn;  // the cache folder's watch generation in which the file was last seen
     std::shared_ptr<const Data> data;
   };
   std::mutex mutex;
@@ -56,10 +58,42 @@ Memo<Data>& TheMemo() {
 }
 constexpr std::size_t kMaxMemoEntries = 64;
 
+// An inotify watch on the cache folder alone. While it stays quiet (nothing written, renamed or
+// removed in the folder, and for at most a second) its generation stays the same, and a file
+// seen in this generation is as it was, so a memoized entry is used without asking the file
+// system again. Any event, a changed environment or a folder that cannot be watched starts a new
+// generation, in which every file is looked at once more.
+struct CacheFolderWatch {
+  std::mutex mutex;
+  PathWatch watch;
+  std::string folder;
+  unsigned long generation = 0;
+};
+
+unsigned long CacheFolderGeneration(const std::string& folder) {
+  static auto* watched = new CacheFolderWatch();  // never destroyed: chains may be built at exit
+  const std::lock_guard lock(watched->mutex);
+  if (folder == watched->folder && watched->watch.quiet()) {
+    return watched->generation;
+  }
+  watched->watch.arm({folder}, PathWatch::Reach::Alone);  // before the files are looked at
+  watched->folder = folder;
+  return ++watched->generation;
+}
+
 // The cached data for `key`, decoded; null when there is none. A file that does not decode
 // throws (and is replaced by the next answer fetched).
 template <typename Data>
 std::shared_ptr<const Data> Cached(CacheKind kind, const std::string& key) {
+  const unsigned long generation = CacheFolderGeneration(RevocationCacheFolder().string());
+  Memo<Data>& memo = TheMemo<Data>();
+  {
+    std::lock_guard lock(memo.mutex);
+    const auto found = memo.entries.find(key);
+    if (found != memo.entries.end() && found->second.seenIn == generation) {
+      return found->second.data;
+    }
+  }
   const std::filesystem::path file = RevocationCacheFile(kind, key);
   struct stat facts {};
   if (::stat(file.c_str(), &facts) != 0) {
@@ -67,12 +101,12 @@ std::shared_ptr<const Data> Cached(CacheKind kind, const std::string& key) {
   }
   const std::int64_t modified =
       static_cast<std::int64_t>(facts.st_mtim.tv_sec) * 1000000000 + facts.st_mtim.tv_nsec;
-  Memo<Data>& memo = TheMemo<Data>();
   {
     std::lock_guard lock(memo.mutex);
     const auto found = memo.entries.find(key);
     if (found != memo.entries.end() && found->second.size == facts.st_size &&
         found->second.modified == modified) {
+      found->second.seenIn = generation;
       return found->second.data;
     }
   }
@@ -85,7 +119,7 @@ std::shared_ptr<const Data> Cached(CacheKind kind, const std::string& key) {
   if (memo.entries.size() >= kMaxMemoEntries) {
     memo.entries.clear();
   }
-  memo.entries[key] = {facts.st_size, modified, data};
+  memo.entries[key] = {facts.st_size, modified, generation, data};
   return data;
 }
 

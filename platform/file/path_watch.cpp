@@ -102,7 +102,7 @@ void PathWatch::close() {
   m_fd = -1;
 }
 
-void PathWatch::arm(const std::vector<std::string>& paths) {
+void PathWatch::arm(const std::vector<std::string>& paths, Reach reach) {
   close();
   m_forks = g_forks.load(std::memory_order_relaxed);
   const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -114,11 +114,12 @@ void PathWatch::arm(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     std::string at = path;
     while (!at.empty()) {
-      if (inotify_add_watch(fd, at.c_str(), kEvents) < 0 && errno != ENOENT && errno != ENOTDIR) {
-        ::close(fd);  // out of watches, or not allowed: the caller looks every time
+      if (inotify_add_watch(fd, at.c_str(), kEvents) < 0 &&
+          (reach == Reach::Alone || (errno != ENOENT && errno != ENOTDIR))) {
+        ::close(fd);  // out of watches, not allowed or (alone) missing: the caller looks every time
         return;
       }
-      if (at == "/") {
+      if (at == "/" || reach == Reach::Alone) {
         break;
       }
       const auto slash = at.find_last_of('/');

@@ -12,8 +12,11 @@ namespace Velmora::Platform {
 // queue, an error, a fork since arm() (the child shares the parent's queue) or a watch older than
 // a second (file systems and mounts whose changes inotify does not see) is "not quiet", and the
 // caller then looks at the files themselves. Each path is watched with every folder above it up
-// to the root, so a file that appears where a missing one was looked for is seen too. Not
-// thread-safe: its owner serialises the calls.
+// to the root, so a file that appears where a missing one was looked for is seen too, unless it
+// is armed Alone: then only the paths themselves are watched (a folder whose own entries are all
+// that matter, where activity in the folders above would keep the watch from ever being quiet),
+// and a path that does not exist leaves the watch not quiet. Not thread-safe: its owner
+// serialises the calls.
 class PathWatch {
  public:
   // While a Scope is open on a thread, the watches armed when it first asks are asked together,
@@ -33,8 +36,10 @@ class PathWatch {
   PathWatch& operator=(const PathWatch&) = delete;
   ~PathWatch();
 
+  enum class Reach { WithParents, Alone };
+
   // Watches `paths` from now on; a watch that cannot be made stays not quiet.
-  void arm(const std::vector<std::string>& paths);
+  void arm(const std::vector<std::string>& paths, Reach reach = Reach::WithParents);
   bool quiet();
   void close();
 
