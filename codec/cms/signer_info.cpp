@@ -69,9 +69,12 @@ void CSignerInfo::read(const Der::Element& element) {
 
   s.m_digestAlgorithm.read(fields.expect(Der::Tags::Sequence));
 
-  if (const auto signedAttrs = fields.optional(Der::ContextTag(0, true))) {
-    s.m_signedAttrs.read(*signedAttrs, false);
-    s.m_signedAttrsEncoded = Copy(signedAttrs->encoded);
+  if (const auto received = fields.optional(Der::ContextTag(0, true))) {
+    // The signature covers the signed attributes' DER: they are read under the DER rule, as
+    // received, and never re-encoded.
+    const Der::Element signedAttrs = Der::InProfile(*received, Der::Profile::Der);
+    s.m_signedAttrs.read(signedAttrs, false);
+    s.m_signedAttrsEncoded = Copy(signedAttrs.encoded);
     s.m_hasSignedAttrs = true;
   }
 

@@ -26,7 +26,7 @@ struct Header {
 };
 
 // Reads the identifier and length octets at `pos`. A definite length must fit in `data`.
-Header ParseHeader(Bytes data, std::size_t pos) {
+Header ParseHeader(Bytes data, std::size_t pos, Profile profile = Profile::Ber) {
   Header h;
   std::size_t p = pos;
   auto take = [&]() -> std::uint8_t {
@@ -67,7 +67,7 @@ Header ParseHeader(Bytes data, std::size_t pos) {
     h.contentLength = lengthByte;
   } else if (lengthByte == 0x80) {
     // Indefinite length: BER, and only on constructed elements.
-    if (!h.tag.constructed) {
+    if (!h.tag.constructed || profile == Profile::Der) {
       Fail(CRYPT_E_ASN1_ERROR);
     }
     h.indefinite = true;
@@ -127,6 +127,53 @@ std::size_t IndefiniteContentLength(Bytes data, std::size_t pos, int depth) {
   }
 }
 
+// The universal string types, whose constructed (segmented) form is BER only.
+bool IsStringType(const Tag& tag) {
+  if (tag.cls != TagClass::Universal) {
+    return false;
+  }
+  switch (tag.number) {
+    case 3:   // BIT STRING
+    case 4:   // OCTET STRING
+    case 12:  // UTF8String
+    case 18:  // NumericString
+    case 19:  // PrintableString
+    case 20:  // TeletexString
+    case 21:  // VideotexString
+    case 22:  // IA5String
+    case 23:  // UTCTime
+    case 24:  // GeneralizedTime
+    case 25:  // GraphicString
+    case 26:  // VisibleString
+    case 27:  // GeneralString
+    case 28:  // UniversalString
+    case 30:  // BMPString
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Holds every element in `data`, at every level, to the DER rule: definite lengths only, and
+// strings in their primitive form.
+void CheckDerTree(Bytes data, int depth) {
+  if (depth > kMaxDepth) {
+    Fail(CRYPT_E_ASN1_LARGE);
+  }
+  std::size_t p = 0;
+  while (p < data.size()) {
+    const Header h = ParseHeader(data, p, Profile::Der);
+    const Bytes content = data.subspan(p + h.headerLength, h.contentLength);
+    if (h.tag.constructed) {
+      if (IsStringType(h.tag)) {
+        Fail(CRYPT_E_ASN1_ERROR);
+      }
+      CheckDerTree(content, depth + 1);
+    }
+    p += h.headerLength + h.contentLength;
+  }
+}
+
 void CheckTag(const Element& e, const Tag& tag) {
   if (!(e.tag == tag)) {
     Fail(CRYPT_E_ASN1_BADTAG);
@@ -139,10 +186,13 @@ Reader Element::children() const {
   if (!tag.constructed) {
     Fail(CRYPT_E_ASN1_ERROR);
   }
-  return Reader(content, depth + 1);
+  return Reader(content, depth + 1, profile);
 }
 
-Reader::Reader(Bytes data, int depth) : m_data(data), m_depth(depth) {
+Reader::Reader(Bytes data, int depth) : Reader(data, depth, Profile::Ber) {}
+
+Reader::Reader(Bytes data, int depth, Profile profile)
+    : m_data(data), m_depth(depth), m_profile(profile) {
   if (depth > kMaxDepth) {
     Fail(CRYPT_E_ASN1_LARGE);
   }
@@ -152,7 +202,7 @@ std::optional<Tag> Reader::peekTag() const {
   if (empty()) {
     return std::nullopt;
   }
-  return ParseHeader(m_data, m_pos).tag;
+  return ParseHeader(m_data, m_pos, m_profile).tag;
 }
 
 bool Reader::nextIs(const Tag& tag) const {
@@ -161,7 +211,7 @@ bool Reader::nextIs(const Tag& tag) const {
 }
 
 Element Reader::next() {
-  const Header h = ParseHeader(m_data, m_pos);
+  const Header h = ParseHeader(m_data, m_pos, m_profile);
   if (h.tag.cls == TagClass::Universal && h.tag.number == 0) {
     Fail(CRYPT_E_ASN1_ERROR);  // end-of-contents where no indefinite length is open
   }
@@ -169,6 +219,7 @@ Element Reader::next() {
   e.tag = h.tag;
   e.indefinite = h.indefinite;
   e.depth = m_depth;
+  e.profile = m_profile;
   const std::size_t contentStart = m_pos + h.headerLength;
   std::size_t end = 0;
   if (h.indefinite) {
@@ -208,13 +259,26 @@ void Reader::finish() const {
 }
 
 Element ReadSingle(Bytes data) {
+  return ReadSingle(data, Profile::Ber);
+}
+
+Element ReadSingle(Bytes data, Profile profile) {
   Reader reader(data);
   if (reader.empty()) {
     Fail(CRYPT_E_ASN1_EOD);
   }
   Element e = reader.next();
   reader.finish();
-  return e;
+  return InProfile(e, profile);
+}
+
+Element InProfile(const Element& e, Profile profile) {
+  Element held = e;
+  if (profile == Profile::Der && e.profile != Profile::Der) {
+    CheckDerTree(e.encoded, e.depth);
+  }
+  held.profile = profile;
+  return held;
 }
 
 bool ReadBoolean(const Element& e) {
@@ -313,6 +377,9 @@ std::vector<std::uint8_t> ReadOctetString(const Element& e) {
     return {e.content.begin(), e.content.end()};
   }
   // Constructed form (BER): the segments are OCTET STRINGs, themselves possibly constructed.
+  if (e.profile == Profile::Der) {
+    Fail(CRYPT_E_ASN1_ERROR);
+  }
   std::vector<std::uint8_t> joined;
   Reader segments = e.children();
   while (!segments.empty()) {

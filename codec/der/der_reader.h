@@ -1,11 +1,21 @@
 // A bounds-checked reader of DER, with the few BER forms that real TSAs send.
 //
-// Everything is strict by default: tags and lengths must be well formed, a definite length must
-// fit in what remains of its parent (checked before anything is allocated), nesting is bounded,
-// and a reader that is finished with leftover bytes refuses them. The tolerated forms are named
-// here and each is opt-in at the place that needs it:
-//   - indefinite lengths on constructed elements (BER), ended by an end-of-contents marker;
-//   - constructed OCTET STRINGs (BER), whose segments are joined by OctetString();
+// Tags and lengths must be well formed, a definite length must fit in what remains of its parent
+// (checked before anything is allocated), lengths must be in their shortest form, nesting is
+// bounded, and a reader that is finished with leftover bytes refuses them.
+//
+// Two profiles say where BER's other length and string forms are allowed:
+//   - Profile::Ber, for the outer layers as real TSAs send them (TimeStampResp, ContentInfo,
+//     SignedData, the certificate bag): indefinite lengths on constructed elements, ended by an
+//     end-of-contents marker, and constructed OCTET STRINGs, whose segments ReadOctetString()
+//     joins;
+//   - Profile::Der, for what a signature covers as DER (the TSTInfo, the signed attributes): an
+//     indefinite length or a constructed string anywhere inside is refused, exactly as a length
+//     in a longer form than needed is.
+// A reader's elements, and the readers of their members, keep the profile they were read in;
+// InProfile() reads an element met in a BER layer under the DER rule.
+//
+// Either profile tolerates these forms, each accepted at the place that needs it:
 //   - INTEGERs with needless leading bytes, and negative ones (serial numbers);
 //   - BIT STRINGs with trailing zero bytes or set unused bits (failInfo);
 //   - SET OF whose members are not in DER order (the reader never checks the order);
@@ -66,6 +76,8 @@ constexpr Tag ContextTag(std::uint32_t number, bool constructed) {
 // Deepest nesting of constructed elements the reader follows.
 inline constexpr int kMaxDepth = 32;
 
+enum class Profile : std::uint8_t { Ber, Der };
+
 class Reader;
 
 // One element as received: its tag, its content octets and the whole encoding (tag, length,
@@ -75,15 +87,17 @@ struct Element {
   Bytes content;
   Bytes encoded;
   bool indefinite = false;
+  Profile profile = Profile::Ber;  // in the padding after `indefinite`: the layout is unchanged
   int depth = 0;
 
-  // A reader over the members of a constructed element.
+  // A reader over the members of a constructed element, in the element's profile.
   Reader children() const;
 };
 
 class Reader {
  public:
-  explicit Reader(Bytes data, int depth = 0);
+  explicit Reader(Bytes data, int depth = 0);  // Profile::Ber
+  Reader(Bytes data, int depth, Profile profile);
 
   bool empty() const noexcept { return m_pos == m_data.size(); }
   std::size_t remaining() const noexcept { return m_data.size() - m_pos; }
@@ -104,10 +118,16 @@ class Reader {
   Bytes m_data;
   std::size_t m_pos = 0;
   int m_depth = 0;
+  Profile m_profile = Profile::Ber;
 };
 
-// Reads exactly one element that fills all of `data`.
-Element ReadSingle(Bytes data);
+// Reads exactly one element that fills all of `data`. Under Profile::Der the whole element, every
+// level of it, is held to the DER rule before it is returned.
+Element ReadSingle(Bytes data);  // Profile::Ber
+Element ReadSingle(Bytes data, Profile profile);
+// The element as read under `profile`: for Profile::Der, every level of it is held to the DER
+// rule (CRYPT_E_ASN1_ERROR otherwise) and its members are read under it.
+Element InProfile(const Element& e, Profile profile);
 
 // Primitive readers. Each checks the element's tag first.
 bool ReadBoolean(const Element& e);

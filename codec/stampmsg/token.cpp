@@ -1,5 +1,6 @@
 #include "codec/stampmsg/token.h"
 
+#include "codec/cms/signature_check.h"
 #include "codec/corekit/datetime_der.h"
 #include "codec/stampmsg/tsp_fields.h"
 #include "platform/text/atl_exception.h"
@@ -17,7 +18,8 @@ constexpr Platform::HRESULT kInvalidState =
 }  // namespace
 
 void CToken::readTstInfo(const CBlob& tstInfo) {
-  const Der::Element element = Der::ReadSingle(tstInfo.span());
+  // The TSTInfo is DER (its hash is what the signer signed): read under the DER rule.
+  const Der::Element element = Der::ReadSingle(tstInfo.span(), Der::Profile::Der);
   if (!(element.tag == Der::Tags::Sequence)) {
     Der::Fail(Platform::CRYPT_E_ASN1_BADTAG);
   }
@@ -96,7 +98,12 @@ const CBlob& CToken::get_tstInfo() const {
 }
 
 bool CToken::verify(const CBlob& certificateDer) const noexcept {
-  return !encode().empty() && m_signedData.verifySigner(0, certificateDer);
+  return checkSignature(certificateDer) == ASN1::SignatureCheck::Valid;
+}
+
+ASN1::SignatureCheck CToken::checkSignature(const CBlob& certificateDer) const noexcept {
+  return encode().empty() ? ASN1::SignatureCheck::Invalid
+                          : m_signedData.checkSigner(0, certificateDer);
 }
 
 }  // namespace Velmora::PKI::TSP

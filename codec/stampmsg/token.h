@@ -15,10 +15,13 @@
 //   MessageImprint ::= SEQUENCE { hashAlgorithm AlgorithmIdentifier, hashedMessage OCTET STRING }
 //
 // Decoding is strict about structure: tags, required fields, field order and trailing bytes at
-// every level, with only the reader's named BER tolerances (indefinite lengths, constructed
-// strings, padded or negative INTEGERs, unsorted SETs, genTime fractions of any length) and one
-// of its own: ordering written out as FALSE. The faults that say "this is not a time-stamp
-// token" have codes of their own rather than an ASN.1 code:
+// every level, with only the reader's named BER tolerances (padded or negative INTEGERs, unsorted
+// SETs, genTime fractions of any length) and one of its own: ordering written out as FALSE. The
+// outer layers (ContentInfo, SignedData, certificates) are read in the reader's BER profile, so
+// indefinite lengths and constructed strings are accepted there; the TSTInfo and the signer's
+// signed attributes, which the signature covers as DER, in its DER profile, where both are
+// refused with CRYPT_E_ASN1_ERROR as a length in a longer form than needed is. The faults that say
+// "this is not a time-stamp token" have codes of their own rather than an ASN.1 code:
 //   CRYPT_E_INVALID_MSG_TYPE  the ContentInfo is not id-signedData, or its eContentType is not
 //                             id-ct-TSTInfo ("Invalid cryptographic message type")
 //   CRYPT_E_MSG_ERROR         the SignedData carries no eContent (no TSTInfo), or more than one
@@ -93,6 +96,8 @@ class CToken {
   // received is good. Says nothing of the certificate's trust. Never throws; false for an empty
   // token or any malformed input.
   bool verify(const CBlob& certificateDer) const noexcept;
+  // The same, with a signature or digest algorithm or key that cannot be verified told apart.
+  ASN1::SignatureCheck checkSignature(const CBlob& certificateDer) const noexcept;
 
   void read(const ASN1::Der::Element& element);
   void write(ASN1::Der::Writer& writer) const;

@@ -47,6 +47,23 @@ TEST(DerReader, IndefiniteLengthRefusals) {
   EXPECT_EQ(CodeOf([] { Der::ReadSingle(V{0x00, 0x00}); }), P::CRYPT_E_ASN1_ERROR);
 }
 
+TEST(DerReader, TheDerProfileRefusesBerFormsAtEveryLevel) {
+  // Read under BER they pass; under DER each is refused, however deep it sits.
+  const V definiteOuter{0x30, 0x06, 0x30, 0x80, 0x05, 0x00, 0x00, 0x00};  // indefinite inside
+  const V segmented{0x30, 0x05, 0x24, 0x03, 0x04, 0x01, 'c'};             // constructed string
+  const V indefinite{0x30, 0x80, 0x05, 0x00, 0x00, 0x00};
+  for (const V& in : {definiteOuter, segmented, indefinite}) {
+    EXPECT_EQ(CodeOf([&] { Der::ReadSingle(in); }), 0);
+    EXPECT_EQ(CodeOf([&] { Der::ReadSingle(in, Der::Profile::Der); }), P::CRYPT_E_ASN1_ERROR);
+    EXPECT_EQ(CodeOf([&] { Der::InProfile(Der::ReadSingle(in), Der::Profile::Der); }),
+              P::CRYPT_E_ASN1_ERROR);
+  }
+  // Members of a DER element are read under DER too.
+  const V plain{0x30, 0x02, 0x05, 0x00};
+  const Der::Element held = Der::ReadSingle(plain, Der::Profile::Der);
+  EXPECT_EQ(held.children().next().profile, Der::Profile::Der);
+}
+
 TEST(DerReader, ConstructedOctetStringSegmentsAreJoined) {
   // OCTET STRING (constructed, indefinite) { "ab", OCTET STRING (constructed) { "c" } }
   const V in{0x24, 0x80, 0x04, 0x02, 'a', 'b', 0x24, 0x03, 0x04, 0x01, 'c', 0x00, 0x00};
