@@ -94,6 +94,9 @@ struct CStamp::Impl {
   // "AddressBook".
   Platform::HRESULT FindTSACertificate(void** stores, unsigned long count,
                                        Platform::PCCERT_CONTEXT candidate);
+  // Whether the CMS signer identifier (issuer and serial number, or key identifier) names
+  // tsaCertificate, the certificate the signing-certificate attribute selected.
+  bool SignerIdNamesTsaCertificate() const;
   // Fills tsaCertificate with the certificate the CMS signer identifier names, searched in the
   // same places.
   Platform::HRESULT FindTSACertificateBySignerId(void** stores, unsigned long count);

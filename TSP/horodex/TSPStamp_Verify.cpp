@@ -10,6 +10,7 @@
 #include "TSP/horodex/TSPStamp_Impl.h"
 #include "TSP/horodex/TokenRevocationData.h"
 #include "codec/asnkit/signed_attributes.h"
+#include "codec/cms/signature_check.h"
 #include "codec/stampmsg/token.h"
 #include "horodex/GetCertID.h"
 #include "horodex/TSPRequest.h"
@@ -347,6 +348,42 @@ HRESULT CStamp::Impl::FindTSACertificate(void** stores, unsigned long count,
   return CacheFirstMatch(tsaCertificate, addressBook.get(), id);
 }
 
+bool CStamp::Impl::SignerIdNamesTsaCertificate() const {
+  std::vector<std::uint64_t> buffer;
+  if (!message || !tsaCertificate ||
+      !ReadParam(message.get(), Platform::CMSG_SIGNER_CERT_ID_PARAM, buffer)) {
+    return false;
+  }
+  const auto& id = *reinterpret_cast<const Platform::CERT_ID*>(buffer.data());
+  const Platform::CERT_INFO& info = *tsaCertificate->pCertInfo;
+  switch (id.dwIdChoice) {
+    case Platform::CERT_ID_ISSUER_SERIAL_NUMBER: {
+      // Issuer and serial number compared as the platform compares two certificates; a Name that
+      // does not decode matches no certificate's issuer.
+      Platform::CERT_INFO named{};
+      named.Issuer = id.IssuerSerialNumber.Issuer;
+      named.SerialNumber = id.IssuerSerialNumber.SerialNumber;
+      return Platform::CertCompareCertificate(kEncoding, &named, &info) != 0;
+    }
+    case Platform::CERT_ID_KEY_IDENTIFIER: {
+      // The certificate's subjectKeyIdentifier, or the SHA-1 of its key when it declares none.
+      DWORD size = 0;
+      if (!Platform::CertGetCertificateContextProperty(
+              tsaCertificate.get(), Platform::CERT_KEY_IDENTIFIER_PROP_ID, nullptr, &size) ||
+          size != id.KeyId.cbData) {
+        return false;
+      }
+      std::vector<Platform::BYTE> keyId(size);
+      return Platform::CertGetCertificateContextProperty(tsaCertificate.get(),
+                                                         Platform::CERT_KEY_IDENTIFIER_PROP_ID,
+                                                         keyId.data(), &size) &&
+             size == id.KeyId.cbData && std::memcmp(keyId.data(), id.KeyId.pbData, size) == 0;
+    }
+    default:
+      return false;
+  }
+}
+
 HRESULT CStamp::Impl::FindTSACertificateBySignerId(void** stores, unsigned long count) {
   if (!message) {
     const HRESULT opened = OpenMessage();
@@ -415,8 +452,18 @@ int CStamp::Verify(const Platform::CERT_CONTEXT* certificate, char* list) const 
     decoded.decode(s.encodedToken);
   }
   const TSP::CToken& token = s.token ? *s.token : decoded;
-  if (!token.verify(EncodedOf(s.tsaCertificate.get()))) {
-    return Platform::NTE_BAD_SIGNATURE;
+  switch (token.checkSignature(EncodedOf(s.tsaCertificate.get()))) {
+    case ASN1::SignatureCheck::Valid:
+      break;
+    case ASN1::SignatureCheck::Unsupported:
+      return Platform::NTE_BAD_ALGID;  // not known to be bad: not verifiable here
+    case ASN1::SignatureCheck::Invalid:
+      return Platform::NTE_BAD_SIGNATURE;
+  }
+  // The signer identifier must name the certificate whose key verified the signature, the one
+  // the signing-certificate attribute selected: a token that names another signer is refused.
+  if (!s.SignerIdNamesTsaCertificate()) {
+    return Platform::CRYPT_E_SIGNER_NOT_FOUND;
   }
   // MD5 (MD4, MD2) anywhere is refused at any date; a SHA-1 signature by the dated rule, read
   // only for such a token. The size of the TSA's key at genTime is judged with its chain.

@@ -57,6 +57,7 @@ constexpr const char* kMgf1 = "1.2.840.113549.1.1.8";
 
 constexpr SignatureAlgorithm kSignatureAlgorithms[] = {
     {"1.2.840.113549.1.1.1", Scheme::RsaPkcs1, nullptr},  // rsaEncryption
+    {"2.5.8.1.1", Scheme::RsaPkcs1, nullptr},  // X.509's id-ea-rsa, as some TSAs still name RSA
     {"1.2.840.113549.1.1.4", Scheme::RsaPkcs1, kMd5},
     {"1.2.840.113549.1.1.5", Scheme::RsaPkcs1, kSha1},
     {"1.3.14.3.2.29", Scheme::RsaPkcs1, kSha1},  // the OIW spelling of sha1WithRSA
@@ -340,11 +341,10 @@ class CachedKey {
   std::vector<std::pair<const EVP_MD*, MdCtxPtr>> m_verifiers;
 };
 
-bool CheckSignature(const CSignerInfo& signer, const EVP_MD* digest, CachedKey& cached,
-                    Der::Bytes signedBytes) {
+bool CheckSignature(const CSignerInfo& signer, const SignatureAlgorithm* algorithm,
+                    const EVP_MD* digest, CachedKey& cached, Der::Bytes signedBytes) {
   const CAlgorithmIdentifier& algorithmId = signer.get_signatureAlgorithm();
-  const SignatureAlgorithm* algorithm = FindSignatureAlgorithm(algorithmId.get_algorithm());
-  if (algorithm == nullptr || !KeyFits(cached.kind(), algorithm->scheme)) {
+  if (!KeyFits(cached.kind(), algorithm->scheme)) {
     return false;
   }
   if (algorithm->digestOid != nullptr) {
@@ -462,54 +462,66 @@ std::shared_ptr<CachedKey> CertificatePublicKey(std::span<const unsigned char> c
   return cached;
 }
 
-bool Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob* content,
-            std::span<const unsigned char> certificateDer) {
+SignatureCheck Verify(const CSignerInfo& signer, std::string_view contentType, const CBlob* content,
+                      std::span<const unsigned char> certificateDer) {
   if (content == nullptr || signer.encode().empty()) {
-    return false;
+    return SignatureCheck::Invalid;
   }
-  const std::shared_ptr<CachedKey> key = CertificatePublicKey(certificateDer);
+  // What we cannot verify is said to be so, never taken for a bad signature.
+  const SignatureAlgorithm* algorithm =
+      FindSignatureAlgorithm(signer.get_signatureAlgorithm().get_algorithm());
   const EVP_MD* digest = FetchDigest(signer.get_digestAlgorithm().get_algorithm());
-  if (key == nullptr || digest == nullptr) {
-    return false;
+  const std::shared_ptr<CachedKey> key = CertificatePublicKey(certificateDer);
+  if (algorithm == nullptr || digest == nullptr || key == nullptr) {
+    return SignatureCheck::Unsupported;
   }
+  const auto verdict = [](bool valid) {
+    return valid ? SignatureCheck::Valid : SignatureCheck::Invalid;
+  };
 
   const CAttributes* attributes = signer.get_signedAttributes();
   if (attributes == nullptr) {
-    return CheckSignature(signer, digest, *key, content->span());
+    return verdict(CheckSignature(signer, algorithm, digest, *key, content->span()));
   }
 
   const CBlob* messageDigest = attributes->findSingleValue(AttributeOids::MessageDigest);
   if (messageDigest == nullptr) {
-    return false;
+    return SignatureCheck::Invalid;
   }
   const std::vector<std::uint8_t> expected =
       Der::ReadOctetString(Der::ReadSingle(messageDigest->span()));
   const auto actual = Digest(digest, content->span());
   if (!actual || *actual != expected) {
-    return false;
+    return SignatureCheck::Invalid;
   }
   if (!contentType.empty()) {
     const CBlob* typeValue = attributes->findSingleValue(AttributeOids::ContentType);
     if (typeValue == nullptr || Der::ReadOid(Der::ReadSingle(typeValue->span())) != contentType) {
-      return false;
+      return SignatureCheck::Invalid;
     }
   }
   const CBlob toBeSigned = signer.get_signedAttributesToBeSigned();
-  return CheckSignature(signer, digest, *key, toBeSigned.span());
+  return verdict(CheckSignature(signer, algorithm, digest, *key, toBeSigned.span()));
 }
 
 }  // namespace
 
-bool VerifySignerInfo(const CSignerInfo& signer, std::string_view contentType, const CBlob* content,
-                      std::span<const unsigned char> certificateDer) noexcept {
-  bool valid = false;
+SignatureCheck CheckSignerInfo(const CSignerInfo& signer, std::string_view contentType,
+                               const CBlob* content,
+                               std::span<const unsigned char> certificateDer) noexcept {
+  SignatureCheck verdict = SignatureCheck::Invalid;
   try {
-    valid = Verify(signer, contentType, content, certificateDer);
+    verdict = Verify(signer, contentType, content, certificateDer);
   } catch (...) {
-    valid = false;  // a malformed attribute, parameter or certificate is a negative verdict
+    verdict = SignatureCheck::Invalid;  // a malformed attribute, parameter or certificate
   }
   ERR_clear_error();
-  return valid;
+  return verdict;
+}
+
+bool VerifySignerInfo(const CSignerInfo& signer, std::string_view contentType, const CBlob* content,
+                      std::span<const unsigned char> certificateDer) noexcept {
+  return CheckSignerInfo(signer, contentType, content, certificateDer) == SignatureCheck::Valid;
 }
 
 }  // namespace Velmora::ASN1

@@ -98,13 +98,18 @@ void CSignedData::decode(const CBlob& contentInfo) {
 }
 
 bool CSignedData::verifySigner(std::size_t index, const CBlob& certificateDer) const noexcept {
+  return checkSigner(index, certificateDer) == SignatureCheck::Valid;
+}
+
+SignatureCheck CSignedData::checkSigner(std::size_t index,
+                                        const CBlob& certificateDer) const noexcept {
   std::size_t i = 0;
   for (const CSignerInfo& signer : m_signerInfos) {
     if (i++ == index) {
-      return VerifySignerInfo(signer, m_eContentType, get_eContent(), certificateDer.span());
+      return CheckSignerInfo(signer, m_eContentType, get_eContent(), certificateDer.span());
     }
   }
-  return false;
+  return SignatureCheck::Invalid;
 }
 
 }  // namespace Velmora::ASN1

@@ -39,6 +39,8 @@
 
 namespace Velmora::ASN1 {
 
+enum class SignatureCheck;  // codec/cms/signature_check.h
+
 namespace CmsOids {
 inline constexpr const char* Data = "1.2.840.113549.1.7.1";
 inline constexpr const char* SignedData = "1.2.840.113549.1.7.2";
@@ -76,6 +78,8 @@ class CSignedData {
   // Whether signer `index` signed the content under the public key of `certificateDer` (see
   // VerifySignerInfo). Any fault, an index out of range included, gives false.
   bool verifySigner(std::size_t index, const CBlob& certificateDer) const noexcept;
+  // The same, with an algorithm this check cannot verify told apart (see CheckSignerInfo).
+  SignatureCheck checkSigner(std::size_t index, const CBlob& certificateDer) const noexcept;
 
   void read(const Der::Element& contentInfo);
 

@@ -203,10 +203,14 @@ CBlob ForgeToken(const TokenSpec& spec) {
     signerId = Seq({DerBytes(X509_get_issuer_name(signerCertificate.get()), i2d_X509_NAME),
                     DerBytes(X509_get0_serialNumber(signerCertificate.get()), i2d_ASN1_INTEGER)});
   }
+  if (spec.signerIdentifier) {
+    signerId = *spec.signerIdentifier;
+  }
   V signedAttributesImplicit = signedSet;
   signedAttributesImplicit[0] = 0xA0;  // [0] IMPLICIT SET OF Attribute
   V signerInfo = Join({Int(spec.signerByKeyId ? 3 : 1), signerId, AlgorithmId(kSha256, false),
-                       signedAttributesImplicit, signatureAlgorithm, Octets(signature)});
+                       signedAttributesImplicit,
+                       spec.signatureAlgorithm.value_or(signatureAlgorithm), Octets(signature)});
   if (!spec.unsignedAttributes.empty()) {
     signerInfo = Join({signerInfo, Tlv(Der::ContextTag(1, true), Concat(spec.unsignedAttributes))});
   }
