@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "codec/stampmsg/response.h"
 #include "horodex/TSPStamp.h"
 #include "platform/capi/wincrypt.h"
+#include "tests/common/der_build.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/ossl.h"
 #include "tests/common/scratch.h"
@@ -77,6 +79,19 @@ TEST(HorodexVerify, EachFailedCheckHasItsLineAndExitCode) {
   const T::CommandResult rejected = Verify(Fixture("rejected-alg.tsr") + " --signature-only");
   EXPECT_EQ(rejected.exitCode, 3) << rejected.output;
   EXPECT_TRUE(Has(rejected, "imported: failed 0xC2100124")) << rejected.output;
+  EXPECT_TRUE(Has(rejected, "status 2 (rejection) and no token")) << rejected.output;
+  // A rejection that carries a token all the same: refused, and said so.
+  Velmora::PKI::TSP::CResponse granted;
+  granted.decode(T::OpenSslTsaFile("rsa-full.tsr"));
+  const T::TempDir dir;
+  T::WriteFileBytes(dir / "rejected.tsr",
+                    T::DerBuild::Seq({T::DerBuild::Seq({T::DerBuild::Int(2)}),
+                                      granted.get_timeStampToken()->encode().bytes()}));
+  const T::CommandResult withToken =
+      Verify(T::ShellQuote((dir / "rejected.tsr").string()) + " --signature-only");
+  EXPECT_EQ(withToken.exitCode, 3) << withToken.output;
+  EXPECT_TRUE(Has(withToken, "status 2 (rejection) and carries a token all the same"))
+      << withToken.output;
   // Usage: two sources at once; no data at all; data and --signature-only together.
   EXPECT_EQ(Verify(Fixture("rsa-full.tsr") + " --data a --digest 00").exitCode, 1);
   const T::CommandResult noData = Verify(Fixture("rsa-full.tsr") + " --ca " + Fixture("ca.pem"));

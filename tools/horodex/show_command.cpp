@@ -15,6 +15,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/message_file.h"
+#include "tools/horodex/status_name.h"
 
 namespace Horodex {
 namespace {
@@ -34,13 +35,6 @@ std::string ErrorText(Velmora::Platform::HRESULT hr) {
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
   return std::string(code) + ": " +
          Velmora::Platform::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
-}
-
-std::string StatusName(unsigned long status) {
-  static constexpr const char* kNames[] = {"granted",           "grantedWithMods",
-                                           "rejection",         "waiting",
-                                           "revocationWarning", "revocationNotification"};
-  return status < 6 ? kNames[status] : "unknown";
 }
 
 void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {

@@ -34,6 +34,7 @@
 #include "tools/horodex/hex_text.h"
 #include "tools/horodex/message_file.h"
 #include "tools/horodex/revocation_report.h"
+#include "tools/horodex/status_name.h"
 #include "tools/horodex/terminal.h"
 #include "tools/horodex/trusted_roots.h"
 #include "tools/horodex/user_settings.h"
@@ -376,6 +377,23 @@ std::string WeakAlgorithmDetail(const CBlob& stampBytes, bool chain, P::PCCERT_C
   }
 }
 
+// What a response that refused the request says: its status, and whether a token came with it
+// (a refusal's token is never used).
+std::string RefusalDetail(unsigned int status, const CBlob& response) {
+  std::string detail =
+      "the response has status " + std::to_string(status) + " (" + StatusName(status) + ")";
+  try {
+    Velmora::PKI::TSP::CResponse decoded;
+    decoded.decode(response);
+    if (decoded.get_timeStampToken() != nullptr) {
+      return detail + " and carries a token all the same, which is not used";
+    }
+  } catch (const P::CAtlException&) {
+    // Only the remark is lost: the response stays refused whatever this reading finds.
+  }
+  return detail + " and no token";
+}
+
 // Whether the bytes are a time-stamp request (given where a stamp was expected).
 bool IsRequest(const CBlob& bytes) {
   try {
@@ -438,9 +456,10 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
         unsigned long length = 0;
         stamp.get_DataHash(nullptr, &length);
       } catch (const P::CAtlException&) {
-        // A response that refused the request: imported, but it holds no token.
+        // A response that refused the request: imported, but no token is taken from it, even
+        // when one came with the refusal.
         Fail(imported, Velmora::Support::HORODEX_E_TSA_UNSUCCESSFUL,
-             "the response has status " + std::to_string(stamp.get_Status()) + " and no token");
+             RefusalDetail(stamp.get_Status(), stampBytes));
       }
     } catch (const P::CAtlException& e) {
       Fail(imported, e.hr());
