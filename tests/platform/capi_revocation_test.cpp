@@ -289,6 +289,9 @@ TEST_F(Revocation, NoNetworkMeansOfflineUnlessCached) {
   const ChainVerdict cached = world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY);
   EXPECT_EQ(cached.required, 0u);
   EXPECT_EQ(cached.revocation.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
+  // A cache file removed is seen at once, however recently its answer was read.
+  std::filesystem::remove_all(world().dir / "cache" / "velmora" / "revocation");
+  EXPECT_EQ(world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY).required, kOffline);
 }
 
 TEST_F(Revocation, ACorruptCacheFileIsIgnoredAndReplaced) {
