@@ -10,6 +10,7 @@
 #include "TSP/horodex/CertStoreHandle.h"
 #include "codec/asnkit/big_integer.h"
 #include "codec/asnkit/ess.h"
+#include "codec/cms/signer_info.h"
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
 #include "codec/stampmsg/token.h"
@@ -94,9 +95,9 @@ struct CStamp::Impl {
   // "AddressBook".
   Platform::HRESULT FindTSACertificate(void** stores, unsigned long count,
                                        Platform::PCCERT_CONTEXT candidate);
-  // Whether the CMS signer identifier (issuer and serial number, or key identifier) names
+  // Whether the signer's identifier (issuer and serial number, or key identifier) names
   // tsaCertificate, the certificate the signing-certificate attribute selected.
-  bool SignerIdNamesTsaCertificate() const;
+  bool SignerIdNamesTsaCertificate(const ASN1::CSignerInfo& signer) const;
   // Fills tsaCertificate with the certificate the CMS signer identifier names, searched in the
   // same places.
   Platform::HRESULT FindTSACertificateBySignerId(void** stores, unsigned long count);

@@ -348,40 +348,37 @@ HRESULT CStamp::Impl::FindTSACertificate(void** stores, unsigned long count,
   return CacheFirstMatch(tsaCertificate, addressBook.get(), id);
 }
 
-bool CStamp::Impl::SignerIdNamesTsaCertificate() const {
-  std::vector<std::uint64_t> buffer;
-  if (!message || !tsaCertificate ||
-      !ReadParam(message.get(), Platform::CMSG_SIGNER_CERT_ID_PARAM, buffer)) {
+bool CStamp::Impl::SignerIdNamesTsaCertificate(const ASN1::CSignerInfo& signer) const {
+  if (!tsaCertificate) {
     return false;
   }
-  const auto& id = *reinterpret_cast<const Platform::CERT_ID*>(buffer.data());
   const Platform::CERT_INFO& info = *tsaCertificate->pCertInfo;
-  switch (id.dwIdChoice) {
-    case Platform::CERT_ID_ISSUER_SERIAL_NUMBER: {
-      // Issuer and serial number compared as the platform compares two certificates; a Name that
-      // does not decode matches no certificate's issuer.
-      Platform::CERT_INFO named{};
-      named.Issuer = id.IssuerSerialNumber.Issuer;
-      named.SerialNumber = id.IssuerSerialNumber.SerialNumber;
-      return Platform::CertCompareCertificate(kEncoding, &named, &info) != 0;
-    }
-    case Platform::CERT_ID_KEY_IDENTIFIER: {
-      // The certificate's subjectKeyIdentifier, or the SHA-1 of its key when it declares none.
-      DWORD size = 0;
-      if (!Platform::CertGetCertificateContextProperty(
-              tsaCertificate.get(), Platform::CERT_KEY_IDENTIFIER_PROP_ID, nullptr, &size) ||
-          size != id.KeyId.cbData) {
-        return false;
-      }
-      std::vector<Platform::BYTE> keyId(size);
-      return Platform::CertGetCertificateContextProperty(tsaCertificate.get(),
-                                                         Platform::CERT_KEY_IDENTIFIER_PROP_ID,
-                                                         keyId.data(), &size) &&
-             size == id.KeyId.cbData && std::memcmp(keyId.data(), id.KeyId.pbData, size) == 0;
-    }
-    default:
-      return false;
+  const CBlob* issuer = signer.get_issuer();
+  const ASN1::CBigInteger* serial = signer.get_serialNumber();
+  if (issuer != nullptr && serial != nullptr) {
+    // Issuer and serial number compared as the platform compares two certificates; a Name that
+    // does not decode matches no certificate's issuer.
+    std::vector<Platform::BYTE> littleEndian(serial->span().rbegin(), serial->span().rend());
+    std::vector<Platform::BYTE> name = issuer->bytes();
+    Platform::CERT_INFO named{};
+    named.Issuer = {static_cast<DWORD>(name.size()), name.data()};
+    named.SerialNumber = {static_cast<DWORD>(littleEndian.size()), littleEndian.data()};
+    return Platform::CertCompareCertificate(kEncoding, &named, &info) != 0;
   }
+  if (const CBlob* keyId = signer.get_subjectKeyIdentifier()) {
+    // The certificate's subjectKeyIdentifier, or the SHA-1 of its key when it declares none.
+    DWORD size = 0;
+    if (!Platform::CertGetCertificateContextProperty(
+            tsaCertificate.get(), Platform::CERT_KEY_IDENTIFIER_PROP_ID, nullptr, &size) ||
+        size != keyId->cbData()) {
+      return false;
+    }
+    std::vector<Platform::BYTE> own(size);
+    return Platform::CertGetCertificateContextProperty(
+               tsaCertificate.get(), Platform::CERT_KEY_IDENTIFIER_PROP_ID, own.data(), &size) &&
+           size == keyId->cbData() && std::memcmp(own.data(), keyId->pbData(), size) == 0;
+  }
+  return false;
 }
 
 HRESULT CStamp::Impl::FindTSACertificateBySignerId(void** stores, unsigned long count) {
@@ -462,7 +459,7 @@ int CStamp::Verify(const Platform::CERT_CONTEXT* certificate, char* list) const 
   }
   // The signer identifier must name the certificate whose key verified the signature, the one
   // the signing-certificate attribute selected: a token that names another signer is refused.
-  if (!s.SignerIdNamesTsaCertificate()) {
+  if (!s.SignerIdNamesTsaCertificate(token.get_signerInfo())) {
     return Platform::CRYPT_E_SIGNER_NOT_FOUND;
   }
   // MD5 (MD4, MD2) anywhere is refused at any date; a SHA-1 signature by the dated rule, read
