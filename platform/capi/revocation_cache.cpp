@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
 
 #include "platform/capi/revocation_crl.h"
@@ -48,16 +49,28 @@ bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-fs::path RevocationCacheFolder() {
+const fs::path& RevocationCacheFolder() {
+  struct Made {
+    std::string cache;
+    std::string home;
+    fs::path folder;
+  };
+  thread_local Made made;
   const char* cache = std::getenv("XDG_CACHE_HOME");
-  fs::path base;
-  if (cache != nullptr && *cache == '/') {
-    base = cache;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = fs::path(home != nullptr && *home != 0 ? home : "/tmp") / ".cache";
+  const char* home = std::getenv("HOME");
+  const std::string_view cacheText = cache != nullptr ? cache : "";
+  const std::string_view homeText = home != nullptr ? home : "";
+  if (!made.folder.empty() && made.cache == cacheText && made.home == homeText) {
+    return made.folder;
   }
-  return base / "velmora" / "revocation";
+  fs::path base;
+  if (cacheText.starts_with('/')) {
+    base = cacheText;
+  } else {
+    base = fs::path(homeText.empty() ? "/tmp" : homeText) / ".cache";
+  }
+  made = {std::string(cacheText), std::string(homeText), base / "velmora" / "revocation"};
+  return made.folder;
 }
 
 fs::path RevocationCacheFile(CacheKind kind, const std::string& key) {
@@ -99,7 +112,7 @@ void WriteRevocationCache(CacheKind kind, const std::string& key,
                           const std::vector<std::uint8_t>& bytes) noexcept {
   try {
     static std::atomic<unsigned> counter{0};
-    const fs::path folder = RevocationCacheFolder();
+    const fs::path folder = RevocationCacheFolder();  // a copy: the thread's may be remade
     std::error_code error;
     fs::create_directories(folder, error);
     const fs::path target = folder / HashName(kind, key);

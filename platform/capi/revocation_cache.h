@@ -17,8 +17,9 @@ namespace Velmora::Platform::Capi {
 
 enum class CacheKind { Ocsp, Crl };
 
-// The folder of the cache for the current environment.
-std::filesystem::path RevocationCacheFolder();
+// The folder of the cache for the current environment: made again only when XDG_CACHE_HOME or
+// HOME changed, and valid on the calling thread until its next call.
+const std::filesystem::path& RevocationCacheFolder();
 // The file that holds the entry for `key`.
 std::filesystem::path RevocationCacheFile(CacheKind kind, const std::string& key);
 

@@ -85,7 +85,7 @@ unsigned long CacheFolderGeneration(const std::string& folder) {
 // throws (and is replaced by the next answer fetched).
 template <typename Data>
 std::shared_ptr<const Data> Cached(CacheKind kind, const std::string& key) {
-  const unsigned long generation = CacheFolderGeneration(RevocationCacheFolder().string());
+  const unsigned long generation = CacheFolderGeneration(RevocationCacheFolder().native());
   Memo<Data>& memo = TheMemo<Data>();
   {
     std::lock_guard lock(memo.mutex);
@@ -250,9 +250,10 @@ bool HasRevocationPointers(const CERT_INFO& info) {
          FindExtension(info, kOidFreshestCrl) != nullptr;
 }
 
-std::vector<std::string> DeltaUrlsOf(const ChainFacts& facts) {
+// The http URLs of distribution points, in order, as the certificate's facts hold them.
+std::vector<std::string> HttpUrlsOf(const std::vector<DistributionPoint>& points) {
   std::vector<std::string> urls;
-  for (const DistributionPoint& point : facts.freshest) {
+  for (const DistributionPoint& point : points) {
     urls.insert(urls.end(), point.httpUrls.begin(), point.httpUrls.end());
   }
   return urls;
@@ -369,9 +370,8 @@ DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& in
     const bool pointers = HasRevocationPointers(*subject->pCertInfo);
     const std::vector<std::string> ocspUrls =
         pointers ? OcspUrlsOf(*subject->pCertInfo) : std::vector<std::string>();
-    std::vector<std::string> crlUrls =
-        pointers ? CrlUrlsOf(*subject->pCertInfo) : std::vector<std::string>();
-    const std::vector<std::string> deltaUrls = DeltaUrlsOf(facts);
+    std::vector<std::string> crlUrls = HttpUrlsOf(facts.distributionPoints);
+    const std::vector<std::string> deltaUrls = HttpUrlsOf(facts.freshest);
     crlUrls.insert(crlUrls.end(), deltaUrls.begin(), deltaUrls.end());
     if (!ocspUrls.empty() || !crlUrls.empty()) {
       weighing.sawSource();

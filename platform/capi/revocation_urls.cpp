@@ -63,9 +63,4 @@ std::vector<std::string> OcspUrlsOf(const CERT_INFO& info) {
   return extension != nullptr ? OcspUrlsIn(extension->Value) : std::vector<std::string>();
 }
 
-std::vector<std::string> CrlUrlsOf(const CERT_INFO& info) {
-  const CERT_EXTENSION* extension = FindExtension(info, kOidCrlDistributionPoints);
-  return extension != nullptr ? CrlUrlsIn(extension->Value) : std::vector<std::string>();
-}
-
 }  // namespace Velmora::Platform::Capi

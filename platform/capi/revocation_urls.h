@@ -21,8 +21,8 @@ std::vector<std::string> OcspUrlsIn(const CRYPT_OBJID_BLOB& authorityInfoAccess)
 // order. A value that does not decode gives none.
 std::vector<std::string> CrlUrlsIn(const CRYPT_OBJID_BLOB& distributionPoints);
 
-// The same for a certificate's extensions (none when it has no such extension).
+// The same for a certificate's authorityInfoAccess (none when it has no such extension). Its
+// distribution points' URLs are among its chain facts.
 std::vector<std::string> OcspUrlsOf(const CERT_INFO& info);
-std::vector<std::string> CrlUrlsOf(const CERT_INFO& info);
 
 }  // namespace Velmora::Platform::Capi
