@@ -42,6 +42,15 @@ constexpr AlgorithmRow kAlgorithmRows[] = {
     {CALG_SHA_256, "SHA256", "SHA-256", "Secure Hash Algorithm (SHA-256)", false, 0},
     {CALG_SHA_384, "SHA384", "SHA-384", "Secure Hash Algorithm (SHA-384)", false, 0},
     {CALG_SHA_512, "SHA512", "SHA-512", "Secure Hash Algorithm (SHA-512)", false, 0},
+    {CALG_SHA_224, "SHA224", "SHA-224", "Secure Hash Algorithm (SHA-224)", false, 0},
+    {CALG_SHA_512_224, "SHA512-224", "SHA-512/224", "Secure Hash Algorithm (SHA-512/224)", false,
+     0},
+    {CALG_SHA_512_256, "SHA512-256", "SHA-512/256", "Secure Hash Algorithm (SHA-512/256)", false,
+     0},
+    {CALG_SHA3_224, "SHA3-224", "SHA3-224", "Secure Hash Algorithm 3 (SHA3-224)", false, 0},
+    {CALG_SHA3_256, "SHA3-256", "SHA3-256", "Secure Hash Algorithm 3 (SHA3-256)", false, 0},
+    {CALG_SHA3_384, "SHA3-384", "SHA3-384", "Secure Hash Algorithm 3 (SHA3-384)", false, 0},
+    {CALG_SHA3_512, "SHA3-512", "SHA3-512", "Secure Hash Algorithm 3 (SHA3-512)", false, 0},
     {CALG_GR3411, "md_gost94", "GR 34.11-94", "GOST R 34.11-94", true, 256},
     {CALG_GR3411_2012_256, "md_gost12_256", "GR 34.11-2012 256", "GOST R 34.11-2012 256 bits", true,
      256},
@@ -56,7 +65,7 @@ struct ProviderRow {
   const wchar_t* typeName;
   const wchar_t* name;
   const char* narrowName;
-  ALG_ID algorithms[6];  // up to the first 0
+  ALG_ID algorithms[13];  // up to the first 0
   ALG_ID needs;
 };
 constexpr ProviderRow kProviderRows[] = {
@@ -82,7 +91,8 @@ constexpr ProviderRow kProviderRows[] = {
      L"RSA Full and AES",
      L"Velmora OpenSSL RSA and AES Provider",
      "Velmora OpenSSL RSA and AES Provider",
-     {CALG_MD5, CALG_SHA1, CALG_SHA_256, CALG_SHA_384, CALG_SHA_512},
+     {CALG_MD5, CALG_SHA1, CALG_SHA_256, CALG_SHA_384, CALG_SHA_512, CALG_SHA_224, CALG_SHA_512_224,
+      CALG_SHA_512_256, CALG_SHA3_224, CALG_SHA3_256, CALG_SHA3_384, CALG_SHA3_512},
      0},
     {PROV_RSA_FULL,
      L"RSA Full (Signature and Key Exchange)",

@@ -27,6 +27,18 @@ inline constexpr ALG_ID CALG_SHA1 = 0x8004;
 inline constexpr ALG_ID CALG_SHA_256 = 0x800C;
 inline constexpr ALG_ID CALG_SHA_384 = 0x800D;
 inline constexpr ALG_ID CALG_SHA_512 = 0x800E;
+// The SHA-2 and SHA-3 digests the platform names only through CNG have ALG_IDs of this layer's
+// own, so that requests, imprints and signer digests in them go the same way as SHA-256: ALG_SIDs
+// 0xE0 to 0xE6 of the hash class, where the platform never assigned one (its own hash SIDs end at
+// 14 with SHA-512, the GOST providers' at 0x25). Programs written for the platform never see them
+// unless they meet such a digest.
+inline constexpr ALG_ID CALG_SHA_224 = 0x80E0;
+inline constexpr ALG_ID CALG_SHA_512_224 = 0x80E1;
+inline constexpr ALG_ID CALG_SHA_512_256 = 0x80E2;
+inline constexpr ALG_ID CALG_SHA3_224 = 0x80E3;
+inline constexpr ALG_ID CALG_SHA3_256 = 0x80E4;
+inline constexpr ALG_ID CALG_SHA3_384 = 0x80E5;
+inline constexpr ALG_ID CALG_SHA3_512 = 0x80E6;
 inline constexpr ALG_ID CALG_GR3411 = 0x801E;           // GOST R 34.11-94
 inline constexpr ALG_ID CALG_GR3411_2012_256 = 0x8021;  // GOST R 34.11-2012, 256 bits
 inline constexpr ALG_ID CALG_GR3411_2012_512 = 0x8022;  // GOST R 34.11-2012, 512 bits

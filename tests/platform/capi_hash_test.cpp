@@ -41,6 +41,13 @@ Bytes Digest(ALG_ID algid, const Bytes& data) {
                                                       {P::CALG_SHA_256, "SHA256"},
                                                       {P::CALG_SHA_384, "SHA384"},
                                                       {P::CALG_SHA_512, "SHA512"},
+                                                      {P::CALG_SHA_224, "SHA224"},
+                                                      {P::CALG_SHA_512_224, "SHA512-224"},
+                                                      {P::CALG_SHA_512_256, "SHA512-256"},
+                                                      {P::CALG_SHA3_224, "SHA3-224"},
+                                                      {P::CALG_SHA3_256, "SHA3-256"},
+                                                      {P::CALG_SHA3_384, "SHA3-384"},
+                                                      {P::CALG_SHA3_512, "SHA3-512"},
                                                       {P::CALG_GR3411, "md_gost94"},
                                                       {P::CALG_GR3411_2012_256, "md_gost12_256"},
                                                       {P::CALG_GR3411_2012_512, "md_gost12_512"}};
@@ -190,8 +197,11 @@ TEST(Providers, ListTheirHashesAndTheSearchByTypeEndsWhereDocumented) {
   const Context full(P::PROV_RSA_FULL);
   const Context aes(P::PROV_RSA_AES);
   EXPECT_EQ(AlgIds(full.h), (std::vector<ALG_ID>{P::CALG_MD5, P::CALG_SHA1}));
-  EXPECT_EQ(AlgIds(aes.h), (std::vector<ALG_ID>{P::CALG_MD5, P::CALG_SHA1, P::CALG_SHA_256,
-                                                P::CALG_SHA_384, P::CALG_SHA_512}));
+  EXPECT_EQ(AlgIds(aes.h),
+            (std::vector<ALG_ID>{P::CALG_MD5, P::CALG_SHA1, P::CALG_SHA_256, P::CALG_SHA_384,
+                                 P::CALG_SHA_512, P::CALG_SHA_224, P::CALG_SHA_512_224,
+                                 P::CALG_SHA_512_256, P::CALG_SHA3_224, P::CALG_SHA3_256,
+                                 P::CALG_SHA3_384, P::CALG_SHA3_512}));
   const auto types = EnumerateAll(P::CryptEnumProviderTypesW);
   const auto found = [&](ALG_ID algid) -> DWORD {
     for (const auto& [type, name] : types) {

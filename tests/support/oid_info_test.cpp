@@ -33,14 +33,14 @@ DWORD Code(P::HRESULT hr) {
 }  // namespace
 
 TEST(FindOIDInfo, EntriesWithoutACryptoApiAlgorithmAreNotFoundByOidOrName) {
-  // SHA-512/224 has only a CNG-only entry; the platform's own lookup does find it.
-  ASSERT_NE(P::CryptFindOIDInfo(kOid, "2.16.840.1.101.3.4.2.5", 0), nullptr);
-  for (DWORD group : {DWORD{0}, kHashGroup}) {
+  // Ed25519 has only CNG-only entries; the platform's own lookup does find them.
+  ASSERT_NE(P::CryptFindOIDInfo(kOid, "1.3.101.112", 0), nullptr);
+  for (DWORD group : {DWORD{0}, P::CRYPT_PUBKEY_ALG_OID_GROUP_ID}) {
     P::SetLastError(0);
-    EXPECT_EQ(FindOIDInfo(kOid, "2.16.840.1.101.3.4.2.5", group), nullptr);
+    EXPECT_EQ(FindOIDInfo(kOid, "1.3.101.112", group), nullptr);
     EXPECT_EQ(P::GetLastError(), Code(P::CRYPT_E_NOT_FOUND));
   }
-  EXPECT_EQ(FindOIDInfo(kName, L"sha3-256", 0), nullptr);
+  EXPECT_EQ(FindOIDInfo(kName, L"Ed448", 0), nullptr);
   EXPECT_EQ(P::GetLastError(), Code(P::CRYPT_E_NOT_FOUND));
   // A parameter entry is skipped too: RSASSA-PSS as a signature is not found, while its
   // public-key entry, which carries an ALG_ID, is.
@@ -49,10 +49,10 @@ TEST(FindOIDInfo, EntriesWithoutACryptoApiAlgorithmAreNotFoundByOidOrName) {
   ASSERT_NE(pss, nullptr);
   EXPECT_EQ(pss->dwGroupId, P::CRYPT_PUBKEY_ALG_OID_GROUP_ID);
   // The same CNG-only entry is what the CNG preference asks for: it names the algorithm.
-  const CRYPT_OID_INFO* cng =
-      FindOIDInfo(kOid | P::CRYPT_OID_PREFER_CNG_ALGID_FLAG, "2.16.840.1.101.3.4.2.5", kHashGroup);
+  const CRYPT_OID_INFO* cng = FindOIDInfo(kOid | P::CRYPT_OID_PREFER_CNG_ALGID_FLAG, "1.3.101.112",
+                                          P::CRYPT_PUBKEY_ALG_OID_GROUP_ID);
   ASSERT_NE(cng, nullptr);
-  EXPECT_STREQ(cng->pwszCNGAlgid, L"SHA512-224");
+  EXPECT_STREQ(cng->pwszCNGAlgid, L"ED25519");
 }
 
 TEST(FindOIDInfo, AlgIdIsLookedUpInTheGroupAsked) {

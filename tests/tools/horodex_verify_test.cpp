@@ -54,6 +54,34 @@ TEST(HorodexVerify, EveryCheckPassesForAGoodStampAndTrustedCa) {
   EXPECT_TRUE(Has(json, R"("matchesData": {"result": "ok")")) << json.output;
 }
 
+// The SHA-2 and SHA-3 digests without a classic ALG_ID, end to end: OpenSSL's tokens with a
+// SHA-224 imprint, signer digest and ESSCertIDv2, and with SHA3-256 throughout (the TSA
+// certificate signed with it too); and our requests in them, answered by OpenSSL.
+TEST(HorodexVerify, NewerDigestsFromRequestToVerdict) {
+  for (const char* name : {"sha224", "sha3"}) {
+    const T::CommandResult r =
+        Verify(Fixture(std::string("rsa-") + name + ".tsr") + " --request " +
+               Fixture(std::string("q-") + name + ".tsq") + " --ca " + Fixture("ca.pem"));
+    EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.output;
+  }
+  const T::TempDir dir;
+  const std::filesystem::path fixtures = T::OpenSslTsaDir();
+  for (const char* hash : {"sha512-256", "SHA3-512", "sha-224"}) {
+    const std::string query = T::ShellQuote((dir / "q.tsq").string());
+    const std::string reply = T::ShellQuote((dir / "r.tsr").string());
+    const T::CommandResult made = T::RunCommand(
+        T::ShellQuote(kTool) + " query " + Fixture("data.txt") + " --hash " + hash + " -o " +
+        query + " && TSA_SERIAL=" + T::ShellQuote((fixtures / "serial").string()) +
+        " TSA_CHAIN=" + Fixture("chain.pem") + " openssl ts -reply -config " +
+        T::ShellQuote(std::string(HORODEX_SOURCE_DIR) + "/tests/data/openssl/tsa.cnf") +
+        " -section sha224 -queryfile " + query + " -signer " + Fixture("rsa.pem") + " -inkey " +
+        Fixture("rsa.key") + " -out " + reply + " 2>&1");
+    ASSERT_EQ(made.exitCode, 0) << hash << "\n" << made.output;
+    const T::CommandResult r = Verify(reply + " --request " + query + " --ca " + Fixture("ca.pem"));
+    EXPECT_EQ(r.exitCode, 0) << hash << "\n" << r.output;
+  }
+}
+
 TEST(HorodexVerify, EachFailedCheckHasItsLineAndExitCode) {
   // Other data: the imprint differs; the other checks still run.
   const T::CommandResult data = Verify(Fixture("rsa-full.tsr") + " --data " + Fixture("ca.pem") +

@@ -47,10 +47,14 @@ std::string HashOid(const std::string& given) {
   if (!given.empty() && std::isdigit(static_cast<unsigned char>(given[0]))) {
     return given;
   }
+  // The registry's names as OpenSSL spells them (sha256, sha512-256, sha3-256), or with the
+  // dashes left out (sha-256).
+  std::string lower;
   std::string name;
   for (const char c : given) {
+    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (c != '-') {
-      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      name += lower.back();
     }
   }
   // GOST's hashes by the names people use for them; the registry knows them by OpenSSL's.
@@ -67,10 +71,14 @@ std::string HashOid(const std::string& given) {
       return known ? oid : std::string();
     }
   }
-  const std::wstring wide = P::NarrowToWide(name);
-  const P::CRYPT_OID_INFO* info = Velmora::Support::FindOIDInfo(
-      P::CRYPT_OID_INFO_NAME_KEY, wide.c_str(), P::CRYPT_HASH_ALG_OID_GROUP_ID);
-  return info != nullptr ? info->pszOID : std::string();
+  for (const std::string& candidate : {lower, name}) {
+    const std::wstring wide = P::NarrowToWide(candidate);
+    if (const P::CRYPT_OID_INFO* info = Velmora::Support::FindOIDInfo(
+            P::CRYPT_OID_INFO_NAME_KEY, wide.c_str(), P::CRYPT_HASH_ALG_OID_GROUP_ID)) {
+      return info->pszOID;
+    }
+  }
+  return std::string();
 }
 
 void WarnWeakHash(const std::string& oid, const std::string& command, std::ostream& err) {

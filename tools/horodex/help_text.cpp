@@ -60,7 +60,8 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  make a time-stamp request for FILE, or for a hash value given in hex\n"
      "  --digest HEX      the hash value itself instead of a file\n"
      "  --hash ALG        hash algorithm: a dotted OID or a name such as sha256 (the default),\n"
-     "                    streebog256, streebog512 or gost94\n"
+     "                    sha384, sha512, sha224, sha512-256, sha3-256, sha3-512, streebog256,\n"
+     "                    streebog512 or gost94\n"
      "  --policy OID      the TSA policy asked for\n"
      "  --no-nonce        no nonce in the request\n"
      "  --cert-req        ask for the TSA certificate in the stamp (the default; --no-cert-req:\n"
@@ -77,7 +78,8 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  hash FILE, send the request, verify the stamp, write the TSA's response to OUT.tsr\n"
      "  -o OUT.tsr        the response file to write ('-': standard output; FILE '-': input)\n"
      "  --hash ALG        hash algorithm: a dotted OID or a name such as sha256 (the default),\n"
-     "                    streebog256, streebog512 or gost94\n"
+     "                    sha384, sha512, sha224, sha512-256, sha3-256, sha3-512, streebog256,\n"
+     "                    streebog512 or gost94\n"
      "  --json            one JSON object instead of aligned text\n" HORODEX_REQUEST_OPTIONS
      "  --evidence        many files under one stamp, a record each (see horodex ers)\n"},
     {"verify",

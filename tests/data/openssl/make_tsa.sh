@@ -36,6 +36,10 @@ for alg in rsa pss ec ed25519 ed448; do
   openssl x509 -in "$alg.pem" -outform DER -out "$alg.der"
 done
 cp ca.pem chain.pem
+# The RSA TSA's key again, in a certificate that the CA signs with SHA3-256.
+openssl x509 -req -in rsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3650 -sha3-256 \
+  -out rsa-sha3.pem -extfile "$cnf" -extensions v3_tsa 2>/dev/null
+cp rsa.key rsa-sha3.key
 
 printf 'The data that the tests stamp.\n' > data.txt
 # Requests: with nonce, certReq and policy; without nonce; SHA-512 without certReq.
@@ -45,6 +49,9 @@ openssl ts -query -data data.txt -sha512 -out q-sha512.tsq
 # A request for SHA-1, which neither TSA section accepts, and one for a policy it does not have.
 openssl ts -query -data data.txt -sha1 -cert -out q-sha1.tsq
 openssl ts -query -data data.txt -sha256 -tspolicy 1.2.3.4.77 -out q-badpolicy.tsq
+# The digests without a classic ALG_ID.
+openssl ts -query -data data.txt -sha224 -cert -out q-sha224.tsq
+openssl ts -query -data data.txt -sha3-256 -cert -out q-sha3.tsq
 
 reply() {  # section query signer output [extra options]
   section=$1 query=$2 signer=$3 output=$4
@@ -59,6 +66,8 @@ reply full q-sha512.tsq ec ec-full.tsr
 reply bare q-nononce.tsq ec ec-bare.tst -token_out
 reply full q-sha1.tsq rsa rejected-alg.tsr
 reply full q-badpolicy.tsq rsa rejected-policy.tsr
+reply sha224 q-sha224.tsq rsa rsa-sha224.tsr
+reply sha3 q-sha3.tsq rsa-sha3 rsa-sha3.tsr
 
 # The TSTInfo of the RSA token, signed with RSA-PSS by the CMS signer.
 offset=$(openssl asn1parse -inform DER -in rsa-full.tst | awk -F: '/OCTET STRING/ { print $1 + 0; exit }')
