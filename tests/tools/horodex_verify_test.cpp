@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -19,6 +20,7 @@
 #include "tests/common/hive_env.h"
 #include "tests/common/ossl.h"
 #include "tests/common/scratch.h"
+#include "tests/common/token_forge.h"
 #include "tests/common/tsp_fixtures.h"
 #include "tests/tsp/stamp_tokens.h"
 
@@ -79,6 +81,49 @@ TEST(HorodexVerify, NewerDigestsFromRequestToVerdict) {
     ASSERT_EQ(made.exitCode, 0) << hash << "\n" << made.output;
     const T::CommandResult r = Verify(reply + " --request " + query + " --ca " + Fixture("ca.pem"));
     EXPECT_EQ(r.exitCode, 0) << hash << "\n" << r.output;
+  }
+}
+
+// A tsa name that is the TSA's subject with its RDNs in reverse order (as a real TSA writes it):
+// the stamp stays valid, and verify and show say that the name does not match.
+TEST(HorodexVerify, ATsaNameNotTheSignersIsAWarningOnly) {
+  namespace F = T::Forge;
+  const CBlob ec = F::FixtureCertificate("ec");
+  const T::X509Ptr parsed = T::ParseCertificate(ec);
+  X509_NAME* subject = X509_get_subject_name(parsed.get());
+  const std::unique_ptr<X509_NAME, decltype(&X509_NAME_free)> reversed(X509_NAME_new(),
+                                                                       X509_NAME_free);
+  for (int i = X509_NAME_entry_count(subject) - 1; i >= 0; --i) {
+    X509_NAME_add_entry(reversed.get(), X509_NAME_get_entry(subject, i), -1, 0);
+  }
+  const T::TempDir dir;
+  const std::string tool = T::ShellQuote(kTool);
+  char now[16];
+  const std::time_t seconds = std::time(nullptr);
+  std::strftime(now, sizeof now, "%Y%m%d%H%M%SZ", std::gmtime(&seconds));
+  for (X509_NAME* name : {subject, reversed.get()}) {
+    const bool warned = name != subject;
+    T::Stamps::TstFields fields;
+    fields.genTime = now;  // within the fixtures' validity
+    fields.tsaGeneralName = T::DerBuild::Ctx(4, T::DerOf(name, i2d_X509_NAME).bytes());
+    F::TokenSpec spec;
+    spec.tstInfo = T::Stamps::TstInfoDer(fields);
+    F::CertIdSpec id;
+    id.certificate = ec;
+    spec.signedAttributes = {F::SigningCertificateV2({id})};
+    spec.certificates = {ec, F::FixtureCertificate("ca")};
+    T::WriteFileBytes(dir / "named.tst", F::ForgeToken(spec).bytes());
+    const std::string token = T::ShellQuote((dir / "named.tst").string());
+    const T::CommandResult text = Verify(token + " --signature-only --ca " + Fixture("ca.pem"));
+    const T::CommandResult json =
+        Verify(token + " --signature-only --json --ca " + Fixture("ca.pem"));
+    const T::CommandResult shown = T::RunCommand(tool + " show " + token);
+    EXPECT_EQ(text.exitCode, 0) << text.output;
+    EXPECT_EQ(Has(text, "warning: tsa name does not match the TSA certificate"), warned)
+        << text.output;
+    EXPECT_EQ(Has(json, R"("warnings": ["tsa name does not match the TSA certificate"])"), warned)
+        << json.output;
+    EXPECT_EQ(Has(shown, "Warning:              tsa name does not match"), warned) << shown.output;
   }
 }
 

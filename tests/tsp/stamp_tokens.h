@@ -38,6 +38,7 @@ struct TstFields {
   bool ordering = false;
   std::optional<std::uint64_t> nonce;
   std::optional<std::string> tsaCommonName;  // a directoryName with this CN
+  std::optional<V> tsaGeneralName;           // or this GeneralName as sent
 };
 
 // INTEGER content under an implicit context tag [n] (the millis and micros of an Accuracy).
@@ -76,6 +77,8 @@ inline V TstInfoDer(const TstFields& f) {
   }
   if (f.tsaCommonName) {
     fields = Join({fields, Ctx(0, Ctx(4, NameWithCn(*f.tsaCommonName)))});
+  } else if (f.tsaGeneralName) {
+    fields = Join({fields, Ctx(0, *f.tsaGeneralName)});
   }
   return Tlv(Der::Tags::Sequence, fields);
 }

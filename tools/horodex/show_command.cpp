@@ -16,6 +16,7 @@
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/message_file.h"
 #include "tools/horodex/status_name.h"
+#include "tools/horodex/tsa_name_check.h"
 
 namespace Horodex {
 namespace {
@@ -91,6 +92,15 @@ void DescribeToken(FieldList& fields, const Client::CStamp& stamp, const TSP::CT
                       StampBytes(stamp, &Client::CStamp::get_TSABlob).empty()
                           ? ""
                           : Velmora::Platform::WideToUtf8(stamp.get_TSA()));
+  std::string warning;
+  try {
+    warning = TsaNameWarning(stamp, stamp.get_TSACertificate(nullptr, 0));
+  } catch (const Velmora::Platform::CAtlException&) {
+    // No certificate to hold the name against: nothing is said of it (show judges nothing).
+  }
+  if (!warning.empty()) {
+    fields.text("warning", "Warning", warning);  // else null in JSON, and no line
+  }
   fields.algorithm("hashAlgorithm", "Hash algorithm", stamp.get_DataHashAlgOID());
   fields.text("hashValue", "Hash value", Hex(StampBytes(stamp, &Client::CStamp::get_DataHash)));
   fields.number("certificates", "Certificates", CountCertificates(stamp.get_Certificates()));
@@ -122,8 +132,8 @@ void DescribeStamp(FieldList& fields, const Client::CStamp& stamp, const CBlob& 
   // does not hold is null.
   fields.alwaysInJson({"status", "statusName", "statusText", "failureInfo", "version", "policy",
                        "time", "accuracyMicroseconds", "ordering", "serialNumber", "nonce", "tsa",
-                       "hashAlgorithm", "hashValue", "certificates", "signatureAlgorithm",
-                       "extensions"});
+                       "warning", "hashAlgorithm", "hashValue", "certificates",
+                       "signatureAlgorithm", "extensions"});
   if (!fromResponse) {
     fields.text("type", "Type", "time-stamp token");
     DescribeToken(fields, stamp, TokenOf(bytes, false));

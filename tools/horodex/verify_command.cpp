@@ -37,6 +37,7 @@
 #include "tools/horodex/status_name.h"
 #include "tools/horodex/terminal.h"
 #include "tools/horodex/trusted_roots.h"
+#include "tools/horodex/tsa_name_check.h"
 #include "tools/horodex/user_settings.h"
 
 namespace Horodex {
@@ -198,7 +199,7 @@ Colour ColourOf(Check::State state) {
 }
 
 void WriteText(const std::vector<Check>& checks, const std::vector<RevocationLine>& revocation,
-               bool colour, std::ostream& out) {
+               const std::vector<std::string>& warnings, bool colour, std::ostream& out) {
   for (const Check& check : checks) {
     std::string line = std::string(check.label) + ": " +
                        Paint(StateName(check.state), ColourOf(check.state), colour);
@@ -213,14 +214,17 @@ void WriteText(const std::vector<Check>& checks, const std::vector<RevocationLin
   for (const RevocationLine& line : revocation) {
     out << "revocation of " << RevocationText(line) << "\n";
   }
+  for (const std::string& warning : warnings) {
+    out << Paint("warning", Colour::Yellow, colour) << ": " << warning << "\n";
+  }
 }
 
 // One JSON object: `leading` members (each followed by ", "), "valid" (null when the imprint was
 // not checked: the stamp as a whole is then not judged), "imprint_checked", then one member per
 // check; `end` after the closing brace.
 void WriteJson(const std::vector<Check>& checks, const std::vector<RevocationLine>& revocation,
-               bool valid, bool imprintChecked, std::ostream& out, const std::string& leading = {},
-               const char* end = "\n") {
+               const std::vector<std::string>& warnings, bool valid, bool imprintChecked,
+               std::ostream& out, const std::string& leading = {}, const char* end = "\n") {
   out << "{" << leading << "\"valid\": "
       << (!imprintChecked ? "null"
           : valid         ? "true"
@@ -233,7 +237,11 @@ void WriteJson(const std::vector<Check>& checks, const std::vector<RevocationLin
         << ", \"message\": " << (failed ? JsonQuote(ErrorMessage(check.code)) : "null")
         << ", \"detail\": " << JsonQuoteOrNull(check.detail) << "}";
   }
-  out << ", \"revocation\": " << RevocationJson(revocation) << "}" << end;
+  out << ", \"revocation\": " << RevocationJson(revocation) << ", \"warnings\": [";
+  for (std::size_t i = 0; i < warnings.size(); ++i) {
+    out << (i == 0 ? "" : ", ") << JsonQuote(warnings[i]);
+  }
+  out << "]}" << end;
 }
 
 struct VerifyOptions {
@@ -412,6 +420,7 @@ struct Verdict {
   int status = kExitOk;
   std::string error;
   std::vector<RevocationLine> revocation = {};  // of the chain's certificates below the root
+  std::vector<std::string> warnings = {};       // what does not change the verdict
 };
 
 // Every check on the stamp at `stampPath`, against the data file `dataPath` (or the digest or
@@ -510,6 +519,9 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
         tsa = stamp.get_TSACertificate(handles, count);
         if (tsa != nullptr) {
           Pass(found, SubjectOf(tsa));
+          if (std::string warning = TsaNameWarning(stamp, tsa); !warning.empty()) {
+            verdict.warnings.push_back(std::move(warning));
+          }
         } else {
           Fail(found, P::CRYPT_E_NOT_FOUND);
         }
@@ -587,7 +599,7 @@ void WriteTextSummary(const std::vector<std::string>& stamps, const std::vector<
           << verdict.status << (verdict.error.empty() ? "" : ": " + verdict.error) << ")\n";
     }
     std::ostringstream written;
-    WriteText(verdict.checks, verdict.revocation, colour, written);
+    WriteText(verdict.checks, verdict.revocation, verdict.warnings, colour, written);
     std::istringstream lines(written.str());
     for (std::string line; std::getline(lines, line);) {
       out << "  " << line << "\n";
@@ -608,7 +620,8 @@ void WriteJsonSummary(const std::vector<std::string>& stamps, const std::vector<
     verified += verdicts[n].status == kExitOk ? 1 : 0;
     const Verdict& verdict = verdicts[n];
     each << (n == 0 ? "" : ", ");
-    WriteJson(verdict.checks, verdict.revocation, verdict.status == kExitOk, !signatureOnly, each,
+    WriteJson(verdict.checks, verdict.revocation, verdict.warnings, verdict.status == kExitOk,
+              !signatureOnly, each,
               "\"file\": " + JsonQuote(stamps[n]) +
                   ", \"exit\": " + std::to_string(verdict.status) +
                   ", \"error\": " + JsonQuoteOrNull(verdict.error) + ", ",
@@ -682,8 +695,9 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "horodex verify: " << verdict.error << "\n";
     return verdict.status;
   }
-  o.json ? WriteJson(verdict.checks, verdict.revocation, status == kExitOk, !o.signatureOnly, out)
-         : WriteText(verdict.checks, verdict.revocation, colour, out);
+  o.json ? WriteJson(verdict.checks, verdict.revocation, verdict.warnings, status == kExitOk,
+                     !o.signatureOnly, out)
+         : WriteText(verdict.checks, verdict.revocation, verdict.warnings, colour, out);
   return status;
 }
 
