@@ -218,9 +218,7 @@ TEST(StampVerifyToken, SignerIdDerRuleAndSignatureAlgorithm) {
   const X509Ptr ec = ParseCertificate(FixtureCertificate("ec"));
   const X509Ptr ca = ParseCertificate(FixtureCertificate("ca"));
   const X509Ptr rsa = ParseCertificate(FixtureCertificate("rsa"));
-  const auto name = [](X509* c) {
-    return DerOf(X509_get_issuer_name(c), i2d_X509_NAME).bytes();
-  };
+  const auto name = [](X509* c) { return DerOf(X509_get_issuer_name(c), i2d_X509_NAME).bytes(); };
   const auto serial = [](X509* c) {
     return DerOf(X509_get0_serialNumber(c), i2d_ASN1_INTEGER).bytes();
   };
