@@ -47,6 +47,9 @@ constexpr std::array kOwnCodes = {
     OWN(HORODEX_E_EVIDENCE_ORDER,
         L"A time stamp of the evidence record is not later than the one it renews\r\n",
         L"Штамп времени доказательства не позднее штампа, который он продлевает\r\n"),
+    OWN(HORODEX_E_SIGNATURE_STAMP_MISMATCH,
+        L"The time stamp is not over the signature value of this signer\r\n",
+        L"Штамп времени выдан не на значение подписи этого подписанта\r\n"),
 };
 
 #undef OWN

@@ -32,6 +32,7 @@ inline constexpr HRESULT HORODEX_E_STAMP_EXPIRED = Platform::MakeHResult(0xC2100
 inline constexpr HRESULT HORODEX_E_NO_DATA_HASH = Platform::MakeHResult(0xC2100123);
 inline constexpr HRESULT HORODEX_E_TSA_UNSUCCESSFUL = Platform::MakeHResult(0xC2100124);
 inline constexpr HRESULT HORODEX_E_EVIDENCE_ORDER = Platform::MakeHResult(0xC2100130);
+inline constexpr HRESULT HORODEX_E_SIGNATURE_STAMP_MISMATCH = Platform::MakeHResult(0xC2100140);
 
 // HResultFromWin32: the HRESULT of a Win32 error number. 0 and codes that are negative as
 // signed 32-bit values (HRESULTs already) pass unchanged; any positive code becomes

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "TSP/horodex/ChainJudgement.h"
+#include "TSP/horodex/SignerIdMatch.h"
 #include "TSP/horodex/TSPStamp_Impl.h"
 #include "TSP/horodex/TokenRevocationData.h"
 #include "codec/asnkit/signed_attributes.h"
@@ -127,13 +129,6 @@ HRESULT OpenAddressBook(CertStoreHandle& store) {
                     L"AddressBook");
 }
 
-struct ChainFree {
-  void operator()(Platform::PCCERT_CHAIN_CONTEXT chain) const noexcept {
-    Platform::CertFreeCertificateChain(chain);
-  }
-};
-using ChainPtr = std::unique_ptr<const Platform::CERT_CHAIN_CONTEXT, ChainFree>;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -211,53 +206,7 @@ bool CStamp::Impl::CheckContentType(Platform::HCRYPTMSG message) {
 // ---------------------------------------------------------------------------------------------
 // Weak algorithms
 
-using Platform::Capi::WeakAlgorithmRule;
-
 namespace {
-
-// A date "YYYY-MM-DD" as a FILETIME value at its UTC midnight; nothing when it is not one.
-std::optional<std::uint64_t> PolicyDate(const std::wstring& text) {
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  char rest = 0;
-  const std::string narrow(text.begin(), text.end());
-  if (text.size() != 10 ||
-      std::sscanf(narrow.c_str(), "%4d-%2d-%2d%c", &year, &month, &day, &rest) != 3 || month < 1 ||
-      month > 12 || day < 1 || day > 31 || year < 1970) {
-    return std::nullopt;
-  }
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  return static_cast<std::uint64_t>(timegm(&tm) + 11644473600LL) * 10000000ull;
-}
-
-// The administrator's rule, the engine's defaults where a value is unset or unreadable.
-WeakAlgorithmRule WeakRuleOf(const CSignaturePolicies& policies) {
-  WeakAlgorithmRule rule = WeakAlgorithmRule::Defaults();
-  if (const auto date = PolicyDate(policies.WeakSha1SignaturesAfter)) {
-    rule.sha1SignaturesAfter = *date;
-  }
-  if (const auto date = PolicyDate(policies.WeakRsaKeysAfter)) {
-    rule.smallRsaKeysAfter = *date;
-  }
-  if (static_cast<DWORD>(policies.MinRsaKeyBits) != 0) {
-    rule.minRsaBits = policies.MinRsaKeyBits;
-  }
-  return rule;
-}
-
-Platform::FILETIME FileTimeOf(std::uint64_t value) {
-  return {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
-}
-
-// The rule in the form the chain parameter takes it.
-Platform::CERT_STRONG_SIGN_DATED_INFO DatedInfoOf(const WeakAlgorithmRule& rule) {
-  return {FileTimeOf(rule.sha1SignaturesAfter), FileTimeOf(rule.smallRsaKeysAfter),
-          rule.minRsaBits};
-}
 
 // The hashes the token's signature is made with: its digest algorithm's and its signature
 // algorithm's (the same, or "" when the latter names none).
@@ -270,11 +219,6 @@ std::pair<std::string, std::string> SignatureHashesOf(const TSP::CToken& token) 
       algorithm.get_algorithm(),
       std::span<const std::uint8_t>(parameters.pbData(), parameters.cbData()), digest);
   return {std::move(digest), std::move(hash)};
-}
-
-std::uint64_t FileTimeValueOf(const CDateTime& time) {
-  const Platform::FILETIME value = time.getFileTime();
-  return (static_cast<std::uint64_t>(value.dwHighDateTime) << 32) | value.dwLowDateTime;
 }
 
 }  // namespace
@@ -349,36 +293,7 @@ HRESULT CStamp::Impl::FindTSACertificate(void** stores, unsigned long count,
 }
 
 bool CStamp::Impl::SignerIdNamesTsaCertificate(const ASN1::CSignerInfo& signer) const {
-  if (!tsaCertificate) {
-    return false;
-  }
-  const Platform::CERT_INFO& info = *tsaCertificate->pCertInfo;
-  const CBlob* issuer = signer.get_issuer();
-  const ASN1::CBigInteger* serial = signer.get_serialNumber();
-  if (issuer != nullptr && serial != nullptr) {
-    // Issuer and serial number compared as the platform compares two certificates; a Name that
-    // does not decode matches no certificate's issuer.
-    std::vector<Platform::BYTE> littleEndian(serial->span().rbegin(), serial->span().rend());
-    std::vector<Platform::BYTE> name = issuer->bytes();
-    Platform::CERT_INFO named{};
-    named.Issuer = {static_cast<DWORD>(name.size()), name.data()};
-    named.SerialNumber = {static_cast<DWORD>(littleEndian.size()), littleEndian.data()};
-    return Platform::CertCompareCertificate(kEncoding, &named, &info) != 0;
-  }
-  if (const CBlob* keyId = signer.get_subjectKeyIdentifier()) {
-    // The certificate's subjectKeyIdentifier, or the SHA-1 of its key when it declares none.
-    DWORD size = 0;
-    if (!Platform::CertGetCertificateContextProperty(
-            tsaCertificate.get(), Platform::CERT_KEY_IDENTIFIER_PROP_ID, nullptr, &size) ||
-        size != keyId->cbData()) {
-      return false;
-    }
-    std::vector<Platform::BYTE> own(size);
-    return Platform::CertGetCertificateContextProperty(
-               tsaCertificate.get(), Platform::CERT_KEY_IDENTIFIER_PROP_ID, own.data(), &size) &&
-           size == keyId->cbData() && std::memcmp(own.data(), keyId->pbData(), size) == 0;
-  }
-  return false;
+  return tsaCertificate && SignerIdNames(signer, tsaCertificate.get());
 }
 
 HRESULT CStamp::Impl::FindTSACertificateBySignerId(void** stores, unsigned long count) {
@@ -569,81 +484,9 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
     }
   }
 
-  // The administrator decides whether revocation data may be fetched and whether an unknown
-  // status fails the stamp; a revoked certificate always does.
-  CGPKeyPair keys;
-  if (const LSTATUS status = keys.Open(); status != Platform::ERROR_SUCCESS) {
-    Support::ThrowWin32Error(static_cast<DWORD>(status));
-  }
-  CRevocationPolicies revocation;
-  revocation.Load(keys.machine(), keys.user());
-  CSignaturePolicies signatures;
-  signatures.Load(keys.machine(), keys.user());
-
-  Platform::CERT_CHAIN_PARA parameters{};
-  parameters.cbSize = sizeof parameters;
-  parameters.RequestedUsage.dwType = Platform::USAGE_MATCH_TYPE_AND;
-  // Signatures too weak for the administrator's rule fail the chain at their own dates.
-  Platform::CERT_STRONG_SIGN_DATED_INFO dated = DatedInfoOf(WeakRuleOf(signatures));
-  const Platform::CERT_STRONG_SIGN_PARA strongSign{sizeof(Platform::CERT_STRONG_SIGN_PARA),
-                                                   Platform::CERT_STRONG_SIGN_DATED_INFO_CHOICE,
-                                                   &dated};
-  parameters.pStrongSignPara = &strongSign;
-  // The data must be fresh now, or at genTime plus the grace period when the administrator says so.
-  const Platform::FILETIME checkTime =
-      (s.genTime + CDateTimeSpan(revocation.RevocationGraceSeconds, 0)).getFileTime();
-  Platform::PCCERT_CHAIN_CONTEXT built = nullptr;
-  {
-    const TokenRevocationData tokenData(
-        s.token ? s.token->get_signedData().get_crls() : nullptr,
-        revocation.RevocationFreshAtGenTime ? &checkTime : nullptr,
-        revocation.OcspNonce ? Platform::REVOCATION_DATA_OCSP_NONCE : 0);
-    const CertContextPtr duplicate(Platform::CertDuplicateCertificateContext(subject));
-    Platform::SetLastError(0);
-    if (!Platform::CertGetCertificateChain(
-            nullptr, duplicate.get(), nullptr, collection.get(), &parameters,
-            Platform::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                Platform::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE |
-                (revocation.DisableRevocationNetwork
-                     ? Platform::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY
-                     : 0),
-            nullptr, &built)) {
-      ThrowPlatformFailure();
-    }
-  }
-  const ChainPtr chain(built);
-
-  Platform::FILETIME genTime = s.genTime.getFileTime();
-  Platform::TSP_CHAIN_POLICY_TIME_PARA timeParameter{sizeof(Platform::TSP_CHAIN_POLICY_TIME_PARA),
-                                                     &genTime};
-  Platform::CERT_CHAIN_POLICY_PARA policy{};
-  policy.cbSize = sizeof policy;
-  policy.dwFlags =
-      Platform::TSP_CHAIN_POLICY_TIME_FLAG |
-      (revocation.RequireRevocationCheck ? Platform::TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG : 0);
-  policy.pvExtraPolicyPara = &timeParameter;
-  Platform::CERT_CHAIN_POLICY_STATUS status{};
-  status.cbSize = sizeof status;
-  Platform::SetLastError(0);
-  if (!Platform::CertVerifyCertificateChainPolicy(Platform::TSP_CHAIN_POLICY_ID, chain.get(),
-                                                  &policy, &status)) {
-    const DWORD error = Platform::GetLastError();
-    HORODEX_TRACE(VelmoraTraceGeneral, 2, kVerifyCertificate,
-                  "CertVerifyCertificateChainPolicy failed: 0x%X\n", static_cast<unsigned>(error));
-    Support::ThrowWin32Error(error);
-  }
-  if (status.dwError != 0) {
-    HORODEX_TRACE(VelmoraTraceGeneral, 2, kVerifyCertificate,
-                  "CertVerifyCertificateChainPolicy returned status.dwError = 0x%X\n",
-                  static_cast<unsigned>(status.dwError));
-    return static_cast<int>(status.dwError);
-  }
-  // The TSA's key signed the token at genTime: too small a key then fails as a weak signature.
-  if (Platform::Capi::IsWeakSignature("", Platform::Capi::RsaBitsOfCertificateKey(subject),
-                                      FileTimeValueOf(s.genTime), WeakRuleOf(signatures))) {
-    return Platform::CRYPT_E_SECURITY_SETTINGS;
-  }
-  return Platform::S_OK;
+  return JudgeChainAt(subject, collection.get(), s.genTime,
+                      s.token ? s.token->get_signedData().get_crls() : nullptr,
+                      Platform::TSP_CHAIN_POLICY_ID, kVerifyCertificate);
 }
 
 }  // namespace Velmora::PKI::TSP::Client

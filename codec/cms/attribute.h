@@ -28,6 +28,7 @@ inline constexpr const char* ContentType = "1.2.840.113549.1.9.3";
 inline constexpr const char* MessageDigest = "1.2.840.113549.1.9.4";
 inline constexpr const char* SigningTime = "1.2.840.113549.1.9.5";
 inline constexpr const char* SigningCertificate = "1.2.840.113549.1.9.16.2.12";
+inline constexpr const char* SignatureTimeStampToken = "1.2.840.113549.1.9.16.2.14";
 inline constexpr const char* OtherSigningCertificate = "1.2.840.113549.1.9.16.2.19";
 inline constexpr const char* CertificateValues = "1.2.840.113549.1.9.16.2.23";
 inline constexpr const char* SigningCertificateV2 = "1.2.840.113549.1.9.16.2.47";

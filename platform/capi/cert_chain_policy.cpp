@@ -36,6 +36,7 @@ Registry& Policies() {
   static Registry* registry = [] {
     auto* r = new Registry();  // never destroyed: policies may be asked for at exit
     r->policies.emplace(TSP_CHAIN_POLICY_ID, &VelmoraTimeStampChainPolicy);
+    r->policies.emplace(KeyOf(CERT_CHAIN_POLICY_BASE), &VelmoraBaseChainPolicy);
     return r;
   }();
   return *registry;
@@ -100,9 +101,12 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT 
   return policy(pszPolicyOID, pChainContext, pPolicyPara, pPolicyStatus);
 }
 
-BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
-                                 const CERT_CHAIN_POLICY_PARA* pPolicyPara,
-                                 CERT_CHAIN_POLICY_STATUS* pPolicyStatus) {
+namespace {
+
+// The checks both policies make; the time-stamping policy also wants the first certificate to be
+// a TSA's.
+BOOL JudgeChain(PCCERT_CHAIN_CONTEXT pChainContext, const CERT_CHAIN_POLICY_PARA* pPolicyPara,
+                CERT_CHAIN_POLICY_STATUS* pPolicyStatus, bool timeStamping) {
   using namespace Capi;
   if (pChainContext == nullptr || pPolicyStatus == nullptr ||
       pPolicyStatus->cbSize < sizeof(CERT_CHAIN_POLICY_STATUS)) {
@@ -152,6 +156,9 @@ BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
     return FactsOf(chain.rgpElement[i]->pCertContext);
   };
   const auto tsaUsage = [&]() -> bool {
+    if (!timeStamping) {
+      return true;
+    }
     const ChainFacts& tsa = facts(0);
     if (!tsa.hasUsage || !tsa.usageCritical || tsa.purposes.empty()) {
       return false;
@@ -194,6 +201,20 @@ BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
     }
   }
   return TRUE;
+}
+
+}  // namespace
+
+BOOL VelmoraTimeStampChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
+                                 const CERT_CHAIN_POLICY_PARA* pPolicyPara,
+                                 CERT_CHAIN_POLICY_STATUS* pPolicyStatus) {
+  return JudgeChain(pChainContext, pPolicyPara, pPolicyStatus, true);
+}
+
+BOOL VelmoraBaseChainPolicy(LPCSTR, PCCERT_CHAIN_CONTEXT pChainContext,
+                            const CERT_CHAIN_POLICY_PARA* pPolicyPara,
+                            CERT_CHAIN_POLICY_STATUS* pPolicyStatus) {
+  return JudgeChain(pChainContext, pPolicyPara, pPolicyStatus, false);
 }
 
 }  // namespace Velmora::Platform

@@ -319,6 +319,15 @@ BOOL VelmoraTimeStampChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT pChai
                                  const CERT_CHAIN_POLICY_PARA* pPolicyPara,
                                  CERT_CHAIN_POLICY_STATUS* pPolicyStatus);
 
+// The base policy, registered under CERT_CHAIN_POLICY_BASE: the same checks in the same order
+// without the TSA's usage in check 8 (any certificate may be element 0; an issuer whose keyUsage
+// forbids signing certificates still fails), judged at the time of TSP_CHAIN_POLICY_TIME_FLAG as
+// well, so that a signer's certificate can be judged when a time stamp proves it signed.
+inline const LPCSTR CERT_CHAIN_POLICY_BASE = reinterpret_cast<LPCSTR>(1);
+BOOL VelmoraBaseChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT pChainContext,
+                            const CERT_CHAIN_POLICY_PARA* pPolicyPara,
+                            CERT_CHAIN_POLICY_STATUS* pPolicyStatus);
+
 // ---------------------------------------------------------------------------------------------
 // Certificate hashes
 

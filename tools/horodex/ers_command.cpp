@@ -103,34 +103,6 @@ bool Parse(const std::string& command, const std::vector<std::string>& args, Opt
   return true;
 }
 
-std::optional<std::vector<unsigned char>> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return std::nullopt;
-  }
-  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    return std::nullopt;
-  }
-  return bytes;
-}
-
-// Writes `bytes` to `path` through a temporary file beside it, so a record is never half written.
-bool WriteAtomically(const fs::path& path, const unsigned char* bytes, std::size_t size) {
-  const fs::path temporary = path.string() + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-    if (!out) {
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  return !ec;
-}
-
 bool TrustRoots(const std::string& command, const Options& o, std::ostream& err) {
   return TrustRootFiles(o.request.caFiles, "horodex ers " + command, err);
 }
@@ -256,7 +228,7 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
   for (unsigned t = 0; t < std::min<std::size_t>(cores, count); ++t) {
     workers.emplace_back([&] {
       for (std::size_t i = next++; i < count && !failed; i = next++) {
-        const std::optional<std::vector<unsigned char>> data = ReadFile(o.operands[i]);
+        const std::optional<std::vector<unsigned char>> data = ReadFileBytes(o.operands[i]);
         if (!data) {
           const std::lock_guard<std::mutex> lock(failure);
           if (!failed.exchange(true)) {
@@ -300,7 +272,7 @@ int Stamp(const Options& given, std::ostream& out, std::ostream& err) {
   bool written = true;
   tree.ForEachRecord([&](std::size_t i, const unsigned char* der, std::size_t size) {
     const fs::path path = fs::path(o.out) / (fs::path(o.operands[i]).filename().string() + ".ers");
-    if (written && !WriteAtomically(path, der, size)) {
+    if (written && !WriteAtomically(path.string(), der, size)) {
       err << "horodex ers stamp: " << CannotWrite(path.string()) << "\n";
       written = false;
     }
@@ -342,14 +314,14 @@ int Verify(const Options& o, std::ostream& out, std::ostream& err) {
   if (!TrustRoots("verify", o, err)) {
     return kExitFile;
   }
-  const std::optional<std::vector<unsigned char>> data = ReadFile(o.dataFiles[0]);
+  const std::optional<std::vector<unsigned char>> data = ReadFileBytes(o.dataFiles[0]);
   if (!data) {
     err << "horodex ers verify: " << CannotRead(o.dataFiles[0]) << "\n";
     return kExitFile;
   }
   int status = kExitOk;
   for (const std::string& path : o.operands) {
-    const std::optional<std::vector<unsigned char>> record = ReadFile(path);
+    const std::optional<std::vector<unsigned char>> record = ReadFileBytes(path);
     if (!record) {
       err << "horodex ers verify: " << CannotRead(path) << "\n";
       status = status == kExitOk ? kExitFile : status;
@@ -407,7 +379,7 @@ int Renew(const Options& given, std::ostream& out, std::ostream& err) {
   }
   std::vector<std::vector<unsigned char>> records;
   for (const std::string& path : o.operands) {
-    std::optional<std::vector<unsigned char>> bytes = ReadFile(path);
+    std::optional<std::vector<unsigned char>> bytes = ReadFileBytes(path);
     if (!bytes) {
       err << "horodex ers renew: " << CannotRead(path) << "\n";
       return kExitFile;
@@ -444,7 +416,7 @@ int Renew(const Options& given, std::ostream& out, std::ostream& err) {
         if (o.hash.empty()) {
           tree.AddTimeStampRenewal(records[i].data(), size);
         } else {
-          const std::optional<std::vector<unsigned char>> data = ReadFile(o.dataFiles[i]);
+          const std::optional<std::vector<unsigned char>> data = ReadFileBytes(o.dataFiles[i]);
           if (!data) {
             err << "horodex ers renew: " << CannotRead(o.dataFiles[i]) << "; nothing sent\n";
             return kExitFile;
@@ -471,7 +443,7 @@ int Renew(const Options& given, std::ostream& out, std::ostream& err) {
       const CBlob renewed = tree.Record(i);
       const fs::path target = o.out.empty() ? fs::path(o.operands[i])
                                             : fs::path(o.out) / fs::path(o.operands[i]).filename();
-      if (!WriteAtomically(target, renewed.pbData(), renewed.cbData())) {
+      if (!WriteAtomically(target.string(), renewed.pbData(), renewed.cbData())) {
         err << "horodex ers renew: " << CannotWrite(target.string()) << "\n";
         return kExitFile;
       }
@@ -505,7 +477,7 @@ int Show(const Options& o, std::ostream& out, std::ostream& err) {
     err << CommandHelp("ers");
     return kExitUsage;
   }
-  const std::optional<std::vector<unsigned char>> bytes = ReadFile(o.operands[0]);
+  const std::optional<std::vector<unsigned char>> bytes = ReadFileBytes(o.operands[0]);
   if (!bytes) {
     err << "horodex ers show: " << CannotRead(o.operands[0]) << "\n";
     return kExitFile;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 
 #include "tools/horodex/exit_codes.h"
 
@@ -102,10 +103,41 @@ bool WriteOutput(const std::string& output, const Velmora::CBlob& bytes) {
     std::cout.flush();
     return static_cast<bool>(std::cout);
   }
-  std::ofstream file(output, std::ios::binary | std::ios::trunc);
-  file.write(data, size);
-  file.close();
-  return static_cast<bool>(file);
+  return WriteAtomically(output, bytes.pbData(), bytes.cbData());
+}
+
+bool WriteAtomically(const std::string& path, const unsigned char* bytes, std::size_t size) {
+  const std::string temporary = path + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+  }
+  return !ec;
+}
+
+std::optional<std::vector<unsigned char>> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return std::nullopt;
+  }
+  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    return std::nullopt;
+  }
+  return bytes;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

@@ -2,6 +2,7 @@
 // file or directory", "Permission denied"), for messages that name the file and the reason.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,8 +28,14 @@ int CheckOutput(const std::string& output, const std::vector<std::string>& input
                 const std::string& who, std::ostream& err);
 
 // Writes the bytes to the file, or to standard output for "-"; false when they could not all be
-// written.
+// written. A file is written whole or not at all (WriteAtomically).
 bool WriteOutput(const std::string& output, const Velmora::CBlob& bytes);
+// Writes `size` bytes to `path` through a temporary file beside it, renamed over `path` once
+// complete: a reader sees the old file or the new one, never a part; false on any failure, with
+// the temporary file removed.
+bool WriteAtomically(const std::string& path, const unsigned char* bytes, std::size_t size);
+// The whole file's bytes; nothing when it cannot be opened or read.
+std::optional<std::vector<unsigned char>> ReadFileBytes(const std::string& path);
 
 // Whether `a` and `b` name the same existing file (hard links and other spellings included).
 bool SameFile(const std::string& a, const std::string& b);

@@ -15,6 +15,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/message_file.h"
+#include "tools/horodex/signature_command.h"
 #include "tools/horodex/status_name.h"
 #include "tools/horodex/tsa_name_check.h"
 
@@ -212,7 +213,11 @@ FieldList DescribeMessage(const CBlob& bytes) {
   try {
     stamp.Import(bytes.pbData(), bytes.cbData(), nullptr);
   } catch (const Velmora::Platform::CAtlException& importFailure) {
-    // Not a response or token: perhaps a request. If not, the import's verdict is reported.
+    // Not a response or token: perhaps a signature or a request. If not, the import's verdict is
+    // reported.
+    if (const auto signature = SignatureOf(bytes)) {
+      return DescribeSignature(*signature);
+    }
     try {
       TSP::CRequest request;
       request.decode(bytes);

@@ -3,6 +3,7 @@
 #include "tools/horodex/stamp_command.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
@@ -14,6 +15,7 @@
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/request_options.h"
 #include "tools/horodex/show_command.h"
+#include "tools/horodex/signature_command.h"
 #include "tools/horodex/tsa_exchange.h"
 #include "tools/horodex/user_settings.h"
 
@@ -28,19 +30,22 @@ using Velmora::PKI::TSP::Client::CStamp;
 namespace P = Velmora::Platform;
 
 constexpr const char* kUsage =
-    "usage: horodex stamp FILE --tsa URL [--tsa URL]... [--timeout SECONDS]\n"
+    "usage: horodex stamp (FILE | --signature SIG.p7s [--signer N]...) --tsa URL [--tsa URL]...\n"
+    "                     [--timeout SECONDS]\n"
     "                     [--user U --password P] [--auth TYPE]\n"
     "                     [--proxy URL [--proxy-user U --proxy-password P] [--proxy-auth TYPE]]\n"
     "                     [--client-cert CERT --client-key KEY] [--tls-ca PEMFILE]\n"
     "                     [--hash ALG] [--policy OID]\n"
     "                     [--no-nonce] [--cert-req | --no-cert-req] [--no-verify]\n"
     "                     [--ca CERTFILE]... [--offline] [--crl FILE]... [--json]\n"
-    "                     -o OUT.tsr\n"
+    "                     -o OUT.tsr|OUT.p7s\n"
     "       TYPE: none, basic, digest, ntlm or negotiate\n"
     "       FILE or OUT.tsr '-': standard input or output\n";
 
 struct Options {
   std::string file, hash, output;
+  std::string signature;             // a CMS signature whose signers are stamped
+  std::vector<std::size_t> signers;  // which of them (--signer); all when empty
   bool json = false;
   RequestOptions request;
 };
@@ -62,6 +67,18 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
       into = &o.hash;
     } else if (arg == "-o") {
       into = &o.output;
+    } else if (arg == "--signature") {
+      into = &o.signature;
+    } else if (arg == "--signer") {
+      char* end = nullptr;
+      const unsigned long index =
+          i + 1 < args.size() ? std::strtoul(args[i + 1].c_str(), &end, 10) : 0;
+      if (end == nullptr || *end != '\0' || args[i + 1].empty() || args[i + 1][0] == '-') {
+        err << "horodex stamp: --signer takes a signer's index (0 for the first)\n" << kUsage;
+        return false;
+      }
+      o.signers.push_back(index);
+      ++i;
     } else if (arg == "--json") {
       o.json = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -81,7 +98,8 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
       *into = args[++i];
     }
   }
-  if (o.file.empty() || o.output.empty()) {
+  if (o.file.empty() == o.signature.empty() || o.output.empty() ||
+      (!o.signers.empty() && o.signature.empty())) {
     err << kUsage;
     return false;
   }
@@ -123,7 +141,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     o.hash = settings->hash;
   }
   std::vector<std::string> inputs = RequestInputFiles(o.request);
-  inputs.push_back(o.file);
+  inputs.push_back(o.signature.empty() ? o.file : o.signature);
   if (const int code = CheckOutput(o.output, inputs, "horodex stamp", err); code != kExitOk) {
     return code;
   }
@@ -144,6 +162,9 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
       }
       request.put_DataHashAlg(oid.c_str());
       WarnWeakHash(oid, "stamp", err);
+    }
+    if (!o.signature.empty()) {
+      return StampSignature(o.signature, o.signers, request, o.request, o.output, o.json, out, err);
     }
     if (!HashFile(request, o.file, "stamp", err)) {
       return kExitFile;

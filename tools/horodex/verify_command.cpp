@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <algorithm>
 
 #include <cctype>
 #include <cstdio>
@@ -28,12 +29,14 @@
 #include "platform/text/free_with.h"
 #include "support/error_messages.h"
 #include "support/errors.h"
+#include "tools/horodex/certificate_bundle.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/hex_text.h"
 #include "tools/horodex/message_file.h"
 #include "tools/horodex/revocation_report.h"
+#include "tools/horodex/signature_command.h"
 #include "tools/horodex/status_name.h"
 #include "tools/horodex/terminal.h"
 #include "tools/horodex/trusted_roots.h"
@@ -119,63 +122,6 @@ std::optional<std::vector<unsigned char>> HashFile(const std::string& path,
   }
   hash.resize(length);
   return hash;
-}
-
-struct StoreCloser {
-  void operator()(P::HCERTSTORE store) const noexcept { P::CertCloseStore(store, 0); }
-};
-using StorePtr = std::unique_ptr<void, StoreCloser>;
-
-constexpr std::size_t kMaxBundleSize = 64u << 20;
-
-// A memory store holding every certificate of a PEM bundle, or the one certificate of a DER file.
-// Throws std::runtime_error naming the file when it holds no certificate that decodes.
-StorePtr OpenBundle(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<unsigned char> raw((std::istreambuf_iterator<char>(in)),
-                                       std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) {
-    throw std::runtime_error(CannotRead(path));
-  }
-  if (raw.size() > kMaxBundleSize) {
-    throw std::runtime_error(path + " is larger than a certificate bundle can be");
-  }
-  const CBlob bytes(raw);
-  std::vector<CBlob> certificates;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.pbData()), bytes.cbData());
-  if (text.find("-----BEGIN") != std::string_view::npos) {
-    const std::unique_ptr<BIO, Owned<BIO_free>> bio(
-        BIO_new_mem_buf(bytes.pbData(), static_cast<int>(bytes.cbData())));
-    while (X509* read = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
-      const std::unique_ptr<X509, Owned<X509_free>> certificate(read);
-      unsigned char* der = nullptr;
-      const int length = i2d_X509(certificate.get(), &der);
-      if (length > 0) {
-        certificates.emplace_back(der, static_cast<unsigned long>(length));
-      }
-      OPENSSL_free(der);
-    }
-  } else {
-    certificates.push_back(bytes);
-  }
-  StorePtr store(P::CertOpenStore(P::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
-  if (!store) {
-    throw std::runtime_error("cannot open a certificate store");
-  }
-  for (const CBlob& der : certificates) {
-    const P::PCCERT_CONTEXT context =
-        P::CertCreateCertificateContext(P::X509_ASN_ENCODING | P::PKCS_7_ASN_ENCODING, der.pbData(),
-                                        static_cast<P::DWORD>(der.cbData()));
-    if (context == nullptr) {
-      throw std::runtime_error(path + " holds a certificate that does not decode");
-    }
-    P::CertAddCertificateContextToStore(store.get(), context, P::CERT_STORE_ADD_ALWAYS, nullptr);
-    P::CertFreeCertificateContext(context);
-  }
-  if (certificates.empty()) {
-    throw std::runtime_error(path + " holds no certificate");
-  }
-  return store;
 }
 
 std::string StateName(Check::State state) {
@@ -636,9 +582,31 @@ void WriteJsonSummary(const std::vector<std::string>& stamps, const std::vector<
       << ", \"stamps\": [" << each.str() << "]}\n";
 }
 
+// Whether the command line names one file and that file is a CMS signature.
+bool NamesOneSignature(const std::vector<std::string>& args) {
+  static constexpr std::string_view kWithValue[] = {
+      "--data", "--digest", "--request", "--data-dir", "--ca", "--certs", "--accept-ext", "--crl"};
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (std::find(std::begin(kWithValue), std::end(kWithValue), args[i]) != std::end(kWithValue)) {
+      ++i;
+    } else if (!args[i].starts_with("-")) {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.size() != 1) {
+    return false;
+  }
+  const std::optional<std::vector<unsigned char>> bytes = ReadFileBytes(files[0]);
+  return bytes && SignatureOf(CBlob(*bytes)).has_value();
+}
+
 }  // namespace
 
 int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (NamesOneSignature(args)) {
+    return RunVerifySignature(args, out, err);
+  }
   VerifyOptions o;
   if (!Parse(args, o, err)) {
     return kExitUsage;

@@ -1,0 +1,33 @@
+// The judgement of a certificate's chain at a past time: the TSA certificate at its stamp's
+// genTime, a signer's certificate at the earliest genTime of its signature's stamps. The
+// administrator's revocation and signature policies apply to both.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/corekit/blob.h"
+#include "codec/corekit/datetime.h"
+#include "codec/corekit/dll_list.h"
+#include "platform/capi/weak_algorithms.h"
+#include "platform/capi/wincrypt.h"
+#include "policy/SignaturePolicies.h"
+
+namespace Velmora::PKI::TSP::Client {
+
+// Builds the chain of `subject` with `material` as untrusted certificates and judges it by
+// `policyId` (TSP_CHAIN_POLICY_ID or CERT_CHAIN_POLICY_BASE) at `at`, revocation included:
+// `crls` (the RevocationInfoChoices a message carries, or null) is the first source asked. S_OK
+// or the policy's code; a chain that cannot be built or judged throws the platform's code. The
+// policy's failures are traced under `traceSource`.
+Platform::HRESULT JudgeChainAt(Platform::PCCERT_CONTEXT subject, Platform::HCERTSTORE material,
+                               const CDateTime& at, const CBlobList* crls,
+                               Platform::LPCSTR policyId, const char* traceSource);
+
+// The administrator's weak-algorithm rule, the engine's defaults where a value is unset or
+// unreadable.
+Platform::Capi::WeakAlgorithmRule WeakRuleOf(const CSignaturePolicies& policies);
+
+// `time` as a FILETIME value (100 ns since 1601).
+std::uint64_t FileTimeValueOf(const CDateTime& time);
+
+}  // namespace Velmora::PKI::TSP::Client

@@ -1,0 +1,77 @@
+#include "tools/horodex/certificate_bundle.h"
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+#include "codec/corekit/blob.h"
+#include "tools/horodex/file_problem.h"
+
+namespace Horodex {
+
+namespace {
+
+using Velmora::CBlob;
+namespace P = Velmora::Platform;
+
+template <auto Free>
+using Owned = P::FreeWith<Free>;
+
+constexpr std::size_t kMaxBundleSize = 64u << 20;
+
+}  // namespace
+
+StorePtr OpenBundle(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<unsigned char> raw((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+  if (!in && !in.eof()) {
+    throw std::runtime_error(CannotRead(path));
+  }
+  if (raw.size() > kMaxBundleSize) {
+    throw std::runtime_error(path + " is larger than a certificate bundle can be");
+  }
+  const CBlob bytes(raw);
+  std::vector<CBlob> certificates;
+  const std::string_view text(reinterpret_cast<const char*>(bytes.pbData()), bytes.cbData());
+  if (text.find("-----BEGIN") != std::string_view::npos) {
+    const std::unique_ptr<BIO, Owned<BIO_free>> bio(
+        BIO_new_mem_buf(bytes.pbData(), static_cast<int>(bytes.cbData())));
+    while (X509* read = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+      const std::unique_ptr<X509, Owned<X509_free>> certificate(read);
+      unsigned char* der = nullptr;
+      const int length = i2d_X509(certificate.get(), &der);
+      if (length > 0) {
+        certificates.emplace_back(der, static_cast<unsigned long>(length));
+      }
+      OPENSSL_free(der);
+    }
+  } else {
+    certificates.push_back(bytes);
+  }
+  StorePtr store(P::CertOpenStore(P::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  if (!store) {
+    throw std::runtime_error("cannot open a certificate store");
+  }
+  for (const CBlob& der : certificates) {
+    const P::PCCERT_CONTEXT context =
+        P::CertCreateCertificateContext(P::X509_ASN_ENCODING | P::PKCS_7_ASN_ENCODING, der.pbData(),
+                                        static_cast<P::DWORD>(der.cbData()));
+    if (context == nullptr) {
+      throw std::runtime_error(path + " holds a certificate that does not decode");
+    }
+    P::CertAddCertificateContextToStore(store.get(), context, P::CERT_STORE_ADD_ALWAYS, nullptr);
+    P::CertFreeCertificateContext(context);
+  }
+  if (certificates.empty()) {
+    throw std::runtime_error(path + " holds no certificate");
+  }
+  return store;
+}
+
+}  // namespace Horodex

@@ -1,0 +1,23 @@
+// The certificates a user gives beside a stamp or a signature (--certs): a PEM bundle, or one
+// DER certificate, as an in-memory store for the chain engine to take untrusted certificates from.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/capi/wincrypt.h"
+#include "platform/text/free_with.h"
+
+namespace Horodex {
+
+inline void CloseCertificateStore(void* store) {
+  Velmora::Platform::CertCloseStore(store, 0);
+}
+using StorePtr = std::unique_ptr<void, Velmora::Platform::FreeWith<CloseCertificateStore>>;
+
+// A memory store holding every certificate of a PEM bundle, or the one certificate of a DER file.
+// Throws std::runtime_error naming the file when it cannot be read, is larger than 64 MiB, or
+// holds no certificate that decodes.
+StorePtr OpenBundle(const std::string& path);
+
+}  // namespace Horodex
