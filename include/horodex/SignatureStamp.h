@@ -6,6 +6,7 @@
 //   CSignedMessage message(bytes, size);              // DER, BER or PEM; attached or detached
 //   CRequest request;                                 // policies, proxy, authentication
 //   request.put_TSAAddress(L"https://tsa.example/");
+//   request.put_CertReq(true);                        // the tokens carry the TSA's certificate
 //   for (std::size_t i = 0; i < message.get_SignerCount(); ++i) message.Stamp(i, request);
 //   CBlob stamped = message.Export();                 // the same message with the tokens added
 //

@@ -191,6 +191,9 @@ CBlob ForgeToken(const TokenSpec& spec) {
   if (spec.flipSignatureByte) {
     signature[signature.size() / 2] ^= 0x01;
   }
+  if (spec.signatureValue) {
+    signature.assign(spec.signatureValue->bytes().begin(), spec.signatureValue->bytes().end());
+  }
 
   V signerId;
   if (spec.signerByKeyId) {

@@ -62,12 +62,13 @@ struct TokenSpec {
   bool messageDigestAttribute = true;  // add messageDigest over tstInfo
   std::vector<V> signedAttributes;     // further signed attributes, each whole
   std::vector<V> unsignedAttributes;
-  std::vector<CBlob> certificates;    // SignedData certificates, in order
-  std::vector<V> revocationInfo;      // SignedData crls: RevocationInfoChoice elements, each whole
-  bool signerByKeyId = false;         // sid as subjectKeyIdentifier instead of
-                                      // issuerAndSerialNumber
-  bool flipSignatureByte = false;     // corrupt the signature value
-  std::optional<V> signerIdentifier;  // the SignerIdentifier as sent, instead of the signer's
+  std::vector<CBlob> certificates;  // SignedData certificates, in order
+  std::vector<V> revocationInfo;    // SignedData crls: RevocationInfoChoice elements, each whole
+  bool signerByKeyId = false;       // sid as subjectKeyIdentifier instead of
+                                    // issuerAndSerialNumber
+  bool flipSignatureByte = false;   // corrupt the signature value
+  std::optional<CBlob> signatureValue;  // the signature value as sent, instead of the signature
+  std::optional<V> signerIdentifier;    // the SignerIdentifier as sent, instead of the signer's
   std::optional<V> signatureAlgorithm;  // the AlgorithmIdentifier named, instead of the key's
 };
 
