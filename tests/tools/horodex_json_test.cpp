@@ -27,6 +27,12 @@ TEST(HorodexJson, EveryCommandsOutputFitsItsSchema) {
   const auto fixture = [](const std::string& name) {
     return T::ShellQuote((T::OpenSslTsaDir() / name).string());
   };
+  ASSERT_EQ(
+      T::RunCommand("openssl cms -sign -binary -nodetach -outform DER -in " + q("doc.txt") +
+                    " -signer " + T::ShellQuote(tsa.File("client.pem").string()) + " -inkey " +
+                    T::ShellQuote(tsa.File("client.key").string()) + " -out " + q("sig.p7s"))
+          .exitCode,
+      0);
   const std::string check =
       " | /usr/bin/python3 " +
       T::ShellQuote(std::string(HORODEX_SOURCE_DIR) + "/tests/data/json_check.py") + " " +
@@ -63,6 +69,10 @@ TEST(HorodexJson, EveryCommandsOutputFitsItsSchema) {
        "ers-verify"},
       {"renew " + q("records/doc.txt.ers") + at + " --json", "ers-renew"},
       {"ers show " + q("records/doc.txt.ers") + " --json", "ers-show"},
+      {"stamp --signature " + q("sig.p7s") + at + " -o " + q("st.p7s") + " --json",
+       "stamp-signature"},
+      {"verify " + q("st.p7s") + ca + " --json", "verify-signature"},
+      {"show --json " + q("st.p7s"), "show-signature"},
   };
   for (const auto& c : cases) {
     const std::string run = kTool + " " + c.command;

@@ -9,6 +9,7 @@
 
 #include "tests/common/child_process.h"
 #include "tests/common/hive_env.h"
+#include "tests/common/openssl_http_tsa.h"
 #include "tests/common/scratch.h"
 #include "tests/common/testtsa_process.h"
 #include "tests/common/tsp_fixtures.h"
@@ -19,21 +20,7 @@ namespace {
 
 const std::string kTool = T::ShellQuote(std::string(HORODEX_BINARY_DIR) + "/tools/horodex/horodex");
 
-// OpenSSL's `ts -reply` behind a small HTTP server (tests/data/openssl/ts_http.py).
-class OpenSslHttpTsa {
- public:
-  OpenSslHttpTsa()
-      : m_process("/usr/bin/python3",
-                  {std::string(HORODEX_SOURCE_DIR) + "/tests/data/openssl/ts_http.py",
-                   T::OpenSslTsaDir().string()}),
-        m_port(m_process.FirstLine(std::chrono::seconds(20))) {}
-  std::string Url() const { return "http://127.0.0.1:" + m_port + "/"; }
-  static std::filesystem::path Root() { return T::OpenSslTsaDir() / "ca.pem"; }
-
- private:
-  T::ChildProcess m_process;
-  std::string m_port;
-};
+using T::OpenSslHttpTsa;
 
 TEST(HorodexMainJob, StampWithNoOptionVerifiesHereAndInOpenSsl) {
   T::ConfigEnvironment env;

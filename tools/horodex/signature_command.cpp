@@ -113,8 +113,8 @@ void WriteSignatureJson(const Client::CSignatureReport& report, const Client::CS
         << ", \"signer\": " << JsonQuoteOrNull(signer.signer)
         << ", \"valid\": " << (signer.result() == P::S_OK ? "true" : "false")
         << ", \"signature\": " << JsonVerdict(signer.signature) << ", \"chain\": "
-        << JsonVerdict(signer.chain, ", \"judged_at\": " + JsonQuote(JsonTime(signer.chainTime)) +
-                                         ", \"judged_at_stamp_time\": " +
+        << JsonVerdict(signer.chain, ", \"judgedAt\": " + JsonQuote(JsonTime(signer.chainTime)) +
+                                         ", \"judgedAtStampTime\": " +
                                          (signer.chainAtStampTime ? "true" : "false"))
         << ", \"stamps\": [";
     for (std::size_t i = 0; i < signer.stamps.size(); ++i) {
@@ -123,7 +123,7 @@ void WriteSignatureJson(const Client::CSignatureReport& report, const Client::CS
           << JsonVerdict(
                  stamp.result,
                  ", \"time\": " + (stamp.hasTime ? JsonQuote(JsonTime(stamp.genTime)) : "null") +
-                     ", \"tsa\": " + JsonQuoteOrNull(stamp.tsa) + ", \"hash_algorithm\": " +
+                     ", \"tsa\": " + JsonQuoteOrNull(stamp.tsa) + ", \"hashAlgorithm\": " +
                      (stamp.hashOid.empty() ? "null" : JsonAlgorithm(stamp.hashOid)));
     }
     out << "]}";
@@ -264,7 +264,7 @@ int StampSignature(const std::string& path, const std::vector<std::size_t>& sign
       lines.push_back("{\"index\": " + std::to_string(index) +
                       ", \"signer\": " + JsonQuoteOrNull(name) +
                       ", \"time\": " + JsonQuote(JsonTime(stamp.get_Time())) +
-                      ", \"tsa_url\": " + JsonQuote(outcome.answeredBy) + "}");
+                      ", \"tsaUrl\": " + JsonQuote(outcome.answeredBy) + "}");
     } else {
       lines.push_back(SignerLabel(index, name) + ": stamped at " + TimeText(stamp.get_Time()) +
                       " by " + outcome.answeredBy);
@@ -377,7 +377,7 @@ FieldList DescribeSignature(const Client::CSignedMessage& message) {
     }
     for (std::size_t n = 0; n < tokens.size(); ++n) {
       std::string stampText = "\n  stamp " + std::to_string(n + 1) + ": ";
-      std::string stampJson = "{\"time\": null, \"tsa\": null, \"hash_algorithm\": null}";
+      std::string stampJson = "{\"time\": null, \"tsa\": null, \"hashAlgorithm\": null}";
       try {
         Client::CStamp stamp;
         stamp.Import(tokens[n].pbData(), static_cast<unsigned long>(tokens[n].cbData()), nullptr);
@@ -386,7 +386,7 @@ FieldList DescribeSignature(const Client::CSignedMessage& message) {
                      OidName(stamp.get_DataHashAlgOID());
         stampJson = "{\"time\": " + JsonQuote(JsonTime(stamp.get_Time())) +
                     ", \"tsa\": " + JsonQuoteOrNull(tsa) +
-                    ", \"hash_algorithm\": " + JsonAlgorithm(stamp.get_DataHashAlgOID()) + "}";
+                    ", \"hashAlgorithm\": " + JsonAlgorithm(stamp.get_DataHashAlgOID()) + "}";
       } catch (const P::CAtlException& e) {
         stampText += "cannot be read (" + ErrorText(e.hr()) + ")";
       }
