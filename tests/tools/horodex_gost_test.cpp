@@ -310,4 +310,27 @@ TEST_F(HorodexGost, StampAtAGostTestTsaWithAStreebogHash) {
   EXPECT_EQ(ours.exitCode, 0) << ours.output;
 }
 
+TEST_F(HorodexGost, AGostSignatureIsStampedAndStillVerifiesForBoth) {
+  const T::TestTsaProcess tsa;
+  const std::string roots = Q("roots.pem");
+  T::ConfigEnvironment::Write(
+      Path("roots.pem"), T::ReadFileText(Path("root.pem")) + T::ReadFileText(tsa.File("ca.pem")));
+  const T::CommandResult made =
+      Openssl("cms -sign -binary -nodetach -outform DER -md md_gost12_256 -in " + Q("data.txt") +
+              " -signer " + Q("t256.pem") + " -inkey " + Q("t256.key") + " -certfile " +
+              Q("int.pem") + " -out " + Q("gost.p7s"));
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  const T::CommandResult stamped =
+      T::RunCommand(kTool + " stamp --signature " + Q("gost.p7s") + " --tsa " + tsa.Url("/") +
+                    " --ca " + roots + " -o " + Q("gost-stamped.p7s") + " 2>&1");
+  ASSERT_EQ(stamped.exitCode, 0) << stamped.output;
+  EXPECT_EQ(Openssl("cms -verify -binary -purpose any -inform DER -in " + Q("gost-stamped.p7s") +
+                    " -CAfile " + Q("root.pem") + " -out /dev/null")
+                .exitCode,
+            0);
+  const T::CommandResult ours =
+      T::RunCommand(kTool + " verify " + Q("gost-stamped.p7s") + " --ca " + roots + " 2>&1");
+  EXPECT_EQ(ours.exitCode, 0) << ours.output;
+}
+
 }  // namespace

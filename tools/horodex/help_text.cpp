@@ -81,7 +81,10 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "                    sha384, sha512, sha224, sha512-256, sha3-256, sha3-512, streebog256,\n"
      "                    streebog512 or gost94\n"
      "  --json            one JSON object instead of aligned text\n" HORODEX_REQUEST_OPTIONS
-     "  --evidence        many files under one stamp, a record each (see horodex ers)\n"},
+     "  --evidence        many files under one stamp, a record each (see horodex ers)\n"
+     "  --signature SIG   stamp the signers of a CMS signature (.p7s: DER, BER or PEM) instead\n"
+     "                    of a file; -o OUT.p7s gets the signature with the stamps added\n"
+     "  --signer N        only the signer N (0 the first; repeatable)\n"},
     {"verify",
      "usage: horodex verify STAMP... (--data FILE | --digest HEX | --request REQ |\n"
      "                      --data-dir DIR | --signature-only) [--ca CERTFILE]...\n"
@@ -98,6 +101,8 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  --ca CERTFILE     trust the roots of this file too (repeatable)\n"
      "  --certs BUNDLE    certificates to build the chain from (repeatable)\n"
      "  --accept-ext OIDS critical extensions accepted: ';'-separated OIDs, or *\n"
+     "  a CMS signature (.p7s) as STAMP: each signer's signature, its time stamps and its\n"
+     "  certificate's chain at the earliest stamp's time; --data FILE for a detached one\n"
      "  --offline         no revocation data from the network: the token's, --crl's, the store\n"
      "                    folders' and the cache's only\n"
      "  --crl FILE        CRLs (PEM or DER) for the chain's revocation check (repeatable)\n"
