@@ -9,6 +9,7 @@
 
 #include "TSP/horodex/CapiHandles.h"
 #include "TSP/horodex/TokenRevocationData.h"
+#include "codec/corekit/civil_calendar.h"
 #include "horodex/GroupPolicies.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_revocation.h"
@@ -40,11 +41,11 @@ std::optional<std::uint64_t> PolicyDate(const std::wstring& text) {
       month > 12 || day < 1 || day > 31 || year < 1970) {
     return std::nullopt;
   }
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  return static_cast<std::uint64_t>(timegm(&tm) + 11644473600LL) * 10000000ull;
+  const std::int64_t days =
+      Calendar::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  return Platform::kUnixEpochFileTime +
+         static_cast<std::uint64_t>(days * Calendar::kSecondsPerDay) *
+             Platform::kFileTimeTicksPerSecond;
 }
 
 Platform::FILETIME FileTimeOf(std::uint64_t value) {

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <limits>
 
+#include "codec/corekit/civil_calendar.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
 
@@ -12,35 +13,11 @@ namespace Velmora {
 namespace {
 
 constexpr std::int64_t kMicrosPerSecond = 1000000;
-constexpr std::int64_t kSecondsPerDay = 86400;
+using Calendar::kSecondsPerDay;
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-struct CivilDate {
-  std::int64_t year;
-  unsigned month;
-  unsigned day;
-};
-
-constexpr CivilDate CivilFromDays(std::int64_t days) {
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-  return {static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
+using Calendar::CivilDate;
+using Calendar::CivilFromDays;
+using Calendar::DaysFromCivil;
 
 // The range of a CDateTime: the years a GeneralizedTime can write, 0000 to 9999.
 constexpr std::int64_t kMinMicros = DaysFromCivil(0, 1, 1) * kSecondsPerDay * kMicrosPerSecond;
@@ -50,7 +27,7 @@ constexpr std::int64_t kMaxMicros =
 // FILETIME counts 100-ns intervals from 1601-01-01, 11644473600 s before the Unix epoch.
 constexpr std::int64_t kFileTimeEpochMicros =
     DaysFromCivil(1601, 1, 1) * kSecondsPerDay * kMicrosPerSecond;
-static_assert(kFileTimeEpochMicros == -11644473600LL * kMicrosPerSecond);
+static_assert(kFileTimeEpochMicros == -Platform::kFileTimeEpochOffsetSeconds * kMicrosPerSecond);
 
 std::int64_t CheckedMicros(std::int64_t micros) {
   if (micros < kMinMicros || micros > kMaxMicros) {

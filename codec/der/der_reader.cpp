@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "codec/corekit/civil_calendar.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
 
@@ -415,15 +416,7 @@ void ReadNull(const Element& e) {
 
 namespace {
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
+using Calendar::DaysFromCivil;
 
 unsigned DaysInMonth(std::int64_t y, unsigned m) {
   static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

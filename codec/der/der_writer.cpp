@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "codec/corekit/civil_calendar.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
 
@@ -131,22 +132,16 @@ void Writer::oid(std::string_view dotted) {
 }
 
 void Writer::generalizedTime(const Time& time) {
-  // Civil date from days since 1970-01-01.
   std::int64_t days = time.seconds / 86400;
   std::int64_t rest = time.seconds % 86400;
   if (rest < 0) {
     rest += 86400;
     --days;
   }
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
+  const Calendar::CivilDate date = Calendar::CivilFromDays(days);
+  const std::int64_t year = date.year;
+  const unsigned month = date.month;
+  const unsigned day = date.day;
   if (year < 0 || year > 9999 || time.micros > 999999) {
     Platform::AtlThrow(Platform::CRYPT_E_ASN1_LARGE);
   }

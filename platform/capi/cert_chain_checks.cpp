@@ -491,11 +491,9 @@ const ChainFacts& FactsOf(PCCERT_CONTEXT c) {
 }
 
 std::uint64_t NowFileTime() {
-  // 100-ns intervals between 1601-01-01 and 1970-01-01.
-  constexpr std::uint64_t kEpochDifference = 116444736000000000ull;
   const auto since1970 = std::chrono::duration_cast<std::chrono::nanoseconds>(
       std::chrono::system_clock::now().time_since_epoch());
-  return kEpochDifference + static_cast<std::uint64_t>(since1970.count() / 100);
+  return kUnixEpochFileTime + static_cast<std::uint64_t>(since1970.count() / 100);
 }
 
 }  // namespace Velmora::Platform::Capi

@@ -18,8 +18,6 @@ namespace Velmora::Platform::Capi {
 
 namespace {
 
-constexpr std::uint64_t kEpochDifference = 116444736000000000ull;
-
 [[noreturn]] void Malformed() {
   AtlThrow(CRYPT_E_ASN1_ERROR);
 }
@@ -43,10 +41,10 @@ std::uint64_t FileTimeOf(const ASN1_TIME* time) noexcept {
     return 0;
   }
   const std::time_t seconds = timegm(&parts);
-  if (seconds < -11644473600LL) {
+  if (seconds < -kFileTimeEpochOffsetSeconds) {
     return 0;
   }
-  return kEpochDifference + static_cast<std::uint64_t>(seconds) * 10000000ull;
+  return kUnixEpochFileTime + static_cast<std::uint64_t>(seconds) * kFileTimeTicksPerSecond;
 }
 
 std::string SerialKeyOf(const ASN1_INTEGER* serial) {

@@ -1,10 +1,12 @@
 #include "platform/capi/weak_algorithms.h"
+#include "codec/corekit/civil_calendar.h"
 
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 
 #include <cstddef>
 
+#include "codec/corekit/civil_calendar.h"
 #include "codec/der/der_reader.h"
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/text/atl_exception.h"
@@ -21,13 +23,9 @@ constexpr const char* kRsassaPss = "1.2.840.113549.1.1.10";
 
 // 100-ns ticks from 1601 to the start of a day of the Gregorian calendar.
 constexpr std::uint64_t FileTimeOfDay(int year, unsigned month, unsigned day) {
-  const int y = year - (month <= 2 ? 1 : 0);
-  const int era = y / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const std::int64_t unixDays = static_cast<std::int64_t>(era) * 146097 + doe - 719468;
-  return static_cast<std::uint64_t>(unixDays * 86400 + 11644473600LL) * 10000000ull;
+  return kUnixEpochFileTime + static_cast<std::uint64_t>(Calendar::DaysFromCivil(year, month, day) *
+                                                         Calendar::kSecondsPerDay) *
+                                  kFileTimeTicksPerSecond;
 }
 
 struct SignatureHash {

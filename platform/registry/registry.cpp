@@ -64,9 +64,9 @@ long long Nanoseconds(const timespec& time) {
 }
 
 FILETIME FileTimeOf(const timespec& time) {
-  constexpr long long kUnixEpochIn100ns = 116444736000000000LL;
   const auto ticks = static_cast<unsigned long long>(
-      kUnixEpochIn100ns + static_cast<long long>(time.tv_sec) * 10'000'000 + time.tv_nsec / 100);
+      static_cast<long long>(kUnixEpochFileTime) +
+      static_cast<long long>(time.tv_sec) * 10'000'000 + time.tv_nsec / 100);
   return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 

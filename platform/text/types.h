@@ -20,6 +20,12 @@ struct FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 };
+// The Unix epoch comes this many seconds after FILETIME's; a second has this many ticks.
+inline constexpr std::int64_t kFileTimeEpochOffsetSeconds = 11644473600;
+inline constexpr std::uint64_t kFileTimeTicksPerSecond = 10'000'000;
+// 1970-01-01 00:00:00 UTC as a FILETIME value.
+inline constexpr std::uint64_t kUnixEpochFileTime =
+    static_cast<std::uint64_t>(kFileTimeEpochOffsetSeconds) * kFileTimeTicksPerSecond;
 
 struct CRYPT_DATA_BLOB {
   DWORD cbData;

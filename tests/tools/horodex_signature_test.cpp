@@ -27,7 +27,7 @@ class HorodexSignature : public ::testing::Test {
  protected:
   void SetUp() override {
     T::ConfigEnvironment::Write(dir / "doc.txt", "signed and stamped\n");
-    // The signer is the test TSA's client certificate, under the TSA's own root.
+    // The signers are the test TSA's client and server certificates, under the TSA's own root.
     for (const auto& [name, root] : {std::pair{"testtsa", ours.File("ca.pem")},
                                      std::pair{"openssl", T::OpenSslHttpTsa::Root()}}) {
       const fs::path trusted =
@@ -35,10 +35,14 @@ class HorodexSignature : public ::testing::Test {
       fs::create_directories(trusted.parent_path());
       fs::copy_file(root, trusted);
     }
-    const T::CommandResult signed_ = T::RunCommand(
-        "openssl cms -sign -binary -nodetach -md sha256 -outform DER -in " + Q("doc.txt") +
-        " -signer " + T::ShellQuote(ours.File("client.pem").string()) + " -inkey " +
-        T::ShellQuote(ours.File("client.key").string()) + " -out " + Q("sig.p7s") + " 2>&1");
+    std::string signers;
+    for (const char* name : {"client", "server"}) {
+      signers += " -signer " + T::ShellQuote(ours.File(name + std::string(".pem")).string()) +
+                 " -inkey " + T::ShellQuote(ours.File(name + std::string(".key")).string());
+    }
+    const T::CommandResult signed_ =
+        T::RunCommand("openssl cms -sign -binary -nodetach -md sha256 -outform DER -in " +
+                      Q("doc.txt") + signers + " -out " + Q("sig.p7s") + " 2>&1");
     ASSERT_EQ(signed_.exitCode, 0) << signed_.output;
   }
   std::string Q(const std::string& name) const { return T::ShellQuote((dir / name).string()); }
@@ -60,14 +64,16 @@ TEST_F(HorodexSignature, StampedWithDefaultOptionsAtBothTsasVerifiesHereAndInOpe
     const T::CommandResult stamped =
         Tool("stamp --signature " + Q("sig.p7s") + " --tsa " + url + " -o " + out);
     ASSERT_EQ(stamped.exitCode, 0) << stamped.output;
-    EXPECT_TRUE(T::Has(stamped, "signer 0 (")) << stamped.output;
+    EXPECT_TRUE(T::Has(stamped, "signer 1 (")) << stamped.output;  // every signer by default
     const T::CommandResult openssl = T::RunCommand(
         "openssl cms -verify -binary -purpose any -inform DER -in " + out + " -CAfile " +
         T::ShellQuote(ours.File("ca.pem").string()) + " -out /dev/null 2>&1");
     EXPECT_EQ(openssl.exitCode, 0) << openssl.output;
     const T::CommandResult verified = Tool("verify " + out);
     EXPECT_EQ(verified.exitCode, 0) << verified.output;
-    EXPECT_TRUE(T::Has(verified, "stamp 1: ok")) << verified.output;
+    EXPECT_TRUE(T::Has(verified, "signer 1 (")) << verified.output;
+    EXPECT_NE(verified.output.find("stamp 1: ok"), verified.output.rfind("stamp 1: ok"))
+        << verified.output;  // one per signer
     EXPECT_TRUE(T::Has(verified, "the earliest stamp's time")) << verified.output;
     EXPECT_TRUE(T::Has(Tool("show " + out), "stamp 1: "));
   }

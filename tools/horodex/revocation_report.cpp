@@ -43,7 +43,8 @@ std::string TimeText(const P::FILETIME& time) {
   if (value == 0) {
     return {};
   }
-  const std::time_t seconds = static_cast<std::time_t>(value / 10000000ull) - 11644473600LL;
+  const std::time_t seconds =
+      static_cast<std::time_t>(value / P::kFileTimeTicksPerSecond) - P::kFileTimeEpochOffsetSeconds;
   std::tm parts{};
   gmtime_r(&seconds, &parts);
   char text[32];

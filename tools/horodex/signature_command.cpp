@@ -227,8 +227,10 @@ int StampSignature(const std::string& path, const std::vector<std::size_t>& sign
     return kExitBadMessage;
   }
   std::vector<std::size_t> chosen = signers;
-  for (std::size_t i = 0; chosen.empty() && i < message->get_SignerCount(); ++i) {
-    chosen.push_back(i);
+  if (chosen.empty()) {
+    for (std::size_t i = 0; i < message->get_SignerCount(); ++i) {
+      chosen.push_back(i);
+    }
   }
   std::ostream& report = output == "-" ? err : out;
   std::vector<std::string> lines;  // one JSON object per signer
