@@ -353,19 +353,32 @@ void CFieldPage::SaveToFile(unsigned filterTemplateId, const wchar_t* extension,
 }
 
 void ShowPropertySheet(HWND parent, const wchar_t* caption, unsigned defaultCaptionId,
-                       HPROPSHEETPAGE page) {
-  const std::wstring shownCaption = caption != nullptr ? caption : LoadUiString(defaultCaptionId);
+                       std::span<HPROPSHEETPAGE> pages) {
+  std::wstring shownCaption;
+  try {
+    shownCaption = caption != nullptr ? caption : LoadUiString(defaultCaptionId);
+  } catch (...) {
+    for (HPROPSHEETPAGE page : pages) {
+      DestroyPropertySheetPage(page);
+    }
+    throw;
+  }
   PROPSHEETHEADERW header;
   header.dwFlags = PSH_NOAPPLYNOW | PSH_USECALLBACK | PSH_NOCONTEXTHELP;
   header.hwndParent = parent;
   header.pszCaption = shownCaption.c_str();
-  header.nPages = 1;
+  header.nPages = static_cast<UINT>(pages.size());
   header.nStartPage = 0;
-  header.phpage = &page;
+  header.phpage = pages.data();
   header.pfnCallback = &SheetCallback;
   if (PropertySheetW(&header) == -1) {
     Support::ThrowLastError();
   }
+}
+
+void ShowPropertySheet(HWND parent, const wchar_t* caption, unsigned defaultCaptionId,
+                       HPROPSHEETPAGE page) {
+  ShowPropertySheet(parent, caption, defaultCaptionId, std::span<HPROPSHEETPAGE>(&page, 1));
 }
 
 void EnsureViewerModule() {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -119,8 +120,11 @@ class CFieldPage {
   Platform::CHARFORMATW m_monoFormat{};
 };
 
-// Shows one page handle in the modal sheet: caption `caption`, else string `defaultCaptionId`;
-// one button, "OK". Throws the last error when the sheet cannot be shown.
+// Shows page handles in the modal sheet, one tab each, the first in front: caption `caption`,
+// else string `defaultCaptionId`; one button, "OK". The sheet takes every page, shown or not.
+// Throws the last error when the sheet cannot be shown (ERROR_INVALID_PARAMETER for no pages).
+void ShowPropertySheet(Platform::HWND parent, const wchar_t* caption, unsigned defaultCaptionId,
+                       std::span<Platform::HPROPSHEETPAGE> pages);
 void ShowPropertySheet(Platform::HWND parent, const wchar_t* caption, unsigned defaultCaptionId,
                        Platform::HPROPSHEETPAGE page);
 

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/common/hive_env.h"
 #include "tests/common/scratch.h"
+#include "tests/common/testtsa_process.h"
 #include "tests/common/tsp_fixtures.h"
 
 namespace T = Velmora::Testing;
@@ -44,7 +46,7 @@ TEST(HorodexView, OpensByExtensionOrContent) {
       EXPECT_EQ(r.exitCode, 0) << program << " " << file << "\n" << r.output;
       // The sheet's title names the file; a request's page has its six fields.
       const std::string name = std::filesystem::path(file).filename().string();
-      EXPECT_TRUE(Has(r, "sheet: " + name + ": 6 rows")) << r.output;
+      EXPECT_TRUE(Has(r, "sheet: " + name + ": 6 rows, 1 pages")) << r.output;
     }
     for (const std::string& file : {stamp, token}) {
       const T::CommandResult r = View(program, file);
@@ -63,6 +65,39 @@ TEST(HorodexView, OpensByExtensionOrContent) {
     EXPECT_FALSE(Has(wrong, "sheet:")) << wrong.output;
   }
   EXPECT_EQ(T::RunCommand(kView + " 2>&1").exitCode, 1);
+}
+
+// A CMS signature shows one page per time stamp of any of its signers, with or without its
+// extension; one without time stamps gets a box that says so.
+TEST(HorodexView, ShowsTheTimeStampsOfASignature) {
+  T::ConfigEnvironment env;
+  T::TempDir dir;
+  T::TestTsaProcess tsa;
+  const auto pki = [&tsa](const char* name) { return T::ShellQuote(tsa.File(name).string()); };
+  const std::string at = T::ShellQuote(dir.path().string()) + "/";
+  const std::string stamp = kTool + " stamp --tsa " + tsa.Url() + " --ca " + pki("ca.pem");
+  // Two signers: the first stamped once, the second twice.
+  const T::CommandResult made = T::RunCommand(
+      "openssl cms -sign -binary -nodetach -md sha256 -outform DER -in " + pki("ca.pem") +
+      " -signer " + pki("client.pem") + " -inkey " + pki("client.key") + " -signer " +
+      pki("stranger-client.pem") + " -inkey " + pki("stranger-client.key") + " -out " + at +
+      "bare.p7s && " + stamp + " --signature " + at + "bare.p7s --signer 0 --signer 1 -o " + at +
+      "once.p7s && " + stamp + " --signature " + at + "once.p7s --signer 1 -o " + at +
+      "signed 2>&1");
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  const struct {
+    std::string file, shown;
+    int exitCode;
+  } rows[] = {
+      {"signed", " rows, 3 pages", 0},
+      {"bare.p7s", "message box: Velmora TSP Client: The signature carries no time stamp.", 2},
+  };
+  for (const auto& row : rows) {
+    const T::CommandResult r = View(kView, (dir / row.file).string());
+    EXPECT_EQ(r.exitCode, row.exitCode) << row.file << "\n" << r.output;
+    EXPECT_TRUE(Has(r, row.shown)) << row.file << "\n" << r.output;
+    EXPECT_EQ(Has(r, "sheet: " + row.file + ": "), row.exitCode == 0) << r.output;
+  }
 }
 
 TEST(HorodexView, DesktopFilesValidateAndInstall) {
