@@ -14,7 +14,7 @@ const char* const kOverview =
     "  verify        check stamps: data, TSA certificate, signature and chain\n"
     "  compare       which of two stamps came first, or that they cannot be ordered\n"
     "  authenticode  a legacy Authenticode time stamp for a signature's digest\n"
-    "  view          show a request or stamp in the viewer, as horodex-view does\n"
+    "  view          show a request, stamp or signature's stamps in the viewer\n"
     "  proxy         which proxy an exchange with a URL would go through, and why\n"
     "  ers           evidence records (RFC 4998): many files under one stamp, verify, renew\n"
     "  renew         renew evidence records (horodex ers renew)\n"
@@ -151,7 +151,8 @@ constexpr std::pair<std::string_view, const char*> kHelp[] = {
      "  -o OUT            the server's PKCS #7 reply\n"},
     {"view",
      "usage: horodex view FILE\n"
-     "  show a request (.tsq) or stamp (.tsr) in the viewer, as horodex-view does\n"},
+     "  show a request (.tsq), a stamp (.tsr) or the stamps of a CMS signature (.p7s) in the\n"
+     "  viewer, as horodex-view does\n"},
     {"proxy",
      "usage: horodex proxy URL [--json]\n"
      "  which proxy an exchange with URL would go through, and why\n"
