@@ -5,16 +5,13 @@
 #include <string>
 
 #include "horodex/winhttp2.h"
+#include "platform/text/free_with.h"
 
 namespace Velmora::PKI::Transport {
 
-struct InternetHandleCloser {
-  void operator()(Platform::HttpObject* handle) const noexcept {
-    Platform::WinHttpCloseHandle(handle);
-  }
-};
 // A connection or request handle, closed on every way out of the exchange.
-using InternetHandle = std::unique_ptr<Platform::HttpObject, InternetHandleCloser>;
+using InternetHandle =
+    std::unique_ptr<Platform::HttpObject, Platform::FreeWith<Platform::WinHttpCloseHandle>>;
 
 // The TSA's URL as split for the exchange.
 struct TargetUrl {

@@ -26,7 +26,7 @@ CDigest::CDigest(const std::string& oid)
 }
 
 bool CDigest::Known(const std::string& oid) noexcept {
-  std::unique_ptr<EVP_MD, MdFree> md(Platform::FetchDigest(oid.c_str()));
+  std::unique_ptr<EVP_MD, Platform::FreeWith<EVP_MD_free>> md(Platform::FetchDigest(oid.c_str()));
   return md != nullptr;
 }
 

@@ -12,6 +12,7 @@
 #include <openssl/evp.h>
 
 #include "codec/corekit/blob.h"
+#include "platform/text/free_with.h"
 
 namespace Velmora::PKI::ERS {
 
@@ -39,17 +40,11 @@ class CDigest {
   CBlob hashJoined(Bytes first, Bytes second) const;
 
  private:
-  struct MdFree {
-    void operator()(EVP_MD* md) const noexcept { EVP_MD_free(md); }
-  };
-  struct CtxFree {
-    void operator()(EVP_MD_CTX* ctx) const noexcept { EVP_MD_CTX_free(ctx); }
-  };
   void run(std::span<const Bytes> parts, std::uint8_t* out) const;
 
   std::string m_oid;
-  std::unique_ptr<EVP_MD, MdFree> m_md;
-  std::unique_ptr<EVP_MD_CTX, CtxFree> m_ctx;
+  std::unique_ptr<EVP_MD, Platform::FreeWith<EVP_MD_free>> m_md;
+  std::unique_ptr<EVP_MD_CTX, Platform::FreeWith<EVP_MD_CTX_free>> m_ctx;
   std::size_t m_size = 0;
 };
 

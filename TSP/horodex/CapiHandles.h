@@ -5,19 +5,15 @@
 #include <memory>
 
 #include "platform/capi/wincrypt.h"
+#include "platform/text/free_with.h"
 
 namespace Velmora::PKI::TSP::Client {
 
-struct CertContextFree {
-  void operator()(Platform::PCCERT_CONTEXT context) const noexcept {
-    Platform::CertFreeCertificateContext(context);
-  }
-};
-using CertContextPtr = std::unique_ptr<const Platform::CERT_CONTEXT, CertContextFree>;
-
-struct CryptMsgCloser {
-  void operator()(void* message) const noexcept { Platform::CryptMsgClose(message); }
-};
-using CryptMsgPtr = std::unique_ptr<void, CryptMsgCloser>;
+inline void CloseMessage(void* message) noexcept {
+  Platform::CryptMsgClose(message);
+}
+using CertContextPtr = std::unique_ptr<const Platform::CERT_CONTEXT,
+                                       Platform::FreeWith<Platform::CertFreeCertificateContext>>;
+using CryptMsgPtr = std::unique_ptr<void, Platform::FreeWith<CloseMessage>>;
 
 }  // namespace Velmora::PKI::TSP::Client

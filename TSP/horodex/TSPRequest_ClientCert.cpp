@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TSP/horodex/TSPRequest_Impl.h"
+#include "platform/text/free_with.h"
 #include "support/errors.h"
 
 namespace Velmora::PKI::TSP::Client {
@@ -19,10 +20,10 @@ namespace {
 constexpr std::array<DWORD, 25> kNotCloned = {3,  4,  7,  8,  15, 17, 18, 20, 24, 25, 27,  66, 67,
                                               68, 69, 72, 73, 74, 75, 77, 84, 85, 86, 107, 124};
 
-struct StoreCloser {
-  void operator()(Platform::HCERTSTORE store) const noexcept { Platform::CertCloseStore(store, 0); }
-};
-using StorePtr = std::unique_ptr<void, StoreCloser>;
+void CloseStore(Platform::HCERTSTORE store) noexcept {
+  Platform::CertCloseStore(store, 0);
+}
+using StorePtr = std::unique_ptr<void, Platform::FreeWith<CloseStore>>;
 
 // Whether the context carries key provider information. The first read uses 512 bytes and grows
 // to the size the platform asks for.

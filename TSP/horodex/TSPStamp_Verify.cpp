@@ -78,29 +78,25 @@ bool ReadParam(Platform::HCRYPTMSG message, DWORD param, std::vector<std::uint64
   return true;
 }
 
-// A certificate context that an enumeration or a find holds, freed on every way out.
-struct HeldContext {
-  Platform::PCCERT_CONTEXT context = nullptr;
-  ~HeldContext() { Platform::CertFreeCertificateContext(context); }
-};
-
 // The first certificate of `store` that `id` names and that can be cloned goes into `cache`.
 HRESULT CacheFirstMatch(CertContextPtr& cache, Platform::HCERTSTORE store,
                         const ASN1::COtherCertID& id) {
-  HeldContext held;
-  while ((held.context = Platform::CertEnumCertificatesInStore(store, held.context)) != nullptr) {
-    if (!CheckCertId(id, EncodedOf(held.context))) {
+  // The enumeration frees the context it is handed back; the one it holds is freed on every way
+  // out.
+  CertContextPtr held;
+  while (held.reset(Platform::CertEnumCertificatesInStore(store, held.release())), held) {
+    if (!CheckCertId(id, EncodedOf(held.get()))) {
       continue;
     }
     // The certificate already cached stays: the pointer handed out keeps its meaning.
-    if (cache && EncodedOf(cache.get()) == EncodedOf(held.context)) {
+    if (cache && EncodedOf(cache.get()) == EncodedOf(held.get())) {
       return Platform::S_OK;
     }
-    Platform::PCCERT_CONTEXT clone = held.context;
+    Platform::PCCERT_CONTEXT clone = held.get();
     if (Platform::FAILED(CloneCertificateWithProperties(&clone))) {
       continue;
     }
-    held.context = nullptr;  // the clone replaced (and freed) the store's context
+    (void)held.release();  // the clone replaced (and freed) the store's context
     cache.reset(clone);
     return Platform::S_OK;
   }

@@ -10,16 +10,14 @@
 #include <mutex>
 
 #include "platform/capi/crypt_provider_internal.h"
+#include "platform/text/free_with.h"
 
 namespace Velmora::Platform {
 namespace {
 
 using namespace Providers;
 
-struct EvpMdCtxFree {
-  void operator()(EVP_MD_CTX* ctx) const noexcept { EVP_MD_CTX_free(ctx); }
-};
-using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, EvpMdCtxFree>;
+using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, FreeWith<EVP_MD_CTX_free>>;
 
 struct HashObject {
   explicit HashObject(const HashAlgorithm& a) noexcept : algorithm(a) {}

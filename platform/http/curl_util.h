@@ -6,18 +6,13 @@
 
 #include <memory>
 
+#include "platform/text/free_with.h"
 #include "platform/text/types.h"
 
 namespace Velmora::Platform {
 
-struct CurlEasyDeleter {
-  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
-};
-struct CurlSlistDeleter {
-  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
-using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
+using CurlEasy = std::unique_ptr<CURL, FreeWith<curl_easy_cleanup>>;
+using CurlSlist = std::unique_ptr<curl_slist, FreeWith<curl_slist_free_all>>;
 
 // curl_global_init, once per process, on first use (never from a static initialiser); its
 // failure is remembered and reported to every caller as ERROR_WINHTTP_INTERNAL_ERROR.

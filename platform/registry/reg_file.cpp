@@ -180,33 +180,48 @@ std::optional<Failure> DecodeUtf8(std::span<const unsigned char> bytes, std::wst
   return std::nullopt;
 }
 
-std::optional<Failure> DecodeUtf16Le(std::span<const unsigned char> bytes, std::wstring& text) {
-  std::size_t line = 1;
+// Calls `each(codePoint, unpaired)` for the code points of the UTF-16LE units of `bytes` (an odd
+// last byte is the caller's): surrogate pairs combine, an unpaired surrogate comes as itself with
+// `unpaired` set. Stops at the first `each` that returns false; true when none did.
+template <typename Each>
+bool ForEachUtf16Le(std::span<const unsigned char> bytes, Each&& each) {
   const std::size_t units = bytes.size() / 2;
   const auto unit = [&](std::size_t k) {
     return static_cast<char32_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
   };
   for (std::size_t k = 0; k < units; ++k) {
     char32_t cp = unit(k);
-    if (cp >= 0xD800 && cp <= 0xDBFF && k + 1 < units && unit(k + 1) >= 0xDC00 &&
-        unit(k + 1) <= 0xDFFF) {
+    const bool high = cp >= 0xD800 && cp <= 0xDBFF;
+    if (high && k + 1 < units && unit(k + 1) >= 0xDC00 && unit(k + 1) <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(k + 1) - 0xDC00);
       ++k;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      return Failure{line, "invalid UTF-16 (an unpaired surrogate)"};
     }
-    if (cp == 0) {
-      return Failure{line, "a NUL character"};
+    if (!each(cp, cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<Failure> DecodeUtf16Le(std::span<const unsigned char> bytes, std::wstring& text) {
+  std::size_t line = 1;
+  std::optional<Failure> failure;
+  ForEachUtf16Le(bytes, [&](char32_t cp, bool unpaired) {
+    if (unpaired) {
+      failure = Failure{line, "invalid UTF-16 (an unpaired surrogate)"};
+    } else if (cp == 0) {
+      failure = Failure{line, "a NUL character"};
     }
     if (cp == U'\n') {
       ++line;
     }
     text += static_cast<wchar_t>(cp);
+    return !failure;
+  });
+  if (!failure && bytes.size() % 2 != 0) {
+    failure = Failure{line, "a UTF-16 file of an odd number of bytes"};
   }
-  if (bytes.size() % 2 != 0) {
-    return Failure{line, "a UTF-16 file of an odd number of bytes"};
-  }
-  return std::nullopt;
+  return failure;
 }
 
 std::vector<std::wstring_view> SplitLines(std::wstring_view text) {
@@ -545,19 +560,10 @@ class Parser {
     }
     // UTF-16LE units: pairs combine, an unpaired surrogate is kept as it is, an odd last byte
     // stays a byte, so that the readers see the same defects as in the stored data.
-    const std::size_t units = bytes.size() / 2;
-    const auto unit = [&](std::size_t k) {
-      return static_cast<char32_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
-    };
-    for (std::size_t k = 0; k < units; ++k) {
-      char32_t cp = unit(k);
-      if (cp >= 0xD800 && cp <= 0xDBFF && k + 1 < units && unit(k + 1) >= 0xDC00 &&
-          unit(k + 1) <= 0xDFFF) {
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(k + 1) - 0xDC00);
-        ++k;
-      }
+    ForEachUtf16Le(bytes, [&](char32_t cp, bool) {
       AppendWide(value.data, static_cast<wchar_t>(cp));
-    }
+      return true;
+    });
     if (bytes.size() % 2 != 0) {
       value.data.push_back(bytes.back());
     }

@@ -31,6 +31,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/text/free_with.h"
 #include "platform/text/types.h"
 
 namespace Velmora::Platform {
@@ -117,9 +118,6 @@ std::string RegistryHiveProblem(HKEY root);
 std::string RegistryHivePath(HKEY root);
 
 // Owns an open key; closes it when it goes out of scope.
-struct RegKeyCloser {
-  void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-using UniqueHKey = std::unique_ptr<HKEY__, RegKeyCloser>;
+using UniqueHKey = std::unique_ptr<HKEY__, FreeWith<RegCloseKey>>;
 
 }  // namespace Velmora::Platform

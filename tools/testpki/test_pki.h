@@ -11,15 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text/free_with.h"
+
 namespace TestPki {
 
 template <auto Free>
-struct Freer {
-  template <typename T>
-  void operator()(T* p) const noexcept {
-    Free(p);
-  }
-};
+using Freer = Velmora::Platform::FreeWith<Free>;
 using KeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY_free>>;
 using CertPtr = std::unique_ptr<X509, Freer<X509_free>>;
 using CrlPtr = std::unique_ptr<X509_CRL, Freer<X509_CRL_free>>;
