@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "horodex/TSPStamp.h"
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "tools/testpki/test_pki.h"
 

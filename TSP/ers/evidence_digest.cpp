@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"
 

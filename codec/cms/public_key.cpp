@@ -5,7 +5,7 @@
 #include <openssl/x509.h>
 
 #include "codec/der/der_reader.h"
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/text/atl_exception.h"
 
 namespace Velmora::ASN1 {

@@ -7,7 +7,7 @@
 #include <openssl/x509.h>
 
 #include "codec/cms/public_key.h"
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/text/winerror.h"
 
 #include <algorithm>

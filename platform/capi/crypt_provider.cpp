@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "platform/capi/crypt_provider_internal.h"
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
 
 namespace Velmora::Platform {

@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
 #include "platform/text/language.h"
 #include "platform/text/last_error.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"

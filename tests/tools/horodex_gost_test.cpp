@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "codec/stampmsg/response.h"
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 #include "tests/common/der_build.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/scratch.h"

@@ -91,8 +91,8 @@ void WarnWeakHash(const std::string& oid, const std::string& command, std::ostre
   }
 }
 
-bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& path,
-              const std::string& command, std::ostream& err) {
+bool FeedFile(const std::string& path, const std::string& command, std::ostream& err,
+              const std::function<void(const unsigned char*, std::size_t)>& sink) {
   // "-" is standard input, whose size is not known beforehand.
   std::ifstream file;
   if (path != "-") {
@@ -121,14 +121,13 @@ bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& p
       total > 0 && total < kPiece ? static_cast<std::size_t>(total) + 1 : kPiece;
   std::vector<unsigned char> piece(pieceSize);
   std::uintmax_t done = 0;
-  request.AddData(nullptr, 0);  // an empty file has a hash too
   while (in) {
     in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
     const auto got = static_cast<unsigned long>(in.gcount());
     if (got == 0) {
       break;
     }
-    request.AddData(piece.data(), got);
+    sink(piece.data(), got);
     done += got;
     if (progress) {
       ShowProgress(err, done, total);
@@ -142,6 +141,14 @@ bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& p
     return false;
   }
   return true;
+}
+
+bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& path,
+              const std::string& command, std::ostream& err) {
+  request.AddData(nullptr, 0);  // an empty file has a hash too
+  return FeedFile(path, command, err, [&](const unsigned char* data, std::size_t length) {
+    request.AddData(data, static_cast<unsigned long>(length));
+  });
 }
 
 }  // namespace Horodex

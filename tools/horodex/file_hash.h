@@ -3,6 +3,7 @@
 // and the text of a failure code.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -23,6 +24,10 @@ void WarnWeakHash(const std::string& oid, const std::string& command, std::ostre
 // Feeds the file to the request piece by piece (an empty file too). Files from 64 MiB on show a
 // progress bar on `err` when standard error is a terminal. False, with a message naming
 // `command`, when the file cannot be opened or read; the request's failures are thrown.
+// Feeds the file (standard input for "-") to `sink` in pieces, with a progress bar on a terminal
+// for files from 64 MiB. False after a message on `err` naming the file when it cannot be read.
+bool FeedFile(const std::string& path, const std::string& command, std::ostream& err,
+              const std::function<void(const unsigned char*, std::size_t)>& sink);
 bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& path,
               const std::string& command, std::ostream& err);
 

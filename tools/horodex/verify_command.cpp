@@ -20,7 +20,7 @@
 #include "codec/stampmsg/token.h"
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_revocation.h"
@@ -32,6 +32,7 @@
 #include "tools/horodex/certificate_bundle.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
+#include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/hex_text.h"
 #include "tools/horodex/message_file.h"
@@ -101,18 +102,10 @@ std::optional<std::vector<unsigned char>> HashFile(const std::string& path,
   if (!md || !ctx || EVP_DigestInit_ex(ctx.get(), md.get(), nullptr) != 1) {
     return std::nullopt;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw std::runtime_error(CannotRead(path));
-  }
-  std::vector<char> piece(1 << 16);
-  while (in) {
-    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-    if (in.gcount() > 0) {
-      EVP_DigestUpdate(ctx.get(), piece.data(), static_cast<std::size_t>(in.gcount()));
-    }
-  }
-  if (in.bad()) {
+  std::ostringstream told;  // the caller reports the failure in its own words
+  if (!FeedFile(path, "verify", told, [&](const unsigned char* data, std::size_t length) {
+        EVP_DigestUpdate(ctx.get(), data, length);
+      })) {
     throw std::runtime_error(CannotRead(path));
   }
   std::vector<unsigned char> hash(EVP_MAX_MD_SIZE);

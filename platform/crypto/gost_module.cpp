@@ -1,6 +1,6 @@
 // Loading Debian's GOST provider and engine for the library (see gost_module.h).
 #define OPENSSL_SUPPRESS_DEPRECATED  // the engine interface is deprecated in OpenSSL 3
-#include "platform/capi/gost_module.h"
+#include "platform/crypto/gost_module.h"
 
 #include <openssl/crypto.h>
 #include <openssl/engine.h>
