@@ -6,7 +6,7 @@
 #include "platform/http/proxy_report.h"
 #include "support/errors.h"
 #include "support/trace.h"
-#include "transport/winhttp2_internal.h"
+#include "transport/send_request_parts.h"
 
 namespace Velmora::PKI::Transport {
 

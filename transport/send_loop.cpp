@@ -3,7 +3,7 @@
 // previous status, offers none of our scheme, or cannot be read ends the exchange with that
 // status. Resends asked for by the client neither count nor change the remembered status.
 #include "support/errors.h"
-#include "transport/winhttp2_internal.h"
+#include "transport/send_request_parts.h"
 
 namespace Velmora::PKI::Transport {
 

@@ -7,7 +7,7 @@
 
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
-#include "codec/corekit/dll_list.h"
+#include "codec/corekit/linked_list.h"
 #include "platform/capi/weak_algorithms.h"
 #include "platform/capi/wincrypt.h"
 #include "policy/SignaturePolicies.h"

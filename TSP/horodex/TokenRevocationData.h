@@ -5,7 +5,7 @@
 #pragma once
 
 #include "codec/corekit/blob.h"
-#include "codec/corekit/dll_list.h"
+#include "codec/corekit/linked_list.h"
 #include "platform/text/types.h"
 
 namespace Velmora::PKI::TSP::Client {

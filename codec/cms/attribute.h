@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "codec/corekit/blob.h"
-#include "codec/corekit/dll_list.h"
+#include "codec/corekit/linked_list.h"
 #include "codec/der/der_reader.h"
 #include "codec/der/der_writer.h"
 

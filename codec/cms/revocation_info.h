@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "codec/corekit/blob.h"
-#include "codec/corekit/dll_list.h"
+#include "codec/corekit/linked_list.h"
 
 namespace Velmora::ASN1 {
 

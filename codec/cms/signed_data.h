@@ -35,7 +35,7 @@
 #include "codec/asnkit/algorithm_identifier.h"
 #include "codec/cms/signer_info.h"
 #include "codec/corekit/blob.h"
-#include "codec/corekit/dll_list.h"
+#include "codec/corekit/linked_list.h"
 
 namespace Velmora::ASN1 {
 

@@ -44,7 +44,7 @@
 #include "codec/cms/signed_data.h"
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
-#include "codec/corekit/dll_list.h"
+#include "codec/corekit/linked_list.h"
 #include "platform/text/types.h"
 
 namespace Velmora::PKI::TSP {

@@ -11,7 +11,7 @@
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
 #include "codec/corekit/datetime_der.h"
-#include "codec/corekit/dll_list.h"
+#include "codec/corekit/linked_list.h"
 #include "codec/der/der_writer.h"
 #include "platform/text/atl_exception.h"
 #include "platform/text/winerror.h"

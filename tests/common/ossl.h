@@ -15,7 +15,7 @@
 #include "codec/asnkit/big_integer.h"
 #include "codec/cms/signer_info.h"
 #include "codec/corekit/blob.h"
-#include "codec/corekit/dll_list.h"
+#include "codec/corekit/linked_list.h"
 #include "platform/text/free_with.h"
 
 namespace Velmora::Testing {

@@ -20,7 +20,7 @@
 #include "tests/common/kdc_process.h"
 #include "tests/common/testtsa_process.h"
 #include "tests/transport/transport_test_util.h"
-#include "transport/winhttp2_internal.h"
+#include "transport/send_request_parts.h"
 
 namespace Velmora::Testing {
 namespace {

@@ -10,7 +10,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"
-#include "transport/winhttp2_internal.h"
+#include "transport/send_request_parts.h"
 
 namespace Horodex {
 

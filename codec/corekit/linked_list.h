@@ -1,4 +1,5 @@
-// CDllList<T>: a doubly linked list of values. CBlobList: the DER certificates of a token.
+// CDllList<T>: a doubly linked list of values, the list type of the codec's classes. CBlobList:
+// DER values in order (the certificates of a token ...).
 #pragma once
 
 #include <list>
