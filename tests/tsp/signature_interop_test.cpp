@@ -1,0 +1,133 @@
+// Signature time stamps both ways with Bouncy Castle (Debian's libbcpkix-java, run by the program
+// tests/data/cades/CadesPeer.java under the JDK): signatures it makes and stamps verify with ours,
+// attached and detached; signatures OpenSSL makes and we stamp pass its check of the signature,
+// the token and the TSA's chain; a stamp over other bytes is refused by both.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "codec/cms/signature_time_stamps.h"
+#include "horodex/SignatureStamp.h"
+#include "platform/capi/wincrypt_chain.h"
+#include "support/errors.h"
+#include "tests/common/hive_env.h"
+#include "tests/common/scratch.h"
+#include "tests/common/testtsa_process.h"
+
+namespace P = Velmora::Platform;
+namespace T = Velmora::Testing;
+namespace ASN1 = Velmora::ASN1;
+using Velmora::CBlob;
+using namespace Velmora::PKI::TSP::Client;
+
+namespace {
+
+const char* const kClassPath =
+    "/usr/share/java/bcpkix.jar:/usr/share/java/bcprov.jar:/usr/share/java/bcutil.jar";
+
+class SignatureInterop : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_env = std::make_unique<T::ConfigEnvironment>();
+    s_tsa = std::make_unique<T::TestTsaProcess>();
+    s_dir = std::make_unique<T::TempDir>();
+    ASSERT_EQ(P::CertAddTrustedRootsFromFile(s_tsa->File("ca.pem").c_str()), 0);
+    const T::CommandResult built = T::RunCommand(
+        "javac -Xlint:none -d " + T::ShellQuote(s_dir->path().string()) + " -cp " + kClassPath +
+        " " + T::ShellQuote(std::string(HORODEX_SOURCE_DIR) + "/tests/data/cades/CadesPeer.java") +
+        " 2>&1");
+    ASSERT_EQ(built.exitCode, 0) << "javac and Bouncy Castle (scripts/setup installs them):\n"
+                                 << built.output;
+    T::WriteFileBytes(Path("doc.txt"), {'b', 'o', 't', 'h', ' ', 'w', 'a', 'y', 's', '\n'});
+  }
+  static void TearDownTestSuite() {
+    s_dir.reset();
+    s_tsa.reset();
+    s_env.reset();
+  }
+
+  static std::string Path(const std::string& name) { return (s_dir->path() / name).string(); }
+  // The peer's verdict: "ok" or "refused: ...".
+  static std::string Peer(const std::string& arguments) {
+    const T::CommandResult run = T::RunCommand("java -cp " + s_dir->path().string() + ":" +
+                                               kClassPath + " CadesPeer " + arguments + " 2>&1");
+    return run.output.substr(0, run.output.find('\n'));
+  }
+  static std::string Signer() {
+    return s_tsa->File("client.key").string() + " " + s_tsa->File("client.pem").string();
+  }
+  static CSignatureReport Ours(const std::string& file, bool detached) {
+    const std::vector<unsigned char> message = T::ReadFileBytes(Path(file));
+    const std::vector<unsigned char> doc = T::ReadFileBytes(Path("doc.txt"));
+    return VerifySignatureStamps(message.data(), message.size(), detached ? doc.data() : nullptr,
+                                 detached ? doc.size() : 0, nullptr, 0);
+  }
+
+  static inline std::unique_ptr<T::ConfigEnvironment> s_env;
+  static inline std::unique_ptr<T::TestTsaProcess> s_tsa;
+  static inline std::unique_ptr<T::TempDir> s_dir;
+};
+
+TEST_F(SignatureInterop, BouncyCastleSignedAndStampedVerifiesWithOurs) {
+  for (const bool detached : {false, true}) {
+    SCOPED_TRACE(detached ? "detached" : "attached");
+    const std::string out = detached ? "bc-detached.p7s" : "bc.p7s";
+    ASSERT_EQ(Peer("sign-stamp " + Signer() + " " + Path("doc.txt") + " " + s_tsa->Url("/") + " " +
+                   Path(out) + (detached ? " detached" : "")),
+              "ok");
+    const CSignatureReport report = Ours(out, detached);
+    ASSERT_EQ(report.signers.size(), 1u);
+    EXPECT_EQ(report.result(), P::S_OK);
+    EXPECT_EQ(report.signers[0].stamps.size(), 1u);
+    EXPECT_TRUE(report.signers[0].chainAtStampTime);
+  }
+}
+
+TEST_F(SignatureInterop, OursVerifiesWithBouncyCastleAndABadStampFailsBoth) {
+  const std::string sign = "openssl cms -sign -binary -md sha256 -outform DER -in " +
+                           Path("doc.txt") + " -signer " + s_tsa->File("client.pem").string() +
+                           " -inkey " + s_tsa->File("client.key").string();
+  const std::string ca = s_tsa->File("ca.pem").string();
+  for (const bool detached : {false, true}) {
+    SCOPED_TRACE(detached ? "detached" : "attached");
+    ASSERT_EQ(
+        T::RunCommand(sign + (detached ? "" : " -nodetach") + " -out " + Path("o.p7s")).exitCode,
+        0);
+    const std::vector<unsigned char> bytes = T::ReadFileBytes(Path("o.p7s"));
+    CSignedMessage message(bytes.data(), bytes.size());
+    CRequest request;
+    request.put_TSAAddress(s_tsa->WideUrl("/").c_str());
+    request.put_CertReq(true);
+    message.Stamp(0, request);
+    T::WriteFileBytes(Path("ours.p7s"), message.Export().bytes());
+    const std::string data = detached ? Path("doc.txt") : "-";
+    EXPECT_EQ(Peer("verify " + Path("ours.p7s") + " " + data + " " + ca), "ok");
+
+    // A second stamp over other bytes: Bouncy Castle refuses the signature, and so do we.
+    const std::vector<CBlob> tokens = message.get_TimeStamps(0);
+    const std::vector<unsigned char> other = T::ReadFileBytes(Path("doc.txt"));
+    CRequest elsewhere;
+    elsewhere.put_TSAAddress(s_tsa->WideUrl("/").c_str());
+    elsewhere.put_CertReq(true);
+    elsewhere.AddData(other.data(), static_cast<unsigned long>(other.size()));
+    unsigned long size = 0;
+    const CStamp& stamp = elsewhere.Send(true);
+    stamp.Export(nullptr, &size);
+    CBlob token(size);
+    stamp.Export(token.pbData(), &size);
+    Velmora::CBlobList values;
+    values.push_back(token);
+    const CBlob bad = ASN1::AddUnsignedAttribute(
+        message.Export().span(), 0,
+        ASN1::CAttribute(ASN1::AttributeOids::SignatureTimeStampToken, values));
+    T::WriteFileBytes(Path("bad.p7s"), bad.bytes());
+    EXPECT_NE(Peer("verify " + Path("bad.p7s") + " " + data + " " + ca).find("imprint"),
+              std::string::npos);
+    EXPECT_EQ(Ours("bad.p7s", detached).result(),
+              Velmora::Support::HORODEX_E_SIGNATURE_STAMP_MISMATCH);
+  }
+}
+
+}  // namespace
