@@ -8,11 +8,10 @@
 #include <filesystem>
 #include <string>
 
-#include "codec/cms/signature_time_stamps.h"
-#include "horodex/TSPStamp.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/openssl_http_tsa.h"
 #include "tests/common/scratch.h"
+#include "tests/common/signature_stamps.h"
 #include "tests/common/testtsa_process.h"
 #include "tests/common/token_forge.h"
 
@@ -93,18 +92,9 @@ TEST_F(HorodexSignature, FailuresNameTheSignerAndWriteNothing) {
     Velmora::PKI::TSP::Client::CStamp stamp;
     const std::vector<unsigned char> response = T::ReadFileBytes(dir / "doc.tsr");
     stamp.Import(response.data(), static_cast<unsigned long>(response.size()), nullptr);
-    unsigned long size = 0;
-    stamp.Export(nullptr, &size);
-    Velmora::CBlob token(size);
-    stamp.Export(token.pbData(), &size);
-    Velmora::CBlobList values;
-    values.push_back(token);
-    const Velmora::CBlob signature(T::ReadFileBytes(dir / "sig.p7s"));
     T::WriteFileBytes(dir / "other.p7s",
-                      Velmora::ASN1::AddUnsignedAttribute(
-                          signature.span(), 0,
-                          Velmora::ASN1::CAttribute(
-                              Velmora::ASN1::AttributeOids::SignatureTimeStampToken, values))
+                      T::WithSignatureStamp(Velmora::CBlob(T::ReadFileBytes(dir / "sig.p7s")), 0,
+                                            T::TokenOf(stamp))
                           .bytes());
   }
   const struct {

@@ -8,17 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "codec/cms/signature_time_stamps.h"
 #include "horodex/SignatureStamp.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "support/errors.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/scratch.h"
+#include "tests/common/signature_stamps.h"
 #include "tests/common/testtsa_process.h"
 
 namespace P = Velmora::Platform;
 namespace T = Velmora::Testing;
-namespace ASN1 = Velmora::ASN1;
 using Velmora::CBlob;
 using namespace Velmora::PKI::TSP::Client;
 
@@ -106,22 +105,12 @@ TEST_F(SignatureInterop, OursVerifiesWithBouncyCastleAndABadStampFailsBoth) {
     EXPECT_EQ(Peer("verify " + Path("ours.p7s") + " " + data + " " + ca), "ok");
 
     // A second stamp over other bytes: Bouncy Castle refuses the signature, and so do we.
-    const std::vector<CBlob> tokens = message.get_TimeStamps(0);
     const std::vector<unsigned char> other = T::ReadFileBytes(Path("doc.txt"));
     CRequest elsewhere;
     elsewhere.put_TSAAddress(s_tsa->WideUrl("/").c_str());
     elsewhere.put_CertReq(true);
     elsewhere.AddData(other.data(), static_cast<unsigned long>(other.size()));
-    unsigned long size = 0;
-    const CStamp& stamp = elsewhere.Send(true);
-    stamp.Export(nullptr, &size);
-    CBlob token(size);
-    stamp.Export(token.pbData(), &size);
-    Velmora::CBlobList values;
-    values.push_back(token);
-    const CBlob bad = ASN1::AddUnsignedAttribute(
-        message.Export().span(), 0,
-        ASN1::CAttribute(ASN1::AttributeOids::SignatureTimeStampToken, values));
+    const CBlob bad = T::WithSignatureStamp(message.Export(), 0, T::TokenOf(elsewhere.Send(true)));
     T::WriteFileBytes(Path("bad.p7s"), bad.bytes());
     EXPECT_NE(Peer("verify " + Path("bad.p7s") + " " + data + " " + ca).find("imprint"),
               std::string::npos);

@@ -16,6 +16,7 @@
 #include "support/errors.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/scratch.h"
+#include "tests/common/signature_stamps.h"
 #include "tests/common/test_ca.h"
 #include "tests/common/testtsa_process.h"
 #include "tests/common/token_forge.h"
@@ -25,7 +26,6 @@ namespace T = Velmora::Testing;
 namespace ASN1 = Velmora::ASN1;
 namespace fs = std::filesystem;
 using Velmora::CBlob;
-using Velmora::CBlobList;
 using namespace Velmora::PKI::TSP::Client;
 
 namespace {
@@ -118,19 +118,7 @@ class SignatureStamps : public ::testing::Test {
   static CBlob TokenFor(const CBlob& bytes) {
     CRequest request = RequestTo("/");
     request.AddData(bytes.pbData(), static_cast<unsigned long>(bytes.cbData()));
-    const CStamp& stamp = request.Send(true);
-    unsigned long size = 0;
-    stamp.Export(nullptr, &size);
-    CBlob token(size);
-    stamp.Export(token.pbData(), &size);
-    return token;
-  }
-  static CBlob WithAttribute(const CBlob& message, std::size_t signer, const CBlob& value) {
-    CBlobList values;
-    values.push_back(value);
-    return ASN1::AddUnsignedAttribute(
-        message.span(), signer,
-        ASN1::CAttribute(ASN1::AttributeOids::SignatureTimeStampToken, values));
+    return T::TokenOf(request.Send(true));
   }
 
   static inline std::unique_ptr<T::ConfigEnvironment> s_env;
@@ -250,18 +238,18 @@ TEST_F(SignatureStamps, BadStampsAreRefusedWithTheirOwnCodeAndNeverCount) {
     std::size_t signer;  // whose stamp is bad
     P::HRESULT code;
   } rows[] = {
-      {"imprint over other bytes", WithAttribute(twoSigners, 0, otherBytes), 0,
+      {"imprint over other bytes", T::WithSignatureStamp(twoSigners, 0, otherBytes), 0,
        Velmora::Support::HORODEX_E_SIGNATURE_STAMP_MISMATCH},
-      {"another signer's stamp", WithAttribute(twoSigners, 1, tokenOfSigner0), 1,
+      {"another signer's stamp", T::WithSignatureStamp(twoSigners, 1, tokenOfSigner0), 1,
        Velmora::Support::HORODEX_E_SIGNATURE_STAMP_MISMATCH},
-      {"one token on both signers", WithAttribute(stamped.Export(), 1, tokenOfSigner0), 1,
+      {"one token on both signers", T::WithSignatureStamp(stamped.Export(), 1, tokenOfSigner0), 1,
        Velmora::Support::HORODEX_E_SIGNATURE_STAMP_MISMATCH},
       {"a value that is no token",
-       WithAttribute(twoSigners, 0, CBlob(std::vector<unsigned char>{0x02, 0x01, 0x05})), 0,
+       T::WithSignatureStamp(twoSigners, 0, CBlob(std::vector<unsigned char>{0x02, 0x01, 0x05})), 0,
        P::CRYPT_E_ASN1_BADTAG},
       {"a SEQUENCE that is no token",
-       WithAttribute(twoSigners, 0,
-                     CBlob(std::vector<unsigned char>{0x30, 0x03, 0x02, 0x01, 0x05})),
+       T::WithSignatureStamp(twoSigners, 0,
+                             CBlob(std::vector<unsigned char>{0x30, 0x03, 0x02, 0x01, 0x05})),
        0, P::CRYPT_E_ASN1_BADTAG},
   };
   for (const auto& row : rows) {
