@@ -110,4 +110,16 @@ DWORD WinHttpErrorOf(CURLcode code, const TransferFacts& facts) noexcept {
   }
 }
 
+void SetUpTransfer(CURL* handle, const TransferSetup& setup) {
+  SetOpt(handle, CURLOPT_URL, setup.url);
+  SetOpt(handle, CURLOPT_PROTOCOLS_STR, setup.protocols);
+  SetOpt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  SetOpt(handle, CURLOPT_FOLLOWLOCATION, setup.maxRedirects > 0 ? 1L : 0L);
+  if (setup.maxRedirects > 0) {
+    SetOpt(handle, CURLOPT_MAXREDIRS, setup.maxRedirects);
+  }
+  SetOpt(handle, CURLOPT_NOSIGNAL, 1L);
+  SetOpt(handle, CURLOPT_USERAGENT, setup.userAgent);
+}
+
 }  // namespace Velmora::Platform

@@ -27,6 +27,17 @@ void SetOpt(CURL* handle, CURLoption option, T value) {
   CheckSetopt(curl_easy_setopt(handle, option, value));
 }
 
+// What every transfer of the library sets alike, in one place: the URL, the protocols it may speak,
+// redirects (followed up to `maxRedirects`, 0 for none, and to http and https only), no signals,
+// and the user agent (null: none).
+struct TransferSetup {
+  const char* url;
+  const char* protocols;  // "http", "http,https" ...
+  long maxRedirects;
+  const char* userAgent;
+};
+void SetUpTransfer(CURL* handle, const TransferSetup& setup);
+
 // What the transfer's libcurl failure means as a WinHTTP error number.
 struct TransferFacts {
   bool bodyTooLarge = false;         // the write callback refused the body

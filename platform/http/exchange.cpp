@@ -301,15 +301,11 @@ void PerformRequest(RequestObject& request, const std::string& headers, const un
 
   session.errorBuffer[0] = '\0';
   SetOpt(easy, CURLOPT_ERRORBUFFER, session.errorBuffer.data());
-  SetOpt(easy, CURLOPT_NOSIGNAL, 1L);
+  SetUpTransfer(easy, {url.c_str(), "http,https", 0L,
+                       session.userAgent.empty() ? nullptr : session.userAgent.c_str()});
   SetOpt(easy, CURLOPT_VERBOSE, 0L);  // its output would show authorization headers
-  SetOpt(easy, CURLOPT_URL, url.c_str());
-  SetOpt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  SetOpt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  SetOpt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   SetOpt(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
   SetOpt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  SetOpt(easy, CURLOPT_USERAGENT, session.userAgent.empty() ? nullptr : session.userAgent.c_str());
   SetOpt(easy, CURLOPT_HTTPHEADER, headerList.get());
   SetOpt(easy, CURLOPT_ACCEPT_ENCODING, static_cast<const char*>(nullptr));
   SetOpt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);  // never inflate what a peer sends

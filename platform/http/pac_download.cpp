@@ -103,13 +103,8 @@ DownloadedScript DownloadPacScript(const std::string& given, const SessionState&
   }
   Transfer transfer;
   CURL* handle = easy.get();
-  SetOpt(handle, CURLOPT_URL, url.c_str());
-  SetOpt(handle, CURLOPT_PROTOCOLS_STR, "http,https,file");
-  SetOpt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  SetOpt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  SetOpt(handle, CURLOPT_MAXREDIRS, 5L);
+  SetUpTransfer(handle, {url.c_str(), "http,https,file", 5L, session.userAgent.c_str()});
   SetOpt(handle, CURLOPT_NOPROXY, "*");
-  SetOpt(handle, CURLOPT_NOSIGNAL, 1L);
   SetOpt(handle, CURLOPT_WRITEFUNCTION, OnBody);
   SetOpt(handle, CURLOPT_WRITEDATA, &transfer);
   SetOpt(handle, CURLOPT_HEADERFUNCTION, OnHeader);
@@ -119,7 +114,6 @@ DownloadedScript DownloadPacScript(const std::string& given, const SessionState&
                          ? 0
                          : session.timeouts.connectMs + session.timeouts.receiveMs;
   SetOpt(handle, CURLOPT_TIMEOUT_MS, total);
-  SetOpt(handle, CURLOPT_USERAGENT, session.userAgent.c_str());
   // Automatic logon to the script's server: Negotiate with the user's own credentials, once it
   // asks (on its own, libcurl would send the user's ticket with the first request).
   SetOpt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NEGOTIATE | CURLAUTH_ONLY));

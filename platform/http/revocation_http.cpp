@@ -52,17 +52,13 @@ FetchResult Fetch(const std::string& url, std::span<const std::uint8_t> ocspRequ
     CURL* handle = easy.get();
     Transfer transfer;
     CurlSlist headers;
-    SetOpt(handle, CURLOPT_URL, url.c_str());
-    SetOpt(handle, CURLOPT_PROTOCOLS_STR, "http");
-    SetOpt(handle, CURLOPT_FOLLOWLOCATION, 0L);
-    SetOpt(handle, CURLOPT_NOSIGNAL, 1L);
+    SetUpTransfer(handle, {url.c_str(), "http", 0L, "libhorodex revocation"});
     SetOpt(handle, CURLOPT_CONNECTTIMEOUT, Capi::kRevocationFetchTimeoutSeconds);
     SetOpt(handle, CURLOPT_TIMEOUT, Capi::kRevocationFetchTimeoutSeconds);
     SetOpt(handle, CURLOPT_MAXFILESIZE_LARGE,
            static_cast<curl_off_t>(Capi::kMaxRevocationDataBytes));
     SetOpt(handle, CURLOPT_WRITEFUNCTION, OnBody);
     SetOpt(handle, CURLOPT_WRITEDATA, &transfer);
-    SetOpt(handle, CURLOPT_USERAGENT, "libhorodex revocation");
     if (!ocspRequest.empty()) {
       headers.reset(curl_slist_append(nullptr, "Content-Type: application/ocsp-request"));
       headers.reset(curl_slist_append(headers.release(), "Accept: application/ocsp-response"));
