@@ -9,6 +9,18 @@
 
 namespace Velmora::PKI::TSP::Client {
 
+namespace {
+
+CBlob TokenOf(const CStamp& stamp) {
+  unsigned long size = 0;
+  stamp.Export(nullptr, &size);
+  CBlob token(size);
+  stamp.Export(token.pbData(), &size);
+  return token;
+}
+
+}  // namespace
+
 struct CSignedMessage::Impl {
   MessageBytes bytes;
   ASN1::CSignedData decoded;
@@ -23,6 +35,13 @@ struct CSignedMessage::Impl {
     decoded = std::move(message);
     signers = SignersOf(decoded);
     bytes = std::move(read);
+  }
+  // The message with `token` as one more signature time stamp of signer `index`.
+  void addToken(std::size_t index, const CBlob& token) {
+    CBlobList values;
+    values.push_back(token);
+    const ASN1::CAttribute attribute(ASN1::AttributeOids::SignatureTimeStampToken, values);
+    load({ASN1::AddUnsignedAttribute(bytes.contentInfo.span(), index, attribute), bytes.pemLabel});
   }
   const ASN1::CSignerInfo& signer(std::size_t index) const {
     if (index >= signers.size()) {
@@ -94,25 +113,14 @@ void CSignedMessage::AddTimeStamp(std::size_t index, const unsigned char* data,
   if (HashOf(stamp.get_DataHashAlg(), signature) != imprint) {
     Support::ThrowHResult(Support::HORODEX_E_SIGNATURE_STAMP_MISMATCH);
   }
-  stamp.Export(nullptr, &size);
-  CBlob token(size);
-  stamp.Export(token.pbData(), &size);
-  const ASN1::CAttribute attribute(ASN1::AttributeOids::SignatureTimeStampToken, [&] {
-    CBlobList values;
-    values.push_back(token);
-    return values;
-  }());
-  MessageBytes stamped{
-      ASN1::AddUnsignedAttribute(m_impl->bytes.contentInfo.span(), index, attribute),
-      m_impl->bytes.pemLabel};
-  m_impl->load(std::move(stamped));
+  m_impl->addToken(index, TokenOf(stamp));
 }
 
 CStamp& CSignedMessage::Stamp(std::size_t index, CRequest& request) {
   PutSignatureHash(index, request);
+  // Send checked the token's imprint against the request's hash: the signature value's.
   CStamp& stamp = request.Send(true);
-  const CBlob response = request.get_Response();
-  AddTimeStamp(index, response.pbData(), response.cbData());
+  m_impl->addToken(index, TokenOf(stamp));
   return stamp;
 }
 
