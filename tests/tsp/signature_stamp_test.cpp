@@ -185,7 +185,8 @@ TEST_F(SignatureStamps, OpenSslSignaturesStampedStillVerifyAndKeepTheirBytes) {
 TEST_F(SignatureStamps, ASecondStampKeepsTheFirstAndBothCount) {
   const CBlob original = Sign({0, 1}, "-nodetach -outform DER");
   CSignedMessage message(original.pbData(), original.cbData());
-  EXPECT_EQ(message.FindSigner(s_signers[1].authority.cert.context().get()), 1u);
+  const std::size_t ec = message.FindSigner(s_signers[1].authority.cert.context().get());
+  EXPECT_EQ(message.get_SignerName(ec), "CN=Signer ec");
   CRequest request = RequestTo("/");
   message.Stamp(0, request);
   const std::vector<CBlob> first = message.get_TimeStamps(0);
