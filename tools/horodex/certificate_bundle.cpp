@@ -1,5 +1,6 @@
 #include "tools/horodex/certificate_bundle.h"
 
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
@@ -26,7 +27,7 @@ constexpr std::size_t kMaxBundleSize = 64u << 20;
 
 }  // namespace
 
-StorePtr OpenBundle(const std::string& path) {
+std::vector<CBlob> ReadPemOrDer(const std::string& path, const char* pemType) {
   std::ifstream in(path, std::ios::binary);
   const std::vector<unsigned char> raw((std::istreambuf_iterator<char>(in)),
                                        std::istreambuf_iterator<char>());
@@ -36,24 +37,31 @@ StorePtr OpenBundle(const std::string& path) {
   if (raw.size() > kMaxBundleSize) {
     throw std::runtime_error(path + " is larger than a certificate bundle can be");
   }
-  const CBlob bytes(raw);
-  std::vector<CBlob> certificates;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.pbData()), bytes.cbData());
-  if (text.find("-----BEGIN") != std::string_view::npos) {
-    const std::unique_ptr<BIO, Owned<BIO_free>> bio(
-        BIO_new_mem_buf(bytes.pbData(), static_cast<int>(bytes.cbData())));
-    while (X509* read = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
-      const std::unique_ptr<X509, Owned<X509_free>> certificate(read);
-      unsigned char* der = nullptr;
-      const int length = i2d_X509(certificate.get(), &der);
-      if (length > 0) {
-        certificates.emplace_back(der, static_cast<unsigned long>(length));
-      }
-      OPENSSL_free(der);
-    }
-  } else {
-    certificates.push_back(bytes);
+  const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());
+  if (text.find("-----BEGIN") == std::string_view::npos) {
+    return {CBlob(raw)};
   }
+  std::vector<CBlob> blocks;
+  const std::unique_ptr<BIO, Owned<BIO_free>> bio(
+      BIO_new_mem_buf(raw.data(), static_cast<int>(raw.size())));
+  char* name = nullptr;
+  char* header = nullptr;
+  unsigned char* data = nullptr;
+  long length = 0;
+  while (PEM_read_bio(bio.get(), &name, &header, &data, &length) == 1) {
+    if (std::string_view(name) == pemType) {
+      blocks.emplace_back(data, static_cast<unsigned long>(length));
+    }
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(data);
+  }
+  ERR_clear_error();  // the end of the text
+  return blocks;
+}
+
+StorePtr OpenBundle(const std::string& path) {
+  const std::vector<CBlob> certificates = ReadPemOrDer(path, "CERTIFICATE");
   StorePtr store(P::CertOpenStore(P::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
   if (!store) {
     throw std::runtime_error("cannot open a certificate store");

@@ -4,7 +4,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "codec/corekit/blob.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/text/free_with.h"
 
@@ -14,6 +16,11 @@ inline void CloseCertificateStore(void* store) {
   Velmora::Platform::CertCloseStore(store, 0);
 }
 using StorePtr = std::unique_ptr<void, Velmora::Platform::FreeWith<CloseCertificateStore>>;
+
+// The DER objects of a file: the contents of its PEM blocks of `pemType` ("CERTIFICATE",
+// "X509 CRL"), else the whole file as one DER object. Throws std::runtime_error naming the file
+// when it cannot be read or is larger than 64 MiB.
+std::vector<Velmora::CBlob> ReadPemOrDer(const std::string& path, const char* pemType);
 
 // A memory store holding every certificate of a PEM bundle, or the one certificate of a DER file.
 // Throws std::runtime_error naming the file when it cannot be read, is larger than 64 MiB, or

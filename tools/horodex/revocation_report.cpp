@@ -16,6 +16,7 @@
 #include "platform/text/free_with.h"
 #include "platform/text/last_error.h"
 #include "support/error_messages.h"
+#include "tools/horodex/certificate_bundle.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/time_text.h"
@@ -192,36 +193,14 @@ CrlStorePtr OpenCrlFiles(const std::vector<std::string>& paths) {
     throw std::runtime_error("cannot open a store for CRLs");
   }
   for (const std::string& path : paths) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<unsigned char> raw((std::istreambuf_iterator<char>(in)),
-                                         std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
-      throw std::runtime_error(CannotRead(path));
-    }
-    std::vector<std::vector<unsigned char>> crls;
-    const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());
-    if (text.find("-----BEGIN") != std::string_view::npos) {
-      const std::unique_ptr<BIO, Owned<BIO_free>> bio(
-          BIO_new_mem_buf(raw.data(), static_cast<int>(raw.size())));
-      while (X509_CRL* read = PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr)) {
-        const std::unique_ptr<X509_CRL, Owned<X509_CRL_free>> crl(read);
-        unsigned char* der = nullptr;
-        const int length = i2d_X509_CRL(crl.get(), &der);
-        if (length > 0) {
-          crls.emplace_back(der, der + length);
-        }
-        OPENSSL_free(der);
-      }
-    } else {
-      crls.push_back(raw);
-    }
+    const std::vector<Velmora::CBlob> crls = ReadPemOrDer(path, "X509 CRL");
     if (crls.empty()) {
       throw std::runtime_error(path + " holds no CRL");
     }
-    for (const auto& der : crls) {
-      if (!P::CertAddEncodedCRLToStore(store.get(), P::X509_ASN_ENCODING, der.data(),
-                                       static_cast<P::DWORD>(der.size()), P::CERT_STORE_ADD_ALWAYS,
-                                       nullptr)) {
+    for (const Velmora::CBlob& der : crls) {
+      if (!P::CertAddEncodedCRLToStore(store.get(), P::X509_ASN_ENCODING, der.pbData(),
+                                       static_cast<P::DWORD>(der.cbData()),
+                                       P::CERT_STORE_ADD_ALWAYS, nullptr)) {
         const long hr = static_cast<long>(P::GetLastError());
         throw std::runtime_error(path + ": " + Code(hr) + " " + Message(hr));
       }
