@@ -117,7 +117,7 @@ CertContextPtr FindSignerCertificate(const ASN1::CSignerInfo& signer, Platform::
   Platform::PCCERT_CONTEXT context = nullptr;
   while ((context = Platform::CertEnumCertificatesInStore(store, context)) != nullptr) {
     if (SignerIdNames(signer, context)) {
-      return CertContextPtr(Platform::CertDuplicateCertificateContext(context));
+      return CertContextPtr(context);  // the enumeration's reference, now the caller's
     }
   }
   return nullptr;
