@@ -32,8 +32,8 @@
 #include <vector>
 
 #include "horodex/TSPStamp.h"
-#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_chain.h"
+#include "platform/crypto/gost_module.h"
 #include "tools/testpki/test_pki.h"
 
 namespace {

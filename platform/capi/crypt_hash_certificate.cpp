@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "platform/capi/capi_util.h"
-#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_oid.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/text/convert.h"
 
 namespace Velmora::Platform {

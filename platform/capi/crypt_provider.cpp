@@ -16,8 +16,8 @@
 #include <string_view>
 
 #include "platform/capi/crypt_provider_internal.h"
-#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
+#include "platform/crypto/gost_module.h"
 
 namespace Velmora::Platform {
 namespace Providers {

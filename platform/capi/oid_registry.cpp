@@ -5,8 +5,8 @@
 #include <cwchar>
 #include <vector>
 
-#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/text/language.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"

@@ -12,8 +12,8 @@
 
 #include "platform/capi/crypt_hash.h"
 #include "platform/capi/crypt_provider.h"
-#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 

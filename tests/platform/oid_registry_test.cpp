@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/crypto/gost_module.h"
 #include "platform/capi/wincrypt_oid.h"
+#include "platform/crypto/gost_module.h"
 #include "platform/text/last_error.h"
 #include "platform/text/winerror.h"
 
