@@ -15,7 +15,10 @@ namespace T = Velmora::Testing;
 
 namespace {
 
-const std::string kTool = T::ShellQuote(std::string(HORODEX_BINARY_DIR) + "/tools/horodex/horodex");
+// The system's reasons ("No such file or directory") are read in English, whatever the machine's
+// language: the tool is run under the C locale.
+const std::string kTool =
+    "LC_ALL=C.UTF-8 " + T::ShellQuote(std::string(HORODEX_BINARY_DIR) + "/tools/horodex/horodex");
 
 std::string Q(const std::filesystem::path& path) {
   return T::ShellQuote(path.string());

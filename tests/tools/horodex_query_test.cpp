@@ -12,7 +12,10 @@ namespace T = Velmora::Testing;
 
 namespace {
 
-const std::string kTool = std::string(HORODEX_BINARY_DIR) + "/tools/horodex/horodex";
+// Run under the C locale: the system's reasons are read in English, whatever the machine's
+// language.
+const std::string kTool =
+    "LC_ALL=C.UTF-8 " + std::string(HORODEX_BINARY_DIR) + "/tools/horodex/horodex";
 
 class HorodexQueryTest : public ::testing::Test {
  protected:
