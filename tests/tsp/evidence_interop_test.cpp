@@ -14,6 +14,7 @@
 #include "platform/capi/wincrypt.h"
 #include "platform/text/winerror.h"
 #include "tests/common/hive_env.h"
+#include "tests/common/java_peer.h"
 #include "tests/common/scratch.h"
 #include "tests/common/testtsa_process.h"
 
@@ -28,8 +29,6 @@ namespace {
 
 constexpr const char* kSha1 = "1.3.14.3.2.26";
 constexpr const char* kSha256 = "2.16.840.1.101.3.4.2.1";
-const char* const kClassPath =
-    "/usr/share/java/bcpkix.jar:/usr/share/java/bcprov.jar:/usr/share/java/bcutil.jar";
 
 class EvidenceInterop : public ::testing::Test {
  protected:
@@ -38,11 +37,9 @@ class EvidenceInterop : public ::testing::Test {
     s_tsa = std::make_unique<T::TestTsaProcess>();
     s_dir = std::make_unique<T::TempDir>();
     ASSERT_EQ(P::CertAddTrustedRootsFromFile(s_tsa->File("ca.pem").c_str()), 0);
-    const T::CommandResult built = T::RunCommand(
-        "javac -d " + T::ShellQuote(s_dir->path().string()) + " -cp " + kClassPath + " " +
-        T::ShellQuote(std::string(HORODEX_SOURCE_DIR) + "/tests/data/ers/ErsPeer.java"));
-    ASSERT_EQ(built.exitCode, 0) << "javac and Bouncy Castle (scripts/setup installs them):\n"
-                                 << built.output;
+    s_peer = std::make_unique<T::JavaPeer>("ers/ErsPeer.java", "ErsPeer");
+    ASSERT_TRUE(s_peer->built()) << "javac and Bouncy Castle (scripts/setup installs them):\n"
+                                 << s_peer->buildOutput();
     for (int i = 0; i < 6; ++i) {
       const std::string text = "interop document " + std::to_string(i) + "\n";
       T::WriteFileBytes(File(i), std::vector<unsigned char>(text.begin(), text.end()));
@@ -50,17 +47,14 @@ class EvidenceInterop : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     s_dir.reset();
+    s_peer.reset();
     s_tsa.reset();
     s_env.reset();
   }
 
   static std::string File(int i) { return (s_dir->path() / ("doc" + std::to_string(i))).string(); }
   // The peer's verdict: "ok" or "refused: ...".
-  static std::string Peer(const std::string& arguments) {
-    const T::CommandResult run = T::RunCommand("java -cp " + s_dir->path().string() + ":" +
-                                               kClassPath + " ErsPeer " + arguments + " 2>&1");
-    return run.output.substr(0, run.output.find('\n'));
-  }
+  static std::string Peer(const std::string& arguments) { return s_peer->Run(arguments); }
   static std::string BcVerify(const CBlob& record, const std::string& item) {
     const fs::path path = s_dir->path() / "ours.ers";
     T::WriteFileBytes(path, record.bytes());
@@ -100,6 +94,7 @@ class EvidenceInterop : public ::testing::Test {
   static inline std::unique_ptr<T::ConfigEnvironment> s_env;
   static inline std::unique_ptr<T::TestTsaProcess> s_tsa;
   static inline std::unique_ptr<T::TempDir> s_dir;
+  static inline std::unique_ptr<T::JavaPeer> s_peer;
 };
 
 TEST_F(EvidenceInterop, RecordsWeMakeAndRenewPassBouncyCastle) {

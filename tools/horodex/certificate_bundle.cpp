@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "codec/corekit/blob.h"
+#include "platform/text/atl_exception.h"
+#include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
 
 namespace Horodex {
@@ -80,6 +82,29 @@ StorePtr OpenBundle(const std::string& path) {
     throw std::runtime_error(path + " holds no certificate");
   }
   return store;
+}
+
+std::optional<CallerStores> OpenCallerStores(const std::vector<std::string>& bundles,
+                                             const std::vector<std::string>& crlFiles,
+                                             const std::string& who, std::ostream& err) {
+  CallerStores stores;
+  try {
+    for (const std::string& path : bundles) {
+      stores.bundles.push_back(OpenBundle(path));
+      stores.handles.push_back(stores.bundles.back().get());
+    }
+    if (!crlFiles.empty()) {
+      stores.crls = OpenCrlFiles(crlFiles);
+      stores.handles.push_back(stores.crls.get());
+    }
+  } catch (const std::exception& e) {
+    err << who << ": " << e.what() << "\n";
+    return std::nullopt;
+  } catch (const P::CAtlException& e) {
+    err << who << ": " << ErrorText(e.hr()) << "\n";
+    return std::nullopt;
+  }
+  return stores;
 }
 
 }  // namespace Horodex

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "codec/corekit/blob.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/text/free_with.h"
+#include "tools/horodex/revocation_report.h"
 
 namespace Horodex {
 
@@ -26,5 +29,17 @@ std::vector<Velmora::CBlob> ReadPemOrDer(const std::string& path, const char* pe
 // Throws std::runtime_error naming the file when it cannot be read, is larger than 64 MiB, or
 // holds no certificate that decodes.
 StorePtr OpenBundle(const std::string& path);
+
+// The caller's untrusted material for a verification: the stores of the --certs bundles and of
+// the --crl files, and their handles in that order for the library's `stores` argument.
+struct CallerStores {
+  std::vector<StorePtr> bundles;
+  CrlStorePtr crls;
+  std::vector<void*> handles;
+};
+// Nothing when a file cannot be read, after a message that starts with `who` on `err`.
+std::optional<CallerStores> OpenCallerStores(const std::vector<std::string>& bundles,
+                                             const std::vector<std::string>& crlFiles,
+                                             const std::string& who, std::ostream& err);
 
 }  // namespace Horodex

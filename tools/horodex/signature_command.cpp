@@ -316,23 +316,8 @@ int RunVerifySignature(const std::vector<std::string>& args, std::ostream& out, 
   if (!bytes || (!o.data.empty() && !data)) {
     return kExitFile;
   }
-  std::vector<StorePtr> stores;
-  std::vector<void*> handles;
-  CrlStorePtr crls;
-  try {
-    for (const std::string& path : o.bundles) {
-      stores.push_back(OpenBundle(path));
-      handles.push_back(stores.back().get());
-    }
-    if (!o.crlFiles.empty()) {
-      crls = OpenCrlFiles(o.crlFiles);
-      handles.push_back(crls.get());
-    }
-  } catch (const std::exception& e) {
-    err << who << ": " << e.what() << "\n";
-    return kExitFile;
-  } catch (const P::CAtlException& e) {
-    err << who << ": " << ErrorText(e.hr()) << "\n";
+  const std::optional<CallerStores> stores = OpenCallerStores(o.bundles, o.crlFiles, who, err);
+  if (!stores) {
     return kExitFile;
   }
   // --offline: revocation data from the message, the tokens, the --crl files, the store folders
@@ -348,7 +333,8 @@ int RunVerifySignature(const std::vector<std::string>& args, std::ostream& out, 
     }
     const Client::CSignatureReport report = Client::VerifySignatureStamps(
         bytes->pbData(), bytes->cbData(), data ? data->pbData() : nullptr,
-        data ? data->cbData() : 0, handles.data(), static_cast<unsigned long>(handles.size()));
+        data ? data->cbData() : 0, const_cast<void**>(stores->handles.data()),
+        static_cast<unsigned long>(stores->handles.size()));
     o.json ? WriteSignatureJson(report, message, out)
            : WriteSignatureText(report, ColourWanted(out), out);
     return ExitOf(report);

@@ -616,27 +616,14 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (!TrustRootFiles(o.caFiles, "horodex verify", err)) {
     return kExitFile;
   }
-  std::vector<StorePtr> stores;
-  std::vector<void*> storeHandles;
   // --offline: revocation data from the token, the --crl files, the store folders and the cache.
   P::CertSetRevocationNetworkForThread(o.offline ? P::FALSE : P::TRUE);
-  CrlStorePtr crls;
-  try {
-    for (const std::string& path : o.bundles) {
-      stores.push_back(OpenBundle(path));
-      storeHandles.push_back(stores.back().get());
-    }
-    if (!o.crlFiles.empty()) {
-      crls = OpenCrlFiles(o.crlFiles);
-      storeHandles.push_back(crls.get());
-    }
-  } catch (const std::exception& e) {
-    err << "horodex verify: " << e.what() << "\n";
-    return kExitFile;
-  } catch (const P::CAtlException& e) {
-    err << "horodex verify: " << CodeText(e.hr()) << " " << ErrorMessage(e.hr()) << "\n";
+  const std::optional<CallerStores> stores =
+      OpenCallerStores(o.bundles, o.crlFiles, "horodex verify", err);
+  if (!stores) {
     return kExitFile;
   }
+  const std::vector<void*>& storeHandles = stores->handles;
 
   std::vector<Verdict> verdicts;
   int status = kExitOk;  // the first failing stamp's

@@ -7,8 +7,6 @@
 //                          and signing-certificate v2, the certificate included, the content
 //                          attached unless "detached"; then a token from TSAURL for every signer
 //                          unless "nostamp". OUT is DER
-//   stamp SIG TSAURL OUT   adds a token from TSAURL to every signer of SIG (DER or PEM), made by
-//                          any signer; OUT is DER
 //   verify SIG DATA|- CAPEM   every signer's signature (DATA is the detached content, "-" when it
 //                          is attached) and every signer's tokens: imprint over the signature
 //                          octets, token signature, TSA certificate under a CA of CAPEM (directly
@@ -273,10 +271,6 @@ public class CadesPeer {
         Files.write(new File(a[5]).toPath(), signed.getEncoded("DER"));
         break;
       }
-      case "stamp":
-        Files.write(new File(a[3]).toPath(),
-            stamp(new CMSSignedData(signature(a[1])), a[2]).getEncoded("DER"));
-        break;
       case "verify":
         verify(a[1], a[2], a[3]);
         break;
