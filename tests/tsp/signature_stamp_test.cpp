@@ -214,6 +214,8 @@ TEST_F(SignatureStamps, AnExpiredSignerVerifiesOnlyWithAStampFromItsValidity) {
 TEST_F(SignatureStamps, BadStampsAreRefusedWithTheirOwnCodeAndNeverCount) {
   const CBlob twoSigners = Sign({0, 1}, "-nodetach -outform DER");
   CSignedMessage stamped(twoSigners.pbData(), twoSigners.cbData());
+  EXPECT_EQ(stamped.get_SignerName(stamped.FindSigner(s_signers[1].authority.cert.context().get())),
+            "CN=Signer ec");
   CRequest request = RequestTo("/");
   stamped.Stamp(0, request);
   const CBlob tokenOfSigner0 = stamped.get_TimeStamps(0)[0];
