@@ -59,7 +59,7 @@ CBlob Bytes(const CStamp& stamp, void (CStamp::*get)(unsigned char*, unsigned lo
 
 // One token of the signer whose signature value is `signature`.
 CSignatureStampCheck CheckStamp(const CBlob& token, const CBlob& signature, void** stores,
-                                unsigned long count) {
+                                unsigned long count, DWORD chainFlags) {
   CSignatureStampCheck check;
   check.token = token;
   try {
@@ -81,7 +81,7 @@ CSignatureStampCheck CheckStamp(const CBlob& token, const CBlob& signature, void
     check.tsa = SignerName(ASN1::CSignerInfo(), tsa);
     check.result = stamp.Verify(tsa, nullptr);
     if (check.result == Platform::S_OK) {
-      check.result = stamp.VerifyCertificate(tsa, stores, count);
+      check.result = stamp.VerifyCertificate(tsa, stores, count, chainFlags, nullptr);
     }
   } catch (const Platform::CAtlException& e) {
     check.result = e.m_hr;
@@ -132,7 +132,7 @@ HRESULT CSignatureReport::result() const noexcept {
 
 CSignatureReport VerifySignatureStamps(const unsigned char* message, std::size_t length,
                                        const unsigned char* content, std::size_t contentLength,
-                                       void** stores, unsigned long count) {
+                                       void** stores, unsigned long count, DWORD chainFlags) {
   const MessageBytes bytes = ReadMessageBytes(message, length);
   ASN1::CSignedData decoded;
   decoded.decode(bytes.contentInfo);
@@ -159,7 +159,8 @@ CSignatureReport VerifySignatureStamps(const unsigned char* message, std::size_t
     std::optional<CDateTime> earliest;
     try {
       for (const CBlob& token : ASN1::SignatureTimeStamps(*signer)) {
-        check.stamps.push_back(CheckStamp(token, ASN1::StampableSignature(*signer), stores, count));
+        check.stamps.push_back(
+            CheckStamp(token, ASN1::StampableSignature(*signer), stores, count, chainFlags));
         const CSignatureStampCheck& stamp = check.stamps.back();
         if (stamp.result == Platform::S_OK && (!earliest || stamp.genTime < *earliest)) {
           earliest = stamp.genTime;
@@ -185,7 +186,8 @@ CSignatureReport VerifySignatureStamps(const unsigned char* message, std::size_t
     try {
       check.chain =
           JudgeChainAt(certificate.get(), material.get(), check.chainTime, decoded.get_crls(),
-                       Platform::CERT_CHAIN_POLICY_BASE, kTraceSource);
+                       Platform::CERT_CHAIN_POLICY_BASE, kTraceSource, chainFlags)
+              .code;
     } catch (const Platform::CAtlException& e) {
       check.chain = e.m_hr;
     }

@@ -26,9 +26,6 @@ using Platform::Capi::WeakAlgorithmRule;
 
 namespace {
 
-using ChainPtr = std::unique_ptr<const Platform::CERT_CHAIN_CONTEXT,
-                                 Platform::FreeWith<Platform::CertFreeCertificateChain>>;
-
 // A date "YYYY-MM-DD" as a FILETIME value at its UTC midnight; nothing when it is not one.
 std::optional<std::uint64_t> PolicyDate(const std::wstring& text) {
   int year = 0;
@@ -84,9 +81,9 @@ std::uint64_t FileTimeValueOf(const CDateTime& time) {
   return (static_cast<std::uint64_t>(value.dwHighDateTime) << 32) | value.dwLowDateTime;
 }
 
-HRESULT JudgeChainAt(Platform::PCCERT_CONTEXT subject, Platform::HCERTSTORE material,
-                     const CDateTime& at, const CBlobList* crls, Platform::LPCSTR policyId,
-                     const char* traceSource) {
+ChainJudgement JudgeChainAt(Platform::PCCERT_CONTEXT subject, Platform::HCERTSTORE material,
+                            const CDateTime& at, const CBlobList* crls, Platform::LPCSTR policyId,
+                            const char* traceSource, DWORD chainFlags) {
   // The administrator decides whether revocation data may be fetched and whether an unknown
   // status fails the stamp; a revoked certificate always does.
   CGPKeyPair keys;
@@ -110,25 +107,27 @@ HRESULT JudgeChainAt(Platform::PCCERT_CONTEXT subject, Platform::HCERTSTORE mate
   // The data must be fresh now, or at `at` plus the grace period when the administrator says so.
   const Platform::FILETIME checkTime =
       (at + CDateTimeSpan(revocation.RevocationGraceSeconds, 0)).getFileTime();
-  Platform::PCCERT_CHAIN_CONTEXT built = nullptr;
+  const TokenRevocationData tokenData(
+      crls, revocation.RevocationFreshAtGenTime ? &checkTime : nullptr,
+      revocation.OcspNonce ? Platform::REVOCATION_DATA_OCSP_NONCE : 0);
+  parameters.pRevocationData = tokenData.blobs();
+  if (revocation.DisableRevocationNetwork) {
+    chainFlags |= Platform::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY;
+  }
+  ChainJudgement judgement;
   {
-    const TokenRevocationData tokenData(
-        crls, revocation.RevocationFreshAtGenTime ? &checkTime : nullptr,
-        revocation.OcspNonce ? Platform::REVOCATION_DATA_OCSP_NONCE : 0);
     const CertContextPtr duplicate(Platform::CertDuplicateCertificateContext(subject));
+    Platform::PCCERT_CHAIN_CONTEXT built = nullptr;
     Platform::SetLastError(0);
     if (!Platform::CertGetCertificateChain(
             nullptr, duplicate.get(), nullptr, material, &parameters,
             Platform::CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT |
-                Platform::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE |
-                (revocation.DisableRevocationNetwork
-                     ? Platform::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY
-                     : 0),
+                Platform::CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE | chainFlags,
             nullptr, &built)) {
       ThrowPlatformFailure();
     }
+    judgement.chain.reset(built);
   }
-  const ChainPtr chain(built);
 
   Platform::FILETIME time = at.getFileTime();
   Platform::TSP_CHAIN_POLICY_TIME_PARA timeParameter{sizeof(Platform::TSP_CHAIN_POLICY_TIME_PARA),
@@ -142,7 +141,8 @@ HRESULT JudgeChainAt(Platform::PCCERT_CONTEXT subject, Platform::HCERTSTORE mate
   Platform::CERT_CHAIN_POLICY_STATUS status{};
   status.cbSize = sizeof status;
   Platform::SetLastError(0);
-  if (!Platform::CertVerifyCertificateChainPolicy(policyId, chain.get(), &policy, &status)) {
+  if (!Platform::CertVerifyCertificateChainPolicy(policyId, judgement.chain.get(), &policy,
+                                                  &status)) {
     const DWORD error = Platform::GetLastError();
     HORODEX_TRACE(VelmoraTraceGeneral, 2, traceSource,
                   "CertVerifyCertificateChainPolicy failed: 0x%X\n", static_cast<unsigned>(error));
@@ -152,14 +152,15 @@ HRESULT JudgeChainAt(Platform::PCCERT_CONTEXT subject, Platform::HCERTSTORE mate
     HORODEX_TRACE(VelmoraTraceGeneral, 2, traceSource,
                   "CertVerifyCertificateChainPolicy returned status.dwError = 0x%X\n",
                   static_cast<unsigned>(status.dwError));
-    return static_cast<HRESULT>(status.dwError);
+    judgement.code = static_cast<HRESULT>(status.dwError);
+    return judgement;
   }
   // The key signed at `at`: too small a key then fails as a weak signature.
   if (Platform::Capi::IsWeakSignature("", Platform::Capi::RsaBitsOfCertificateKey(subject),
                                       FileTimeValueOf(at), WeakRuleOf(signatures))) {
-    return Platform::CRYPT_E_SECURITY_SETTINGS;
+    judgement.code = Platform::CRYPT_E_SECURITY_SETTINGS;
   }
-  return Platform::S_OK;
+  return judgement;
 }
 
 }  // namespace Velmora::PKI::TSP::Client

@@ -10,7 +10,6 @@
 #include "TSP/horodex/ChainJudgement.h"
 #include "TSP/horodex/SignerIdMatch.h"
 #include "TSP/horodex/TSPStamp_Impl.h"
-#include "TSP/horodex/TokenRevocationData.h"
 #include "codec/asnkit/signed_attributes.h"
 #include "codec/cms/signature_check.h"
 #include "codec/stampmsg/token.h"
@@ -431,6 +430,15 @@ const Platform::CERT_CONTEXT* CStamp::get_TSACertificate(void** stores, unsigned
 
 int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** stores,
                               unsigned long count) const {
+  return VerifyCertificate(certificate, stores, count, 0, nullptr);
+}
+
+int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** stores,
+                              unsigned long count, Platform::DWORD chainFlags,
+                              const Platform::CERT_CHAIN_CONTEXT** chain) const {
+  if (chain != nullptr) {
+    *chain = nullptr;
+  }
   Impl& s = *m_impl;
   // The policies, the stores and the trust sources are looked at as they are when the call starts.
   const Platform::PathWatch::Scope oneLook;
@@ -480,9 +488,14 @@ int CStamp::VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** 
     }
   }
 
-  return JudgeChainAt(subject, collection.get(), s.genTime,
-                      s.token ? s.token->get_signedData().get_crls() : nullptr,
-                      Platform::TSP_CHAIN_POLICY_ID, kVerifyCertificate);
+  ChainJudgement judgement =
+      JudgeChainAt(subject, collection.get(), s.genTime,
+                   s.token ? s.token->get_signedData().get_crls() : nullptr,
+                   Platform::TSP_CHAIN_POLICY_ID, kVerifyCertificate, chainFlags);
+  if (chain != nullptr) {
+    *chain = judgement.chain.release();
+  }
+  return judgement.code;
 }
 
 }  // namespace Velmora::PKI::TSP::Client

@@ -124,10 +124,13 @@ struct CSignatureReport {
 // of a detached signature (ignored when the message carries its content; a detached signature
 // without it throws E_INVALIDARG: nothing can be judged). Certificates are looked for in the
 // message, the tokens, `stores` and the user's "AddressBook"; the message's and the tokens' CRLs
-// and OCSP responses are the first revocation sources asked. A message that does not decode
-// throws; every other fault is a failed check.
+// and OCSP responses are the first revocation sources asked; `chainFlags` are added to the
+// CertGetCertificateChain flags of every chain built (CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY: no
+// revocation data from the network). A message that does not decode throws; every other fault is
+// a failed check.
 CSignatureReport VerifySignatureStamps(const unsigned char* message, std::size_t length,
                                        const unsigned char* content, std::size_t contentLength,
-                                       void** stores, unsigned long count);
+                                       void** stores, unsigned long count,
+                                       Platform::DWORD chainFlags = 0);
 
 }  // namespace Velmora::PKI::TSP::Client

@@ -35,6 +35,10 @@
 #include "codec/corekit/datetime.h"
 #include "platform/capi/wincrypt.h"
 
+namespace Velmora::Platform {
+struct CERT_CHAIN_CONTEXT;
+}  // namespace Velmora::Platform
+
 namespace Velmora::PKI::TSP::Client {
 
 class CRequest;
@@ -135,6 +139,13 @@ class CStamp {
   // time-stamping chain policy. Returns S_OK or the policy's error code.
   int VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** stores,
                         unsigned long count) const;
+  // The same with CertGetCertificateChain flags on top of those the administrator's policies give
+  // (CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY: no revocation data from the network) and, when
+  // `chain` is not null, the chain judged in `*chain` (null when none was built; free it with
+  // CertFreeCertificateChain), whose elements tell each certificate's status and revocation.
+  int VerifyCertificate(const Platform::CERT_CONTEXT* certificate, void** stores,
+                        unsigned long count, Platform::DWORD chainFlags,
+                        const Platform::CERT_CHAIN_CONTEXT** chain) const;
 
   // The viewer's page for this stamp, and the modal sheet that shows it.
   Platform::HPROPSHEETPAGE get_PropPage() const;

@@ -71,11 +71,6 @@ struct ChainImpl : CERT_CHAIN_CONTEXT {
   PCERT_SIMPLE_CHAIN simplePointer = nullptr;
 };
 
-// The thread's switches and its last chain (wincrypt_revocation.h).
-thread_local bool t_networkAllowed = true;
-thread_local std::unique_ptr<const CERT_CHAIN_CONTEXT, FreeWith<CertFreeCertificateChain>>
-    t_lastChain;
-
 ChainImpl* ChainOf(PCCERT_CHAIN_CONTEXT chain) {
   return static_cast<ChainImpl*>(const_cast<CERT_CHAIN_CONTEXT*>(chain));
 }
@@ -271,6 +266,7 @@ struct JudgeContext {
   const TrustMaterial& trust;
   const std::vector<PCCERT_CONTEXT>& extra;
   const std::vector<std::shared_ptr<const CrlData>>& storeCrls;
+  const CallRevocationData& callData;
   std::uint64_t at;
   const CERT_CHAIN_PARA* para;
   DWORD flags;
@@ -481,8 +477,9 @@ void Judge(ChainImpl& chain, const Path& path, JudgeContext& context) {
             c,
             path.links[i + 1].context,
             context.trust,
+            context.callData,
             context.storeCrls,
-            (flags & CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY) == 0 && t_networkAllowed,
+            (flags & CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY) == 0,
             context.weak,
             [&](const CrlData& crl) { return FindCrlSigner(crl, path, i, context); }};
         status.dwErrorStatus |= CheckRevocation(request, *revocation);
@@ -547,10 +544,14 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
         storeCrls.push_back(Capi::CrlDataOf(c));
       }
     }
+    // The data given with this chain is asked before any other source.
+    const Capi::CallRevocationData callData = Capi::CallRevocationData::Decode(
+        pChainPara != nullptr ? pChainPara->pRevocationData : nullptr);
     const Capi::Path path = Capi::Builder(*trust, extra, at).build(pCertContext);
     std::unique_ptr<Capi::ChainImpl> chain = Capi::NewChain(path);
     Capi::JudgeContext context{
-        *trust, extra, storeCrls, at, pChainPara, dwFlags, Capi::WeakAlgorithmRule::Of(pChainPara),
+        *trust, extra,      storeCrls, callData,
+        at,     pChainPara, dwFlags,   Capi::WeakAlgorithmRule::Of(pChainPara),
         {}};
     Capi::Judge(*chain, path, context);
     const std::size_t n = path.links.size();
@@ -564,7 +565,6 @@ BOOL CertGetCertificateChain(HCERTCHAINENGINE hChainEngine, PCCERT_CONTEXT pCert
     chain->cChain = 1;
     chain->rgpChain = &chain->simplePointer;
     *ppChainContext = chain.release();
-    Capi::t_lastChain.reset(CertDuplicateCertificateChain(*ppChainContext));
     return TRUE;
   });
 }
@@ -577,14 +577,6 @@ void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext) {
   if (chain->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     delete chain;
   }
-}
-
-void CertSetRevocationNetworkForThread(BOOL allowed) {
-  Capi::t_networkAllowed = allowed != FALSE;
-}
-
-PCCERT_CHAIN_CONTEXT CertGetLastCertificateChainForThread() {
-  return CertDuplicateCertificateChain(Capi::t_lastChain.get());
 }
 
 PCCERT_CHAIN_CONTEXT CertDuplicateCertificateChain(PCCERT_CHAIN_CONTEXT pChainContext) {

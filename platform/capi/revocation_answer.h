@@ -42,7 +42,7 @@ inline constexpr std::uint64_t kNoNextUpdateLifetime = 3600ull * 10000000ull;
 // The times revocation data is judged at (FILETIME values): `now`, which its thisUpdate must not
 // be after, and the time of checking, which its nextUpdate must not be before and at which a
 // delegated responder must be valid: now, or the stamp's time plus a grace period, as the
-// administrator chooses (CertSetRevocationDataForThread).
+// administrator chooses (REVOCATION_DATA_BLOBS::pCheckTime).
 struct CheckTime {
   std::uint64_t now;
   std::uint64_t check;

@@ -55,6 +55,9 @@ const fs::path& RevocationCacheFolder() {
     std::string home;
     fs::path folder;
   };
+  // A cache of the path last made from the environment, keyed by the variables it was made from:
+  // it changes no verdict, only spares rebuilding the path (per thread, so no lock is needed and
+  // the reference returned stays the caller's thread's).
   thread_local Made made;
   const char* cache = std::getenv("XDG_CACHE_HOME");
   const char* home = std::getenv("HOME");

@@ -28,15 +28,6 @@ namespace {
 
 using Status = RevocationAnswer::Status;
 
-// What the thread gave for its chains (CertSetRevocationDataForThread).
-struct CallData {
-  std::vector<std::shared_ptr<const CrlData>> crls;
-  std::vector<std::shared_ptr<const OcspData>> responses;
-  std::uint64_t checkTime = 0;  // 0: now
-  bool ocspNonce = false;
-};
-thread_local CallData t_call;
-
 // Decoded data of the disk cache, so a large CRL is decoded and sorted once per process and an
 // OCSP response decoded (and judged, OcspData keeps its lookups) once, while its file stays the
 // same.
@@ -261,12 +252,12 @@ std::vector<std::string> HttpUrlsOf(const std::vector<DistributionPoint>& points
 
 // Asks the responders, then the distribution points, until one answer settles the question.
 void AskNetwork(Weighing& weighing, CrlSet& crls, const std::vector<std::string>& ocspUrls,
-                const std::vector<std::string>& crlUrls) {
+                const std::vector<std::string>& crlUrls, bool ocspNonce) {
   const std::string ocspKey =
       ocspUrls.empty() ? std::string() : OcspCacheKey(weighing.subject(), weighing.issuer());
   const std::vector<std::uint8_t> request =
       ocspUrls.empty() ? std::vector<std::uint8_t>()
-                       : BuildOcspRequest(weighing.subject(), weighing.issuer(), t_call.ocspNonce);
+                       : BuildOcspRequest(weighing.subject(), weighing.issuer(), ocspNonce);
   for (const std::string& url : ocspUrls) {
     weighing.take(REVOCATION_SOURCE_NETWORK, [&] {
       FetchResult fetched = FetchRevocationData(url, request);
@@ -322,7 +313,7 @@ void AskNetwork(Weighing& weighing, CrlSet& crls, const std::vector<std::string>
 DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& info) {
   PCCERT_CONTEXT subject = request.subject;
   PCCERT_CONTEXT issuer = request.issuer;
-  Weighing weighing(subject, issuer, t_call.checkTime, request.weak);
+  Weighing weighing(subject, issuer, request.call.checkTime, request.weak);
   const auto settle = [&]() -> DWORD {
     const ChainFacts& facts = FactsOf(subject);
     std::vector<std::string> crlIssuers;
@@ -332,7 +323,7 @@ DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& in
     // Every local source together: the message's data, the caller's stores, the store folders and
     // the disk cache. A response a message carries need not be about this certificate: one that
     // is not is no failure of a source.
-    for (const auto& response : t_call.responses) {
+    for (const auto& response : request.call.responses) {
       weighing.take(REVOCATION_SOURCE_CALL, [&] {
         RevocationAnswer answer = response->judge(subject, issuer, weighing.at(), weighing.weak());
         if (answer.error == CRYPT_E_NOT_IN_REVOCATION_DATABASE) {
@@ -347,7 +338,7 @@ DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& in
         crls.add(crl, source);
       }
     };
-    for (const auto& crl : t_call.crls) {
+    for (const auto& crl : request.call.crls) {
       addIfRelevant(crl, REVOCATION_SOURCE_CALL);
     }
     for (const auto& crl : request.storeCrls) {
@@ -397,7 +388,7 @@ DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& in
     crls.judgeInto(weighing);
     // The network only when nothing at hand settles it.
     if (!weighing.settled() && request.network) {
-      AskNetwork(weighing, crls, ocspUrls, crlUrls);
+      AskNetwork(weighing, crls, ocspUrls, crlUrls, request.call.ocspNonce);
     }
     return weighing.finish(info);
   };
@@ -408,6 +399,34 @@ DWORD CheckRevocation(const RevocationRequest& request, CERT_REVOCATION_INFO& in
     weighing.note(static_cast<DWORD>(e.hr()));
     return weighing.finish(info);
   }
+}
+
+CallRevocationData CallRevocationData::Decode(const REVOCATION_DATA_BLOBS* data) {
+  CallRevocationData decoded;
+  if (data == nullptr) {
+    return decoded;
+  }
+  if (data->pCheckTime != nullptr) {
+    decoded.checkTime = FileTimeValue(*data->pCheckTime);
+  }
+  decoded.ocspNonce = (data->dwFlags & REVOCATION_DATA_OCSP_NONCE) != 0;
+  for (DWORD i = 0; i < data->cCrl && data->rgCrl != nullptr; ++i) {
+    try {
+      decoded.crls.push_back(CrlData::Decode(
+          std::span<const std::uint8_t>(data->rgCrl[i].pbData, data->rgCrl[i].cbData)));
+    } catch (const CAtlException&) {
+      // Ignored: it speaks for nothing.
+    }
+  }
+  for (DWORD i = 0; i < data->cOcspResponse && data->rgOcspResponse != nullptr; ++i) {
+    try {
+      decoded.responses.push_back(OcspData::Decode(std::span<const std::uint8_t>(
+          data->rgOcspResponse[i].pbData, data->rgOcspResponse[i].cbData)));
+    } catch (const CAtlException&) {
+      // Ignored: it speaks for nothing.
+    }
+  }
+  return decoded;
 }
 
 bool RevocationRefusedAt(const CERT_CHAIN_ELEMENT& element, std::uint64_t at) noexcept {
@@ -432,31 +451,5 @@ bool RevocationRefusedAt(const CERT_CHAIN_ELEMENT& element, std::uint64_t at) no
 }
 
 }  // namespace Capi
-
-void CertSetRevocationDataForThread(const REVOCATION_DATA_BLOBS* data) {
-  Capi::CallData fresh;
-  if (data != nullptr && data->pCheckTime != nullptr) {
-    fresh.checkTime = Capi::FileTimeValue(*data->pCheckTime);
-  }
-  fresh.ocspNonce = data != nullptr && (data->dwFlags & REVOCATION_DATA_OCSP_NONCE) != 0;
-  if (data != nullptr) {
-    for (DWORD i = 0; i < data->cCrl && data->rgCrl != nullptr; ++i) {
-      try {
-        fresh.crls.push_back(Capi::CrlData::Decode(
-            std::span<const std::uint8_t>(data->rgCrl[i].pbData, data->rgCrl[i].cbData)));
-      } catch (const CAtlException&) {
-        // Ignored: it speaks for nothing.
-      }
-    }
-    for (DWORD i = 0; i < data->cOcspResponse && data->rgOcspResponse != nullptr; ++i) {
-      try {
-        fresh.responses.push_back(Capi::OcspData::Decode(std::span<const std::uint8_t>(
-            data->rgOcspResponse[i].pbData, data->rgOcspResponse[i].cbData)));
-      } catch (const CAtlException&) {
-      }
-    }
-  }
-  Capi::t_call = std::move(fresh);
-}
 
 }  // namespace Velmora::Platform

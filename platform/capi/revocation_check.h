@@ -9,15 +9,30 @@
 
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/revocation_crl_status.h"
+#include "platform/capi/revocation_ocsp.h"
 #include "platform/capi/wincrypt_revocation.h"
 
 namespace Velmora::Platform::Capi {
+
+// The revocation data given with one chain (CERT_CHAIN_PARA::pRevocationData), decoded once for
+// all its certificates.
+struct CallRevocationData {
+  std::vector<std::shared_ptr<const CrlData>> crls;
+  std::vector<std::shared_ptr<const OcspData>> responses;
+  std::uint64_t checkTime = 0;  // 0: now
+  bool ocspNonce = false;
+
+  // What does not decode is left out: it speaks for nothing. Null gives no data.
+  static CallRevocationData Decode(const REVOCATION_DATA_BLOBS* data);
+};
 
 // What the chain engine gives the check of one certificate of a path.
 struct RevocationRequest {
   PCCERT_CONTEXT subject;
   PCCERT_CONTEXT issuer;  // the path's issuer of `subject`
   const TrustMaterial& trust;
+  // The data given with the chain, asked first.
+  const CallRevocationData& call;
   // The CRLs of the chain's additional store.
   const std::vector<std::shared_ptr<const CrlData>>& storeCrls;
   bool network;  // fetching allowed

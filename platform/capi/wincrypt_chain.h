@@ -159,6 +159,8 @@ struct CERT_USAGE_MATCH {
 // 2017-01-01, RSA below 2048 bits after 2014-01-01, MD5 never). The fields between are the
 // platform's and are not read here.
 struct CERT_STRONG_SIGN_PARA;
+struct REVOCATION_DATA_BLOBS;
+
 struct CERT_CHAIN_PARA {
   DWORD cbSize;
   CERT_USAGE_MATCH RequestedUsage;
@@ -169,6 +171,9 @@ struct CERT_CHAIN_PARA {
   FILETIME* pftCacheResync;
   const CERT_STRONG_SIGN_PARA* pStrongSignPara;
   DWORD dwStrongSignFlags;
+  // Ours: revocation data given with this chain, asked before every other source, and how it is
+  // judged (wincrypt_revocation.h); null when none.
+  const REVOCATION_DATA_BLOBS* pRevocationData;
 };
 
 // The strong-signing parameter. The one kind of information taken here is this layer's own dated

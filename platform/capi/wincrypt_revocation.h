@@ -4,9 +4,8 @@
 // For each certificate below the root of a trusted path, when a CERT_CHAIN_REVOCATION_CHECK_*
 // flag asks for it, the engine asks these sources in turn and stops at the first that answers
 // for the certificate (revocation_check.h says how each answer is judged):
-//   1. the CRLs and OCSP responses given to the engine for the thread's chains
-//      (CertSetRevocationDataForThread: those a signed message carries, such as a time-stamp
-//      token's);
+//   1. the CRLs and OCSP responses given with the chain (CERT_CHAIN_PARA::pRevocationData: those
+//      a signed message carries, such as a time-stamp token's);
 //   2. the CRLs of the additional store the chain is built with (the caller's stores,
 //      CertAddEncodedCRLToStore);
 //   3. the CRLs of the "Root" and "CA" store folders;
@@ -37,7 +36,7 @@ inline constexpr DWORD TSP_CHAIN_POLICY_REQUIRE_REVOCATION_FLAG = 0x00040000;
 // Where an element's revocation answer came from (our own member of CERT_REVOCATION_INFO).
 enum : DWORD {
   REVOCATION_SOURCE_NONE = 0,
-  REVOCATION_SOURCE_CALL = 1,         // data given for the thread (a token's own)
+  REVOCATION_SOURCE_CALL = 1,         // data given with the chain (a token's own)
   REVOCATION_SOURCE_STORE = 2,        // a CRL of the store folders
   REVOCATION_SOURCE_CACHE = 3,        // the disk cache
   REVOCATION_SOURCE_NETWORK = 4,      // fetched now
@@ -88,9 +87,10 @@ struct CERT_REVOCATION_INFO {
   DWORD dwFirstSourceError;
 };
 
-// Revocation data for the chains this thread builds from now on, on top of the sources above:
-// DER CRLs and DER OCSP responses (OCSPResponse), and the time of checking. Replaces what the
-// thread gave before; null clears it. What does not decode is ignored.
+// Revocation data given with one chain (CERT_CHAIN_PARA::pRevocationData), on top of the sources
+// above: DER CRLs and DER OCSP responses (OCSPResponse), and the time of checking. What does not
+// decode is ignored. A chain built for a program's "offline" switch takes
+// CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY.
 struct REVOCATION_DATA_BLOBS {
   DWORD cCrl;
   const CRYPT_DATA_BLOB* rgCrl;
@@ -105,16 +105,5 @@ struct REVOCATION_DATA_BLOBS {
   DWORD dwFlags;
 };
 inline constexpr DWORD REVOCATION_DATA_OCSP_NONCE = 0x1;
-void CertSetRevocationDataForThread(const REVOCATION_DATA_BLOBS* data);
-
-// Whether the chains this thread builds may fetch revocation data from the network (TRUE, the
-// default) or behave as with CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY (FALSE): a program's
-// "offline" switch, for chains built inside calls that take no flags.
-void CertSetRevocationNetworkForThread(BOOL allowed);
-
-// The last chain this thread built (CertGetCertificateChain), with one more reference (free it
-// with CertFreeCertificateChain); null when none. For a program that shows the revocation details
-// of a chain built inside a call that does not hand the chain out.
-PCCERT_CHAIN_CONTEXT CertGetLastCertificateChainForThread();
 
 }  // namespace Velmora::Platform

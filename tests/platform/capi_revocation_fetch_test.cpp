@@ -89,11 +89,10 @@ TEST(RevocationFetch, AHostileResponderGivesItsCodeAndTheNextSourceAnswers) {
     std::filesystem::remove_all(dir / "cache");
     const P::REVOCATION_DATA_BLOBS flags{
         0, nullptr, 0, nullptr, nullptr, c.nonce ? P::REVOCATION_DATA_OCSP_NONCE : 0};
-    P::CertSetRevocationDataForThread(&flags);
-
     const ContextPtr context = tsa.cert.context();
     P::CERT_CHAIN_PARA para{};
     para.cbSize = sizeof para;
+    para.pRevocationData = &flags;
     const P::CERT_CHAIN_CONTEXT* raw = nullptr;
     const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(P::CertGetCertificateChain(nullptr, context.get(), nullptr, nullptr, &para,
@@ -122,7 +121,6 @@ TEST(RevocationFetch, AHostileResponderGivesItsCodeAndTheNextSourceAnswers) {
     const std::string nonceOid("\x2B\x06\x01\x05\x05\x07\x30\x01\x02", 9);
     EXPECT_EQ(server.lastRequest(path).find(nonceOid) != std::string::npos, c.nonce);
   }
-  P::CertSetRevocationDataForThread(nullptr);
 }
 
 }  // namespace

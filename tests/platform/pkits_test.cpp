@@ -44,7 +44,6 @@ class Pkits : public ::testing::Test {
     EXPECT_EQ(
         P::CertAddTrustedRootsFromFile((Data() / "certs/TrustAnchorRootCertificate.crt").c_str()),
         P::S_OK);
-    P::CertSetRevocationNetworkForThread(P::FALSE);
   }
 
   static std::filesystem::path Data() {

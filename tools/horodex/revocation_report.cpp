@@ -97,20 +97,16 @@ std::string SubjectOf(P::PCCERT_CONTEXT certificate) {
   return std::string(data, static_cast<std::size_t>(length));
 }
 
-std::vector<RevocationLine> LastChainRevocation(P::PCCERT_CONTEXT subject) {
-  const std::unique_ptr<const P::CERT_CHAIN_CONTEXT, Owned<P::CertFreeCertificateChain>> chain(
-      P::CertGetLastCertificateChainForThread());
+void ChainFreer::operator()(const P::CERT_CHAIN_CONTEXT* chain) const noexcept {
+  P::CertFreeCertificateChain(chain);
+}
+
+std::vector<RevocationLine> ChainRevocation(const P::CERT_CHAIN_CONTEXT* chain) {
   std::vector<RevocationLine> lines;
-  if (!chain || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
+  if (chain == nullptr || chain->cChain == 0) {
     return lines;
   }
   const P::CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
-  const P::CERT_CONTEXT* first = simple.rgpElement[0]->pCertContext;
-  if (subject == nullptr || first->cbCertEncoded != subject->cbCertEncoded ||
-      !std::equal(first->pbCertEncoded, first->pbCertEncoded + first->cbCertEncoded,
-                  subject->pbCertEncoded)) {
-    return lines;
-  }
   for (P::DWORD i = 0; i < simple.cElement; ++i) {
     const P::CERT_REVOCATION_INFO* info = simple.rgpElement[i]->pRevocationInfo;
     if (info == nullptr) {

@@ -25,9 +25,15 @@ struct RevocationLine {
 // "CN=TSA, O=Example": the certificate's subject as one line.
 std::string SubjectOf(Velmora::Platform::PCCERT_CONTEXT certificate);
 
-// The lines of the last chain this thread built, when its subject is `subject`; none otherwise
-// (no chain was built, or it was not checked for revocation).
-std::vector<RevocationLine> LastChainRevocation(Velmora::Platform::PCCERT_CONTEXT subject);
+// The lines of a chain a stamp's verification built; none when there is no chain or it was not
+// checked for revocation.
+std::vector<RevocationLine> ChainRevocation(const Velmora::Platform::CERT_CHAIN_CONTEXT* chain);
+
+// Owns a chain handed out by a verification.
+struct ChainFreer {
+  void operator()(const Velmora::Platform::CERT_CHAIN_CONTEXT* chain) const noexcept;
+};
+using ChainPtr = std::unique_ptr<const Velmora::Platform::CERT_CHAIN_CONTEXT, ChainFreer>;
 
 // "CN=TSA: good (token, OCSP, this update ..., next update ...)".
 std::string RevocationText(const RevocationLine& line);

@@ -320,9 +320,6 @@ int RunVerifySignature(const std::vector<std::string>& args, std::ostream& out, 
   if (!stores) {
     return kExitFile;
   }
-  // --offline: revocation data from the message, the tokens, the --crl files, the store folders
-  // and the cache.
-  P::CertSetRevocationNetworkForThread(o.offline ? P::FALSE : P::TRUE);
   try {
     const Client::CSignedMessage message(bytes->pbData(), bytes->cbData());
     if (message.get_IsDetached() && !data) {
@@ -334,7 +331,10 @@ int RunVerifySignature(const std::vector<std::string>& args, std::ostream& out, 
     const Client::CSignatureReport report = Client::VerifySignatureStamps(
         bytes->pbData(), bytes->cbData(), data ? data->pbData() : nullptr,
         data ? data->cbData() : 0, const_cast<void**>(stores->handles.data()),
-        static_cast<unsigned long>(stores->handles.size()));
+        static_cast<unsigned long>(stores->handles.size()),
+        // --offline: revocation data from the message, the tokens, the --crl files, the store
+        // folders and the cache.
+        o.offline ? P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY : 0);
     o.json ? WriteSignatureJson(report, message, out)
            : WriteSignatureText(report, ColourWanted(out), out);
     return ExitOf(report);

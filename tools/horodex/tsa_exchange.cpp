@@ -119,15 +119,17 @@ Attempt Exchange(CRequest& request) {
 // checks it (--offline, --crl): the failure, if any, in `outcome`.
 void Verify(StampOutcome& outcome, const RequestOptions& o, const CrlStorePtr& crls) {
   CStamp& stamp = *outcome.stamp;
-  P::CertSetRevocationNetworkForThread(o.offline ? P::FALSE : P::TRUE);
   void* stores[] = {crls.get()};
   const unsigned long storeCount = crls ? 1 : 0;
   P::HRESULT hr = stamp.Verify(nullptr, nullptr);
   const char* what = "signature";
   if (P::SUCCEEDED(hr)) {
-    hr = stamp.VerifyCertificate(nullptr, stores, storeCount);
+    const P::CERT_CHAIN_CONTEXT* built = nullptr;
+    hr = stamp.VerifyCertificate(nullptr, stores, storeCount,
+                                 o.offline ? P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY : 0, &built);
+    const ChainPtr judged(built);
     what = "certificate";
-    outcome.revocation = LastChainRevocation(stamp.get_TSACertificate(stores, storeCount));
+    outcome.revocation = ChainRevocation(judged.get());
   }
   if (P::SUCCEEDED(hr)) {
     return;

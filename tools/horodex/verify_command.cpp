@@ -284,12 +284,12 @@ std::string Named(const std::string& oid) {
 // What the weak-algorithm rule refused in a stamp, for its failure line: the token's own
 // algorithms for its signature check, the certificate signed weakly or the TSA's key for the
 // chain's. Only a hint: the failure stands without it.
-std::string WeakAlgorithmDetail(const CBlob& stampBytes, bool chain, P::PCCERT_CONTEXT tsa) {
+// `built` is the chain judged, null for the signature check.
+std::string WeakAlgorithmDetail(const CBlob& stampBytes, bool chain, P::PCCERT_CHAIN_CONTEXT built,
+                                P::PCCERT_CONTEXT tsa) {
   namespace TSP = Velmora::PKI::TSP;
   try {
     if (chain) {
-      const std::unique_ptr<const P::CERT_CHAIN_CONTEXT, Owned<P::CertFreeCertificateChain>> built(
-          P::CertGetLastCertificateChainForThread());
       for (P::DWORD i = 0; built && built->cChain > 0 && i < built->rgpChain[0]->cElement; ++i) {
         const P::CERT_CHAIN_ELEMENT& element = *built->rgpChain[0]->rgpElement[i];
         if ((element.TrustStatus.dwErrorStatus & P::CERT_TRUST_HAS_WEAK_SIGNATURE) != 0) {
@@ -475,7 +475,7 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
         code == 0 ? Pass(signature)
                   : Fail(signature, code,
                          code == P::CRYPT_E_SECURITY_SETTINGS
-                             ? WeakAlgorithmDetail(stampBytes, false, tsa)
+                             ? WeakAlgorithmDetail(stampBytes, false, nullptr, tsa)
                              : std::string());
       } catch (const P::CAtlException& e) {
         Fail(signature, e.hr());
@@ -483,13 +483,19 @@ Verdict CheckStamp(const VerifyOptions& o, const std::string& stampPath,
 
       if (tsa != nullptr) {
         try {
-          const int code = stamp.VerifyCertificate(tsa, handles, count);
+          // --offline: revocation data from the token, the --crl files, the store folders and
+          // the cache.
+          const P::CERT_CHAIN_CONTEXT* built = nullptr;
+          const int code = stamp.VerifyCertificate(
+              tsa, handles, count, o.offline ? P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY : 0,
+              &built);
+          const ChainPtr judged(built);
           code == 0 ? Pass(chain)
                     : Fail(chain, code,
                            code == P::CRYPT_E_SECURITY_SETTINGS
-                               ? WeakAlgorithmDetail(stampBytes, true, tsa)
+                               ? WeakAlgorithmDetail(stampBytes, true, judged.get(), tsa)
                                : std::string());
-          verdict.revocation = LastChainRevocation(tsa);
+          verdict.revocation = ChainRevocation(judged.get());
         } catch (const P::CAtlException& e) {
           Fail(chain, e.hr());
         }
@@ -616,8 +622,6 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (!TrustRootFiles(o.caFiles, "horodex verify", err)) {
     return kExitFile;
   }
-  // --offline: revocation data from the token, the --crl files, the store folders and the cache.
-  P::CertSetRevocationNetworkForThread(o.offline ? P::FALSE : P::TRUE);
   const std::optional<CallerStores> stores =
       OpenCallerStores(o.bundles, o.crlFiles, "horodex verify", err);
   if (!stores) {
