@@ -1,6 +1,8 @@
-# Installation for applications: the libraries, the exported headers with every header of the
-# codec and platform layers they include, horodex.pc, the CMake package (find_package(horodex),
-# target horodex::horodex) and the tools.
+# Installation for applications: the libraries, the exported headers with the few headers of the
+# codec and platform layers their signatures need (the value types, the platform's certificate
+# types, the exception), horodex.pc, the CMake package (find_package(horodex), target
+# horodex::horodex) and the tools. The DER reader and writer and the codec's ASN.1 classes stay
+# inside: no exported header includes them (the test InstallExample checks the installed set).
 #
 # Headers go under <prefix>/include/horodex1/, keeping their folders (horodex/, codec/,
 # platform/), so that the layer folders' generic names never land directly in /usr/include.
@@ -10,13 +12,13 @@ include(CMakePackageConfigHelpers)
 set(HORODEX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/horodex1)
 set(HORODEX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/horodex)
 
-# horodex_header_closure(OUT): the exported headers of include/horodex, the exception type that
-# carries every failure with the library's codes and their texts, and, recursively, every header
-# of the tree they include with #include "...", as paths relative to the include root.
+# horodex_header_closure(OUT): the exported headers of include/horodex (horodex/Errors.h among
+# them: the exception and the texts of its codes) and, recursively, every header of the tree they
+# include with #include "...", as paths relative to the include root.
 function(horodex_header_closure out)
   file(GLOB exported RELATIVE ${PROJECT_SOURCE_DIR}/include
        CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/horodex/*.h)
-  set(todo ${exported} platform/text/atl_exception.h support/errors.h support/error_messages.h)
+  set(todo ${exported})
   set(found)
   while(todo)
     list(POP_FRONT todo header)

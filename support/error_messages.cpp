@@ -186,6 +186,10 @@ std::wstring GetErrorMessage(HRESULT hr) {
   return GetErrorMessage(hr, Platform::UserLanguage());
 }
 
+std::string GetErrorMessageNarrow(HRESULT hr) {
+  return Platform::WideToNarrow(GetErrorMessage(hr));
+}
+
 Platform::Utf16String GetErrorMessageUtf16(HRESULT hr, Language language) {
   return Platform::WideToUtf16(GetErrorMessage(hr, language));
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "horodex/Errors.h"
 #include "platform/text/convert.h"
 #include "platform/text/language.h"
 #include "support/errors.h"
@@ -55,9 +56,7 @@ std::wstring_view StripTrailingLineBreaks(std::wstring_view text) noexcept;
 bool LookupErrorMessage(HRESULT hr, std::span<wchar_t> buffer);
 bool LookupErrorMessage(HRESULT hr, std::span<wchar_t> buffer, Language language);
 
-// GetErrorMessage: the text for `hr`, or "Unknown error code (0x%08X)" with `hr` as an unsigned
-// 32-bit number when there is none.
-std::wstring GetErrorMessage(HRESULT hr);
+// GetErrorMessage as horodex/Errors.h declares it (the user's language), in a given language.
 std::wstring GetErrorMessage(HRESULT hr, Language language);
 
 // The same text as UTF-16, for the `unsigned short` forms of the exported interface.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TSP/horodex/CapiHandles.h"
+#include "codec/asnkit/ess.h"
 #include "codec/asnkit/general_name.h"
 #include "codec/asnkit/signed_attributes.h"
 #include "platform/capi/wincrypt_chain.h"

@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "horodex/Errors.h"
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/convert.h"
-#include "support/error_messages.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -48,9 +46,8 @@ int main(int argc, char** argv) {
                 static_cast<unsigned>(time.microseconds()));
     return 0;
   } catch (const Velmora::Platform::CAtlException& e) {
-    std::fprintf(
-        stderr, "stamp_file: 0x%08X %s\n", static_cast<unsigned>(e.hr()),
-        Velmora::Platform::WideToNarrow(Velmora::Support::GetErrorMessage(e.hr())).c_str());
+    std::fprintf(stderr, "stamp_file: 0x%08X %s\n", static_cast<unsigned>(e.hr()),
+                 Velmora::Support::GetErrorMessageNarrow(e.hr()).c_str());
     return 2;
   }
 }

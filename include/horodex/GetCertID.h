@@ -22,9 +22,17 @@
 
 #include <optional>
 
-#include "codec/asnkit/ess.h"
 #include "codec/corekit/blob.h"
 #include "platform/capi/wincrypt.h"
+
+// The identifiers are the codec's ASN.1 classes, only declared here: the functions that take or
+// return one are for code built with the codec's headers (codec/asnkit/ess.h), which are not
+// installed. An application on the installed headers calls FindAttribute, HashCertificate and
+// CheckSignerCertIdEx.
+namespace Velmora::ASN1 {
+class COtherCertID;
+class CIssuerSerial;
+}  // namespace Velmora::ASN1
 
 namespace Velmora::PKI {
 

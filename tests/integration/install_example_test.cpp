@@ -1,6 +1,6 @@
-// The installed package as an application meets it: `cmake --install` into a temporary prefix,
-// examples/stamp_file built against it with find_package(horodex) and with pkg-config, and both
-// builds stamping a file at horodex-testtsa and verifying the stamp.
+// The installed package as an application meets it: `cmake --install` into a temporary prefix
+// (its headers the public set alone), a copy of examples/stamp_file built against it with
+// find_package(horodex) and with pkg-config, both stamping a file at horodex-testtsa and verifying.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -40,11 +40,28 @@ TEST(InstallExample, BuildsAgainstTheInstalledPackageAndStamps) {
         "horodex", "horodex-testtsa"}) {
     EXPECT_FALSE(FindFile(prefix, file).empty()) << file;
   }
+  // The public set: no header of the DER codec installed or included; each exported one compiles
+  // alone from the prefix, so none includes a header left out.
+  const fs::path include = prefix / "include/horodex1";
+  for (const auto& entry : fs::recursive_directory_iterator(include)) {
+    EXPECT_EQ(entry.path().string().find("codec/der"), std::string::npos) << entry.path();
+    EXPECT_TRUE(!entry.is_regular_file() ||
+                T::ReadFileText(entry.path()).find("codec/der/") == std::string::npos)
+        << entry.path() << " includes a header of the DER codec";
+  }
+  for (const auto& entry : fs::directory_iterator(include / "horodex")) {
+    const auto alone = T::RunCommand(
+        "c++ -std=c++20 -fsyntax-only -I" + T::ShellQuote(include.string()) + " -include " +
+        T::ShellQuote(entry.path().string()) + " -x c++ /dev/null 2>&1");
+    EXPECT_EQ(alone.exitCode, 0) << alone.output;
+  }
 
-  // The example is built with the flags the library was built with, so that a library under
-  // the sanitizers finds their runtime in the program.
+  // The example is built as an application has it, a copy away from the tree with only the
+  // prefix to find the library, and with the flags the library was built with, so that a library
+  // under the sanitizers finds their runtime in the program.
   const std::string sanitizers = HORODEX_SANITIZER_FLAGS;
-  const std::string example = std::string(HORODEX_SOURCE_DIR) + "/examples/stamp_file";
+  const std::string example = (dir / "example").string();
+  fs::copy(fs::path(HORODEX_SOURCE_DIR) / "examples/stamp_file", example);
   const auto configured = T::RunCommand(
       "cmake -S " + T::ShellQuote(example) + " -B " + T::ShellQuote((dir / "build").string()) +
       " -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=" + q + " -DCMAKE_CXX_FLAGS=" +
