@@ -9,13 +9,17 @@
 //
 // Every failure of the exported classes is thrown by value as CAtlException, which carries one
 // HRESULT: Win32 error numbers arrive as 0x8007xxxx, the library's own failures as 0xC210xxxx.
-// The texts are in the user's language: Russian for a Russian locale, English otherwise.
+// The texts are in the user's language: Russian for a Russian locale, English otherwise. The codes
+// to compare with are the platform's (platform/text/winerror.h: CRYPT_E_NOT_FOUND ...) and the
+// library's own (support/error_codes.h: HORODEX_E_*).
 #pragma once
 
 #include <string>
 
 #include "platform/text/atl_exception.h"
 #include "platform/text/types.h"
+#include "platform/text/winerror.h"
+#include "support/error_codes.h"
 
 namespace Velmora::Support {
 
