@@ -34,10 +34,7 @@
 
 #include "codec/corekit/datetime.h"
 #include "platform/capi/wincrypt.h"
-
-namespace Velmora::Platform {
-struct CERT_CHAIN_CONTEXT;
-}  // namespace Velmora::Platform
+#include "platform/capi/wincrypt_chain.h"
 
 namespace Velmora::PKI::TSP::Client {
 

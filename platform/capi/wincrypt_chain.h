@@ -197,6 +197,9 @@ inline constexpr DWORD CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE = 0x00000100;
 inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_END_CERT = 0x10000000;
 inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_CHAIN = 0x20000000;
 inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT = 0x40000000;
+// Revocation from the data given with the chain, the stores, the folders and the cache only: no
+// revocation data is fetched from the network.
+inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY = 0x80000000;
 // This layer's own switches of certificate policy processing, for callers that validate paths
 // with other initial settings than the defaults (any policy, nothing required or inhibited):
 // an explicit policy required from the first certificate on, policy mapping inhibited, anyPolicy

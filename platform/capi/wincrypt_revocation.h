@@ -25,9 +25,6 @@ namespace Velmora::Platform {
 
 inline constexpr DWORD CERT_TRUST_IS_OFFLINE_REVOCATION = 0x01000000;
 
-// CertGetCertificateChain flag: revocation from the call's data, the folders and the cache only.
-inline constexpr DWORD CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY = 0x80000000;
-
 // Time-stamping policy flag (CERT_CHAIN_POLICY_PARA::dwFlags, with TSP_CHAIN_POLICY_TIME_FLAG):
 // an element whose revocation status is unknown fails the chain with its dwRevocationResult
 // (CRYPT_E_REVOCATION_OFFLINE or CRYPT_E_NO_REVOCATION_CHECK). Without it, only revoked ones fail.
