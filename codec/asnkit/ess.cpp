@@ -95,10 +95,6 @@ void CIssuerSerial::write(Der::Writer& w) const {
 CESSCertID::CESSCertID(const CBlob& certHash, const CIssuerSerial* issuerSerial)
     : CCertHashAndIssuerSerial(certHash, issuerSerial) {}
 
-void CESSCertID::put_issuerSerial(const CIssuerSerial* issuerSerial) {
-  setIssuerSerial(issuerSerial);
-}
-
 void CESSCertID::decode(const CBlob& der) {
   DecodeWhole(*this, der);
 }
@@ -132,10 +128,6 @@ CESSCertIDv2::CESSCertIDv2() : m_hashAlgorithm(DefaultHashAlgorithm()) {}
 CESSCertIDv2::CESSCertIDv2(const CAlgorithmIdentifier& hashAlgorithm, const CBlob& certHash,
                            const CIssuerSerial* issuerSerial)
     : CCertHashAndIssuerSerial(certHash, issuerSerial), m_hashAlgorithm(hashAlgorithm) {}
-
-void CESSCertIDv2::put_issuerSerial(const CIssuerSerial* issuerSerial) {
-  setIssuerSerial(issuerSerial);
-}
 
 void CESSCertIDv2::decode(const CBlob& der) {
   DecodeWhole(*this, der);

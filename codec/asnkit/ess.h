@@ -66,6 +66,10 @@ class CCertHashAndIssuerSerial {
   const CIssuerSerial* get_issuerSerial() const noexcept {
     return m_issuerSerial ? &*m_issuerSerial : nullptr;
   }
+  // Null removes it.
+  void put_issuerSerial(const CIssuerSerial* issuerSerial) {
+    m_issuerSerial = issuerSerial != nullptr ? std::optional(*issuerSerial) : std::nullopt;
+  }
 
   friend bool operator==(const CCertHashAndIssuerSerial&,
                          const CCertHashAndIssuerSerial&) = default;
@@ -74,11 +78,7 @@ class CCertHashAndIssuerSerial {
   CCertHashAndIssuerSerial() = default;
   CCertHashAndIssuerSerial(const CBlob& certHash, const CIssuerSerial* issuerSerial)
       : m_certHash(certHash) {
-    setIssuerSerial(issuerSerial);
-  }
-  // Null removes it.
-  void setIssuerSerial(const CIssuerSerial* issuerSerial) {
-    m_issuerSerial = issuerSerial != nullptr ? std::optional(*issuerSerial) : std::nullopt;
+    put_issuerSerial(issuerSerial);
   }
 
  private:
@@ -90,9 +90,6 @@ class CESSCertID : public CCertHashAndIssuerSerial {
  public:
   CESSCertID() = default;
   explicit CESSCertID(const CBlob& certHash, const CIssuerSerial* issuerSerial = nullptr);
-
-  // Null removes it.
-  void put_issuerSerial(const CIssuerSerial* issuerSerial);
 
   friend bool operator==(const CESSCertID&, const CESSCertID&) = default;
 
@@ -112,7 +109,6 @@ class CESSCertIDv2 : public CCertHashAndIssuerSerial {
   // SHA-256 (2.16.840.1.101.3.4.2.1, no parameters) when the encoding left it out.
   const CAlgorithmIdentifier& get_hashAlgorithm() const noexcept { return m_hashAlgorithm; }
   void put_hashAlgorithm(const CAlgorithmIdentifier& algorithm) { m_hashAlgorithm = algorithm; }
-  void put_issuerSerial(const CIssuerSerial* issuerSerial);
 
   friend bool operator==(const CESSCertIDv2&, const CESSCertIDv2&) = default;
 
