@@ -33,6 +33,28 @@ std::optional<CIssuerSerial> Copy(const CIssuerSerial* issuerSerial) {
   return issuerSerial != nullptr ? std::optional<CIssuerSerial>(*issuerSerial) : std::nullopt;
 }
 
+// Reads an ESS certificate identifier into `target`, all or nothing: the members `readLeading`
+// takes first, then certHash and the optional issuerSerial, and nothing after them.
+template <typename CertId, typename ReadLeading>
+void ReadCertId(const Der::Element& e, CertId& target, ReadLeading readLeading) {
+  Der::Reader members = SequenceMembers(e);
+  CertId result;
+  readLeading(members, result);
+  result.put_certHash(ReadHash(members));
+  const std::optional<CIssuerSerial> issuerSerial = ReadOptionalIssuerSerial(members);
+  result.put_issuerSerial(issuerSerial ? &*issuerSerial : nullptr);
+  members.finish();
+  target = std::move(result);
+}
+
+// The members both ESS certificate identifiers end with.
+void WriteHashAndIssuerSerial(Der::Writer& inner, const CCertHashAndIssuerSerial& id) {
+  inner.octetString(id.get_certHash().span());
+  if (const CIssuerSerial* issuerSerial = id.get_issuerSerial()) {
+    issuerSerial->write(inner);
+  }
+}
+
 }  // namespace
 
 // CIssuerSerial
@@ -71,11 +93,7 @@ void CIssuerSerial::write(Der::Writer& w) const {
 // CESSCertID
 
 CESSCertID::CESSCertID(const CBlob& certHash, const CIssuerSerial* issuerSerial)
-    : m_certHash(certHash), m_issuerSerial(Copy(issuerSerial)) {}
-
-void CESSCertID::put_issuerSerial(const CIssuerSerial* issuerSerial) {
-  m_issuerSerial = Copy(issuerSerial);
-}
+    : CCertHashAndIssuerSerial(certHash, issuerSerial) {}
 
 void CESSCertID::decode(const CBlob& der) {
   DecodeWhole(*this, der);
@@ -86,21 +104,11 @@ CBlob CESSCertID::encode() const {
 }
 
 void CESSCertID::read(const Der::Element& e) {
-  Der::Reader members = SequenceMembers(e);
-  CESSCertID result;
-  result.m_certHash = ReadHash(members);
-  result.m_issuerSerial = ReadOptionalIssuerSerial(members);
-  members.finish();
-  *this = std::move(result);
+  ReadCertId(e, *this, [](Der::Reader&, CESSCertID&) {});
 }
 
 void CESSCertID::write(Der::Writer& w) const {
-  w.sequence([&](Der::Writer& inner) {
-    inner.octetString(m_certHash.span());
-    if (m_issuerSerial) {
-      m_issuerSerial->write(inner);
-    }
-  });
+  w.sequence([&](Der::Writer& inner) { WriteHashAndIssuerSerial(inner, *this); });
 }
 
 // CESSCertIDv2
@@ -119,11 +127,7 @@ CESSCertIDv2::CESSCertIDv2() : m_hashAlgorithm(DefaultHashAlgorithm()) {}
 
 CESSCertIDv2::CESSCertIDv2(const CAlgorithmIdentifier& hashAlgorithm, const CBlob& certHash,
                            const CIssuerSerial* issuerSerial)
-    : m_hashAlgorithm(hashAlgorithm), m_certHash(certHash), m_issuerSerial(Copy(issuerSerial)) {}
-
-void CESSCertIDv2::put_issuerSerial(const CIssuerSerial* issuerSerial) {
-  m_issuerSerial = Copy(issuerSerial);
-}
+    : CCertHashAndIssuerSerial(certHash, issuerSerial), m_hashAlgorithm(hashAlgorithm) {}
 
 void CESSCertIDv2::decode(const CBlob& der) {
   DecodeWhole(*this, der);
@@ -134,15 +138,11 @@ CBlob CESSCertIDv2::encode() const {
 }
 
 void CESSCertIDv2::read(const Der::Element& e) {
-  Der::Reader members = SequenceMembers(e);
-  CESSCertIDv2 result;
-  if (const auto algorithm = members.optional(Der::Tags::Sequence)) {
-    result.m_hashAlgorithm.read(*algorithm);
-  }
-  result.m_certHash = ReadHash(members);
-  result.m_issuerSerial = ReadOptionalIssuerSerial(members);
-  members.finish();
-  *this = std::move(result);
+  ReadCertId(e, *this, [](Der::Reader& members, CESSCertIDv2& result) {
+    if (const auto algorithm = members.optional(Der::Tags::Sequence)) {
+      result.m_hashAlgorithm.read(*algorithm);
+    }
+  });
 }
 
 void CESSCertIDv2::write(Der::Writer& w) const {
@@ -152,10 +152,7 @@ void CESSCertIDv2::write(Der::Writer& w) const {
     if (!isDefault) {
       m_hashAlgorithm.write(inner);
     }
-    inner.octetString(m_certHash.span());
-    if (m_issuerSerial) {
-      m_issuerSerial->write(inner);
-    }
+    WriteHashAndIssuerSerial(inner, *this);
   });
 }
 

@@ -55,12 +55,11 @@ class CIssuerSerial {
   CBigInteger m_serialNumber;
 };
 
-class CESSCertID {
+// What both ESS certificate identifiers hold: the hash of the whole DER certificate and,
+// optionally, the certificate's issuer and serial number.
+class CCertHashAndIssuerSerial {
  public:
-  CESSCertID() = default;
-  explicit CESSCertID(const CBlob& certHash, const CIssuerSerial* issuerSerial = nullptr);
-
-  // The SHA-1 hash of the whole certificate.
+  // SHA-1 in a CESSCertID; the identifier's hashAlgorithm in a CESSCertIDv2.
   const CBlob& get_certHash() const noexcept { return m_certHash; }
   void put_certHash(const CBlob& hash) { m_certHash = hash; }
   // Null when absent.
@@ -68,7 +67,29 @@ class CESSCertID {
     return m_issuerSerial ? &*m_issuerSerial : nullptr;
   }
   // Null removes it.
-  void put_issuerSerial(const CIssuerSerial* issuerSerial);
+  void put_issuerSerial(const CIssuerSerial* issuerSerial) {
+    m_issuerSerial = issuerSerial != nullptr ? std::optional(*issuerSerial) : std::nullopt;
+  }
+
+  friend bool operator==(const CCertHashAndIssuerSerial&,
+                         const CCertHashAndIssuerSerial&) = default;
+
+ protected:
+  CCertHashAndIssuerSerial() = default;
+  CCertHashAndIssuerSerial(const CBlob& certHash, const CIssuerSerial* issuerSerial)
+      : m_certHash(certHash) {
+    put_issuerSerial(issuerSerial);
+  }
+
+ private:
+  CBlob m_certHash;
+  std::optional<CIssuerSerial> m_issuerSerial;
+};
+
+class CESSCertID : public CCertHashAndIssuerSerial {
+ public:
+  CESSCertID() = default;
+  explicit CESSCertID(const CBlob& certHash, const CIssuerSerial* issuerSerial = nullptr);
 
   friend bool operator==(const CESSCertID&, const CESSCertID&) = default;
 
@@ -76,13 +97,9 @@ class CESSCertID {
   CBlob encode() const;
   void read(const Der::Element& e);  // codec-internal
   void write(Der::Writer& w) const;  // codec-internal
-
- private:
-  CBlob m_certHash;
-  std::optional<CIssuerSerial> m_issuerSerial;
 };
 
-class CESSCertIDv2 {
+class CESSCertIDv2 : public CCertHashAndIssuerSerial {
  public:
   // hashAlgorithm is SHA-256 until put otherwise.
   CESSCertIDv2();
@@ -92,12 +109,6 @@ class CESSCertIDv2 {
   // SHA-256 (2.16.840.1.101.3.4.2.1, no parameters) when the encoding left it out.
   const CAlgorithmIdentifier& get_hashAlgorithm() const noexcept { return m_hashAlgorithm; }
   void put_hashAlgorithm(const CAlgorithmIdentifier& algorithm) { m_hashAlgorithm = algorithm; }
-  const CBlob& get_certHash() const noexcept { return m_certHash; }
-  void put_certHash(const CBlob& hash) { m_certHash = hash; }
-  const CIssuerSerial* get_issuerSerial() const noexcept {
-    return m_issuerSerial ? &*m_issuerSerial : nullptr;
-  }
-  void put_issuerSerial(const CIssuerSerial* issuerSerial);
 
   friend bool operator==(const CESSCertIDv2&, const CESSCertIDv2&) = default;
 
@@ -110,8 +121,6 @@ class CESSCertIDv2 {
 
  private:
   CAlgorithmIdentifier m_hashAlgorithm;
-  CBlob m_certHash;
-  std::optional<CIssuerSerial> m_issuerSerial;
 };
 
 class COtherHashAlgAndValue {

@@ -147,16 +147,12 @@ void CArchiveTimeStamp::decode(const CBlob& der) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// ArchiveTimeStampChain
+// ArchiveTimeStampChain, ArchiveTimeStampSequence
 
-void CArchiveTimeStampChain::push_back(CArchiveTimeStamp item) {
-  m_items.push_back(std::move(item));
-  m_received.clear();
-}
-
-void CArchiveTimeStampChain::read(const Der::Element& element) {
+template <typename T>
+void CNonEmptySequenceOf<T>::read(const Der::Element& element) {
   CheckSequence(element);
-  std::vector<CArchiveTimeStamp> items;
+  std::vector<T> items;
   Der::Reader members = element.children();
   while (!members.empty()) {
     items.emplace_back().read(members.next());
@@ -168,7 +164,8 @@ void CArchiveTimeStampChain::read(const Der::Element& element) {
   m_received = ASN1::ToBlob(element.encoded);
 }
 
-void CArchiveTimeStampChain::write(Der::Writer& writer) const {
+template <typename T>
+void CNonEmptySequenceOf<T>::write(Der::Writer& writer) const {
   if (!m_received.empty()) {
     writer.raw(m_received.span());
     return;
@@ -177,64 +174,24 @@ void CArchiveTimeStampChain::write(Der::Writer& writer) const {
     ASN1::ThrowInvalidState();
   }
   writer.sequence([&](Der::Writer& members) {
-    for (const CArchiveTimeStamp& item : m_items) {
+    for (const T& item : m_items) {
       item.write(members);
     }
   });
 }
 
-CBlob CArchiveTimeStampChain::encode() const {
+template <typename T>
+CBlob CNonEmptySequenceOf<T>::encode() const {
   return ASN1::EncodeWhole(*this);
 }
 
-void CArchiveTimeStampChain::decode(const CBlob& der) {
+template <typename T>
+void CNonEmptySequenceOf<T>::decode(const CBlob& der) {
   ASN1::DecodeWhole(*this, der);
 }
 
-// ---------------------------------------------------------------------------------------------
-// ArchiveTimeStampSequence
-
-void CArchiveTimeStampSequence::push_back(CArchiveTimeStampChain chain) {
-  m_chains.push_back(std::move(chain));
-  m_received.clear();
-}
-
-void CArchiveTimeStampSequence::read(const Der::Element& element) {
-  CheckSequence(element);
-  std::vector<CArchiveTimeStampChain> chains;
-  Der::Reader members = element.children();
-  while (!members.empty()) {
-    chains.emplace_back().read(members.next());
-  }
-  if (chains.empty()) {
-    FailEmpty();
-  }
-  m_chains = std::move(chains);
-  m_received = ASN1::ToBlob(element.encoded);
-}
-
-void CArchiveTimeStampSequence::write(Der::Writer& writer) const {
-  if (!m_received.empty()) {
-    writer.raw(m_received.span());
-    return;
-  }
-  if (m_chains.empty()) {
-    ASN1::ThrowInvalidState();
-  }
-  writer.sequence([&](Der::Writer& members) {
-    for (const CArchiveTimeStampChain& chain : m_chains) {
-      chain.write(members);
-    }
-  });
-}
-
-CBlob CArchiveTimeStampSequence::encode() const {
-  return ASN1::EncodeWhole(*this);
-}
-
-void CArchiveTimeStampSequence::decode(const CBlob& der) {
-  ASN1::DecodeWhole(*this, der);
-}
+template class CNonEmptySequenceOf<CArchiveTimeStamp>;
+template class CNonEmptySequenceOf<CArchiveTimeStampChain>;
 
 // ---------------------------------------------------------------------------------------------
 // EvidenceRecord

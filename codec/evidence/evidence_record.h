@@ -79,41 +79,50 @@ class CArchiveTimeStamp {
   CBlob m_received;
 };
 
-// A chain: archive time stamps of one hash algorithm, each renewing the one before it.
-class CArchiveTimeStampChain {
+// A SEQUENCE OF T that must not be empty, kept as received: read back, it writes the bytes it was
+// read from until changed; built here, it is written in DER. Writing an empty one throws
+// ERROR_INVALID_STATE.
+template <typename T>
+class CNonEmptySequenceOf {
  public:
-  const std::vector<CArchiveTimeStamp>& get_items() const noexcept { return m_items; }
-  void push_back(CArchiveTimeStamp item);
+  void push_back(T item) {
+    m_items.push_back(std::move(item));
+    m_received.clear();
+  }
 
   CBlob encode() const;
   void decode(const CBlob& der);
   void read(const ASN1::Der::Element& element);  // codec-internal
   void write(ASN1::Der::Writer& writer) const;   // codec-internal
 
+ protected:
+  const std::vector<T>& items() const noexcept { return m_items; }
+  // The items to change: the received bytes no longer stand for them.
+  std::vector<T>& changeItems() noexcept {
+    m_received.clear();
+    return m_items;
+  }
+
  private:
-  std::vector<CArchiveTimeStamp> m_items;
+  std::vector<T> m_items;
   CBlob m_received;
+};
+
+// A chain: archive time stamps of one hash algorithm, each renewing the one before it.
+class CArchiveTimeStampChain : public CNonEmptySequenceOf<CArchiveTimeStamp> {
+ public:
+  const std::vector<CArchiveTimeStamp>& get_items() const noexcept { return items(); }
 };
 
 // The chains in the order they were made: each later one renews the hash tree of all before it.
-class CArchiveTimeStampSequence {
+class CArchiveTimeStampSequence : public CNonEmptySequenceOf<CArchiveTimeStampChain> {
  public:
-  const std::vector<CArchiveTimeStampChain>& get_chains() const noexcept { return m_chains; }
-  std::vector<CArchiveTimeStampChain>& chains() noexcept {
-    m_received.clear();
-    return m_chains;
-  }
-  void push_back(CArchiveTimeStampChain chain);
-
-  CBlob encode() const;
-  void decode(const CBlob& der);
-  void read(const ASN1::Der::Element& element);  // codec-internal
-  void write(ASN1::Der::Writer& writer) const;   // codec-internal
-
- private:
-  std::vector<CArchiveTimeStampChain> m_chains;
-  CBlob m_received;
+  const std::vector<CArchiveTimeStampChain>& get_chains() const noexcept { return items(); }
+  std::vector<CArchiveTimeStampChain>& chains() noexcept { return changeItems(); }
 };
+
+extern template class CNonEmptySequenceOf<CArchiveTimeStamp>;
+extern template class CNonEmptySequenceOf<CArchiveTimeStampChain>;
 
 class CEvidenceRecord {
  public:

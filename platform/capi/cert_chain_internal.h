@@ -76,6 +76,8 @@ bool CertSignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
 // Whether the key of `c` is a DSA key without domain parameters: what it signed can be checked
 // only with its issuers' parameters.
 bool KeyLacksParameters(PCCERT_CONTEXT c);
+// The same of a subjectPublicKeyInfo, read once into a certificate's facts.
+bool DsaKeyLacksParameters(std::span<const BYTE> spki);
 // The subjectPublicKeyInfo of `issuer` with the parameters it inherits from `above`, as
 // CertSignedBy takes them; nothing when it has its own or none are found.
 std::optional<std::vector<BYTE>> InheritedKeyOf(PCCERT_CONTEXT issuer,

@@ -57,7 +57,7 @@ class CertData {
   void keepSignedBy(const std::shared_ptr<const CertData>& issuer, bool verdict) const;
 
   // What the chain engine reads of this certificate's extensions and names, read on first use
-  // (cert_chain_checks.cpp).
+  // (cert_chain_facts.cpp).
   const ChainFacts& chainFacts() const;
 
  private:

@@ -10,19 +10,15 @@
 // seen, and nothing is ever written back.
 #include "platform/capi/cert_system_store.h"
 
-#include <openssl/bio.h>
-#include <openssl/pem.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "platform/capi/cert_bundle_file.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/text/convert.h"
 #include "platform/text/guard.h"
@@ -61,42 +57,18 @@ namespace {
 
 // The DER certificate of a file: the first PEM CERTIFICATE block, else the whole file.
 std::vector<BYTE> CertificateBytes(const std::vector<BYTE>& file) {
-  const std::unique_ptr<BIO, decltype(&BIO_free)> bio(
-      BIO_new_mem_buf(file.data(), static_cast<int>(file.size())), &BIO_free);
-  if (bio) {
-    char* name = nullptr;
-    char* header = nullptr;
-    unsigned char* data = nullptr;
-    long length = 0;
-    while (PEM_read_bio(bio.get(), &name, &header, &data, &length) == 1) {
-      const bool certificate = std::string(name) == "CERTIFICATE";
-      std::vector<BYTE> der(data, data + length);
-      OPENSSL_free(name);
-      OPENSSL_free(header);
-      OPENSSL_free(data);
-      if (certificate) {
-        return der;
-      }
+  for (BundleObject& object : ReadBundleObjects(file)) {
+    if (object.pemType == "CERTIFICATE") {
+      return std::move(object.der);
     }
   }
   return file;
 }
 
-bool ReadFile(const fs::path& path, std::vector<BYTE>& bytes) {
-  std::error_code error;
-  const std::uintmax_t size = fs::file_size(path, error);
-  if (error || size > kMaxCertificateFile) {
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
 // Adds the certificate of one file, with its key link when a key file lies beside it.
 void AddFile(HCERTSTORE store, const fs::path& path) {
   std::vector<BYTE> file;
-  if (!ReadFile(path, file)) {
+  if (ReadBundleFile(path, kMaxCertificateFile, file)) {
     return;
   }
   const std::vector<BYTE> der = CertificateBytes(file);

@@ -29,26 +29,21 @@
 // the times, which tell any later change apart (a change gets a later time), so a process that
 // judges one chain makes no watch; unless a time is within two seconds of now: a change in the
 // same tick of the file system's clock would keep that time, so the watch is made at once.
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "platform/capi/capi_util.h"
+#include "platform/capi/cert_bundle_file.h"
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_hashed_roots.h"
 #include "platform/capi/cert_name_match.h"
@@ -71,38 +66,6 @@ struct FileContents {
   std::vector<CrlRef> crls;
 };
 
-// Reads a file into `bytes`; an error code for a file that is missing, unreadable or too large.
-std::error_code ReadWhole(const fs::path& path, std::uintmax_t limit, std::vector<BYTE>& bytes) {
-  std::error_code error;
-  const std::uintmax_t size = fs::file_size(path, error);
-  if (error) {
-    return error;
-  }
-  if (size > limit) {
-    return std::make_error_code(std::errc::file_too_large);
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return std::error_code(errno != 0 ? errno : EACCES, std::generic_category());
-  }
-  // One read of the size the file had (the system bundle is a few hundred KiB: reading it a
-  // character at a time cost more than the rest of a verification); a file that grew meanwhile
-  // is read to its end.
-  bytes.resize(static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) {
-    return std::make_error_code(std::errc::io_error);
-  }
-  if (in) {
-    bytes.insert(bytes.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  if (bytes.size() > limit) {
-    return std::make_error_code(std::errc::file_too_large);
-  }
-  return {};
-}
-
 CrlRef CrlOf(const unsigned char* data, long length) {
   const unsigned char* p = data;
   X509_CRL* crl = d2i_X509_CRL(nullptr, &p, length);
@@ -119,43 +82,24 @@ FileContents Parse(const std::vector<BYTE>& file) {
   if (file.empty()) {
     return contents;
   }
-  static constexpr char kPem[] = "-----BEGIN ";
-  const bool pem =
-      std::search(file.begin(), file.end(), kPem, kPem + sizeof kPem - 1) != file.end();
-  if (!pem) {
-    PCCERT_CONTEXT probe = CertCreateCertificateContext(X509_ASN_ENCODING, file.data(),
-                                                        static_cast<DWORD>(file.size()));
-    if (probe != nullptr) {
-      CertFreeCertificateContext(probe);
-      contents.certificates.push_back(file);
-    } else if (CrlRef crl = CrlOf(file.data(), static_cast<long>(file.size()))) {
-      contents.crls.push_back(std::move(crl));
-    }
-    return contents;
-  }
-  const std::unique_ptr<BIO, FreeWith<BIO_free>> bio(
-      BIO_new_mem_buf(file.data(), static_cast<int>(file.size())));
-  if (!bio) {
-    throw std::bad_alloc();
-  }
-  char* name = nullptr;
-  char* header = nullptr;
-  unsigned char* data = nullptr;
-  long length = 0;
-  while (PEM_read_bio(bio.get(), &name, &header, &data, &length) == 1) {
-    const std::string type(name);
-    if (type == "CERTIFICATE") {
-      contents.certificates.emplace_back(data, data + length);
-    } else if (type == "X509 CRL") {
-      if (CrlRef crl = CrlOf(data, length)) {
+  for (BundleObject& object : ReadBundleObjects(file)) {
+    if (object.pemType.empty()) {
+      PCCERT_CONTEXT probe = CertCreateCertificateContext(X509_ASN_ENCODING, object.der.data(),
+                                                          static_cast<DWORD>(object.der.size()));
+      if (probe != nullptr) {
+        CertFreeCertificateContext(probe);
+        contents.certificates.push_back(std::move(object.der));
+      } else if (CrlRef crl = CrlOf(object.der.data(), static_cast<long>(object.der.size()))) {
+        contents.crls.push_back(std::move(crl));
+      }
+    } else if (object.pemType == "CERTIFICATE") {
+      contents.certificates.push_back(std::move(object.der));
+    } else if (object.pemType == "X509 CRL") {
+      if (CrlRef crl = CrlOf(object.der.data(), static_cast<long>(object.der.size()))) {
         contents.crls.push_back(std::move(crl));
       }
     }
-    OPENSSL_free(name);
-    OPENSSL_free(header);
-    OPENSSL_free(data);
   }
-  ERR_clear_error();
   return contents;
 }
 
@@ -200,7 +144,7 @@ std::vector<fs::path> FilesOf(const fs::path& folder) {
 
 FileContents ReadFolderFile(const fs::path& path) {
   std::vector<BYTE> bytes;
-  if (ReadWhole(path, kMaxFolderFile, bytes)) {
+  if (ReadBundleFile(path, kMaxFolderFile, bytes)) {
     return {};
   }
   return Parse(bytes);
@@ -325,7 +269,8 @@ std::shared_ptr<const TrustMaterial> Read(const Sources& sources,
   const bool bundleChosen = BundleChosen(sources.systemFile);
   const auto readBundle = [&] {
     std::vector<BYTE> bundle;
-    return ReadWhole(sources.systemFile, kMaxBundleFile, bundle) ? FileContents{} : Parse(bundle);
+    return ReadBundleFile(sources.systemFile, kMaxBundleFile, bundle) ? FileContents{}
+                                                                      : Parse(bundle);
   };
   FileContents system;
   if (bundleChosen) {
@@ -440,7 +385,7 @@ HRESULT CertAddTrustedRootsFromFile(const char* path) {
   }
   try {
     std::vector<BYTE> bytes;
-    const std::error_code error = Capi::ReadWhole(path, Capi::kMaxBundleFile, bytes);
+    const std::error_code error = Capi::ReadBundleFile(path, Capi::kMaxBundleFile, bytes);
     if (error) {
       if (error == std::errc::no_such_file_or_directory) {
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);

@@ -1,16 +1,12 @@
 #include "tools/horodex/certificate_bundle.h"
 
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <string_view>
 #include <vector>
 
 #include "codec/corekit/blob.h"
+#include "platform/capi/cert_bundle_file.h"
 #include "platform/text/atl_exception.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
@@ -21,9 +17,6 @@ namespace {
 
 using Velmora::CBlob;
 namespace P = Velmora::Platform;
-
-template <auto Free>
-using Owned = P::FreeWith<Free>;
 
 constexpr std::size_t kMaxBundleSize = 64u << 20;
 
@@ -39,27 +32,13 @@ std::vector<CBlob> ReadPemOrDer(const std::string& path, const char* pemType) {
   if (raw.size() > kMaxBundleSize) {
     throw std::runtime_error(path + " is larger than a certificate bundle can be");
   }
-  const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());
-  if (text.find("-----BEGIN") == std::string_view::npos) {
-    return {CBlob(raw)};
-  }
-  std::vector<CBlob> blocks;
-  const std::unique_ptr<BIO, Owned<BIO_free>> bio(
-      BIO_new_mem_buf(raw.data(), static_cast<int>(raw.size())));
-  char* name = nullptr;
-  char* header = nullptr;
-  unsigned char* data = nullptr;
-  long length = 0;
-  while (PEM_read_bio(bio.get(), &name, &header, &data, &length) == 1) {
-    if (std::string_view(name) == pemType) {
-      blocks.emplace_back(data, static_cast<unsigned long>(length));
+  std::vector<CBlob> objects;
+  for (const P::Capi::BundleObject& object : P::Capi::ReadBundleObjects(raw)) {
+    if (object.pemType.empty() || object.pemType == pemType) {
+      objects.emplace_back(object.der);
     }
-    OPENSSL_free(name);
-    OPENSSL_free(header);
-    OPENSSL_free(data);
   }
-  ERR_clear_error();  // the end of the text
-  return blocks;
+  return objects;
 }
 
 StorePtr OpenBundle(const std::string& path) {
