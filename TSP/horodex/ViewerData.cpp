@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "TSP/horodex/Base64.h"
 #include "TSP/horodex/TSPRequest_Impl.h"
 #include "TSP/horodex/TSPStamp_Impl.h"
 #include "platform/text/convert.h"
@@ -42,6 +43,10 @@ void WithWideCaption(const unsigned short* caption, Show show) {
 
 void InstallViewerPages(const ViewerPages& pages) noexcept {
   installedPages.store(&pages, std::memory_order_release);
+}
+
+CBlob Base64TextOf(const CBlob& der) {
+  return Base64Encode(der);
 }
 
 HPROPSHEETPAGE CRequest::get_PropPage() const {

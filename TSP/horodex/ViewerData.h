@@ -43,4 +43,8 @@ struct ViewerPages {
 // not load.
 void InstallViewerPages(const ViewerPages& pages) noexcept;
 
+// The Base64 text a page saves when the user chooses the Base64 file type: that of Base64Encode
+// (TSP/horodex/Base64.h). Throws as it does.
+CBlob Base64TextOf(const CBlob& der);
+
 }  // namespace Velmora::PKI::TSP::Client
