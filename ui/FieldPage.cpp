@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "TSP/horodex/Base64.h"
+#include "TSP/horodex/ViewerData.h"
 #include "platform/text/convert.h"
 #include "platform/ui/commdlg.h"
 #include "platform/ui/viewer_module.h"
@@ -338,7 +338,7 @@ void CFieldPage::SaveToFile(unsigned filterTemplateId, const wchar_t* extension,
     if (dialog.nFilterIndex == 1) {
       blob.writeToFile(path.c_str());
     } else {
-      Base64Encode(blob).writeToFile(path.c_str());
+      Base64TextOf(blob).writeToFile(path.c_str());
     }
   } catch (...) {
     hr = CurrentExceptionResult();

@@ -4,12 +4,19 @@
 // (imported without a request) and its own decoded token.
 #pragma once
 
-#include "TSP/horodex/CapiHandles.h"
+#include <memory>
+
 #include "codec/stampmsg/token.h"
 #include "horodex/TSPStamp.h"
+#include "platform/capi/wincrypt.h"
+#include "platform/text/free_with.h"
 #include "ui/FieldPage.h"
 
 namespace Velmora::PKI::TSP::Client::Viewer {
+
+// One reference to a certificate context, freed once.
+using CertContextPtr = std::unique_ptr<const Platform::CERT_CONTEXT,
+                                       Platform::FreeWith<Platform::CertFreeCertificateContext>>;
 
 class CStampPage : public CFieldPage {
  public:

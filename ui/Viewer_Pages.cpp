@@ -1,60 +1,39 @@
-// get_PropPage and Display of CRequest and CStamp. They are members of the exported classes but
-// live here, in the viewer's layer, because they make the viewer's pages: the layer of the
-// request and the stamp (TSP/horodex) knows nothing of pages, and dependencies point down only.
-#include "TSP/horodex/TSPRequest_Impl.h"
-#include "TSP/horodex/TSPStamp_Impl.h"
-#include "platform/text/convert.h"
-#include "support/errors.h"
+// The viewer's side of get_PropPage and Display of CRequest and CStamp: the request and stamp
+// pages made from the values the library hands over (TSP/horodex/ViewerData.h), and the sheet
+// that shows one. The layer of the request and the stamp defines the members and reaches these
+// functions only through the interface they are installed in, as the library is loaded: it knows
+// nothing of pages, and dependencies point down only.
+#include <memory>
+
+#include "TSP/horodex/ViewerData.h"
 #include "ui/RequestPage.h"
 #include "ui/Resources.h"
 #include "ui/StampPage.h"
 
-namespace Velmora::PKI::TSP::Client {
+namespace Velmora::PKI::TSP::Client::Viewer {
+namespace {
 
 using Platform::HPROPSHEETPAGE;
 using Platform::HWND;
 
-HPROPSHEETPAGE CRequest::get_PropPage() const {
-  if (m_impl->encodedRequest.empty()) {
-    m_impl->MakeRequest();
-  }
-  const CBlob encoding = m_impl->encodedRequest;
-  return Viewer::MakePropertyPage(
-      [&encoding] { return std::make_unique<Viewer::CRequestPage>(encoding); });
+HPROPSHEETPAGE MakeRequestPage(const RequestViewData& request) {
+  return MakePropertyPage([&request] { return std::make_unique<CRequestPage>(request.encoding); });
 }
 
-void CRequest::Display(HWND parent, const wchar_t* caption) const {
-  Viewer::ShowPropertySheet(parent, caption, Viewer::IDS_REQUEST_CAPTION, get_PropPage());
+HPROPSHEETPAGE MakeStampPage(const StampViewData& stamp) {
+  return MakePropertyPage([&stamp] { return std::make_unique<CStampPage>(stamp.token); });
 }
 
-void CRequest::Display(HWND parent, const unsigned short* caption) const {
-  if (caption == nullptr) {
-    Display(parent, static_cast<const wchar_t*>(nullptr));
-    return;
-  }
-  const std::wstring wide = Platform::Utf16ToWide(Platform::Utf16ViewOf(caption));
-  Display(parent, wide.c_str());
+void ShowSheet(HWND parent, const wchar_t* caption, ViewedMessage message, HPROPSHEETPAGE page) {
+  ShowPropertySheet(parent, caption,
+                    message == ViewedMessage::Request ? IDS_REQUEST_CAPTION : IDS_STAMP_CAPTION,
+                    page);
 }
 
-HPROPSHEETPAGE CStamp::get_PropPage() const {
-  if (m_impl->encodedToken.empty()) {
-    Support::ThrowWin32Error(Platform::ERROR_INVALID_STATE);
-  }
-  const CBlob token = m_impl->encodedToken;
-  return Viewer::MakePropertyPage([&token] { return std::make_unique<Viewer::CStampPage>(token); });
-}
+constexpr ViewerPages kPages{&MakeRequestPage, &MakeStampPage, &ShowSheet};
 
-void CStamp::Display(HWND parent, const wchar_t* caption) const {
-  Viewer::ShowPropertySheet(parent, caption, Viewer::IDS_STAMP_CAPTION, get_PropPage());
-}
+// Installed while the library is loaded, before any of its callers can ask for a page.
+[[maybe_unused]] const bool kInstalled = (InstallViewerPages(kPages), true);
 
-void CStamp::Display(HWND parent, const unsigned short* caption) const {
-  if (caption == nullptr) {
-    Display(parent, static_cast<const wchar_t*>(nullptr));
-    return;
-  }
-  const std::wstring wide = Platform::Utf16ToWide(Platform::Utf16ViewOf(caption));
-  Display(parent, wide.c_str());
-}
-
-}  // namespace Velmora::PKI::TSP::Client
+}  // namespace
+}  // namespace Velmora::PKI::TSP::Client::Viewer
