@@ -121,8 +121,9 @@ class CArchiveTimeStampSequence : public CNonEmptySequenceOf<CArchiveTimeStampCh
   std::vector<CArchiveTimeStampChain>& chains() noexcept { return changeItems(); }
 };
 
-extern template class CNonEmptySequenceOf<CArchiveTimeStamp>;
-extern template class CNonEmptySequenceOf<CArchiveTimeStampChain>;
+// encode, decode, read and write of both are instantiated in evidence_record.cpp; the inline
+// members are instantiated where they are used, so that an unoptimised program outside the
+// library finds them too.
 
 class CEvidenceRecord {
  public:
