@@ -57,50 +57,16 @@ struct Options {
 // Parses the options the ers commands share; false with a message on a bad one.
 bool Parse(const std::string& command, const std::vector<std::string>& args, Options& o,
            std::ostream& err) {
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const OptionTaken taken = TakeRequestOption(args, i, o.request, "horodex ers " + command, err);
-    if (taken == OptionTaken::Bad) {
-      return false;
-    }
-    if (taken == OptionTaken::Yes) {
-      continue;
-    }
-    std::string* single = nullptr;
-    std::vector<std::string>* many = nullptr;
-    if (arg == "--data") {
-      many = &o.dataFiles;
-    } else if (arg == "-o") {
-      single = &o.out;
-    } else if (arg == "--hash") {
-      single = &o.hash;
-    } else if (arg == "--files-from") {
-      single = &o.filesFrom;
-    } else if (arg == "--json") {
-      o.json = true;
-      continue;
-    } else if (arg == "-0") {
-      o.nulSeparated = true;
-      continue;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      err << "horodex ers " << command << ": unknown option " << arg << "\n" << CommandHelp("ers");
-      return false;
-    } else {
-      o.operands.push_back(arg);
-      continue;
-    }
-    if (i + 1 >= args.size()) {
-      err << "horodex ers " << command << ": " << arg << " needs a value\n";
-      return false;
-    }
-    ++i;
-    if (single != nullptr) {
-      *single = args[i];
-    } else {
-      many->push_back(args[i]);
-    }
-  }
-  return true;
+  OptionReader reader("horodex ers " + command, err,
+                      {.unknownOption = "unknown option {}",
+                       .usage = CommandHelp("ers"),
+                       .usageAfterMissingValue = false});
+  AddRequestOptions(reader, o.request);
+  reader.value("--data", o.dataFiles);
+  reader.values({{"-o", &o.out}, {"--hash", &o.hash}, {"--files-from", &o.filesFrom}});
+  reader.flags({{"--json", &o.json}, {"-0", &o.nulSeparated}});
+  reader.operands(o.operands);
+  return reader.read(args, 1);
 }
 
 bool TrustRoots(const std::string& command, const Options& o, std::ostream& err) {

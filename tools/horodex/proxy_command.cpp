@@ -1,3 +1,4 @@
+// horodex proxy: the proxy a stamp's exchange would take to a URL, and how it was found.
 #include "tools/horodex/proxy_command.h"
 
 #include <memory>
@@ -10,6 +11,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"
+#include "tools/horodex/option_reader.h"
 #include "transport/send_request_parts.h"
 
 namespace Horodex {
@@ -49,18 +51,18 @@ Outcome Discover(P::HINTERNET session, const Velmora::PKI::Transport::TargetUrl&
 int RunProxy(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   bool json = false;
   std::string url;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else if (url.empty() && arg.rfind("--", 0) != 0) {
-      url = arg;
-    } else {
-      url.clear();
-      break;
-    }
+  constexpr const char* kUsage = "usage: horodex proxy URL [--json]\n";
+  // Whatever it does not take, it answers with the usage alone.
+  OptionReader reader(
+      "horodex proxy", err,
+      {.unknownOption = "", .extraOperand = "", .usage = kUsage, .form = OptionForm::DoubleDash});
+  reader.flag("--json", json);
+  reader.operand(url);
+  if (!reader.read(args)) {
+    return kExitUsage;
   }
   if (url.empty()) {
-    err << "usage: horodex proxy URL [--json]\n";
+    err << kUsage;
     return kExitUsage;
   }
   const std::wstring wide = P::NarrowToWide(url);

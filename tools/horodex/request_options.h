@@ -4,7 +4,6 @@
 // --offline, --crl). One reader, so every such command takes all of them alike.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "TSP/horodex/CapiHandles.h"
 #include "horodex/TSPRequest.h"
+#include "tools/horodex/option_reader.h"
 #include "tools/horodex/user_settings.h"
 
 namespace Horodex {
@@ -25,12 +25,8 @@ struct RequestOptions {
   std::optional<unsigned long> timeoutMs;  // set by FinishRequestOptions
 };
 
-enum class OptionTaken { No, Yes, Bad };
-
-// Takes args[i] when it is one of these options, with its value (i then moves past it); Bad after
-// a message when its value is missing.
-OptionTaken TakeRequestOption(const std::vector<std::string>& args, std::size_t& i,
-                              RequestOptions& o, const std::string& who, std::ostream& err);
+// Puts these options on the command's reader.
+void AddRequestOptions(OptionReader& reader, RequestOptions& o);
 
 // Checks the values and fills in what the command line does not give from the user's settings
 // (TSAs, CA files, certReq, time-out); certReq is on unless --no-cert-req or the settings say no.

@@ -15,6 +15,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/message_file.h"
+#include "tools/horodex/option_reader.h"
 #include "tools/horodex/signature_command.h"
 #include "tools/horodex/status_name.h"
 #include "tools/horodex/tsa_name_check.h"
@@ -234,15 +235,13 @@ FieldList DescribeMessage(const CBlob& bytes) {
 int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   bool json = false;
   std::string path;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else if (path.empty() && !arg.starts_with("--")) {
-      path = arg;
-    } else {
-      err << "horodex show: unexpected argument '" << arg << "'\n";
-      return kExitUsage;
-    }
+  OptionReader reader(
+      "horodex show", err,
+      {.unknownOption = "unexpected argument '{}'", .form = OptionForm::DoubleDash});
+  reader.flag("--json", json);
+  reader.operand(path);
+  if (!reader.read(args)) {
+    return kExitUsage;
   }
   if (path.empty()) {
     err << "usage: horodex show [--json] FILE\n";

@@ -14,6 +14,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
+#include "tools/horodex/option_reader.h"
 #include "tools/horodex/revocation_report.h"
 #include "tools/horodex/terminal.h"
 #include "tools/horodex/time_text.h"
@@ -160,41 +161,18 @@ struct VerifySignatureOptions {
 
 bool ParseVerify(const std::vector<std::string>& args, VerifySignatureOptions& o,
                  std::ostream& err) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::string* into = nullptr;
-    std::string item;
-    if (arg == "--json") {
-      o.json = true;
-      continue;
-    }
-    if (arg == "--offline") {
-      o.offline = true;
-      continue;
-    }
-    if (arg == "--data") {
-      into = &o.data;
-    } else if (arg == "--ca" || arg == "--certs" || arg == "--crl") {
-      into = &item;
-    } else if (!arg.starts_with("-") && o.signature.empty()) {
-      o.signature = arg;
-      continue;
-    }
-    if (into == nullptr || i + 1 >= args.size()) {
-      err << "horodex verify: unexpected argument '" << arg << "' for a signature\n"
-          << kVerifyUsage;
-      return false;
-    }
-    *into = args[++i];
-    if (arg == "--ca") {
-      o.caFiles.push_back(item);
-    } else if (arg == "--certs") {
-      o.bundles.push_back(item);
-    } else if (arg == "--crl") {
-      o.crlFiles.push_back(item);
-    }
-  }
-  return true;
+  const std::string unexpected = "unexpected argument '{}' for a signature";
+  OptionReader reader("horodex verify", err,
+                      {.unknownOption = unexpected,
+                       .extraOperand = unexpected,
+                       .missingValue = unexpected,
+                       .usage = kVerifyUsage,
+                       .form = OptionForm::AnyDash});
+  reader.flags({{"--json", &o.json}, {"--offline", &o.offline}});
+  reader.value("--data", o.data);
+  reader.values({{"--ca", &o.caFiles}, {"--certs", &o.bundles}, {"--crl", &o.crlFiles}});
+  reader.operand(o.signature);
+  return reader.read(args);
 }
 
 }  // namespace

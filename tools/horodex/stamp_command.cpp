@@ -52,51 +52,29 @@ struct Options {
 
 // False with a message when the command line is not one this command takes.
 bool Parse(const std::vector<std::string>& args, Options& o, std::ostream& err) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const OptionTaken taken = TakeRequestOption(args, i, o.request, "horodex stamp", err);
-    if (taken == OptionTaken::Bad) {
-      err << kUsage;
-      return false;
-    }
-    if (taken == OptionTaken::Yes) {
-      continue;
-    }
-    std::string* into = nullptr;
-    if (arg == "--hash") {
-      into = &o.hash;
-    } else if (arg == "-o") {
-      into = &o.output;
-    } else if (arg == "--signature") {
-      into = &o.signature;
-    } else if (arg == "--signer") {
-      char* end = nullptr;
-      const unsigned long index =
-          i + 1 < args.size() ? std::strtoul(args[i + 1].c_str(), &end, 10) : 0;
-      if (end == nullptr || *end != '\0' || args[i + 1].empty() || args[i + 1][0] == '-') {
-        err << "horodex stamp: --signer takes a signer's index (0 for the first)\n" << kUsage;
-        return false;
-      }
-      o.signers.push_back(index);
-      ++i;
-    } else if (arg == "--json") {
-      o.json = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      err << "horodex stamp: unknown option '" << arg << "'\n" << kUsage;
-      return false;
-    } else if (o.file.empty()) {
-      o.file = arg;
-    } else {
-      err << "horodex stamp: unexpected argument '" << arg << "'\n" << kUsage;
-      return false;
-    }
-    if (into != nullptr) {
-      if (i + 1 >= args.size()) {
-        err << "horodex stamp: " << arg << " needs a value\n" << kUsage;
-        return false;
-      }
-      *into = args[++i];
-    }
+  OptionReader reader("horodex stamp", err, {.usage = kUsage});
+  AddRequestOptions(reader, o.request);
+  reader.value("--hash", o.hash);
+  reader.value("-o", o.output);
+  reader.value("--signature", o.signature);
+  const std::string signerIndex = "--signer takes a signer's index (0 for the first)";
+  reader.value(
+      "--signer",
+      [&](const std::string& value) {
+        char* end = nullptr;
+        const unsigned long index = std::strtoul(value.c_str(), &end, 10);
+        if (*end != '\0' || value.empty() || value[0] == '-') {
+          reader.complain(signerIndex);
+          return false;
+        }
+        o.signers.push_back(index);
+        return true;
+      },
+      signerIndex);
+  reader.flag("--json", o.json);
+  reader.operand(o.file);
+  if (!reader.read(args)) {
+    return false;
   }
   if (o.file.empty() == o.signature.empty() || o.output.empty() ||
       (!o.signers.empty() && o.signature.empty())) {

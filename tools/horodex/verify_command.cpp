@@ -36,6 +36,7 @@
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/hex_text.h"
 #include "tools/horodex/message_file.h"
+#include "tools/horodex/option_reader.h"
 #include "tools/horodex/revocation_report.h"
 #include "tools/horodex/signature_command.h"
 #include "tools/horodex/status_name.h"
@@ -191,59 +192,40 @@ struct VerifyOptions {
   bool signatureOnly = false;  // no data: the signature and the chain alone
 };
 
+// The reader of verify's options into `o`; `sources` counts the data options.
+OptionReader VerifyReader(VerifyOptions& o, int& sources, std::ostream& err) {
+  OptionReader reader("horodex verify", err,
+                      {.unknownOption = "unexpected argument '{}'",
+                       .missingValue = "unexpected argument '{}'",
+                       .usage = kUsage,
+                       .form = OptionForm::AnyDash});
+  reader.flags(
+      {{"--signature-only", &o.signatureOnly}, {"--json", &o.json}, {"--offline", &o.offline}});
+  for (auto& [name, into] : {std::pair<const char*, std::string*>{"--data", &o.dataPath},
+                             {"--digest", &o.digestHex},
+                             {"--request", &o.requestPath},
+                             {"--data-dir", &o.dataDir}}) {
+    reader.value(name, [&sources, into](const std::string& value) {
+      *into = value;
+      ++sources;
+      return true;
+    });
+  }
+  reader.values({{"--ca", &o.caFiles}, {"--certs", &o.bundles}, {"--crl", &o.crlFiles}});
+  reader.value("--accept-ext", [&o](const std::string& value) {
+    o.acceptExtensions = value;
+    o.hasAccept = true;
+    return true;
+  });
+  reader.operands(o.stamps);
+  return reader;
+}
+
 // False with a message when the command line is not one this command takes.
 bool Parse(const std::vector<std::string>& args, VerifyOptions& o, std::ostream& err) {
   int sources = 0;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) {
-        return false;
-      }
-      into = args[++i];
-      return true;
-    };
-    bool ok = true;
-    std::string item;
-    if (arg == "--signature-only") {
-      o.signatureOnly = true;
-    } else if (arg == "--data") {
-      ok = value(o.dataPath);
-      ++sources;
-    } else if (arg == "--digest") {
-      ok = value(o.digestHex);
-      ++sources;
-    } else if (arg == "--request") {
-      ok = value(o.requestPath);
-      ++sources;
-    } else if (arg == "--data-dir") {
-      ok = value(o.dataDir);
-      ++sources;
-    } else if (arg == "--ca") {
-      ok = value(item);
-      o.caFiles.push_back(item);
-    } else if (arg == "--certs") {
-      ok = value(item);
-      o.bundles.push_back(item);
-    } else if (arg == "--accept-ext") {
-      ok = value(o.acceptExtensions);
-      o.hasAccept = true;
-    } else if (arg == "--json") {
-      o.json = true;
-    } else if (arg == "--offline") {
-      o.offline = true;
-    } else if (arg == "--crl") {
-      ok = value(item);
-      o.crlFiles.push_back(item);
-    } else if (!arg.starts_with("-")) {
-      o.stamps.push_back(arg);
-    } else {
-      ok = false;
-    }
-    if (!ok) {
-      err << "horodex verify: unexpected argument '" << arg << "'\n" << kUsage;
-      return false;
-    }
+  if (!VerifyReader(o, sources, err).read(args)) {
+    return false;
   }
   if (o.stamps.empty() || sources > 1) {
     err << (sources > 1 ? "horodex verify: give at most one of --data, --digest, --request and "
@@ -583,16 +565,10 @@ void WriteJsonSummary(const std::vector<std::string>& stamps, const std::vector<
 
 // Whether the command line names one file and that file is a CMS signature.
 bool NamesOneSignature(const std::vector<std::string>& args) {
-  static constexpr std::string_view kWithValue[] = {
-      "--data", "--digest", "--request", "--data-dir", "--ca", "--certs", "--accept-ext", "--crl"};
-  std::vector<std::string> files;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (std::find(std::begin(kWithValue), std::end(kWithValue), args[i]) != std::end(kWithValue)) {
-      ++i;
-    } else if (!args[i].starts_with("-")) {
-      files.push_back(args[i]);
-    }
-  }
+  VerifyOptions unused;
+  int sources = 0;
+  std::ostringstream quiet;
+  const std::vector<std::string> files = VerifyReader(unused, sources, quiet).operandsOf(args);
   if (files.size() != 1) {
     return false;
   }
