@@ -91,11 +91,7 @@ int RunCompare(const std::vector<std::string>& args, std::ostream& out, std::ost
                             "accuracy, or a stamp gives none)");
   fields.time("timeA", "Time of A", a);
   fields.time("timeB", "Time of B", b);
-  if (json) {
-    fields.writeJson(out);
-  } else {
-    fields.writeText(out);
-  }
+  fields.write(out, json);
   return kExitOk;
 }
 

@@ -118,7 +118,7 @@ std::optional<std::string> StampTree(CEvidenceTree& tree, const std::string& oid
   const StampOutcome outcome = SendToTsas(request, o.request, who, err);
   if (outcome.stamp == nullptr) {
     if (!outcome.told) {
-      o.json ? outcome.failure.writeJson(err) : outcome.failure.writeText(err);
+      outcome.failure.write(err, o.json);
     }
     status = outcome.exit;
     return std::nullopt;

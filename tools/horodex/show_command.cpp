@@ -256,11 +256,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   try {
     const FieldList fields = DescribeMessage(bytes);
-    if (json) {
-      fields.writeJson(out);
-    } else {
-      fields.writeText(out);
-    }
+    fields.write(out, json);
     return kExitOk;
   } catch (const Velmora::Platform::CAtlException& e) {
     err << "horodex show: cannot read " << path << " as a time-stamp request, response or token ("

@@ -226,7 +226,7 @@ int StampSignature(const std::string& path, const std::vector<std::size_t>& sign
     if (outcome.stamp == nullptr) {
       err << who << ": " << SignerLabel(index, name) << ": not stamped; nothing written\n";
       if (!outcome.told) {
-        json ? outcome.failure.writeJson(err) : outcome.failure.writeText(err);
+        outcome.failure.write(err, json);
       }
       return outcome.exit;
     }

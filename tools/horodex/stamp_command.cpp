@@ -92,14 +92,6 @@ CBlob StampBytes(const CStamp& stamp, void (CStamp::*get)(unsigned char*, unsign
   return bytes;
 }
 
-void Report(const FieldList& fields, bool json, std::ostream& out) {
-  if (json) {
-    fields.writeJson(out);
-  } else {
-    fields.writeText(out);
-  }
-}
-
 }  // namespace
 
 int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -150,7 +142,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const StampOutcome outcome = SendToTsas(request, o.request, "horodex stamp", err);
     if (outcome.stamp == nullptr) {
       if (!outcome.told) {
-        Report(outcome.failure, o.json, err);
+        outcome.failure.write(err, o.json);
       }
       return outcome.exit;
     }
@@ -171,7 +163,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     fields.text("output", "Written to", o.output);
     fields.alwaysInJson({"revocation"});  // null when the stamp was not verified
     AddRevocation(fields, outcome.revocation);
-    Report(fields, o.json, report);
+    fields.write(report, o.json);
     return kExitOk;
   } catch (const P::CAtlException& e) {
     err << "horodex stamp: cannot make the request (" << ErrorText(e) << ")\n";
