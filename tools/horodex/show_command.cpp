@@ -52,16 +52,6 @@ void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {
   fields.text("extensions", "Extensions", text);
 }
 
-// A byte property of the stamp, read by the size-query rule.
-CBlob StampBytes(const Client::CStamp& stamp,
-                 void (Client::CStamp::*get)(unsigned char*, unsigned long*) const) {
-  unsigned long length = 0;
-  (stamp.*get)(nullptr, &length);
-  CBlob bytes(length);
-  (stamp.*get)(bytes.pbData(), &length);
-  return bytes;
-}
-
 std::int64_t CountCertificates(void* store) {
   std::int64_t count = 0;
   Velmora::Platform::PCCERT_CONTEXT certificate = nullptr;
@@ -167,6 +157,15 @@ void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
 }
 
 }  // namespace
+
+CBlob StampBytes(const Client::CStamp& stamp,
+                 void (Client::CStamp::*get)(unsigned char*, unsigned long*) const) {
+  unsigned long length = 0;
+  (stamp.*get)(nullptr, &length);
+  CBlob bytes(length);
+  (stamp.*get)(bytes.pbData(), &length);
+  return bytes;
+}
 
 std::string FailInfoNames(unsigned int bits) {
   struct Name {
