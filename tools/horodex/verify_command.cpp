@@ -13,7 +13,6 @@
 #include "tools/horodex/signature_command.h"
 #include "tools/horodex/terminal.h"
 #include "tools/horodex/trusted_roots.h"
-#include "tools/horodex/user_settings.h"
 #include "tools/horodex/verify_checks.h"
 #include "tools/horodex/verify_options.h"
 #include "tools/horodex/verify_report.h"
@@ -47,16 +46,8 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (!ReadVerifyOptions(args, o, err)) {
     return kExitUsage;
   }
-  const std::optional<UserSettings> settings = LoadUserSettings("verify", err);
-  if (!settings) {
-    return kExitFile;
-  }
-  if (o.caFiles.empty()) {
-    o.caFiles = settings->caFiles;
-  }
-
   // Trust anchors and the caller's stores.
-  if (!TrustRootFiles(o.caFiles, "horodex verify", err)) {
+  if (!TrustCaFilesOrSettings(o.caFiles, "verify", err)) {
     return kExitFile;
   }
   const std::optional<CallerStores> stores =
