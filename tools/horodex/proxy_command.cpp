@@ -2,6 +2,7 @@
 #include "tools/horodex/proxy_command.h"
 
 #include <memory>
+#include <vector>
 
 #include "platform/http/handles.h"
 #include "platform/http/proxy_report.h"
@@ -91,18 +92,24 @@ int RunProxy(const std::vector<std::string>& args, std::ostream& out, std::ostre
   const P::ProxyDiscoveryReport& report = P::LastProxyDiscovery();
   const std::string error = outcome.error != 0 ? ErrorText(outcome.error) : "";
   if (json) {
-    out << "{\"url\": " << JsonQuote(url) << ", \"proxy\": "
-        << (outcome.error != 0 ? "null"
-                               : JsonQuote(outcome.proxy.empty() ? "DIRECT" : outcome.proxy))
-        << ", \"source\": " << JsonQuote(report.source)
-        << ", \"script\": " << JsonQuoteOrNull(report.scriptUrl)
-        << ", \"answer\": " << JsonQuoteOrNull(report.scriptAnswer)
-        << ", \"bypassRule\": " << JsonQuoteOrNull(outcome.bypassRule)
-        << ", \"error\": " << JsonQuoteOrNull(error) << ", \"notes\": [";
-    for (std::size_t i = 0; i < report.notes.size(); ++i) {
-      out << (i > 0 ? ", " : "") << JsonQuote(report.notes[i]);
+    FieldList fields;
+    fields.text("url", "", url);
+    if (outcome.error != 0) {
+      fields.absent("proxy", "");
+    } else {
+      fields.text("proxy", "", outcome.proxy.empty() ? "DIRECT" : outcome.proxy);
     }
-    out << "]}\n";
+    fields.text("source", "", report.source);
+    fields.optionalText("script", "", report.scriptUrl);
+    fields.optionalText("answer", "", report.scriptAnswer);
+    fields.optionalText("bypassRule", "", outcome.bypassRule);
+    fields.optionalText("error", "", error);
+    std::vector<std::string> notes;
+    for (const std::string& note : report.notes) {
+      notes.push_back(JsonQuote(note));
+    }
+    fields.jsonMember("notes", JsonArray(notes));
+    fields.writeJson(out);
   } else {
     out << "proxy:  "
         << (outcome.error != 0      ? "none, the stamp would fail"

@@ -1,3 +1,4 @@
+// horodex show: the fields of a request, a response, a token or a CMS signature.
 #include "tools/horodex/show_command.h"
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "support/error_messages.h"
 #include "support/oid_info.h"
 #include "tools/horodex/exit_codes.h"
+#include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/message_file.h"
 #include "tools/horodex/option_reader.h"
@@ -30,14 +32,6 @@ namespace Client = Velmora::PKI::TSP::Client;
 
 std::string Hex(const CBlob& blob) {
   return blob.writeToHexString(0).str();
-}
-
-// "0x80093102: ASN1 unexpected end of data." in the user's language.
-std::string ErrorText(Velmora::Platform::HRESULT hr) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  return std::string(code) + ": " +
-         Velmora::Platform::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
 }
 
 void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {
