@@ -1,3 +1,4 @@
+// The options of every command that sends a request to a TSA, checked and put on the request.
 #include "tools/horodex/request_options.h"
 
 #include <openssl/bio.h>

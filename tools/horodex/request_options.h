@@ -1,7 +1,7 @@
 // The options of every command that sends a request to a TSA (stamp, stamp --evidence, ers stamp,
 // renew): the TSAs, the connection (credentials, proxy, client certificate, TLS roots, time-out),
 // the request (policy, nonce, certReq) and the verification of the stamp (--no-verify, --ca,
-// --offline, --crl). One reader, so every such command takes all of them alike.
+// --offline, --crl). One set, put on each such command's OptionReader, so they all take them alike.
 #pragma once
 
 #include <optional>
