@@ -15,6 +15,7 @@
 #include "tools/horodex/command_options.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_problem.h"
+#include "tools/horodex/option_reader.h"
 
 namespace Horodex {
 
@@ -46,25 +47,38 @@ int RunAuthenticode(const std::vector<std::string>& args, std::ostream& /*out*/,
   std::string output;
   bool haveUrl = false;
   unsigned long timeoutMs = 0;  // WinHTTP's own time-outs
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if ((arg == "--url" || arg == "-o") && i + 1 < args.size()) {
-      (arg == "-o" ? output : url) = args[++i];
-      haveUrl = haveUrl || arg == "--url";
-    } else if (arg == "--timeout" && i + 1 < args.size()) {
-      const std::optional<unsigned long> ms = TimeoutMs(args[++i]);
-      if (!ms) {
-        err << "horodex authenticode: --timeout takes a number of seconds from 0.001 to "
-            << kMaxTimeoutSeconds << "\n";
-        return kExitUsage;
-      }
-      timeoutMs = *ms;
-    } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
-      input = arg;
-    } else {
-      err << "horodex authenticode: unexpected argument '" << arg << "'\n" << kUsage;
-      return kExitUsage;
+  OptionReader reader("horodex authenticode", err,
+                      {.unknownOption = "unexpected argument '{}'",
+                       .missingValue = "unexpected argument '{}'",
+                       .usage = kUsage,
+                       .form = OptionForm::AnyDash});
+  reader.value("--url", [&](const std::string& value) {
+    url = value;
+    haveUrl = true;
+    return true;
+  });
+  reader.value("-o", output);
+  reader.value("--timeout", [&](const std::string& value) {
+    const std::optional<unsigned long> ms = TimeoutMs(value);
+    if (!ms) {
+      reader.complain(
+          "--timeout takes a number of seconds from 0.001 to " + std::to_string(kMaxTimeoutSeconds),
+          false);
+      return false;
     }
+    timeoutMs = *ms;
+    return true;
+  });
+  // One file; an empty name is none.
+  reader.operand([&](const std::string& value) {
+    if (value.empty() || !input.empty()) {
+      return false;
+    }
+    input = value;
+    return true;
+  });
+  if (!reader.read(args)) {
+    return kExitUsage;
   }
   if (input.empty() || output.empty()) {
     err << kUsage;

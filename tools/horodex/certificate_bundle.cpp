@@ -1,3 +1,4 @@
+// The caller's --certs bundles and --crl files opened as stores for the chain engine.
 #include "tools/horodex/certificate_bundle.h"
 
 #include <fstream>

@@ -1,3 +1,4 @@
+// Option values more than one command reads: time-outs and TSA addresses.
 #include "tools/horodex/command_options.h"
 
 #include <cctype>

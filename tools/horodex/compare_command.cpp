@@ -10,6 +10,7 @@
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/message_file.h"
+#include "tools/horodex/option_reader.h"
 #include "tools/horodex/show_command.h"
 
 namespace Horodex {
@@ -28,24 +29,24 @@ int RunCompare(const std::vector<std::string>& args, std::ostream& out, std::ost
   std::vector<std::string> files;
   bool json = false;
   long accuracy = -1;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--json") {
-      json = true;
-    } else if (arg == "--accuracy") {
-      const std::string text = i + 1 < args.size() ? args[++i] : std::string();
-      const char* end = text.data() + text.size();
-      const auto [rest, ec] = std::from_chars(text.data(), end, accuracy);
-      if (text.empty() || ec != std::errc() || rest != end || accuracy < 0) {
-        err << "horodex compare: --accuracy takes a number of microseconds\n" << kUsage;
-        return kExitUsage;
-      }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      err << "horodex compare: unknown option '" << arg << "'\n" << kUsage;
-      return kExitUsage;
-    } else {
-      files.push_back(arg);
-    }
+  OptionReader reader("horodex compare", err, {.usage = kUsage});
+  reader.flag("--json", json);
+  const std::string microseconds = "--accuracy takes a number of microseconds";
+  reader.value(
+      "--accuracy",
+      [&](const std::string& text) {
+        const char* end = text.data() + text.size();
+        const auto [rest, ec] = std::from_chars(text.data(), end, accuracy);
+        if (text.empty() || ec != std::errc() || rest != end || accuracy < 0) {
+          reader.complain(microseconds);
+          return false;
+        }
+        return true;
+      },
+      microseconds);
+  reader.operands(files);
+  if (!reader.read(args)) {
+    return kExitUsage;
   }
   if (files.size() != 2) {
     err << kUsage;
@@ -90,11 +91,7 @@ int RunCompare(const std::vector<std::string>& args, std::ostream& out, std::ost
                             "accuracy, or a stamp gives none)");
   fields.time("timeA", "Time of A", a);
   fields.time("timeB", "Time of B", b);
-  if (json) {
-    fields.writeJson(out);
-  } else {
-    fields.writeText(out);
-  }
+  fields.write(out, json);
   return kExitOk;
 }
 

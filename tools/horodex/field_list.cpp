@@ -1,3 +1,4 @@
+// The one writer of every command's report: a field list as aligned text or as a JSON object.
 #include "tools/horodex/field_list.h"
 
 #include <algorithm>
@@ -24,6 +25,10 @@ void FieldList::flag(std::string key, std::string label, bool value) {
 
 void FieldList::structured(std::string key, std::string label, std::string text, std::string json) {
   m_fields.push_back({std::move(key), std::move(label), std::move(text), std::move(json)});
+}
+
+void FieldList::jsonMember(std::string key, std::string json) {
+  structured(std::move(key), "", "", std::move(json));
 }
 
 void FieldList::absent(std::string key, std::string label) {
@@ -71,6 +76,9 @@ void FieldList::writeText(std::ostream& out) const {
     width = std::max(width, DisplayWidth(f.label));
   }
   for (const Field& f : m_fields) {
+    if (f.label.empty()) {
+      continue;
+    }
     out << f.label << ':' << std::string(width - DisplayWidth(f.label) + 2, ' ');
     if (const auto* s = std::get_if<std::string>(&f.value)) {
       for (const char c : *s) {
@@ -89,30 +97,43 @@ void FieldList::writeText(std::ostream& out) const {
 }
 
 void FieldList::writeJson(std::ostream& out) const {
-  out << '{';
-  bool first = true;
+  out << json() << "\n";
+}
+
+void FieldList::write(std::ostream& out, bool json) const {
+  json ? writeJson(out) : writeText(out);
+}
+
+std::string FieldList::json() const {
+  std::string out = "{";
   for (const Field& f : m_fields) {
-    out << (first ? "" : ", ") << JsonQuote(f.key) << ": ";
-    first = false;
+    out += (out.size() > 1 ? ", " : "") + JsonQuote(f.key) + ": ";
     if (!f.json.empty()) {
-      out << f.json;
+      out += f.json;
     } else if (const auto* s = std::get_if<std::string>(&f.value)) {
-      out << JsonQuote(*s);
+      out += JsonQuote(*s);
     } else if (const auto* n = std::get_if<std::int64_t>(&f.value)) {
-      out << *n;
+      out += std::to_string(*n);
     } else {
-      out << (std::get<bool>(f.value) ? "true" : "false");
+      out += std::get<bool>(f.value) ? "true" : "false";
     }
   }
   for (const std::string& key : m_jsonKeys) {
     const bool given =
         std::any_of(m_fields.begin(), m_fields.end(), [&](const Field& f) { return f.key == key; });
     if (!given) {
-      out << (first ? "" : ", ") << JsonQuote(key) << ": null";
-      first = false;
+      out += (out.size() > 1 ? ", " : "") + JsonQuote(key) + ": null";
     }
   }
-  out << "}\n";
+  return out + "}";
+}
+
+std::string JsonArray(const std::vector<std::string>& values) {
+  std::string out = "[";
+  for (const std::string& value : values) {
+    out += (out.size() > 1 ? ", " : "") + value;
+  }
+  return out + "]";
 }
 
 std::string JsonQuoteOrNull(const std::string& text) {

@@ -1,5 +1,5 @@
-// What `horodex show` prints: an ordered list of named fields, written as aligned text for a
-// person or as one JSON object for scripts.
+// The one writer of every command's report: an ordered list of named fields, written as aligned
+// text for a person or as one JSON object for scripts.
 #pragma once
 
 #include <cstdint>
@@ -14,12 +14,14 @@ namespace Horodex {
 
 class FieldList {
  public:
-  // Texts are UTF-8.
+  // Texts are UTF-8. A field without a label is JSON's alone: the text leaves it out.
   void text(std::string key, std::string label, std::string value);
   void number(std::string key, std::string label, std::int64_t value);
   void flag(std::string key, std::string label, bool value);
   // A value given as text (its lines aligned under the first) and as a JSON value of its own.
   void structured(std::string key, std::string label, std::string text, std::string json);
+  // A member of the JSON object alone, given as its JSON value.
+  void jsonMember(std::string key, std::string json);
   // A value that is not there: "absent" for people, null in JSON.
   void absent(std::string key, std::string label);
   // A text, or absent when it is empty.
@@ -36,6 +38,9 @@ class FieldList {
   void writeText(std::ostream& out) const;
   // One JSON object on one line, as every command writes it.
   void writeJson(std::ostream& out) const;
+  void write(std::ostream& out, bool json) const;
+  // The JSON object without the line's end: a member or an element of another.
+  std::string json() const;
 
  private:
   struct Field {
@@ -48,6 +53,8 @@ class FieldList {
   std::vector<std::string> m_jsonKeys;
 };
 
+// [a, b, ...] of JSON values.
+std::string JsonArray(const std::vector<std::string>& values);
 // JSON string literal of UTF-8 text, quotes included.
 std::string JsonQuote(const std::string& text);
 // The same, or null for empty text.

@@ -37,10 +37,18 @@ void ShowProgress(std::ostream& err, std::uintmax_t done, std::uintmax_t total) 
 
 }  // namespace
 
-std::string ErrorText(P::HRESULT hr) {
+std::string CodeText(P::HRESULT hr) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  return std::string(code) + ": " + P::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
+  return code;
+}
+
+std::string ErrorMessage(P::HRESULT hr) {
+  return P::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
+}
+
+std::string ErrorText(P::HRESULT hr) {
+  return CodeText(hr) + ": " + ErrorMessage(hr);
 }
 
 std::string HashOid(const std::string& given) {

@@ -31,6 +31,10 @@ bool FeedFile(const std::string& path, const std::string& command, std::ostream&
 bool HashFile(Velmora::PKI::TSP::Client::CRequest& request, const std::string& path,
               const std::string& command, std::ostream& err);
 
+// "0xC2100100".
+std::string CodeText(Velmora::Platform::HRESULT hr);
+// The code's message in the user's language.
+std::string ErrorMessage(Velmora::Platform::HRESULT hr);
 // "0xC2100100: <the code's message>".
 std::string ErrorText(Velmora::Platform::HRESULT hr);
 

@@ -1,3 +1,4 @@
+// Why a path cannot be read or written, and files read and written whole.
 #include "tools/horodex/file_problem.h"
 
 #include <sys/stat.h>

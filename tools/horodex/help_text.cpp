@@ -1,3 +1,4 @@
+// Every command's help text, and which options take a value by it.
 #include "tools/horodex/help_text.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// Hexadecimal text given on the command line, read into bytes.
 #include "tools/horodex/hex_text.h"
 
 #include <cctype>

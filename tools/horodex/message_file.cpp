@@ -1,3 +1,4 @@
+// A request or stamp file read as DER or Base64 text.
 #include "tools/horodex/message_file.h"
 
 #include "TSP/horodex/ShellMessageFile.h"

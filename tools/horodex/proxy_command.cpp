@@ -1,6 +1,8 @@
+// horodex proxy: the proxy a stamp's exchange would take to a URL, and how it was found.
 #include "tools/horodex/proxy_command.h"
 
 #include <memory>
+#include <vector>
 
 #include "platform/http/handles.h"
 #include "platform/http/proxy_report.h"
@@ -10,6 +12,7 @@
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"
+#include "tools/horodex/option_reader.h"
 #include "transport/send_request_parts.h"
 
 namespace Horodex {
@@ -49,18 +52,18 @@ Outcome Discover(P::HINTERNET session, const Velmora::PKI::Transport::TargetUrl&
 int RunProxy(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   bool json = false;
   std::string url;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else if (url.empty() && arg.rfind("--", 0) != 0) {
-      url = arg;
-    } else {
-      url.clear();
-      break;
-    }
+  constexpr const char* kUsage = "usage: horodex proxy URL [--json]\n";
+  // Whatever it does not take, it answers with the usage alone.
+  OptionReader reader(
+      "horodex proxy", err,
+      {.unknownOption = "", .extraOperand = "", .usage = kUsage, .form = OptionForm::DoubleDash});
+  reader.flag("--json", json);
+  reader.operand(url);
+  if (!reader.read(args)) {
+    return kExitUsage;
   }
   if (url.empty()) {
-    err << "usage: horodex proxy URL [--json]\n";
+    err << kUsage;
     return kExitUsage;
   }
   const std::wstring wide = P::NarrowToWide(url);
@@ -89,18 +92,24 @@ int RunProxy(const std::vector<std::string>& args, std::ostream& out, std::ostre
   const P::ProxyDiscoveryReport& report = P::LastProxyDiscovery();
   const std::string error = outcome.error != 0 ? ErrorText(outcome.error) : "";
   if (json) {
-    out << "{\"url\": " << JsonQuote(url) << ", \"proxy\": "
-        << (outcome.error != 0 ? "null"
-                               : JsonQuote(outcome.proxy.empty() ? "DIRECT" : outcome.proxy))
-        << ", \"source\": " << JsonQuote(report.source)
-        << ", \"script\": " << JsonQuoteOrNull(report.scriptUrl)
-        << ", \"answer\": " << JsonQuoteOrNull(report.scriptAnswer)
-        << ", \"bypassRule\": " << JsonQuoteOrNull(outcome.bypassRule)
-        << ", \"error\": " << JsonQuoteOrNull(error) << ", \"notes\": [";
-    for (std::size_t i = 0; i < report.notes.size(); ++i) {
-      out << (i > 0 ? ", " : "") << JsonQuote(report.notes[i]);
+    FieldList fields;
+    fields.text("url", "", url);
+    if (outcome.error != 0) {
+      fields.absent("proxy", "");
+    } else {
+      fields.text("proxy", "", outcome.proxy.empty() ? "DIRECT" : outcome.proxy);
     }
-    out << "]}\n";
+    fields.text("source", "", report.source);
+    fields.optionalText("script", "", report.scriptUrl);
+    fields.optionalText("answer", "", report.scriptAnswer);
+    fields.optionalText("bypassRule", "", outcome.bypassRule);
+    fields.optionalText("error", "", error);
+    std::vector<std::string> notes;
+    for (const std::string& note : report.notes) {
+      notes.push_back(JsonQuote(note));
+    }
+    fields.jsonMember("notes", JsonArray(notes));
+    fields.writeJson(out);
   } else {
     out << "proxy:  "
         << (outcome.error != 0      ? "none, the stamp would fail"

@@ -16,6 +16,7 @@
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/hex_text.h"
+#include "tools/horodex/option_reader.h"
 #include "tools/horodex/user_settings.h"
 
 namespace Horodex {
@@ -44,44 +45,19 @@ int RunQuery(const std::vector<std::string>& args, std::ostream& /*out*/, std::o
   std::string file, hash, policy, digest, output;
   bool noNonce = false, base64 = false, haveDigest = false;
   std::optional<bool> certReq;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) {
-        return false;
-      }
-      into = args[++i];
-      return true;
-    };
-    bool ok = true;
-    if (arg == "--hash") {
-      ok = value(hash);
-    } else if (arg == "--policy") {
-      ok = value(policy);
-    } else if (arg == "--digest") {
-      ok = value(digest);
-      haveDigest = true;
-    } else if (arg == "-o") {
-      ok = value(output);
-    } else if (arg == "--no-nonce") {
-      noNonce = true;
-    } else if (arg == "--cert-req" || arg == "--no-cert-req") {
-      certReq = arg == "--cert-req";
-    } else if (arg == "--base64") {
-      base64 = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      err << "horodex query: unknown option '" << arg << "'\n" << kUsage;
-      return kExitUsage;
-    } else if (file.empty()) {
-      file = arg;
-    } else {
-      err << "horodex query: unexpected argument '" << arg << "'\n" << kUsage;
-      return kExitUsage;
-    }
-    if (!ok) {
-      err << "horodex query: " << arg << " needs a value\n" << kUsage;
-      return kExitUsage;
-    }
+  OptionReader reader("horodex query", err, {.usage = kUsage});
+  reader.values({{"--hash", &hash}, {"--policy", &policy}, {"-o", &output}});
+  reader.value("--digest", [&](const std::string& value) {
+    digest = value;
+    haveDigest = true;
+    return true;
+  });
+  reader.flags({{"--no-nonce", &noNonce}, {"--base64", &base64}});
+  reader.flag("--cert-req", [&] { certReq = true; });
+  reader.flag("--no-cert-req", [&] { certReq = false; });
+  reader.operand(file);
+  if (!reader.read(args)) {
+    return kExitUsage;
   }
   if (output.empty() || file.empty() == !haveDigest) {
     err << kUsage;

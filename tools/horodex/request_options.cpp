@@ -1,3 +1,4 @@
+// The options of every command that sends a request to a TSA, checked and put on the request.
 #include "tools/horodex/request_options.h"
 
 #include <openssl/bio.h>
@@ -78,63 +79,24 @@ CertContextPtr LoadClientCertificate(const std::string& certPath, const std::str
 
 }  // namespace
 
-OptionTaken TakeRequestOption(const std::vector<std::string>& args, std::size_t& i,
-                              RequestOptions& o, const std::string& who, std::ostream& err) {
-  const std::string& arg = args[i];
-  const std::pair<const char*, std::string*> kSingle[] = {
-      {"--timeout", &o.timeout},
-      {"--user", &o.user},
-      {"--password", &o.password},
-      {"--auth", &o.auth},
-      {"--proxy", &o.proxy},
-      {"--proxy-user", &o.proxyUser},
-      {"--proxy-password", &o.proxyPassword},
-      {"--proxy-auth", &o.proxyAuth},
-      {"--client-cert", &o.clientCert},
-      {"--client-key", &o.clientKey},
-      {"--tls-ca", &o.tlsCa},
-      {"--policy", &o.policy},
-  };
-  const std::pair<const char*, std::vector<std::string>*> kMany[] = {
-      {"--tsa", &o.tsas}, {"--ca", &o.caFiles}, {"--crl", &o.crlFiles}};
-  const std::pair<const char*, bool*> kFlags[] = {{"--no-nonce", &o.noNonce},
-                                                  {"--offline", &o.offline}};
-  for (const auto& [name, flag] : kFlags) {
-    if (arg == name) {
-      *flag = true;
-      return OptionTaken::Yes;
-    }
-  }
-  if (arg == "--cert-req" || arg == "--no-cert-req") {
-    o.certReq = arg == "--cert-req";
-    return OptionTaken::Yes;
-  }
-  if (arg == "--no-verify") {
-    o.verify = false;
-    return OptionTaken::Yes;
-  }
-  std::string* single = nullptr;
-  std::vector<std::string>* many = nullptr;
-  for (const auto& [name, into] : kSingle) {
-    single = arg == name ? into : single;
-  }
-  for (const auto& [name, into] : kMany) {
-    many = arg == name ? into : many;
-  }
-  if (single == nullptr && many == nullptr) {
-    return OptionTaken::No;
-  }
-  if (i + 1 >= args.size()) {
-    err << who << ": " << arg << " needs a value\n";
-    return OptionTaken::Bad;
-  }
-  const std::string& value = args[++i];
-  if (single != nullptr) {
-    *single = value;
-  } else {
-    many->push_back(value);
-  }
-  return OptionTaken::Yes;
+void AddRequestOptions(OptionReader& reader, RequestOptions& o) {
+  reader.values({{"--timeout", &o.timeout},
+                 {"--user", &o.user},
+                 {"--password", &o.password},
+                 {"--auth", &o.auth},
+                 {"--proxy", &o.proxy},
+                 {"--proxy-user", &o.proxyUser},
+                 {"--proxy-password", &o.proxyPassword},
+                 {"--proxy-auth", &o.proxyAuth},
+                 {"--client-cert", &o.clientCert},
+                 {"--client-key", &o.clientKey},
+                 {"--tls-ca", &o.tlsCa},
+                 {"--policy", &o.policy}});
+  reader.values({{"--tsa", &o.tsas}, {"--ca", &o.caFiles}, {"--crl", &o.crlFiles}});
+  reader.flags({{"--no-nonce", &o.noNonce}, {"--offline", &o.offline}});
+  reader.flag("--cert-req", [&o] { o.certReq = true; });
+  reader.flag("--no-cert-req", [&o] { o.certReq = false; });
+  reader.flag("--no-verify", o.verify, false);
 }
 
 int FinishRequestOptions(RequestOptions& o, const UserSettings& settings, const std::string& who,

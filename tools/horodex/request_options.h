@@ -1,10 +1,9 @@
 // The options of every command that sends a request to a TSA (stamp, stamp --evidence, ers stamp,
 // renew): the TSAs, the connection (credentials, proxy, client certificate, TLS roots, time-out),
 // the request (policy, nonce, certReq) and the verification of the stamp (--no-verify, --ca,
-// --offline, --crl). One reader, so every such command takes all of them alike.
+// --offline, --crl). One set, put on each such command's OptionReader, so they all take them alike.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "TSP/horodex/CapiHandles.h"
 #include "horodex/TSPRequest.h"
+#include "tools/horodex/option_reader.h"
 #include "tools/horodex/user_settings.h"
 
 namespace Horodex {
@@ -25,12 +25,8 @@ struct RequestOptions {
   std::optional<unsigned long> timeoutMs;  // set by FinishRequestOptions
 };
 
-enum class OptionTaken { No, Yes, Bad };
-
-// Takes args[i] when it is one of these options, with its value (i then moves past it); Bad after
-// a message when its value is missing.
-OptionTaken TakeRequestOption(const std::vector<std::string>& args, std::size_t& i,
-                              RequestOptions& o, const std::string& who, std::ostream& err);
+// Puts these options on the command's reader.
+void AddRequestOptions(OptionReader& reader, RequestOptions& o);
 
 // Checks the values and fills in what the command line does not give from the user's settings
 // (TSAs, CA files, certReq, time-out); certReq is on unless --no-cert-req or the settings say no.

@@ -1,3 +1,4 @@
+// What horodex says of revocation: CRL files as a store, and a chain's revocation lines.
 #include "tools/horodex/revocation_report.h"
 
 #include <openssl/pem.h>
@@ -158,25 +159,24 @@ std::string RevocationText(const RevocationLine& line) {
 }
 
 std::string RevocationJson(const std::vector<RevocationLine>& lines) {
-  std::string json = "[";
+  std::vector<std::string> objects;
   for (const RevocationLine& line : lines) {
-    json += json.size() > 1 ? ", {" : "{";
-    json += "\"subject\": " + JsonQuote(line.subject) + ", \"status\": " + JsonQuote(line.status) +
-            ", \"code\": " + JsonQuote(Code(line.code));
+    FieldList fields;
+    fields.text("subject", "", line.subject);
+    fields.text("status", "", line.status);
+    fields.text("code", "", Code(line.code));
     // Every member is there; what the answer does not give is null.
-    const auto add = [&](const char* name, const std::string& value) {
-      json += std::string(", \"") + name + "\": " + JsonQuoteOrNull(value);
-    };
-    add("source", line.source);
-    add("kind", line.kind);
-    add("revocationDate", line.revocationDate.empty() ? "" : JsonTime(line.revocationDate));
-    add("reason", line.reason);
-    add("thisUpdate", line.thisUpdate.empty() ? "" : JsonTime(line.thisUpdate));
-    add("nextUpdate", line.nextUpdate.empty() ? "" : JsonTime(line.nextUpdate));
-    add("firstError", line.firstError != 0 ? Code(line.firstError) : "");
-    json += "}";
+    fields.optionalText("source", "", line.source);
+    fields.optionalText("kind", "", line.kind);
+    fields.optionalText("revocationDate", "",
+                        line.revocationDate.empty() ? "" : JsonTime(line.revocationDate));
+    fields.optionalText("reason", "", line.reason);
+    fields.optionalText("thisUpdate", "", line.thisUpdate.empty() ? "" : JsonTime(line.thisUpdate));
+    fields.optionalText("nextUpdate", "", line.nextUpdate.empty() ? "" : JsonTime(line.nextUpdate));
+    fields.optionalText("firstError", "", line.firstError != 0 ? Code(line.firstError) : "");
+    objects.push_back(fields.json());
   }
-  return json + "]";
+  return JsonArray(objects);
 }
 
 void CrlStoreCloser::operator()(void* store) const noexcept {

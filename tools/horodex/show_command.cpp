@@ -1,3 +1,4 @@
+// horodex show: the fields of a request, a response, a token or a CMS signature.
 #include "tools/horodex/show_command.h"
 
 #include <cstdio>
@@ -13,8 +14,10 @@
 #include "support/error_messages.h"
 #include "support/oid_info.h"
 #include "tools/horodex/exit_codes.h"
+#include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/message_file.h"
+#include "tools/horodex/option_reader.h"
 #include "tools/horodex/signature_command.h"
 #include "tools/horodex/status_name.h"
 #include "tools/horodex/tsa_name_check.h"
@@ -31,14 +34,6 @@ std::string Hex(const CBlob& blob) {
   return blob.writeToHexString(0).str();
 }
 
-// "0x80093102: ASN1 unexpected end of data." in the user's language.
-std::string ErrorText(Velmora::Platform::HRESULT hr) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  return std::string(code) + ": " +
-         Velmora::Platform::WideToNarrow(Velmora::Support::GetErrorMessage(hr));
-}
-
 void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {
   if (extensions == nullptr) {
     return;  // null in JSON: every kind lists "extensions" among its members
@@ -49,16 +44,6 @@ void AddExtensions(FieldList& fields, const ASN1::CExtensions* extensions) {
             (e.get_critical() ? " (critical)" : "");
   }
   fields.text("extensions", "Extensions", text);
-}
-
-// A byte property of the stamp, read by the size-query rule.
-CBlob StampBytes(const Client::CStamp& stamp,
-                 void (Client::CStamp::*get)(unsigned char*, unsigned long*) const) {
-  unsigned long length = 0;
-  (stamp.*get)(nullptr, &length);
-  CBlob bytes(length);
-  (stamp.*get)(bytes.pbData(), &length);
-  return bytes;
 }
 
 std::int64_t CountCertificates(void* store) {
@@ -167,6 +152,15 @@ void DescribeRequest(FieldList& fields, const TSP::CRequest& request) {
 
 }  // namespace
 
+CBlob StampBytes(const Client::CStamp& stamp,
+                 void (Client::CStamp::*get)(unsigned char*, unsigned long*) const) {
+  unsigned long length = 0;
+  (stamp.*get)(nullptr, &length);
+  CBlob bytes(length);
+  (stamp.*get)(bytes.pbData(), &length);
+  return bytes;
+}
+
 std::string FailInfoNames(unsigned int bits) {
   struct Name {
     unsigned bit;
@@ -234,15 +228,13 @@ FieldList DescribeMessage(const CBlob& bytes) {
 int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   bool json = false;
   std::string path;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else if (path.empty() && !arg.starts_with("--")) {
-      path = arg;
-    } else {
-      err << "horodex show: unexpected argument '" << arg << "'\n";
-      return kExitUsage;
-    }
+  OptionReader reader(
+      "horodex show", err,
+      {.unknownOption = "unexpected argument '{}'", .form = OptionForm::DoubleDash});
+  reader.flag("--json", json);
+  reader.operand(path);
+  if (!reader.read(args)) {
+    return kExitUsage;
   }
   if (path.empty()) {
     err << "usage: horodex show [--json] FILE\n";
@@ -257,11 +249,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   try {
     const FieldList fields = DescribeMessage(bytes);
-    if (json) {
-      fields.writeJson(out);
-    } else {
-      fields.writeText(out);
-    }
+    fields.write(out, json);
     return kExitOk;
   } catch (const Velmora::Platform::CAtlException& e) {
     err << "horodex show: cannot read " << path << " as a time-stamp request, response or token ("

@@ -1,6 +1,6 @@
-// CMS signatures and their time stamps in the tool: `horodex stamp --signature SIG`,
-// `horodex verify SIG [--data FILE]` and `horodex show SIG` (CSignedMessage,
-// VerifySignatureStamps).
+// CMS signatures and their time stamps in the tool: `horodex stamp --signature SIG`
+// (signature_stamp.cpp), `horodex verify SIG [--data FILE]` (signature_verify.cpp) and
+// `horodex show SIG` (signature_show.cpp), and what they share (signature_command.cpp).
 #pragma once
 
 #include <cstddef>
@@ -16,6 +16,13 @@
 #include "tools/horodex/request_options.h"
 
 namespace Horodex {
+
+// "signer 1 (CN=Alice)"
+std::string SignerLabel(std::size_t index, const std::string& name);
+
+// The file's bytes; nothing after a message that starts with `who` when it cannot be read.
+std::optional<Velmora::CBlob> ReadWholeFile(const std::string& path, const std::string& who,
+                                            std::ostream& err);
 
 // The message in `bytes` when it is a CMS signature (a SignedData whose content is not a
 // TSTInfo), DER, BER or PEM; nothing otherwise.

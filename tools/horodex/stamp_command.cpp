@@ -1,21 +1,19 @@
-// horodex stamp: options, the request, the exchanges with the TSAs in turn (Send), verification,
-// and the report.
+// horodex stamp: the options and settings applied to a request, the file hashed into it (or a
+// signature's signers stamped), the TSAs asked in turn, the response written and the report.
 #include "tools/horodex/stamp_command.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <optional>
 
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
 #include "platform/text/atl_exception.h"
-#include "platform/text/convert.h"
 #include "tools/horodex/exit_codes.h"
-#include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
 #include "tools/horodex/request_options.h"
-#include "tools/horodex/show_command.h"
 #include "tools/horodex/signature_command.h"
+#include "tools/horodex/stamp_options.h"
+#include "tools/horodex/stamp_report.h"
 #include "tools/horodex/tsa_exchange.h"
 #include "tools/horodex/user_settings.h"
 
@@ -23,110 +21,16 @@ namespace Horodex {
 
 namespace {
 
-using Velmora::CBlob;
 using Velmora::PKI::TSP::Client::CertContextPtr;
 using Velmora::PKI::TSP::Client::CRequest;
 using Velmora::PKI::TSP::Client::CStamp;
 namespace P = Velmora::Platform;
 
-constexpr const char* kUsage =
-    "usage: horodex stamp (FILE | --signature SIG.p7s [--signer N]...) --tsa URL [--tsa URL]...\n"
-    "                     [--timeout SECONDS]\n"
-    "                     [--user U --password P] [--auth TYPE]\n"
-    "                     [--proxy URL [--proxy-user U --proxy-password P] [--proxy-auth TYPE]]\n"
-    "                     [--client-cert CERT --client-key KEY] [--tls-ca PEMFILE]\n"
-    "                     [--hash ALG] [--policy OID]\n"
-    "                     [--no-nonce] [--cert-req | --no-cert-req] [--no-verify]\n"
-    "                     [--ca CERTFILE]... [--offline] [--crl FILE]... [--json]\n"
-    "                     -o OUT.tsr|OUT.p7s\n"
-    "       TYPE: none, basic, digest, ntlm or negotiate\n"
-    "       FILE or OUT.tsr '-': standard input or output\n";
-
-struct Options {
-  std::string file, hash, output;
-  std::string signature;             // a CMS signature whose signers are stamped
-  std::vector<std::size_t> signers;  // which of them (--signer); all when empty
-  bool json = false;
-  RequestOptions request;
-};
-
-// False with a message when the command line is not one this command takes.
-bool Parse(const std::vector<std::string>& args, Options& o, std::ostream& err) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const OptionTaken taken = TakeRequestOption(args, i, o.request, "horodex stamp", err);
-    if (taken == OptionTaken::Bad) {
-      err << kUsage;
-      return false;
-    }
-    if (taken == OptionTaken::Yes) {
-      continue;
-    }
-    std::string* into = nullptr;
-    if (arg == "--hash") {
-      into = &o.hash;
-    } else if (arg == "-o") {
-      into = &o.output;
-    } else if (arg == "--signature") {
-      into = &o.signature;
-    } else if (arg == "--signer") {
-      char* end = nullptr;
-      const unsigned long index =
-          i + 1 < args.size() ? std::strtoul(args[i + 1].c_str(), &end, 10) : 0;
-      if (end == nullptr || *end != '\0' || args[i + 1].empty() || args[i + 1][0] == '-') {
-        err << "horodex stamp: --signer takes a signer's index (0 for the first)\n" << kUsage;
-        return false;
-      }
-      o.signers.push_back(index);
-      ++i;
-    } else if (arg == "--json") {
-      o.json = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      err << "horodex stamp: unknown option '" << arg << "'\n" << kUsage;
-      return false;
-    } else if (o.file.empty()) {
-      o.file = arg;
-    } else {
-      err << "horodex stamp: unexpected argument '" << arg << "'\n" << kUsage;
-      return false;
-    }
-    if (into != nullptr) {
-      if (i + 1 >= args.size()) {
-        err << "horodex stamp: " << arg << " needs a value\n" << kUsage;
-        return false;
-      }
-      *into = args[++i];
-    }
-  }
-  if (o.file.empty() == o.signature.empty() || o.output.empty() ||
-      (!o.signers.empty() && o.signature.empty())) {
-    err << kUsage;
-    return false;
-  }
-  return true;
-}
-
-CBlob StampBytes(const CStamp& stamp, void (CStamp::*get)(unsigned char*, unsigned long*) const) {
-  unsigned long length = 0;
-  (stamp.*get)(nullptr, &length);
-  CBlob bytes(length);
-  (stamp.*get)(bytes.pbData(), &length);
-  return bytes;
-}
-
-void Report(const FieldList& fields, bool json, std::ostream& out) {
-  if (json) {
-    fields.writeJson(out);
-  } else {
-    fields.writeText(out);
-  }
-}
-
 }  // namespace
 
 int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Options o;
-  if (!Parse(args, o, err)) {
+  StampOptions o;
+  if (!ReadStampOptions(args, o, err)) {
     return kExitUsage;
   }
   const std::optional<UserSettings> settings = LoadUserSettings("stamp", err);
@@ -172,7 +76,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const StampOutcome outcome = SendToTsas(request, o.request, "horodex stamp", err);
     if (outcome.stamp == nullptr) {
       if (!outcome.told) {
-        Report(outcome.failure, o.json, err);
+        outcome.failure.write(err, o.json);
       }
       return outcome.exit;
     }
@@ -181,19 +85,7 @@ int RunStamp(const std::vector<std::string>& args, std::ostream& out, std::ostre
       err << "horodex stamp: " << CannotWrite(o.output) << "\n";
       return kExitFile;
     }
-    const CBlob tsaName = StampBytes(stamp, &CStamp::get_TSABlob);
-    FieldList fields;
-    fields.text("result", "Result", o.request.verify ? "verified" : "not verified (--no-verify)");
-    fields.time("time", "Time", stamp.get_Time());
-    fields.text("serialNumber", "Serial number",
-                StampBytes(stamp, &CStamp::get_SerialNumber).writeToHexString(0).str());
-    fields.optionalText("tsa", "TSA", tsaName.empty() ? "" : P::WideToUtf8(stamp.get_TSA()));
-    fields.text("policy", "Policy", stamp.get_PolicyID());
-    fields.text("tsaUrl", "Answered by", outcome.answeredBy);
-    fields.text("output", "Written to", o.output);
-    fields.alwaysInJson({"revocation"});  // null when the stamp was not verified
-    AddRevocation(fields, outcome.revocation);
-    Report(fields, o.json, report);
+    StampReport(stamp, outcome, o).write(report, o.json);
     return kExitOk;
   } catch (const P::CAtlException& e) {
     err << "horodex stamp: cannot make the request (" << ErrorText(e) << ")\n";

@@ -1,3 +1,4 @@
+// Colour on standard output, when it is wanted.
 #include "tools/horodex/terminal.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// A time written for people and for machines.
 #include "tools/horodex/time_text.h"
 
 #include <cstdio>

@@ -1,9 +1,13 @@
+// The --ca files of a command, or of the user's settings, made trusted roots for the run.
 #include "tools/horodex/trusted_roots.h"
+
+#include <optional>
 
 #include "platform/capi/wincrypt.h"
 #include "platform/text/winerror.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
+#include "tools/horodex/user_settings.h"
 
 namespace Horodex {
 
@@ -26,6 +30,18 @@ bool TrustRootFiles(const std::vector<std::string>& files, const std::string& wh
     return false;
   }
   return true;
+}
+
+bool TrustCaFilesOrSettings(std::vector<std::string>& caFiles, const std::string& command,
+                            std::ostream& err) {
+  const std::optional<UserSettings> settings = LoadUserSettings(command, err);
+  if (!settings) {
+    return false;
+  }
+  if (caFiles.empty()) {
+    caFiles = settings->caFiles;
+  }
+  return TrustRootFiles(caFiles, "horodex " + command, err);
 }
 
 }  // namespace Horodex

@@ -13,4 +13,9 @@ namespace Horodex {
 bool TrustRootFiles(const std::vector<std::string>& files, const std::string& who,
                     std::ostream& err);
 
+// The same for the files of --ca, or of the user's settings when --ca names none (`caFiles` is
+// then filled from them). False after a message; `command` is the settings' section ("verify").
+bool TrustCaFilesOrSettings(std::vector<std::string>& caFiles, const std::string& command,
+                            std::ostream& err);
+
 }  // namespace Horodex

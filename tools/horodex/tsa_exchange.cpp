@@ -1,3 +1,4 @@
+// A request sent to the TSAs in turn, and the stamp verified.
 #include "tools/horodex/tsa_exchange.h"
 
 #include <cstdint>

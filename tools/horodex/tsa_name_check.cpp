@@ -1,3 +1,4 @@
+// The TSTInfo's tsa name held against the TSA certificate.
 #include "tools/horodex/tsa_name_check.h"
 
 #include <openssl/err.h>

@@ -1,3 +1,4 @@
+// The user's defaults for horodex, read from its settings file.
 #include "tools/horodex/user_settings.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// `horodex --version`: the versions of the tool, the library, OpenSSL and libcurl.
 #include "tools/horodex/version.h"
 
 #include <openssl/crypto.h>
