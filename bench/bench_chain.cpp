@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/capi/wincrypt.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tools/testpki/test_pki.h"
 
 namespace {

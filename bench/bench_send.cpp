@@ -23,7 +23,7 @@
 #include "bench/local_tsa.h"
 #include "horodex/TSPRequest.h"
 #include "platform/capi/wincrypt_chain.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include "horodex/SignatureStamp.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_revocation.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "tools/testpki/test_pki.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "codec/der/der_reader.h"
 #include "codec/der/der_writer.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace Der = Velmora::ASN1::Der;
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "codec/corekit/blob.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace FuzzHarness {
 

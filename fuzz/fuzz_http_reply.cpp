@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "horodex/winhttp2.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace P = Velmora::Platform;
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/text/ini_file.h"
+#include "platform/file/ini_file.h"
 
 using Velmora::Platform::IniFile;
 

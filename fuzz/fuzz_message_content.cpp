@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "TSP/horodex/ShellMessageFile.h"
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Client = Velmora::PKI::TSP::Client;
 namespace P = Velmora::Platform;

@@ -14,10 +14,10 @@
 #include <span>
 
 #include "fuzz/fuzz_harness.h"
+#include "platform/base/free_with.h"
 #include "platform/capi/revocation_crl.h"
 #include "platform/capi/revocation_crl_status.h"
 #include "platform/capi/revocation_ocsp.h"
-#include "platform/text/free_with.h"
 
 namespace Capi = Velmora::Platform::Capi;
 namespace P = Velmora::Platform;

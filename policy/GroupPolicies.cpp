@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "support/errors.h"
 #include "support/trace.h"
 

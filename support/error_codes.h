@@ -1,10 +1,10 @@
 // The library's own failure codes (facility 0x210, both severity bits set), beside the platform's
-// (platform/text/winerror.h): what an application compares a caught CAtlException's HRESULT with.
+// (platform/errors/winerror.h): what an application compares a caught CAtlException's HRESULT with.
 // Their texts are in horodex/Errors.h's GetErrorMessage.
 #pragma once
 
-#include "platform/text/types.h"
-#include "platform/text/winerror.h"
+#include "platform/base/types.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Support {
 

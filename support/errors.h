@@ -1,13 +1,13 @@
 // The error model of the library. Every failure is a thrown CAtlException carrying one HRESULT
-// (platform/text/atl_exception.h); Win32 error numbers become 0x8007xxxx; the library's own
+// (platform/errors/atl_exception.h); Win32 error numbers become 0x8007xxxx; the library's own
 // failures use facility 0x210 with both severity bits set. The texts of every code are in
 // support/error_messages.h.
 #pragma once
 
-#include "platform/text/atl_exception.h"
-#include "platform/text/last_error.h"
-#include "platform/text/types.h"
-#include "platform/text/winerror.h"
+#include "platform/base/types.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "support/error_codes.h"
 
 namespace Velmora::Support {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Support {
 namespace {

@@ -21,10 +21,10 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/convert.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 #include "support/trace_internal.h"
 
 namespace Velmora::Support {

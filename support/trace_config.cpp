@@ -29,10 +29,10 @@
 #include <optional>
 #include <vector>
 
+#include "platform/errors/winerror.h"
+#include "platform/file/ini_file.h"
 #include "platform/registry/registry.h"
 #include "platform/text/convert.h"
-#include "platform/text/ini_file.h"
-#include "platform/text/winerror.h"
 #include "support/trace.h"
 #include "support/trace_internal.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "horodex/winhttp2.h"
-#include "platform/text/free_with.h"
+#include "platform/base/free_with.h"
 
 namespace Velmora::PKI::Transport {
 

@@ -8,8 +8,8 @@
 
 #include "codec/stampmsg/token.h"
 #include "horodex/TSPStamp.h"
+#include "platform/base/free_with.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/free_with.h"
 #include "ui/FieldPage.h"
 
 namespace Velmora::PKI::TSP::Client::Viewer {

@@ -4,7 +4,7 @@
 #include "TSP/cades/signed_message_parts.h"
 #include "codec/cms/signature_time_stamps.h"
 #include "horodex/SignatureStamp.h"
-#include "platform/text/guard.h"
+#include "platform/errors/guard.h"
 #include "support/errors.h"
 
 namespace Velmora::PKI::TSP::Client {

@@ -7,8 +7,8 @@
 #include "codec/evidence/evidence_record.h"
 #include "horodex/EvidenceRecord.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "support/errors.h"
 
 namespace Velmora::PKI::TSP::Client {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::PKI::ERS {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "platform/crypto/gost_module.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::PKI::ERS {
 

@@ -12,7 +12,7 @@
 #include <openssl/evp.h>
 
 #include "codec/corekit/blob.h"
-#include "platform/text/free_with.h"
+#include "platform/base/free_with.h"
 
 namespace Velmora::PKI::ERS {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <new>
 
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "support/errors.h"
 
 namespace Velmora::PKI::TSP::Client {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/free_with.h"
 
 namespace Velmora::PKI::TSP::Client {
 

@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/base/types.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/types.h"
 
 namespace Velmora::PKI::TSP::Client {
 

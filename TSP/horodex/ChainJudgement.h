@@ -9,11 +9,11 @@
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
 #include "codec/corekit/linked_list.h"
+#include "platform/base/free_with.h"
 #include "platform/capi/weak_algorithms.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_chain.h"
-#include "platform/text/free_with.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "policy/SignaturePolicies.h"
 
 namespace Velmora::PKI::TSP::Client {

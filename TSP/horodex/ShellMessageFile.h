@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::PKI::TSP::Client {
 

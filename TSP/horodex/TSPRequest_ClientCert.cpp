@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "TSP/horodex/TSPRequest_Impl.h"
-#include "platform/text/free_with.h"
+#include "platform/base/free_with.h"
 #include "support/errors.h"
 
 namespace Velmora::PKI::TSP::Client {

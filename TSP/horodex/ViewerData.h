@@ -8,7 +8,7 @@
 #pragma once
 
 #include "codec/corekit/blob.h"
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::PKI::TSP::Client {
 

@@ -19,7 +19,7 @@
 #include "codec/corekit/blob.h"
 #include "codec/der/der_reader.h"
 #include "codec/der/der_writer.h"
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::ASN1 {
 

@@ -1,7 +1,7 @@
 #include "codec/asnkit/certificate.h"
 
 #include "codec/corekit/datetime_der.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::ASN1 {
 

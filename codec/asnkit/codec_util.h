@@ -5,8 +5,8 @@
 #include "codec/corekit/blob.h"
 #include "codec/der/der_reader.h"
 #include "codec/der/der_writer.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::ASN1 {
 

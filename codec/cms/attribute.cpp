@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::ASN1 {
 

@@ -6,7 +6,7 @@
 
 #include "codec/der/der_reader.h"
 #include "platform/crypto/gost_module.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace Velmora::ASN1 {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <span>
 
-#include "platform/text/free_with.h"
+#include "platform/base/free_with.h"
 
 namespace Velmora::ASN1 {
 

@@ -1,8 +1,8 @@
 #include "codec/cms/revocation_info.h"
 
 #include "codec/der/der_writer.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::ASN1 {
 

@@ -1,5 +1,5 @@
 #include "codec/cms/signature_check.h"
-#include "platform/text/free_with.h"
+#include "platform/base/free_with.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -8,7 +8,7 @@
 
 #include "codec/cms/public_key.h"
 #include "platform/crypto/gost_module.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 #include <algorithm>
 #include <climits>

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "codec/cms/signed_data.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::ASN1 {
 

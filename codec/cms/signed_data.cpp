@@ -1,7 +1,7 @@
 #include "codec/cms/signed_data.h"
 
 #include "codec/cms/signature_check.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::ASN1 {
 

@@ -1,6 +1,6 @@
 #include "codec/cms/signer_info.h"
 
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::ASN1 {
 

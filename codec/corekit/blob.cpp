@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/text/atl_exception.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora {
 

@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "codec/corekit/civil_calendar.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora {
 namespace {

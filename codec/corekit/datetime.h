@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "codec/corekit/string_proxy.h"
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora {
 

@@ -1,6 +1,6 @@
 #include "codec/der/der_strings.h"
 
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::ASN1::Der {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "codec/asnkit/codec_util.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::PKI::ERS {
 

@@ -1,8 +1,8 @@
 #include "codec/evidence/leaf_record_writer.h"
 
 #include "codec/asnkit/codec_util.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::PKI::ERS {
 

@@ -1,7 +1,7 @@
 #include "codec/stampmsg/response.h"
 
 #include "codec/stampmsg/tsp_fields.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::PKI::TSP {
 

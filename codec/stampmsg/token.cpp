@@ -3,8 +3,8 @@
 #include "codec/cms/signature_check.h"
 #include "codec/corekit/datetime_der.h"
 #include "codec/stampmsg/tsp_fields.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::PKI::TSP {
 

@@ -45,7 +45,7 @@
 #include "codec/corekit/blob.h"
 #include "codec/corekit/datetime.h"
 #include "codec/corekit/linked_list.h"
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::PKI::TSP {
 

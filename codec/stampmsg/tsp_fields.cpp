@@ -1,6 +1,6 @@
 #include "codec/stampmsg/tsp_fields.h"
 
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::PKI::TSP::Fields {
 

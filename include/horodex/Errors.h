@@ -10,15 +10,15 @@
 // Every failure of the exported classes is thrown by value as CAtlException, which carries one
 // HRESULT: Win32 error numbers arrive as 0x8007xxxx, the library's own failures as 0xC210xxxx.
 // The texts are in the user's language: Russian for a Russian locale, English otherwise. The codes
-// to compare with are the platform's (platform/text/winerror.h: CRYPT_E_NOT_FOUND ...) and the
+// to compare with are the platform's (platform/errors/winerror.h: CRYPT_E_NOT_FOUND ...) and the
 // library's own (support/error_codes.h: HORODEX_E_*).
 #pragma once
 
 #include <string>
 
-#include "platform/text/atl_exception.h"
-#include "platform/text/types.h"
-#include "platform/text/winerror.h"
+#include "platform/base/types.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "support/error_codes.h"
 
 namespace Velmora::Support {

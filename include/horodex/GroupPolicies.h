@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/types.h"
 #include "platform/registry/registry.h"
-#include "platform/text/types.h"
 
 namespace Velmora::PKI {
 

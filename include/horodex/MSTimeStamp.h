@@ -14,8 +14,8 @@
 // (http_proxy ...); a proxy that asks for authentication (407) is offered Negotiate once.
 #pragma once
 
+#include "platform/base/types.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/types.h"
 
 extern "C" {
 

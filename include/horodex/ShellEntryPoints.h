@@ -11,7 +11,7 @@
 // either byte order with or without a byte order mark.
 #pragma once
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform {
 struct HINSTANCE__;

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "codec/corekit/blob.h"
+#include "platform/base/types.h"
 #include "platform/http/winhttp.h"
-#include "platform/text/types.h"
 
 namespace Velmora::PKI {
 

@@ -10,11 +10,11 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/text/atl_exception.h"
-#include "platform/text/guard.h"
-#include "platform/text/last_error.h"
-#include "platform/text/types.h"
-#include "platform/text/winerror.h"
+#include "platform/base/types.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/guard.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform::Capi {
 

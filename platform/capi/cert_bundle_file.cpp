@@ -11,7 +11,7 @@
 #include <memory>
 #include <new>
 
-#include "platform/text/free_with.h"
+#include "platform/base/free_with.h"
 
 namespace Velmora::Platform::Capi {
 

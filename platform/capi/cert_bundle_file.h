@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -2,8 +2,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "platform/base/types.h"
 #include "platform/capi/cert_chain_internal.h"
-#include "platform/text/types.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -14,11 +14,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/cert_policies.h"
 #include "platform/capi/distribution_points.h"
 #include "platform/capi/weak_algorithms.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/free_with.h"
 
 namespace Velmora::Platform::Capi {
 

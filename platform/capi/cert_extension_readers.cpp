@@ -7,7 +7,7 @@
 
 #include "codec/der/der_reader.h"
 #include "platform/capi/cert_chain_internal.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace Velmora::Platform::Capi {
 

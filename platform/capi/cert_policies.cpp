@@ -6,7 +6,7 @@
 #include "codec/der/der_reader.h"
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_internal.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -16,7 +16,7 @@
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_openssl.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -20,10 +20,10 @@
 
 #include "platform/capi/cert_bundle_file.h"
 #include "platform/capi/wincrypt.h"
+#include "platform/errors/guard.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/convert.h"
-#include "platform/text/guard.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 
 namespace Velmora::Platform::Capi {
 

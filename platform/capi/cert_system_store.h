@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/crypt_provider_internal.h"
-#include "platform/text/free_with.h"
 
 namespace Velmora::Platform {
 namespace {

@@ -49,7 +49,7 @@
 
 #include <cstdint>
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform {
 

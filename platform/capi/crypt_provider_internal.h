@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "platform/capi/crypt_provider.h"
-#include "platform/text/guard.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/guard.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform::Providers {
 

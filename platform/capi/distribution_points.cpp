@@ -4,8 +4,8 @@
 #include "codec/der/der_writer.h"
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/general_name.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -1,7 +1,7 @@
 #include "platform/capi/general_name.h"
 
 #include "platform/capi/cert_name_match.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -7,9 +7,9 @@
 
 #include "platform/capi/wincrypt_oid.h"
 #include "platform/crypto/gost_module.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/language.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 
 namespace Velmora::Platform {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "platform/capi/wincrypt_revocation.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -12,7 +12,7 @@
 #include "platform/capi/cert_name_match.h"
 #include "platform/capi/cert_openssl.h"
 #include "platform/capi/weak_algorithms.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/distribution_points.h"
 #include "platform/capi/revocation_answer.h"
-#include "platform/text/free_with.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform::Capi {
 

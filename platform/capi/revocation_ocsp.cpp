@@ -8,7 +8,7 @@
 #include "platform/capi/cert_internal.h"
 #include "platform/capi/cert_openssl.h"
 #include "platform/capi/revocation_crl.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace Velmora::Platform::Capi {
 

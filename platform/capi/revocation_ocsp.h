@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/revocation_answer.h"
 #include "platform/capi/weak_algorithms.h"
-#include "platform/text/free_with.h"
 
 namespace Velmora::Platform::Capi {
 

@@ -4,7 +4,7 @@
 #include "platform/capi/cert_chain_internal.h"
 #include "platform/capi/distribution_points.h"
 #include "platform/capi/general_name.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace Velmora::Platform::Capi {
 

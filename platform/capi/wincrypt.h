@@ -26,7 +26,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::ASN1 {
 class CSignedData;  // codec/cms/signed_data.h

@@ -14,7 +14,7 @@
 // provider is loaded); otherwise their entries are CNG-only.
 #pragma once
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform {
 

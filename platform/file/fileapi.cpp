@@ -9,11 +9,11 @@
 #include <new>
 #include <string>
 
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/guard.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/convert.h"
-#include "platform/text/guard.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 
 namespace Velmora::Platform {
 namespace {

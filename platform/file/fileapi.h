@@ -1,6 +1,6 @@
 // The file operations the library calls, under the platform's names: CreateFileW, GetFileSize,
 // ReadFile and CloseHandle on POSIX descriptors, with the platform's error numbers in the
-// thread's last error (platform/text/last_error.h). Only what the library needs: opening an
+// thread's last error (platform/errors/last_error.h). Only what the library needs: opening an
 // existing file for reading, its size, reading it.
 //
 //   FileHandle file(CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform {
 

@@ -2,8 +2,8 @@
 
 #include <mutex>
 
+#include "platform/errors/winerror.h"
 #include "platform/http/handles.h"
-#include "platform/text/winerror.h"
 
 namespace Velmora::Platform {
 

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file/ini_file.h"
 #include "platform/http/handles.h"
 #include "platform/http/proxy_helper_process.h"
 #include "platform/http/proxy_report.h"
-#include "platform/text/ini_file.h"
 
 namespace Velmora::Platform {
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors/guard.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/http/curl_util.h"
 #include "platform/http/winhttp.h"
-#include "platform/text/guard.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 
 namespace Velmora::Platform {
 

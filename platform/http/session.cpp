@@ -9,10 +9,10 @@
 #include <iterator>
 #include <string_view>
 
+#include "platform/base/free_with.h"
+#include "platform/errors/atl_exception.h"
 #include "platform/http/handles.h"
-#include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
-#include "platform/text/free_with.h"
 
 namespace Velmora::Platform {
 

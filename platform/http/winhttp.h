@@ -53,8 +53,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/base/types.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/types.h"
 
 namespace Velmora::Platform {
 

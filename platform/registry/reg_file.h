@@ -39,7 +39,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform::RegFile {
 

@@ -15,12 +15,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/errors/guard.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/file/environment_snapshot.h"
 #include "platform/file/path_watch.h"
 #include "platform/registry/reg_file.h"
-#include "platform/text/guard.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 
 namespace Velmora::Platform {
 

@@ -31,8 +31,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/text/free_with.h"
-#include "platform/text/types.h"
+#include "platform/base/free_with.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform {
 

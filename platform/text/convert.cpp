@@ -9,8 +9,8 @@
 #include <new>
 #include <type_traits>
 
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform {
 namespace {

@@ -28,7 +28,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform {
 

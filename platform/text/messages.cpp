@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform {
 namespace {

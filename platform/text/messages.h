@@ -10,8 +10,8 @@
 
 #include <span>
 
+#include "platform/base/types.h"
 #include "platform/text/language.h"
-#include "platform/text/types.h"
 
 namespace Velmora::Platform {
 

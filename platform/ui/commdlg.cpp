@@ -1,8 +1,8 @@
 // The save dialog.
 #include <cwchar>
 
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/ui/commdlg.h"
 #include "platform/ui/viewer_module.h"
 

@@ -10,15 +10,15 @@
 #include <memory>
 #include <string>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/cert_openssl.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_revocation.h"
+#include "platform/errors/guard.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/convert.h"
-#include "platform/text/free_with.h"
-#include "platform/text/guard.h"
 #include "platform/text/language.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 #include "platform/ui/cryptuiapi.h"
 #include "platform/ui/viewer_module.h"
 

@@ -8,9 +8,9 @@
 #include <mutex>
 #include <string>
 
-#include "platform/text/guard.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/guard.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/ui/commdlg.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/prsht.h"

@@ -1,9 +1,9 @@
 // The process-wide dialog responder and MessageBoxW.
 #include <atomic>
 
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/language.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 #include "platform/ui/viewer_module.h"
 #include "platform/ui/winuser.h"
 

@@ -2,9 +2,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/language.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 #include "platform/ui/prsht.h"
 #include "platform/ui/viewer_module.h"
 

@@ -5,8 +5,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/viewer_module.h"
 

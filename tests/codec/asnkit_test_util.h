@@ -20,8 +20,8 @@
 #include "codec/der/der_reader.h"
 #include "codec/der/der_strings.h"
 #include "codec/der/der_writer.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/der_build.h"
 
 namespace asnkit_test {

@@ -13,8 +13,8 @@
 #include "codec/corekit/datetime_der.h"
 #include "codec/corekit/linked_list.h"
 #include "codec/der/der_writer.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/der_build.h"
 
 using Velmora::CBlob;

@@ -8,7 +8,7 @@
 
 #include "codec/evidence/evidence_record.h"
 #include "codec/evidence/leaf_record_writer.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/der_build.h"
 #include "tests/common/tsp_fixtures.h"
 

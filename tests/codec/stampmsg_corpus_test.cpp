@@ -19,7 +19,7 @@
 #include "codec/stampmsg/request.h"
 #include "codec/stampmsg/response.h"
 #include "codec/stampmsg/token.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tests/codec/asnkit_test_util.h"
 #include "tests/common/ossl.h"
 #include "tests/common/scratch.h"

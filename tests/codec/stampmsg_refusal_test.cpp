@@ -9,8 +9,8 @@
 #include "codec/stampmsg/request.h"
 #include "codec/stampmsg/response.h"
 #include "codec/stampmsg/token.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/der_build.h"
 
 namespace TSP = Velmora::PKI::TSP;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codec/der/der_writer.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace Velmora::Testing::DerBuild {
 

@@ -16,7 +16,7 @@
 #include "codec/cms/signer_info.h"
 #include "codec/corekit/blob.h"
 #include "codec/corekit/linked_list.h"
-#include "platform/text/free_with.h"
+#include "platform/base/free_with.h"
 
 namespace Velmora::Testing {
 

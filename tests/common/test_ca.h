@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/free_with.h"
 #include "tools/testpki/test_pki.h"
 
 namespace Velmora::Testing {

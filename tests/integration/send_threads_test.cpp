@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "horodex/TSPRequest.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/ossl.h"
 #include "tests/common/scratch.h"

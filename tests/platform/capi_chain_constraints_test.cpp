@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/capi/wincrypt.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/chain_check.h"
 
 namespace P = Velmora::Platform;

@@ -8,8 +8,8 @@
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_encode.h"
 #include "platform/capi/wincrypt_oid.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/test_ca.h"
 
 namespace P = Velmora::Platform;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/capi/wincrypt.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/chain_check.h"
 
 namespace P = Velmora::Platform;

@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "platform/capi/wincrypt.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/chain_check.h"
 #include "tests/common/scratch.h"
 #include "tests/common/test_ca.h"

@@ -9,7 +9,7 @@
 #include "platform/capi/revocation_cache.h"
 #include "platform/capi/revocation_ocsp.h"
 #include "platform/capi/wincrypt_revocation.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/chain_check.h"
 #include "tests/common/scratch.h"
 

@@ -7,9 +7,9 @@
 
 #include "platform/capi/test_hooks.h"
 #include "platform/capi/wincrypt_chain.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/test_ca.h"
 
 namespace P = Velmora::Platform;

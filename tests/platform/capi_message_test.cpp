@@ -7,8 +7,8 @@
 
 #include "codec/cms/signer_info.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/der_build.h"
 #include "tests/common/ossl.h"
 #include "tests/common/tsp_fixtures.h"

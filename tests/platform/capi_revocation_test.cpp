@@ -12,7 +12,7 @@
 
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_revocation.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/chain_check.h"
 #include "tests/common/child_process.h"
 #include "tests/common/file_http_server.h"

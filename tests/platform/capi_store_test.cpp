@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "platform/capi/wincrypt.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/test_ca.h"
 #include "tests/common/tsp_fixtures.h"
 

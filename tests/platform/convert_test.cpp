@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/convert.h"
-#include "platform/text/winerror.h"
 #include "tests/common/der_build.h"
 
 namespace P = Velmora::Platform;

@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/base/free_with.h"
+#include "platform/errors/last_error.h"
 #include "platform/http/winhttp.h"
 #include "platform/text/convert.h"
-#include "platform/text/free_with.h"
-#include "platform/text/last_error.h"
 #include "tests/common/child_process.h"
 #include "tests/common/hive_env.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/free_with.h"
+#include "platform/errors/last_error.h"
 #include "platform/http/winhttp.h"
-#include "platform/text/free_with.h"
-#include "platform/text/last_error.h"
 #include "tests/common/testtsa_process.h"
 #include "tests/transport/transport_test_util.h"
 

@@ -5,8 +5,8 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/errors/last_error.h"
 #include "platform/http/winhttp.h"
-#include "platform/text/last_error.h"
 
 namespace Velmora::Platform {
 namespace {

@@ -10,10 +10,10 @@
 #include <unistd.h>
 
 #include "codec/corekit/blob.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/last_error.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/messages.h"
-#include "platform/text/winerror.h"
 
 namespace P = Velmora::Platform;
 

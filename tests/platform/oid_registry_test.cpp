@@ -12,8 +12,8 @@
 
 #include "platform/capi/wincrypt_oid.h"
 #include "platform/crypto/gost_module.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 
 namespace P = Velmora::Platform;
 using P::ALG_ID;

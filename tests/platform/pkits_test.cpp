@@ -14,7 +14,7 @@
 
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_revocation.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"
 

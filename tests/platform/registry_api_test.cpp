@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors/winerror.h"
 #include "platform/registry/registry.h"
-#include "platform/text/winerror.h"
 #include "tests/common/hive_env.h"
 
 namespace P = Velmora::Platform;

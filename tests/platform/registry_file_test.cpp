@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/errors/winerror.h"
 #include "platform/file/path_watch.h"
 #include "platform/registry/registry.h"
-#include "platform/text/winerror.h"
 #include "tests/common/hive_env.h"
 
 namespace P = Velmora::Platform;

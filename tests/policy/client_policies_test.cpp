@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "policy/ClientPolicies.h"
 #include "policy/RevocationPolicies.h"
 #include "support/trace_internal.h"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "horodex/GroupPolicies.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "support/trace_internal.h"
 #include "tests/common/der_build.h"
 #include "tests/common/hive_env.h"

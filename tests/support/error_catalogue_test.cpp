@@ -88,7 +88,7 @@ TEST(ErrorCatalogue, EveryWinHttpNumberTheHttpClientReports) {
 }
 
 TEST(ErrorCatalogue, EveryConstantOfWinerrorHasATextInBothLanguages) {
-  const std::string header = ReadSourceFile("platform/text/winerror.h");
+  const std::string header = ReadSourceFile("platform/errors/winerror.h");
   ASSERT_FALSE(header.empty());
   const std::regex constant(
       R"(inline constexpr (DWORD|HRESULT) (\w+) =\s*(?:MakeHResult\()?(0x[0-9A-Fa-f]+|\d+))");

@@ -4,8 +4,8 @@
 #include <openssl/objects.h>
 
 #include "platform/capi/wincrypt_oid.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "support/oid_info.h"
 
 namespace P = Velmora::Platform;

@@ -8,7 +8,7 @@
 #include <regex>
 #include <string>
 
-#include "platform/text/last_error.h"
+#include "platform/errors/last_error.h"
 #include "support/trace.h"
 #include "support/trace_internal.h"
 #include "tests/common/hive_env.h"

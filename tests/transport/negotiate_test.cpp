@@ -12,10 +12,10 @@
 
 #include "horodex/MSTimeStamp.h"
 #include "horodex/TSPRequest.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/convert.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/kdc_process.h"
 #include "tests/common/testtsa_process.h"

@@ -13,7 +13,7 @@
 
 #include "horodex/winhttp2.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tests/common/der_build.h"
 #include "tests/common/test_ca.h"
 

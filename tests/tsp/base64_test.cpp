@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "TSP/horodex/Base64.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/der_build.h"
 
 namespace P = Velmora::Platform;

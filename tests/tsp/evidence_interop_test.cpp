@@ -12,7 +12,7 @@
 #include "codec/evidence/evidence_record.h"
 #include "horodex/EvidenceRecord.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/java_peer.h"
 #include "tests/common/scratch.h"

@@ -10,7 +10,7 @@
 #include "codec/evidence/evidence_record.h"
 #include "horodex/EvidenceRecord.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "support/errors.h"
 #include "tests/common/der_build.h"
 #include "tests/common/hive_env.h"

@@ -10,8 +10,8 @@
 
 #include "horodex/MSTimeStamp.h"
 #include "platform/capi/wincrypt_encode.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/testtsa_process.h"
 #include "tests/transport/transport_test_util.h"

@@ -9,7 +9,7 @@
 
 #include "horodex/TSPRequest.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/hive_env.h"
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"

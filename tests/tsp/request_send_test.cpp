@@ -11,7 +11,7 @@
 
 #include "TSP/horodex/TSPRequest_Impl.h"
 #include "horodex/TSPRequest.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "platform/text/convert.h"
 #include "support/errors.h"
 #include "support/trace_internal.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "TSP/horodex/ShellMessageFile.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/scratch.h"
 #include "tests/common/tsp_fixtures.h"
 

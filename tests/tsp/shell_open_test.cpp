@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "horodex/ShellEntryPoints.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/convert.h"
-#include "platform/text/winerror.h"
 #include "platform/ui/winuser.h"
 #include "support/error_messages.h"
 #include "tests/common/scratch.h"

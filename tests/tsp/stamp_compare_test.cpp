@@ -5,7 +5,7 @@
 #include <climits>
 
 #include "horodex/TSPStamp.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/tsp/stamp_tokens.h"
 
 namespace P = Velmora::Platform;

@@ -7,9 +7,9 @@
 #include "horodex/TSPStamp.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_oid.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/convert.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 #include "tests/common/scratch.h"
 #include "tests/tsp/stamp_tokens.h"
 

@@ -14,7 +14,7 @@
 #include "horodex/TSPStamp.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_revocation.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/file_http_server.h"
 #include "tests/common/scratch.h"
 #include "tests/common/test_ca.h"

@@ -10,7 +10,7 @@
 #include "horodex/TSPStamp.h"
 #include "platform/capi/test_hooks.h"
 #include "platform/capi/wincrypt_chain.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/der_build.h"
 #include "tests/common/scratch.h"
 #include "tests/common/test_ca.h"

@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "horodex/TSPRequest.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "tests/common/der_build.h"
 #include "tests/common/tsp_fixtures.h"
 #include "tests/ui/viewer_testing.h"

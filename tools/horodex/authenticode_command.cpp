@@ -8,9 +8,9 @@
 #include <optional>
 
 #include "horodex/MSTimeStamp.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/text/convert.h"
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
 #include "support/error_messages.h"
 #include "tools/horodex/command_options.h"
 #include "tools/horodex/exit_codes.h"

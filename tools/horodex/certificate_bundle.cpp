@@ -8,7 +8,7 @@
 
 #include "codec/corekit/blob.h"
 #include "platform/capi/cert_bundle_file.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"
 

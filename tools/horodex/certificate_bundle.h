@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "codec/corekit/blob.h"
+#include "platform/base/free_with.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/free_with.h"
 #include "tools/horodex/revocation_report.h"
 
 namespace Horodex {

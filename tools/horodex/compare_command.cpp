@@ -4,7 +4,7 @@
 #include <charconv>
 
 #include "horodex/TSPStamp.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"

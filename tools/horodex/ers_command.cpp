@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tools/horodex/ers_options.h"
 #include "tools/horodex/ers_subcommands.h"
 #include "tools/horodex/exit_codes.h"

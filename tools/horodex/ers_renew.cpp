@@ -5,7 +5,7 @@
 
 #include "codec/evidence/evidence_record.h"
 #include "horodex/EvidenceRecord.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tools/horodex/ers_report.h"
 #include "tools/horodex/ers_root_stamp.h"
 #include "tools/horodex/ers_subcommands.h"

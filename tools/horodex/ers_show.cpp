@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "codec/evidence/evidence_record.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tools/horodex/ers_report.h"
 #include "tools/horodex/ers_subcommands.h"
 #include "tools/horodex/exit_codes.h"

@@ -4,7 +4,7 @@
 
 #include "horodex/EvidenceRecord.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tools/horodex/ers_report.h"
 #include "tools/horodex/ers_subcommands.h"
 #include "tools/horodex/exit_codes.h"

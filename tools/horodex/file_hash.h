@@ -8,7 +8,7 @@
 #include <string>
 
 #include "horodex/TSPRequest.h"
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Horodex {
 

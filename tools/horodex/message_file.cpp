@@ -2,7 +2,7 @@
 #include "tools/horodex/message_file.h"
 
 #include "TSP/horodex/ShellMessageFile.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 
 namespace Horodex {
 

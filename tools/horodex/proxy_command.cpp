@@ -4,9 +4,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/errors/atl_exception.h"
 #include "platform/http/handles.h"
 #include "platform/http/proxy_report.h"
-#include "platform/text/atl_exception.h"
 #include "platform/text/convert.h"
 #include "support/errors.h"
 #include "tools/horodex/exit_codes.h"

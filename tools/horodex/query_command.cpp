@@ -11,7 +11,7 @@
 #include "TSP/horodex/Base64.h"
 #include "horodex/TSPRequest.h"
 #include "platform/crypto/gost_module.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"

@@ -8,9 +8,9 @@
 #include <memory>
 #include <utility>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/wincrypt.h"
 #include "platform/text/convert.h"
-#include "platform/text/free_with.h"
 #include "tools/horodex/command_options.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_problem.h"

@@ -11,11 +11,11 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_revocation.h"
+#include "platform/errors/last_error.h"
 #include "platform/text/convert.h"
-#include "platform/text/free_with.h"
-#include "platform/text/last_error.h"
 #include "support/error_messages.h"
 #include "tools/horodex/certificate_bundle.h"
 #include "tools/horodex/field_list.h"

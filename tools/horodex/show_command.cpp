@@ -9,7 +9,7 @@
 #include "codec/stampmsg/token.h"
 #include "horodex/TSPStamp.h"
 #include "platform/capi/wincrypt.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "platform/text/convert.h"
 #include "support/error_messages.h"
 #include "support/oid_info.h"

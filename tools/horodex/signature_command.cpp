@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tools/horodex/file_problem.h"
 
 namespace Horodex {

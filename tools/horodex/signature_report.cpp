@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/capi/wincrypt.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/signature_command.h"

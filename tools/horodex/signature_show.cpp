@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "horodex/TSPStamp.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "platform/text/convert.h"
 #include "tools/horodex/field_list.h"
 #include "tools/horodex/file_hash.h"

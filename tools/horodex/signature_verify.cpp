@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/capi/wincrypt_revocation.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "support/errors.h"
 #include "tools/horodex/certificate_bundle.h"
 #include "tools/horodex/exit_codes.h"

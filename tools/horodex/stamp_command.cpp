@@ -6,7 +6,7 @@
 
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_hash.h"
 #include "tools/horodex/file_problem.h"

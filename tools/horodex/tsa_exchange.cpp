@@ -8,7 +8,7 @@
 
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_revocation.h"
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "platform/text/convert.h"
 #include "support/error_messages.h"
 #include "support/errors.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/text/free_with.h"
+#include "platform/base/free_with.h"
 
 namespace Horodex {
 

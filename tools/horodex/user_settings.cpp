@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/text/ini_file.h"
+#include "platform/file/ini_file.h"
 #include "tools/horodex/command_options.h"
 #include "tools/horodex/file_hash.h"
 

@@ -10,11 +10,11 @@
 
 #include "horodex/TSPRequest.h"
 #include "horodex/TSPStamp.h"
+#include "platform/base/free_with.h"
 #include "platform/capi/wincrypt_chain.h"
 #include "platform/capi/wincrypt_revocation.h"
 #include "platform/crypto/gost_module.h"
-#include "platform/text/atl_exception.h"
-#include "platform/text/free_with.h"
+#include "platform/errors/atl_exception.h"
 #include "support/errors.h"
 #include "tools/horodex/exit_codes.h"
 #include "tools/horodex/file_hash.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/text/free_with.h"
+#include "platform/base/free_with.h"
 
 namespace TestPki {
 

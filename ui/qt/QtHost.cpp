@@ -1,7 +1,7 @@
 // The layer's functions as the module sees them: each calls the host's table, handed over by the
 // library that loaded the module. They are hidden in the module, so the module's own calls bind to
 // them and never to another copy of the layer in the process.
-#include "platform/text/last_error.h"
+#include "platform/errors/last_error.h"
 #include "platform/ui/commdlg.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/prsht.h"

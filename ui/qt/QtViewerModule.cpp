@@ -20,8 +20,8 @@
 #include <cwchar>
 #include <memory>
 
-#include "platform/text/last_error.h"
-#include "platform/text/winerror.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 #include "platform/ui/viewer_module.h"
 #include "ui/qt/QtViewer.h"
 

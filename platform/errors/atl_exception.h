@@ -2,7 +2,7 @@
 // reference. Everything below the exported classes reports failure with it.
 #pragma once
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform {
 

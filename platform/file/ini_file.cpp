@@ -1,4 +1,4 @@
-#include "platform/text/ini_file.h"
+#include "platform/file/ini_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/text/atl_exception.h"
+#include "platform/errors/atl_exception.h"
 #include "platform/text/convert.h"
 
 namespace Velmora::Platform {

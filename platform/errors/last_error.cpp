@@ -1,8 +1,8 @@
-#include "platform/text/last_error.h"
+#include "platform/errors/last_error.h"
 
 #include <cerrno>
 
-#include "platform/text/winerror.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform {
 namespace {

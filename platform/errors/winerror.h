@@ -3,7 +3,7 @@
 // never change.
 #pragma once
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform {
 

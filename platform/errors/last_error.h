@@ -2,7 +2,7 @@
 // of the C library's errno values onto it.
 #pragma once
 
-#include "platform/text/types.h"
+#include "platform/base/types.h"
 
 namespace Velmora::Platform {
 

@@ -6,10 +6,10 @@
 
 #include <new>
 
-#include "platform/text/atl_exception.h"
-#include "platform/text/last_error.h"
-#include "platform/text/types.h"
-#include "platform/text/winerror.h"
+#include "platform/base/types.h"
+#include "platform/errors/atl_exception.h"
+#include "platform/errors/last_error.h"
+#include "platform/errors/winerror.h"
 
 namespace Velmora::Platform {
 
