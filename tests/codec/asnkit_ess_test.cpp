@@ -202,7 +202,7 @@ TEST(AsnkitEss, MalformedSigningCertificatesAreRefusedWholly) {
        P::CRYPT_E_ASN1_BADTAG},
   };
   for (const auto& [der, code] : bad) {
-    EXPECT_EQ(CodeOf([&] { attr.decode(B(der)); }), code) << Hex(B(der));
+    EXPECT_EQ(CodeOf([&, &der = der] { attr.decode(B(der)); }), code) << Hex(B(der));
   }
   EXPECT_EQ(attr.encode(), B(good));  // every failure left the value as it was
   EXPECT_EQ(CodeOf([] { CAttrSigningCertificate().encode(); }), kInvalidState);

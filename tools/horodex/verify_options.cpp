@@ -30,7 +30,7 @@ OptionReader VerifyReader(VerifyOptions& o, int& sources, std::ostream& err) {
                              {"--digest", &o.digestHex},
                              {"--request", &o.requestPath},
                              {"--data-dir", &o.dataDir}}) {
-    reader.value(name, [&sources, into](const std::string& value) {
+    reader.value(name, [&sources, into = into](const std::string& value) {
       *into = value;
       ++sources;
       return true;
