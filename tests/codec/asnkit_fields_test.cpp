@@ -73,7 +73,7 @@ TEST(AsnkitAlgorithmIdentifier, BadInputIsRefusedAndLeavesTheValue) {
       {{0x30, 0x03, 0x06, 0x01, 0x2A, 0x00}, P::CRYPT_E_ASN1_ERROR},
   };
   for (const auto& [der, code] : bad) {
-    EXPECT_EQ(CodeOf([&] { id.decode(B(der)); }), code) << Hex(B(der));
+    EXPECT_EQ(CodeOf([&, &der = der] { id.decode(B(der)); }), code) << Hex(B(der));
   }
   EXPECT_STREQ(id.get_algorithm(), "1.2.3");
   EXPECT_EQ(CodeOf([&] { id.put_algorithm("1.2.x"); }), P::CRYPT_E_OID_FORMAT);
@@ -231,7 +231,7 @@ TEST(AsnkitAccuracy, ValuesOutsideTheirRangesAreRefused) {
       {{0x30, 0x03, 0x80, 0x02, 0x05}, P::CRYPT_E_ASN1_EOD},                      // cut short
   };
   for (const auto& [der, code] : bad) {
-    EXPECT_EQ(CodeOf([&] { accuracy.decode(B(der)); }), code) << Hex(B(der));
+    EXPECT_EQ(CodeOf([&, &der = der] { accuracy.decode(B(der)); }), code) << Hex(B(der));
   }
   EXPECT_EQ(accuracy.get_seconds(), 5u);
   accuracy.decode(B({0x30, 0x07, 0x02, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}));

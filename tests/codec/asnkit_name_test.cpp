@@ -157,7 +157,7 @@ TEST(AsnkitName, StructureIsCheckedAndAFailureLeavesTheName) {
       {{0x30, 0x00, 0x00}, P::CRYPT_E_ASN1_ERROR},  // trailing byte
   };
   for (const auto& [der, code] : bad) {
-    EXPECT_EQ(CodeOf([&] { name.decode(B(der)); }), code) << Hex(B(der));
+    EXPECT_EQ(CodeOf([&, &der = der] { name.decode(B(der)); }), code) << Hex(B(der));
   }
   EXPECT_EQ(name.encode(), kept);
   EXPECT_EQ(Narrow(name.toString().str()), "CN=kept");
@@ -314,7 +314,7 @@ TEST(AsnkitGeneralName, MalformedNamesAreRefused) {
   for (const auto& [der, code] : bad) {
     CGeneralName name;
     name.put_dNSName("kept.example");
-    EXPECT_EQ(CodeOf([&] { name.decode(B(der)); }), code) << Hex(B(der));
+    EXPECT_EQ(CodeOf([&, &der = der] { name.decode(B(der)); }), code) << Hex(B(der));
     EXPECT_EQ(Narrow(name.toString().str()), "DNS Name=kept.example");
   }
   CGeneralName empty;

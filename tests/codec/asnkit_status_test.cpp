@@ -171,7 +171,7 @@ TEST(AsnkitStatus, FreeTextIsUtf8Only) {
        P::CRYPT_E_ASN1_ERROR},
   };
   for (const auto& [der, code] : bad) {
-    EXPECT_EQ(CodeOf([&] { info.decode(B(der)); }), code) << Hex(B(der));
+    EXPECT_EQ(CodeOf([&, &der = der] { info.decode(B(der)); }), code) << Hex(B(der));
   }
   EXPECT_EQ(info.get_statusString()->size(), 1u);  // unchanged by the failures
 
