@@ -98,10 +98,6 @@ std::string SubjectOf(P::PCCERT_CONTEXT certificate) {
   return std::string(data, static_cast<std::size_t>(length));
 }
 
-void ChainFreer::operator()(const P::CERT_CHAIN_CONTEXT* chain) const noexcept {
-  P::CertFreeCertificateChain(chain);
-}
-
 std::vector<RevocationLine> ChainRevocation(const P::CERT_CHAIN_CONTEXT* chain) {
   std::vector<RevocationLine> lines;
   if (chain == nullptr || chain->cChain == 0) {

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/free_with.h"
 #include "platform/capi/wincrypt.h"
+#include "platform/capi/wincrypt_chain.h"
 
 namespace Horodex {
 
@@ -30,10 +32,9 @@ std::string SubjectOf(Velmora::Platform::PCCERT_CONTEXT certificate);
 std::vector<RevocationLine> ChainRevocation(const Velmora::Platform::CERT_CHAIN_CONTEXT* chain);
 
 // Owns a chain handed out by a verification.
-struct ChainFreer {
-  void operator()(const Velmora::Platform::CERT_CHAIN_CONTEXT* chain) const noexcept;
-};
-using ChainPtr = std::unique_ptr<const Velmora::Platform::CERT_CHAIN_CONTEXT, ChainFreer>;
+using ChainPtr =
+    std::unique_ptr<const Velmora::Platform::CERT_CHAIN_CONTEXT,
+                    Velmora::Platform::FreeWith<Velmora::Platform::CertFreeCertificateChain>>;
 
 // "CN=TSA: good (token, OCSP, this update ..., next update ...)".
 std::string RevocationText(const RevocationLine& line);
