@@ -117,8 +117,11 @@ TEST(StampRefusal, MalformedTstInfoIsRefused) {
   EXPECT_EQ(TokenCode(with(
                 TstInfo({Int(1), Oid("1.2.3.4"), Imprint(), Int(42), Time("20230229000000Z")}))),
             P::CRYPT_E_ASN1_ERROR);
-  // Bytes after the TSTInfo inside the eContent octets.
+  // Bytes after the TSTInfo inside the eContent octets; a SET where its SEQUENCE must be.
   EXPECT_EQ(TokenCode(with(Join({GoodTstInfo(), V{0x05, 0x00}}))), P::CRYPT_E_ASN1_ERROR);
+  V set = GoodTstInfo();
+  set[0] = 0x31;
+  EXPECT_EQ(TokenCode(with(set)), P::CRYPT_E_ASN1_BADTAG);
   // A tsa [0] holding two names.
   const V name = Tlv(Der::ContextTag(2, false), V{'a'});
   EXPECT_EQ(TokenCode(with(TstInfo({Int(1), Oid("1.2.3.4"), Imprint(), Int(42),

@@ -70,5 +70,15 @@ TEST(LastError, FileWriteFailuresCarryTheMappedCode) {
   EXPECT_EQ(codeOf(dir / "missing" / "out.tsq"), P::HRESULT_FROM_WIN32(P::ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(codeOf(dir), P::HRESULT_FROM_WIN32(P::ERROR_ACCESS_DENIED));  // a folder
   EXPECT_EQ(codeOf(dir / "ok.tsq"), P::S_OK);
+  try {
+    blob.writeToFile(nullptr);
+    ADD_FAILURE() << "wrote to no path";
+  } catch (const P::CAtlException& e) {
+    EXPECT_EQ(e.hr(), P::E_INVALIDARG);
+  }
+  // A full disk shows only when the buffered bytes are flushed at close.
+  if (fs::exists("/dev/full")) {
+    EXPECT_EQ(codeOf("/dev/full"), P::HRESULT_FROM_WIN32(P::Win32FromErrno(ENOSPC)));
+  }
   fs::remove_all(dir);
 }

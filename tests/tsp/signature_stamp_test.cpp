@@ -262,6 +262,13 @@ TEST_F(SignatureStamps, BadStampsAreRefusedWithTheirOwnCodeAndNeverCount) {
     EXPECT_EQ(e.hr(), Velmora::Support::HORODEX_E_SIGNATURE_STAMP_MISMATCH);
   }
   EXPECT_EQ(stamped.Export(), before);
+  // The codec itself refuses a signer past the last, whoever calls it.
+  try {
+    (void)T::WithSignatureStamp(twoSigners, 2, tokenOfSigner0);
+    ADD_FAILURE() << "added to a third signer";
+  } catch (const P::CAtlException& e) {
+    EXPECT_EQ(e.hr(), P::CRYPT_E_INVALID_INDEX);
+  }
 }
 
 TEST_F(SignatureStamps, MessagesThatCannotBeStampedSayWhy) {
