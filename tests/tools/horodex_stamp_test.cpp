@@ -156,7 +156,9 @@ TEST_F(HorodexStampTest, TimeOutBoundsEachExchange) {
   const auto slow = Stamp("/slow/6000/", "--no-verify --timeout 2");
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(slow.exitCode, 11) << slow.output;
-  EXPECT_LT(took, std::chrono::seconds(3));
+  // Well before the server's six seconds, with room for a tool started under a sanitizer on a
+  // loaded machine (3 s was once missed by 11 ms there).
+  EXPECT_LT(took, std::chrono::seconds(5));
   EXPECT_EQ(Stamp("/slow/300/", "--no-verify --timeout 2").exitCode, 0);
   // A TSA that hangs leaves the next its own time.
   EXPECT_EQ(Stamp("/silent/", "--no-verify --timeout 1 --tsa " + tsa.Url("/")).exitCode, 0);
