@@ -55,16 +55,6 @@ TEST(AsnkitInteger, DecodeKeepsPaddedAndNegativeSerialsByteForByte) {
   EXPECT_TRUE(Int({0xFF, 0xFF, 0x80}).sameValue(Int({0x80})));
 }
 
-TEST(AsnkitInteger, DecodeRefusesOtherInputAndLeavesTheValue) {
-  CBigInteger value = Int({0x05});
-  EXPECT_EQ(CodeOf([&] { value.decode(B({0x04, 0x01, 0x05})); }), P::CRYPT_E_ASN1_BADTAG);
-  EXPECT_EQ(CodeOf([&] { value.decode(B({0x02, 0x01, 0x07, 0x00})); }), P::CRYPT_E_ASN1_ERROR);
-  EXPECT_EQ(CodeOf([&] { value.decode(B({0x02, 0x00})); }), P::CRYPT_E_ASN1_ERROR);
-  EXPECT_EQ(CodeOf([&] { value.decode(B({0x02, 0x03, 0x01})); }), P::CRYPT_E_ASN1_EOD);
-  EXPECT_EQ(CodeOf([&] { value.decode(CBlob()); }), P::CRYPT_E_ASN1_EOD);
-  EXPECT_EQ(value, Int({0x05}));
-}
-
 TEST(AsnkitInteger, AbsGivesTheNonNegativeShortestForm) {
   struct Case {
     V in;

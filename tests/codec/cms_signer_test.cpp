@@ -156,44 +156,6 @@ TEST(CmsSigner, ContentTypeAttributeMustNameTheContent) {
   EXPECT_FALSE(ASN1::VerifySignerInfo(token.signer(), kTstInfo, nullptr, certificate.span()));
 }
 
-TEST(CmsSigner, LegacyAuthenticodeCountersignatures) {
-  // Bare SignerInfos over the countersigned signature value; VeriSign's RSA blocks hold the bare
-  // hash without a DigestInfo, which PKCS#1 v1.5 rightly refuses.
-  struct Case {
-    const char* name;
-    bool valid;
-  };
-  const Case cases[] = {{"sectigo-r36-sha384-2025", true},
-                        {"certum-sha256-2019", true},
-                        {"verisign-sha1-2010", false},
-                        {"verisign-md5-2008", false}};
-  const std::string folder = "signify/authenticode-legacy-countersignatures/";
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const CBlob bytes = InteropFile(folder + c.name + ".countersig.der");
-    ASN1::CSignerInfo signer;
-    ASSERT_NO_THROW(signer.decode(bytes));
-    EXPECT_EQ(signer.encode(), bytes);
-    ASSERT_NE(signer.get_signedAttributes(), nullptr);
-    EXPECT_NE(signer.get_signedAttributes()->find("1.2.840.113549.1.9.5"), nullptr);  // time
-    const CBlob data = InteropFile(folder + c.name + ".data");
-    const std::vector<CBlob> certificates =
-        PemCertificates(InteropDir() / (folder + c.name + ".certs.pem"));
-    ASSERT_FALSE(certificates.empty());
-    EXPECT_TRUE(NamesCertificate(signer, certificates.front()));
-    EXPECT_EQ(ASN1::VerifySignerInfo(signer, "", &data, certificates.front().span()), c.valid);
-    // Each names some content type (id-data, or Certum's TSTInfo): only that one passes.
-    const CBlob* type = signer.get_signedAttributes()->findSingleValue("1.2.840.113549.1.9.3");
-    ASSERT_NE(type, nullptr);
-    const std::string named = Der::ReadOid(Der::ReadSingle(type->span()));
-    EXPECT_EQ(ASN1::VerifySignerInfo(signer, named, &data, certificates.front().span()), c.valid);
-    EXPECT_FALSE(ASN1::VerifySignerInfo(signer, "1.2.3.4", &data, certificates.front().span()));
-    CBlob otherData = data;
-    otherData.pbData()[0] ^= 1;
-    EXPECT_FALSE(ASN1::VerifySignerInfo(signer, "", &otherData, certificates.front().span()));
-  }
-}
-
 TEST(CmsSigner, SignerInfoFormsAndAttributeSets) {
   const V sha256 = Seq({Oid(kSha256)});
   const V rsa = Seq({Oid("1.2.840.113549.1.1.1")});

@@ -44,19 +44,6 @@ V Good() {
 
 }  // namespace
 
-TEST(EvidenceRecordCodec, ReadsFieldsAndWritesBackTheBytesItRead) {
-  ERS::CEvidenceRecord record;
-  ASSERT_NO_THROW(record.decode(CBlob(Good())));
-  EXPECT_EQ(record.encode(), CBlob(Good()));
-  ASSERT_EQ(record.get_sequence().get_chains().size(), 1u);
-  const ERS::CArchiveTimeStamp& ats = record.get_sequence().get_chains()[0].get_items().at(0);
-  ASSERT_NE(ats.get_digestAlgorithm(), nullptr);
-  EXPECT_STREQ(ats.get_digestAlgorithm()->get_algorithm(), kSha256);
-  ASSERT_EQ(ats.get_reducedHashtree().size(), 2u);
-  EXPECT_EQ(ats.get_reducedHashtree()[0].at(1), CBlob(V(32, 2)));
-  EXPECT_EQ(ats.get_timeStamp().encode(), CBlob(Token()));
-}
-
 TEST(EvidenceRecordCodec, RefusesEachMalformedRecordWithItsCode) {
   const V token = Token();
   const V chain = Seq({Ats(token)});
@@ -102,52 +89,5 @@ TEST(EvidenceRecordCodec, RefusesEachMalformedRecordWithItsCode) {
     record.decode(CBlob(Good()));
     EXPECT_EQ(CodeOf([&] { record.decode(CBlob(c.bytes)); }), c.code) << c.name;
     EXPECT_EQ(record.encode(), CBlob(Good())) << c.name << ": a refused read changed the record";
-  }
-}
-
-TEST(EvidenceRecordCodec, BulkWriterGivesTheGenericEncodingForEveryPathShape) {
-  Velmora::PKI::TSP::CToken token;
-  token.decode(CBlob(Token()));
-  const Velmora::ASN1::CAlgorithmIdentifierEx algorithm(kSha256);
-  const ERS::CLeafRecordWriter writer(algorithm, token);
-  // Hash sizes around the one-octet length limit, no path at all, and a path of 40 levels.
-  for (const std::size_t hashSize : {20u, 32u, 64u, 130u}) {
-    for (const std::size_t levels : {0u, 1u, 3u, 40u}) {
-      std::vector<std::vector<std::uint8_t>> store;
-      ERS::CHashPath path;
-      ERS::CReducedHashtree tree;
-      for (std::size_t level = 0; level < levels; ++level) {
-        const std::size_t count = level == 0 ? 3 : 1;
-        tree.emplace_back();
-        for (std::size_t i = 0; i < count; ++i) {
-          store.emplace_back(hashSize, static_cast<std::uint8_t>(level + i));
-        }
-        path.counts.push_back(count);
-      }
-      for (const auto& value : store) {
-        path.values.emplace_back(value);
-      }
-      std::size_t next = 0;
-      for (std::size_t level = 0; level < levels; ++level) {
-        for (std::size_t i = 0; i < path.counts[level]; ++i) {
-          tree[level].emplace_back(std::vector<unsigned char>(store[next++]));
-        }
-      }
-      ERS::CArchiveTimeStamp ats;
-      ats.put_digestAlgorithm(&algorithm);
-      ats.put_reducedHashtree(tree);
-      ats.put_timeStamp(token);
-      ERS::CArchiveTimeStampChain chain;
-      chain.push_back(ats);
-      ERS::CEvidenceRecord record;
-      record.addDigestAlgorithm(algorithm);
-      record.sequence().push_back(chain);
-      Der::Writer out;
-      writer.write(path, out);
-      EXPECT_EQ(CBlob(out.take()), record.encode())
-          << hashSize << " bytes, " << levels << " levels";
-      ERS::CEvidenceRecord again;
-      EXPECT_NO_THROW(again.decode(record.encode()));
-    }
   }
 }

@@ -16,45 +16,6 @@ std::vector<Extension> With(std::vector<Extension> base, const std::vector<Exten
   return base;
 }
 
-TEST(ChainConstraints, PathLengthCountsTheCasBelowAnIssuerButNotSelfIssuedOnes) {
-  const Authority root = MakeRoot("Length Root");
-  const InstalledRoot installed(root.cert);
-  const Extension keyId{"authorityKeyIdentifier", "keyid"};  // so that OpenSSL finds the issuer
-  struct Case {
-    const char* upper;  // basicConstraints of the CA under the root
-    bool lower;         // a second CA below it
-    bool selfIssued;    // that CA has the upper one's name (a key rollover)
-    P::LONG failing;    // the element refused, -1: accepted
-  } const cases[] = {{"critical,CA:TRUE,pathlen:0", false, false, -1},
-                     {"critical,CA:TRUE,pathlen:0", true, false, 2},
-                     {"critical,CA:TRUE,pathlen:1", true, false, -1},
-                     {"critical,CA:TRUE,pathlen:0", true, true, -1}};
-  long serial = 10;
-  for (const Case& c : cases) {
-    const Authority upper =
-        MakeIssued(CertSpec{"Length CA",
-                            ++serial,
-                            std::time(nullptr) - 3600,
-                            std::time(nullptr) + 3600,
-                            {{"basicConstraints", c.upper}, {"subjectKeyIdentifier", "hash"}}},
-                   root);
-    const Authority lower = MakeIssued(
-        CertSpec{c.selfIssued ? "Length CA" : "Length Sub CA", ++serial, std::time(nullptr) - 3600,
-                 std::time(nullptr) + 3600, With(CaExtensions(), {keyId})},
-        upper);
-    const Authority& issuer = c.lower ? lower : upper;
-    const TestCert tsa(CertSpec{"Length TSA", ++serial, std::time(nullptr) - 3600,
-                                std::time(nullptr) + 3600, With(TsaExtensions(), {keyId})},
-                       NewKey().get(), &issuer.cert, issuer.key.get());
-    const ChainVerdict verdict = installed.judge(tsa, {&upper.cert, &lower.cert});
-    EXPECT_EQ(verdict.error,
-              c.failing < 0 ? 0u : static_cast<P::DWORD>(P::TRUST_E_BASIC_CONSTRAINTS))
-        << c.upper << c.lower << c.selfIssued;
-    EXPECT_EQ(verdict.element, c.failing);
-    EXPECT_EQ(installed.opensslAccepts(tsa, {&upper.cert, &lower.cert}), c.failing < 0);
-  }
-}
-
 TEST(ChainConstraints, AnExplicitPolicyRequirementThePathCannotMeetIsRefused) {
   const Authority root = MakeRoot("Policy Root");
   const InstalledRoot installed(root.cert);

@@ -225,49 +225,6 @@ TEST_F(ChainPolicy, ValidityIsJudgedAtTheTimeOfTheStamp) {
   EXPECT_EQ(beforeRoot.element, 0);  // every certificate fails; the first is named
 }
 
-TEST_F(ChainPolicy, OnlyInstalledRootsAreTrusted) {
-  const Pki pki = MakePki("Trust");
-  const TestCert tsa = Tsa(pki);
-
-  // Nothing installed, the root not given: no path to a root.
-  const ChainVerdict partial = judge(tsa, {&pki.intermediate.cert});
-  EXPECT_EQ(partial.error, static_cast<P::DWORD>(P::CERT_E_CHAINING));
-  EXPECT_TRUE(partial.chainErrors & P::CERT_TRUST_IS_PARTIAL_CHAIN);
-  // The root only among the token's certificates: a whole chain, to a root nobody trusts.
-  const ChainVerdict untrusted = judge(tsa, {&pki.intermediate.cert, &pki.root.cert});
-  EXPECT_EQ(untrusted.error, static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
-  EXPECT_EQ(untrusted.element, 2);
-  EXPECT_EQ(untrusted.elements.size(), 3u);
-  // A self-signed TSA certificate of the token is no anchor of itself.
-  const CaKeyPtr key = NewKey();
-  CertSpec spec{"Self TSA", 5};
-  spec.extensions = TsaExtensions();
-  const TestCert self(spec, key.get(), nullptr, key.get());
-  EXPECT_EQ(judge(self, {&self}).error, static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
-  // Another root of the same name is not this one.
-  MakeRoot("Trust Root").cert.writePem(userStore("Root") / "impostor.pem");
-  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert, &pki.root.cert}).error,
-            static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
-  // Once the user installs the root, the same material is accepted (the folder is read again).
-  installRoot(pki.root.cert);
-  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert}).error, 0u);
-  // Taken away again, it is trusted no more from the very next chain on.
-  std::filesystem::remove(userStore("Root") / "root.pem");
-  EXPECT_EQ(judge(tsa, {&pki.intermediate.cert, &pki.root.cert}).error,
-            static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
-}
-
-// Also run as the first chain of its own process (tests/CMakeLists.txt), which makes no watch
-// unless a source changed within the file system's clock tick, as the root's folder just did.
-TEST_F(ChainPolicy, ARootTakenAwayRightAfterTheFirstChainIsUntrusted) {
-  const Pki pki = MakePki("First");
-  installRoot(pki.root.cert);
-  EXPECT_EQ(judge(Tsa(pki), {&pki.intermediate.cert}).error, 0u);
-  std::filesystem::remove(userStore("Root") / "root.pem");
-  EXPECT_EQ(judge(Tsa(pki), {&pki.intermediate.cert, &pki.root.cert}).error,
-            static_cast<P::DWORD>(P::CERT_E_UNTRUSTEDROOT));
-}
-
 TEST_F(ChainPolicy, RootsAddedFromAFileServeTheRestOfTheProcess) {
   const Pki pki = MakePki("Added");
   const TestCert tsa = Tsa(pki);
@@ -326,38 +283,6 @@ TEST_F(ChainPolicy, ACertificateListedInACrlOfTheStoresIsRevoked) {
   const TestCert underIt = Under(noCrlSign, "Revoke TSA", 203).cert;
   std::ofstream(userStore("Root") / "nocrlsign.crl") << MakeCrlPem(noCrlSign, {203});
   EXPECT_EQ(judge(underIt, {&noCrlSign.cert}).error, 0u);
-}
-
-TEST_F(ChainPolicy, ForgedLinksAreRefused) {
-  const Pki pki = MakePki("Forge");
-  installRoot(pki.root.cert);
-
-  // Issued under the intermediate's name, signed by another key.
-  const CaKeyPtr other = NewKey(KeyKind::Rsa2048);
-  const CaKeyPtr key = NewKey();
-  const TestCert forged(CertSpec{"Forged TSA", 300, std::time(nullptr) - kDay,
-                                 std::time(nullptr) + kYear, TsaExtensions()},
-                        key.get(), &pki.intermediate.cert, other.get());
-  const ChainVerdict signature = judge(forged, {&pki.intermediate.cert});
-  EXPECT_EQ(signature.error, static_cast<P::DWORD>(P::TRUST_E_CERT_SIGNATURE));
-  EXPECT_EQ(signature.element, 0);
-
-  // Signed by an end-entity certificate that chains to the root: not a CA.
-  const Authority endEntity =
-      Under(pki.intermediate, "Forge End Entity", 301, {{"basicConstraints", "critical,CA:FALSE"}});
-  const TestCert underEndEntity = Under(endEntity, "Forge TSA", 302).cert;
-  const ChainVerdict notCa = judge(underEndEntity, {&endEntity.cert, &pki.intermediate.cert});
-  EXPECT_EQ(notCa.error, static_cast<P::DWORD>(P::TRUST_E_BASIC_CONSTRAINTS));
-  EXPECT_EQ(notCa.element, 1);
-
-  // A CA whose keyUsage allows CRLs but not certificates signs no certificate.
-  const Authority crlSigner =
-      Under(pki.intermediate, "Forge CRL Signer", 303,
-            {{"basicConstraints", "critical,CA:TRUE"}, {"keyUsage", "critical,cRLSign"}});
-  const TestCert underCrlSigner = Under(crlSigner, "Forge TSA", 304).cert;
-  const ChainVerdict usage = judge(underCrlSigner, {&crlSigner.cert, &pki.intermediate.cert});
-  EXPECT_EQ(usage.error, static_cast<P::DWORD>(P::CERT_E_WRONG_USAGE));
-  EXPECT_EQ(usage.element, 1);
 }
 
 TEST_F(ChainPolicy, LoopsAndAbsurdLengthsEndInARefusalQuickly) {

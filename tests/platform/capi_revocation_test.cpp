@@ -278,22 +278,6 @@ TEST_F(Revocation, OpenSslAgreesOnTheCrlsButForTheReasonRule) {
   }
 }
 
-TEST_F(Revocation, NoNetworkMeansOfflineUnlessCached) {
-  std::filesystem::remove_all(world().dir / "cache");
-  const std::size_t good = indexOf("good (OCSP)");
-  const ChainVerdict offline = world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY);
-  EXPECT_EQ(offline.error, 0u);
-  EXPECT_EQ(offline.required, kOffline);
-  EXPECT_EQ(offline.revocation.dwRevocationResult, kOffline);
-  world().judge(good);  // fetched and kept
-  const ChainVerdict cached = world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY);
-  EXPECT_EQ(cached.required, 0u);
-  EXPECT_EQ(cached.revocation.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
-  // A cache file removed is seen at once, however recently its answer was read.
-  std::filesystem::remove_all(world().dir / "cache" / "velmora" / "revocation");
-  EXPECT_EQ(world().judge(good, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY).required, kOffline);
-}
-
 TEST_F(Revocation, ACorruptCacheFileIsIgnoredAndReplaced) {
   const std::size_t revoked = indexOf("revoked before genTime (OCSP)");
   world().judge(revoked);
@@ -306,22 +290,6 @@ TEST_F(Revocation, ACorruptCacheFileIsIgnoredAndReplaced) {
   EXPECT_EQ(outcome.revocation.dwFirstSourceError, static_cast<P::DWORD>(P::CRYPT_E_ASN1_ERROR));
   EXPECT_EQ(world().judge(revoked, P::CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY).revocation.dwSource,
             P::DWORD{P::REVOCATION_SOURCE_CACHE});
-}
-
-// Last: stops the servers.
-TEST_F(Revocation, TheCacheAnswersWhenTheRespondersAreGone) {
-  const std::size_t ocsp = indexOf("good (OCSP)");
-  const std::size_t crl = indexOf("after genTime, keyCompromise");
-  world().judge(ocsp);
-  world().judge(crl);
-  world().responders.clear();
-  world().crls.stop();
-  const ChainVerdict fromOcsp = world().judge(ocsp);
-  EXPECT_EQ(fromOcsp.required, 0u);
-  EXPECT_EQ(fromOcsp.revocation.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
-  const ChainVerdict fromCrl = world().judge(crl);
-  EXPECT_EQ(fromCrl.required, kRevoked);
-  EXPECT_EQ(fromCrl.revocation.dwSource, P::DWORD{P::REVOCATION_SOURCE_CACHE});
 }
 
 }  // namespace

@@ -46,13 +46,6 @@ TEST(Convert, RoundTripsThroughEveryForm) {
   }
 }
 
-TEST(Convert, AstralCharactersUseSurrogatePairsAndFourByteSequences) {
-  EXPECT_EQ(P::WideToUtf16(L"\U0001F600"), U16({0xD83D, 0xDE00}));
-  EXPECT_EQ(P::WideToUtf16(L"\U0010FFFF"), U16({0xDBFF, 0xDFFF}));
-  EXPECT_EQ(P::WideToUtf8(L"\U0010FFFF"), "\xF4\x8F\xBF\xBF");
-  EXPECT_EQ(P::Utf16ToWide(U16({0x0416, 0xD800, 0xDC00})), L"Ж\U00010000");
-}
-
 TEST(Convert, InvalidUtf8IsRefused) {
   const std::string bad[] = {
       "\xC0\x80",          // overlong NUL

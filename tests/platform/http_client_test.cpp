@@ -49,31 +49,6 @@ class HttpClientTest : public Testing::TestTsaSuite {
   Handle connection;
 };
 
-TEST_F(HttpClientTest, BodyIsReadInPiecesUntilZeroBytes) {
-  Handle request = Open(L"big/100000/");
-  ASSERT_TRUE(request);
-  ASSERT_TRUE(Send(request.get()));
-  EXPECT_EQ(Status(request.get()), 200u);
-  std::vector<unsigned char> body;
-  unsigned char piece[7777];
-  DWORD read = 0;
-  int reads = 0;
-  do {
-    ASSERT_TRUE(WinHttpReadData(request.get(), piece, sizeof piece, &read));
-    body.insert(body.end(), piece, piece + read);
-    ++reads;
-  } while (read != 0);
-  ASSERT_EQ(body.size(), 100000u);
-  EXPECT_EQ(reads, 14);  // 12 full pieces, the rest, and the empty read
-  for (std::size_t i = 0; i < body.size(); ++i) {
-    ASSERT_EQ(body[i], static_cast<unsigned char>((i * 131 + 7) & 0xFF)) << i;
-  }
-  // A second send on the same request starts from a fresh reply.
-  ASSERT_TRUE(Send(request.get()));
-  ASSERT_TRUE(WinHttpReadData(request.get(), piece, 10, &read));
-  EXPECT_EQ(read, 10u);
-}
-
 TEST_F(HttpClientTest, OfferedSchemesOfAChallenge) {
   Handle request = Open(L"offer/Negotiate+NTLM+Basic/");
   ASSERT_TRUE(Send(request.get()));
@@ -186,31 +161,6 @@ TEST_F(HttpClientTest, HandlesMayBeClosedInAnyOrder) {
   session.reset();
   ASSERT_TRUE(Send(request.get()));
   EXPECT_EQ(Status(request.get()), 200u);
-}
-
-TEST_F(HttpClientTest, ClientCertificatesAreCheckedWhenSet) {
-  Handle request = Open(L"tsp");
-  const std::vector<unsigned char> der = Testing::ReadFileBytes(tsa->File("client.der"));
-  const auto set = [&](PCCERT_CONTEXT context) {
-    return WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT, context,
-                            sizeof(CERT_CONTEXT));
-  };
-  {
-    // The certificate and key are taken in: the context may go before the request is sent.
-    const Testing::CertContext good = Testing::ContextOf(der, tsa->File("client.key").wstring());
-    EXPECT_TRUE(set(good.get()));
-  }
-  for (const std::wstring& key : {tsa->File("stranger-client.key").wstring(),
-                                  std::wstring(L"/nonexistent.key"), std::wstring()}) {
-    const Testing::CertContext bad = Testing::ContextOf(der, key);
-    EXPECT_FALSE(set(bad.get()));
-    EXPECT_EQ(GetLastError(), 12185u);
-  }
-  // On this plain http request the certificate is kept and unused.
-  ASSERT_TRUE(Send(request.get()));
-  EXPECT_EQ(Status(request.get()), 200u);
-  EXPECT_TRUE(WinHttpSetOption(request.get(), WINHTTP_OPTION_CLIENT_CERT_CONTEXT,
-                               WINHTTP_NO_CLIENT_CERT_CONTEXT, 0));
 }
 
 }  // namespace

@@ -18,7 +18,6 @@ struct Cracked {
   std::wstring Part(const wchar_t* text, DWORD length) const {
     return text == nullptr ? L"<null>" : std::wstring(text, length);
   }
-  std::wstring scheme() const { return Part(parts.lpszScheme, parts.dwSchemeLength); }
   std::wstring host() const { return Part(parts.lpszHostName, parts.dwHostNameLength); }
   std::wstring user() const { return Part(parts.lpszUserName, parts.dwUserNameLength); }
   std::wstring password() const { return Part(parts.lpszPassword, parts.dwPasswordLength); }
@@ -33,22 +32,6 @@ Cracked Crack(const wchar_t* url) {
   result.ok = WinHttpCrackUrl(url, static_cast<DWORD>(std::wcslen(url)), 0, &result.parts) != 0;
   result.error = GetLastError();
   return result;
-}
-
-TEST(WinHttpCrackUrl, SplitsEveryPartAsPointersIntoTheUrl) {
-  const std::wstring url = L"HTTPS://user:p@ss:w@tsa.example.org/tsp/path?a=1&b=2#frag";
-  const Cracked c = Crack(url.c_str());
-  ASSERT_TRUE(c.ok);
-  EXPECT_EQ(c.parts.nScheme, INTERNET_SCHEME_HTTPS);
-  EXPECT_EQ(c.scheme(), L"HTTPS");
-  EXPECT_EQ(c.parts.lpszScheme, url.c_str());
-  EXPECT_EQ(c.host(), L"tsa.example.org");
-  EXPECT_EQ(c.parts.nPort, 443);
-  // User information ends at the last "@"; the password at the first ":" of it.
-  EXPECT_EQ(c.user(), L"user");
-  EXPECT_EQ(c.password(), L"p@ss:w");
-  EXPECT_EQ(c.path(), L"/tsp/path");
-  EXPECT_EQ(c.extra(), L"?a=1&b=2");  // the fragment never goes on the wire
 }
 
 TEST(WinHttpCrackUrl, PortsHostsAndAbsentParts) {

@@ -75,11 +75,3 @@ TEST(Language, EnvironmentDecidesWhileTheProgramLocaleIsNeutral) {
   env.Set("LC_MESSAGES", "");
   EXPECT_EQ(P::UserLanguage(), P::Language::Russian);
 }
-
-TEST(Language, ProgramLocaleOfNoLanguageLeavesTheChoiceToTheEnvironment) {
-  LocaleEnvironment env;
-  env.Set("LANG", "ru_RU.UTF-8");
-  ASSERT_NE(std::setlocale(LC_MESSAGES, "C.UTF-8"), nullptr);
-  EXPECT_EQ(P::UserLanguage(), P::Language::Russian);
-  std::setlocale(LC_MESSAGES, "C");
-}

@@ -30,21 +30,6 @@ TEST(LastError, IsKeptPerThread) {
   P::SetLastError(0);
 }
 
-TEST(LastError, ErrnoMapping) {
-  EXPECT_EQ(P::Win32FromErrno(ENOENT), 2u);
-  EXPECT_EQ(P::Win32FromErrno(ENOTDIR), 3u);
-  EXPECT_EQ(P::Win32FromErrno(EACCES), 5u);
-  EXPECT_EQ(P::Win32FromErrno(EPERM), 5u);
-  EXPECT_EQ(P::Win32FromErrno(ENOMEM), 8u);
-  EXPECT_EQ(P::Win32FromErrno(EEXIST), 80u);
-  EXPECT_EQ(P::Win32FromErrno(EINVAL), 87u);
-  EXPECT_EQ(P::Win32FromErrno(ENOSPC), 112u);
-  // A failure is never mapped to success, whatever errno held.
-  EXPECT_EQ(P::Win32FromErrno(0), P::ERROR_GEN_FAILURE);
-  EXPECT_EQ(P::Win32FromErrno(-1), P::ERROR_GEN_FAILURE);
-  EXPECT_EQ(P::Win32FromErrno(99999), P::ERROR_GEN_FAILURE);
-}
-
 TEST(LastError, EveryMappedCodeHasATextInBothLanguages) {
   for (int e = 0; e < 200; ++e) {
     const P::DWORD code = P::Win32FromErrno(e);

@@ -249,33 +249,6 @@ TEST(RegistryFile, BrokenEncodingsAndUnreadableFiles) {
   EXPECT_FALSE(P::RegistryHiveProblem(P::HKEY_CURRENT_USER).empty());
 }
 
-TEST(RegistryFile, ChangedFileIsReadAgainWhileOpenKeysKeepTheirVersion) {
-  ConfigEnvironment env;
-  ConfigEnvironment::Write(env.machineHive(), kTestKeyHive + "\"N\"=dword:1\n");
-  P::HKEY before = nullptr;
-  ASSERT_EQ(P::RegOpenKeyExW(P::HKEY_LOCAL_MACHINE, kKey, 0, P::KEY_READ, &before),
-            P::ERROR_SUCCESS);
-  const P::UniqueHKey owner(before);
-
-  // Same size, written at once: the file's times may not move, its contents do.
-  ConfigEnvironment::Write(env.machineHive(), kTestKeyHive + "\"N\"=dword:2\n");
-  EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"N").data, Bytes({2, 0, 0, 0}));
-
-  P::DWORD number = 0;
-  P::DWORD size = sizeof number;
-  ASSERT_EQ(P::RegQueryValueExW(before, L"N", nullptr, nullptr, reinterpret_cast<P::BYTE*>(&number),
-                                &size),
-            P::ERROR_SUCCESS);
-  EXPECT_EQ(number, 1u);
-
-  // A subkey opened under an old key belongs to the same old version.
-  std::filesystem::remove(env.machineHive());
-  P::HKEY same = nullptr;
-  ASSERT_EQ(P::RegOpenKeyExW(before, nullptr, 0, P::KEY_READ, &same), P::ERROR_SUCCESS);
-  P::RegCloseKey(same);
-  EXPECT_EQ(Read(P::HKEY_LOCAL_MACHINE, kKey, L"N").status, P::ERROR_FILE_NOT_FOUND);
-}
-
 TEST(RegistryFile, HiveReadOftenStillSeesEachChange) {
   // A file older than the clock's granularity, looked at often enough to be watched, not stat-ed.
   ConfigEnvironment env;

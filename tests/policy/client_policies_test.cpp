@@ -31,54 +31,6 @@ std::string DocumentedSample() {
 
 }  // namespace
 
-TEST(ClientPolicies, DefaultsWithNeitherKey) {
-  ConfigEnvironment env;
-  CClientPolicies policies;
-  policies.DefaultTSPURL = std::wstring(L"left over");
-  policies.Load();
-  EXPECT_EQ(static_cast<P::DWORD>(policies.NonceLength), 8u);
-  EXPECT_EQ(static_cast<P::DWORD>(policies.StampAccuracy), 180000u);
-  EXPECT_TRUE(policies.UseNonceByDefault);
-  EXPECT_FALSE(policies.DefaultCertReq);
-  EXPECT_FALSE(policies.RequireNonce);
-  EXPECT_FALSE(policies.DisableNonce);
-  EXPECT_FALSE(policies.AuthSSLDenyNegotiate);
-  EXPECT_FALSE(policies.ProxyAuthDenyAnonym);
-  EXPECT_EQ(static_cast<P::DWORD>(policies.AuthTypeDefault), 0u);
-  EXPECT_TRUE(policies.DefaultTSPURL.empty());
-  EXPECT_TRUE(policies.DefaultHashAlg.empty());
-  for (const auto* list :
-       {&policies.HashAlgsAllowed, &policies.HashAlgsDenied, &policies.AllowedTSPs,
-        &policies.AllowedProxies, &policies.AllowedPolicyID}) {
-    EXPECT_FALSE(list->IsSet());
-    EXPECT_TRUE(list->entries().empty());
-  }
-}
-
-TEST(ClientPolicies, UserValuesFillInAndChangesReachTheNextLoad) {
-  ConfigEnvironment env;
-  env.UserPolicies(
-      "\"DefaultCertReq\"=dword:1\n"
-      "\"AuthTypeDefault\"=dword:10\n"
-      "\"AuthSSLTypeDefault\"=dword:1\n"
-      "\"AllowedTSPsSetted\"=dword:1\n");
-  env.MachinePolicies("\"NonceLength\"=dword:20\n");
-  CClientPolicies policies;
-  policies.Load();
-  EXPECT_TRUE(policies.DefaultCertReq);
-  EXPECT_EQ(static_cast<P::DWORD>(policies.AuthTypeDefault), 16u);    // Negotiate
-  EXPECT_EQ(static_cast<P::DWORD>(policies.AuthSSLTypeDefault), 1u);  // Basic
-  EXPECT_EQ(static_cast<P::DWORD>(policies.NonceLength), 32u);
-  EXPECT_TRUE(policies.AllowedTSPs.IsSet());  // in force with no entries: allows nothing
-  EXPECT_TRUE(policies.AllowedTSPs.entries().empty());
-
-  env.MachinePolicies("\"DefaultCertReq\"=dword:0\n");
-  CClientPolicies next;
-  next.Load();
-  EXPECT_FALSE(next.DefaultCertReq);
-  EXPECT_EQ(static_cast<P::DWORD>(next.NonceLength), 8u);
-}
-
 TEST(ClientPolicies, DocumentedSampleSavedByTheRegistryEditor) {
   ConfigEnvironment env;
   ConfigEnvironment::WriteBytes(env.machineHive(), RegeditBytes(DocumentedSample()));

@@ -22,24 +22,6 @@ P::HRESULT Thrown(auto&& fn) {
 
 }  // namespace
 
-TEST(Errors, HResultFromWin32) {
-  EXPECT_EQ(S::HResultFromWin32(5), P::MakeHResult(0x80070005));
-  EXPECT_EQ(S::HResultFromWin32(0), 0);
-  EXPECT_EQ(S::HResultFromWin32(0x80090008), P::NTE_BAD_ALGID);  // already an HRESULT
-  EXPECT_EQ(S::HResultFromWin32(0x12345), P::MakeHResult(0x80072345));
-  EXPECT_EQ(S::HResultFromWin32(P::ERROR_INVALID_STATE), P::MakeHResult(0x8007139F));
-  EXPECT_EQ(S::HResultFromWin32(P::ERROR_WINHTTP_TIMEOUT), P::MakeHResult(0x80072EE2));
-  EXPECT_EQ(S::HResultFromWin32(0xFFFFFFFF), -1);
-}
-
-TEST(Errors, ThrowHelpersCarryTheirCode) {
-  EXPECT_EQ(Thrown([] { S::ThrowHResult(S::HORODEX_E_NO_TSA_URL); }), S::HORODEX_E_NO_TSA_URL);
-  EXPECT_EQ(Thrown([] { S::ThrowWin32Error(P::ERROR_MORE_DATA); }), P::MakeHResult(0x800700EA));
-  EXPECT_EQ(Thrown([] { S::ThrowWin32Error(0x80092004); }), P::CRYPT_E_NOT_FOUND);
-  // A failure that left no error number still fails.
-  EXPECT_EQ(Thrown([] { S::ThrowWin32Error(0); }), P::E_FAIL);
-}
-
 TEST(Errors, LastErrorHelpersReadTheCallingThread) {
   P::SetLastError(P::ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(S::HResultFromLastError(), P::MakeHResult(0x80070002));

@@ -121,38 +121,6 @@ TEST_F(TraceConfig, ProcessFlagsAddLocationAndCategory) {
   }
 }
 
-TEST_F(TraceConfig, LogFileLinesAreDatedAndEndInCrLf) {
-  Hive("\"libhorodex.so.1\"=\"2\"\n\"libhorodex.so.1.logfile\"=\"horodex.log\"\n");
-  {
-    const StderrCapture capture;
-    S::ReloadTraceConfiguration();
-    HORODEX_TRACE(VelmoraTraceGeneral, 2, kFunction, "first\n");
-    HORODEX_TRACE(VelmoraTraceGeneral, 4, kFunction, "filtered\n");
-    HORODEX_TRACE(VelmoraTraceGeneral, 1, kFunction, "two\nlines\n");
-    EXPECT_EQ(capture.text(), "");
-  }
-  const auto log = m_env.commonLogs() / "horodex.log";
-  EXPECT_EQ(S::TraceLogFilePath(), log.string());
-  const std::regex dated(
-      R"((\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}) : libhorodex\.so\.1: first\r\n)"
-      R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} : libhorodex\.so\.1: two\r\nlines\r\n)");
-  const std::string text = ReadFileText(log);
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(text, match, dated)) << text;
-  char today[16];
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  std::strftime(today, sizeof today, "%Y/%m/%d", &local);
-  EXPECT_EQ(match[1].str().substr(0, 10), today);
-
-  // Without a module setting the log-file setting is not read.
-  Hive("\"libhorodex.so.1.logfile\"=\"other.log\"\n");
-  S::ReloadTraceConfiguration();
-  EXPECT_EQ(S::TraceLogFilePath(), "");
-  EXPECT_FALSE(std::filesystem::exists(m_env.commonLogs() / "other.log"));
-}
-
 TEST_F(TraceConfig, LogFileFallsBackToTheUsersFolderThenToAPath) {
   // The common folder cannot be made: a file stands where its parent should be.
   ConfigEnvironment::Write(m_env.root() / "var/log", "not a folder");

@@ -214,22 +214,6 @@ TEST_F(HorodexGost, OursAndOpenSslAgreeOnEveryGostHashAndKeyIntactOrChanged) {
   }
 }
 
-TEST_F(HorodexGost, ShowNamesTheAlgorithmsInWords) {
-  const std::string response = Respond("t256", "md_gost94", "md_gost12_256", "md_gost12_256");
-  const struct {
-    const char* lang;
-    const char* hash;
-    const char* signature;
-  } languages[] = {{"en_US.UTF-8", "(GOST R 34.11-94)", "(GOST R 34.10-2012 256 bit)"},
-                   {"ru_RU.UTF-8", "(ГОСТ Р 34.11-94)", "(ГОСТ Р 34.10-2012 256 бит)"}};
-  for (const auto& l : languages) {
-    const T::CommandResult shown =
-        T::RunCommand("LC_ALL= LC_MESSAGES= LANG=" + std::string(l.lang) + " " + kTool + " show " +
-                      Q(response) + " 2>&1");
-    EXPECT_TRUE(Has(shown, l.hash) && Has(shown, l.signature)) << l.lang << "\n" << shown.output;
-  }
-}
-
 TEST_F(HorodexGost, BadGostInputIsRefusedWithItsCode) {
   const std::string response = Respond("t256", "md_gost12_256", "md_gost12_256", "md_gost12_256");
   const Bytes good = T::ReadFileBytes(Path(response));
@@ -307,29 +291,6 @@ TEST_F(HorodexGost, StampAtAGostTestTsaWithAStreebogHash) {
       "Verification: OK"));
   const T::CommandResult ours = T::RunCommand(kTool + " verify " + Q("stamp.tsr") + " --data " +
                                               Q("data.txt") + " --ca " + ca + " 2>&1");
-  EXPECT_EQ(ours.exitCode, 0) << ours.output;
-}
-
-TEST_F(HorodexGost, AGostSignatureIsStampedAndStillVerifiesForBoth) {
-  const T::TestTsaProcess tsa;
-  const std::string roots = Q("roots.pem");
-  T::ConfigEnvironment::Write(
-      Path("roots.pem"), T::ReadFileText(Path("root.pem")) + T::ReadFileText(tsa.File("ca.pem")));
-  const T::CommandResult made =
-      Openssl("cms -sign -binary -nodetach -outform DER -md md_gost12_256 -in " + Q("data.txt") +
-              " -signer " + Q("t256.pem") + " -inkey " + Q("t256.key") + " -certfile " +
-              Q("int.pem") + " -out " + Q("gost.p7s"));
-  ASSERT_EQ(made.exitCode, 0) << made.output;
-  const T::CommandResult stamped =
-      T::RunCommand(kTool + " stamp --signature " + Q("gost.p7s") + " --tsa " + tsa.Url("/") +
-                    " --ca " + roots + " -o " + Q("gost-stamped.p7s") + " 2>&1");
-  ASSERT_EQ(stamped.exitCode, 0) << stamped.output;
-  EXPECT_EQ(Openssl("cms -verify -binary -purpose any -inform DER -in " + Q("gost-stamped.p7s") +
-                    " -CAfile " + Q("root.pem") + " -out /dev/null")
-                .exitCode,
-            0);
-  const T::CommandResult ours =
-      T::RunCommand(kTool + " verify " + Q("gost-stamped.p7s") + " --ca " + roots + " 2>&1");
   EXPECT_EQ(ours.exitCode, 0) << ours.output;
 }
 

@@ -38,50 +38,6 @@ std::string Fixture(const std::string& name) {
   return T::ShellQuote((T::OpenSslTsaDir() / name).string());
 }
 
-TEST(HorodexVerify, EveryCheckPassesForAGoodStampAndTrustedCa) {
-  const T::CommandResult r = Verify(Fixture("rsa-full.tsr") + " --data " + Fixture("data.txt") +
-                                    " --ca " + Fixture("ca.pem"));
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  for (const char* line : {"imported: ok", "matches data: ok", "TSA certificate found: ok",
-                           "signature: ok", "chain: ok"}) {
-    EXPECT_TRUE(Has(r, line)) << line << "\n" << r.output;
-  }
-  const T::CommandResult json =
-      Verify("--json " + Fixture("ec-full.tsr") + " --request " + Fixture("q-sha512.tsq") +
-             " --certs " + Fixture("ec.pem") + " --ca " + Fixture("ca.pem"));
-  EXPECT_EQ(json.exitCode, 0) << json.output;
-  EXPECT_TRUE(Has(json, R"("valid": true)")) << json.output;
-  EXPECT_TRUE(Has(json, R"("matchesData": {"result": "ok")")) << json.output;
-}
-
-// The SHA-2 and SHA-3 digests without a classic ALG_ID, end to end: OpenSSL's tokens with a
-// SHA-224 imprint, signer digest and ESSCertIDv2, and with SHA3-256 throughout (the TSA
-// certificate signed with it too); and our requests in them, answered by OpenSSL.
-TEST(HorodexVerify, NewerDigestsFromRequestToVerdict) {
-  const T::TempDir dir;
-  const std::string query = T::ShellQuote((dir / "q.tsq").string());
-  const std::string reply = T::ShellQuote((dir / "r.tsr").string());
-  for (const char* hash : {"sha512-256", "SHA3-512", "sha-224"}) {
-    ASSERT_EQ(T::RunCommand(
-                  T::ShellQuote(kTool) + " query " + Fixture("data.txt") + " --hash " + hash +
-                  " -o " + query + " && TSA_SERIAL=" + Fixture("serial") +
-                  " TSA_CHAIN=" + Fixture("chain.pem") + " openssl ts -reply -config " +
-                  T::ShellQuote(std::string(HORODEX_SOURCE_DIR) + "/tests/data/openssl/tsa.cnf") +
-                  " -section sha224 -queryfile " + query + " -signer " + Fixture("rsa.pem") +
-                  " -inkey " + Fixture("rsa.key") + " -out " + reply + " 2>/dev/null")
-                  .exitCode,
-              0)
-        << hash;
-    EXPECT_EQ(Verify(reply + " --request " + query + " --ca " + Fixture("ca.pem")).exitCode, 0);
-  }
-  for (const std::string name : {"sha224", "sha3"}) {
-    EXPECT_EQ(Verify(Fixture("rsa-" + name + ".tsr") + " --request " +
-                     Fixture("q-" + name + ".tsq") + " --ca " + Fixture("ca.pem"))
-                  .exitCode,
-              0);
-  }
-}
-
 // A tsa name that is the TSA's subject with its RDNs in reverse order (as a real TSA writes it):
 // the stamp keeps its verdict, and verify and show say that the name does not match.
 TEST(HorodexVerify, ATsaNameNotTheSignersIsAWarningOnly) {

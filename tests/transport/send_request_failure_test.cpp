@@ -151,24 +151,6 @@ TEST_F(SendRequestTlsTest, ServerCertificatesAreAlwaysVerified) {
   EXPECT_EQ(PostCode(settings), WinHttpHResult(2));
 }
 
-TEST_F(SendRequestTlsTest, SchemeAndServerMustAgree) {
-  CHttpSettings settings = FastSettings(L"");
-  settings.extraCaFile = https->File("ca.pem").wstring();
-  // TLS to a plain HTTP server, which waits for the end of a request that never comes: the
-  // handshake is bounded by the connect time-out. Plain HTTP to a TLS server: refused at once.
-  const TestTsaProcess plain;
-  settings.url = plain.WideUrl("/");
-  settings.url.replace(0, 4, L"https");
-  settings.timeouts.connectMs = 500;
-  Platform::HRESULT thrown = 0;
-  EXPECT_LT(Timed([&] { thrown = PostCode(settings); }), 2000ms);
-  EXPECT_EQ(thrown, WinHttpHResult(12002));
-  settings.url = https->WideUrl("/");
-  settings.url.replace(0, 5, L"http");
-  EXPECT_EQ(PostCode(settings), WinHttpHResult(12030));
-  ExpectUsableAfterwards(settings, *https);
-}
-
 TEST_F(SendRequestTlsTest, ClientCertificateTheServerRequires) {
   CHttpSettings settings = FastSettings(mutual->WideUrl("/mutual"));
   settings.extraCaFile = mutual->File("ca.pem").wstring();

@@ -94,23 +94,5 @@ TEST_F(SendRequestPacTest, AScriptThatNeverAnswersIsStoppedWithinTheTimeout) {
   EXPECT_TRUE(tsa->RequestsTo("/pac/loop").empty());
 }
 
-TEST_F(SendRequestPacTest, DesktopManualProxyAndItsBypassList) {
-  const std::string live = "127.0.0.1 " + std::to_string(proxy->port());
-  ConfigEnvironment::Write(
-      env.config() / "kioslaverc",
-      "[Proxy Settings]\nProxyType=1\nhttpProxy=http://" + live + "\nNoProxyFor=\n");
-  EXPECT_TRUE(ThroughProxy("/kde/manual"));
-  ConfigEnvironment::Write(env.config() / "kioslaverc",
-                           "[Proxy Settings]\nProxyType=1\nhttpProxy=http://" + live +
-                               "\nNoProxyFor=localhost,127.0.0.1\n");
-  EXPECT_FALSE(ThroughProxy("/kde/bypassed"));
-  // The proxy variables still win over the desktop.
-  setenv("http_proxy", "http://127.0.0.1:1", 1);
-  CHttpSettings settings = FastSettings(tsa->WideUrl("/kde/env-wins"));
-  settings.proxySet = false;
-  EXPECT_NE(PostCode(settings), 0);
-  EXPECT_TRUE(tsa->RequestsTo("/kde/env-wins").empty());
-}
-
 }  // namespace
 }  // namespace Velmora::Testing

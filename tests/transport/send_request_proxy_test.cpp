@@ -74,60 +74,6 @@ TEST_F(SendRequestProxyTest, ExplicitProxyWithCredentialsInItsUrl) {
   EXPECT_TRUE(tsa->RequestsTo("/proxy/refused").empty());
 }
 
-TEST_F(SendRequestProxyTest, ProxyChallengeThenServerChallengeCostThreeSends) {
-  CHttpSettings settings = FastSettings(tsa->WideUrl("/basic/through-proxy"));
-  settings.proxy = guarded->WideUrl();
-  settings.proxyAuthScheme = 1;
-  settings.proxyUserName = L"proxy-user";
-  settings.proxyPassword = L"proxy-pass";
-  settings.serverAuthScheme = 1;
-  settings.serverUserName = L"tsa-user";
-  settings.serverPassword = L"tsa-pass";
-  EXPECT_FALSE(Post(settings).empty());
-  EXPECT_EQ(settings.httpStatus, 200u);
-  // The first send stopped at the proxy (407); the TSA saw the second (401) and the third.
-  auto requests = tsa->RequestsTo("/basic/through-proxy");
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].at("authorization"), "-");
-  EXPECT_EQ(requests[1].at("authorization").substr(0, 6), "Basic ");
-
-  // With a wrong server password the second 401 after the 407 ends it: still three sends.
-  settings.url = tsa->WideUrl("/basic/through-proxy-refused");
-  settings.serverPassword = L"wrong";
-  EXPECT_TRUE(Post(settings).empty());
-  EXPECT_EQ(settings.httpStatus, 401u);
-  EXPECT_EQ(tsa->RequestsTo("/basic/through-proxy-refused").size(), 2u);
-
-  // Proxy credentials refused (tinyproxy answers wrong credentials with 401): no exception,
-  // and the TSA never sees the request.
-  settings.url = tsa->WideUrl("/basic/proxy-refused");
-  settings.proxyPassword = L"wrong";
-  EXPECT_TRUE(Post(settings).empty());
-  EXPECT_NE(settings.httpStatus, 200u);
-  EXPECT_TRUE(tsa->RequestsTo("/basic/proxy-refused").empty());
-}
-
-TEST_F(SendRequestProxyTest, HttpsTunnelsThroughTheAuthenticatingProxy) {
-  CHttpSettings settings = FastSettings(https->WideUrl("/tunnel"));
-  settings.extraCaFile = https->File("ca.pem").wstring();
-  settings.proxy = guarded->WideUrl();
-  settings.proxyAuthScheme = 1;
-  settings.proxyUserName = L"proxy-user";
-  settings.proxyPassword = L"proxy-pass";
-  EXPECT_FALSE(Post(settings).empty());
-  EXPECT_EQ(settings.httpStatus, 200u);
-  EXPECT_EQ(https->RequestsTo("/tunnel").size(), 1u);
-  EXPECT_NE(guarded->Log().find("CONNECT"), std::string::npos);
-  // Without proxy credentials the proxy's refusal of the tunnel is the reply: 407, no
-  // exception, and the TSA sees nothing new.
-  settings.proxyUserName.clear();
-  settings.proxyPassword.clear();
-  settings.proxyAuthScheme = 0;
-  EXPECT_TRUE(Post(settings).empty());
-  EXPECT_EQ(settings.httpStatus, 407u);
-  EXPECT_EQ(https->RequestsTo("/tunnel").size(), 1u);
-}
-
 TEST_F(SendRequestProxyTest, ProxyUrlsAreCheckedBeforeUse) {
   const std::string hostPort = "127.0.0.1:" + std::to_string(open->port());
   const struct {
@@ -215,19 +161,6 @@ TEST_F(SendRequestProxyTest, HttpsProxyVariableServesHttpsOnly) {
   EXPECT_FALSE(SendRequest(secure, kQueryHeader, TimeStampQuery(), false).empty());
   EXPECT_NE(open->Log().find("CONNECT 127.0.0.1:" + std::to_string(https->port())),
             std::string::npos);
-}
-
-TEST_F(SendRequestProxyTest, AProxySetByAnEarlierExchangeStaysOnTheSession) {
-  // The session keeps the proxy option it was given: a later exchange on the same settings with
-  // an explicit empty proxy sets nothing and so still goes through it. A fresh settings object
-  // (a new session) goes direct.
-  CHttpSettings settings = FastSettings(L"");
-  settings.proxy = open->WideUrl();
-  EXPECT_TRUE(WentThroughProxy(settings, "/session/first"));
-  settings.proxy.clear();
-  EXPECT_TRUE(WentThroughProxy(settings, "/session/second"));
-  CHttpSettings fresh = settings;
-  EXPECT_FALSE(WentThroughProxy(fresh, "/session/fresh"));
 }
 
 }  // namespace

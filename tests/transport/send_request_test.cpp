@@ -42,40 +42,6 @@ TEST_F(SendRequestTest, PostsTheQueryAndReturnsAResponseOpenSslAccepts) {
   EXPECT_EQ(requests[0].at("authorization"), "-");
 }
 
-TEST_F(SendRequestTest, ObjectNameOfAUrlWithoutPathIsEmpty) {
-  // "http://host:port" and "http://host:port?q" post to "/" and "/?q"; no form content type is
-  // made up when the caller gives no headers.
-  CHttpSettings settings = FastSettings(tsa->WideUrl(""));
-  SendRequest(settings, nullptr, TimeStampQuery(), false);
-  EXPECT_EQ(settings.httpStatus, 200u);
-  settings.url = tsa->WideUrl("?only=query");
-  SendRequest(settings, nullptr, TimeStampQuery(), false);
-  const auto all = tsa->Requests();
-  ASSERT_GE(all.size(), 2u);
-  EXPECT_EQ(all[all.size() - 2].at("target"), "/");
-  EXPECT_EQ(all[all.size() - 2].at("content-type"), "-");
-  EXPECT_EQ(all.back().at("target"), "/?only=query");
-}
-
-TEST_F(SendRequestTest, StatusesOtherThan2xxGiveAnEmptyReplyAndNoException) {
-  for (const unsigned status : {500u, 404u, 302u}) {
-    CHttpSettings settings = FastSettings(tsa->WideUrl("/status/" + std::to_string(status) + "/"));
-    EXPECT_TRUE(Post(settings).empty());
-    EXPECT_EQ(settings.httpStatus, status);
-  }
-  // A redirect is not followed: one request only.
-  CHttpSettings settings = FastSettings(tsa->WideUrl("/redirect/"));
-  const std::size_t before = tsa->Requests().size();
-  Post(settings);
-  EXPECT_EQ(settings.httpStatus, 302u);
-  EXPECT_EQ(tsa->Requests().size(), before + 1);
-
-  // 200 without a body: an empty reply, status 200.
-  settings.url = tsa->WideUrl("/status/200/");
-  EXPECT_TRUE(Post(settings).empty());
-  EXPECT_EQ(settings.httpStatus, 200u);
-}
-
 TEST_F(SendRequestTest, RepliesAreReturnedWholeWhateverTheirSize) {
   // Bodies around and well beyond the 64 KiB read size, and the body echoed byte for byte.
   CHttpSettings settings = FastSettings(tsa->WideUrl("/big/65536/"));
@@ -194,28 +160,6 @@ TEST_F(SendRequestTest, EmptyUserNameForNtlmHasNoLoggedOnCredentialsHere) {
   const auto requests = tsa->RequestsTo("/ntlm/auto");
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].at("authorization"), "-");
-}
-
-TEST_F(SendRequestTest, StatusIsResetAndSessionKeptAcrossExchanges) {
-  CHttpSettings settings = FastSettings(tsa->WideUrl("/status/500/"));
-  Post(settings);
-  ASSERT_TRUE(settings.session);
-  const auto* session = settings.session.get();
-  settings.url = L"http://[::1";
-  EXPECT_EQ(PostCode(settings), WinHttpHResult(12005));
-  EXPECT_EQ(settings.httpStatus, 0u);  // set to 0 before anything else
-  EXPECT_EQ(settings.session.get(), session);
-
-  // A copy starts without a session and opens its own; the connection of the original stays
-  // alive between its exchanges.
-  CHttpSettings copy = settings;
-  EXPECT_FALSE(copy.session);
-  settings.url = tsa->WideUrl("/keepalive");
-  Post(settings);
-  Post(settings);
-  const auto requests = tsa->RequestsTo("/keepalive");
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].at("conn"), requests[1].at("conn"));
 }
 
 }  // namespace

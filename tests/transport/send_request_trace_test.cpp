@@ -19,48 +19,6 @@ namespace {
 using PKI::CHttpSettings;
 using PKI::SendRequest;
 
-TEST(SendRequestTrace, ClientCertificateLineForHttpsOnlyAndNoCredentials) {
-  ClearProxyEnvironment();
-  TempDir root;
-  std::filesystem::create_directories(root / "etc/velmora");
-  const std::filesystem::path log = root / "trace.log";
-  {
-    std::ofstream ini(root / "etc/velmora/Trace.ini");
-    ini << "[Trace]\nlibhorodex.so.1=2\nlibhorodex.so.1.logfile=" << log.string() << "\n";
-  }
-  setenv("VELMORA_ROOT", root.path().c_str(), 1);
-  Support::ReloadTraceConfiguration();
-
-  const TestTsaProcess plain;
-  TestTsaOptions tlsOptions;
-  tlsOptions.tls = true;
-  const TestTsaProcess secure(tlsOptions);
-
-  CHttpSettings settings = FastSettings(plain.WideUrl("/basic/"));
-  settings.serverAuthScheme = 1;
-  settings.serverUserName = L"tsa-user";
-  settings.serverPassword = L"tsa-pass";
-  Post(settings);
-  EXPECT_EQ(settings.httpStatus, 200u);
-  const std::string afterHttp = ReadFileText(log);
-  EXPECT_EQ(afterHttp.find("WINHTTP_NO_CLIENT_CERT_CONTEXT"), std::string::npos) << afterHttp;
-
-  settings.url = secure.WideUrl("/basic/");
-  settings.extraCaFile = secure.File("ca.pem").wstring();
-  Post(settings);
-  EXPECT_EQ(settings.httpStatus, 200u);
-  const std::string afterHttps = ReadFileText(log);
-  EXPECT_NE(afterHttps.find("libhorodex.so.1: WinHttpSetOption(WINHTTP_NO_CLIENT_CERT_CONTEXT) "
-                            "succeeded\r\n"),
-            std::string::npos)
-      << afterHttps;
-  EXPECT_EQ(afterHttps.find("tsa-pass"), std::string::npos);
-  EXPECT_EQ(afterHttps.find("dHNhLXVzZXI6dHNhLXBhc3M="), std::string::npos);  // Basic's value
-
-  unsetenv("VELMORA_ROOT");
-  Support::ReloadTraceConfiguration();
-}
-
 TEST(SendRequestDefaultPort, HttpsWithoutPortGoesTo443) {
   ClearProxyEnvironment();
   TestTsaOptions options;

@@ -65,23 +65,6 @@ Decoded Decode(const std::string& text, std::size_t room) {
 
 }  // namespace
 
-TEST(Base64Encode, LaysOutLinesAndPaddingExactly) {
-  EXPECT_EQ(Encoded({}), "");
-  EXPECT_EQ(Encoded({0xFF, 0x01}), "/wE=");
-  EXPECT_EQ(Encoded(Bytes(10, 0)), "AAAAAAAAAAAAAA==");
-  EXPECT_EQ(Encoded(Bytes(57, 0)), std::string(76, 'A') + "\r\n");
-  EXPECT_EQ(Encoded(Bytes(58, 0)), std::string(76, 'A') + "\r\nAA==");
-  EXPECT_EQ(Encoded(Bytes(114, 0)), std::string(76, 'A') + "\r\n" + std::string(76, 'A') + "\r\n");
-  for (std::size_t n = 0; n < 400; ++n) {
-    const Bytes data = RandomBytes(n);
-    const std::string text = Encoded(data);
-    ASSERT_EQ(text, Expected(data)) << n;
-    EXPECT_LE(text.size(), Base64EncodeGetRequiredLength(n));
-  }
-  const Bytes big = RandomBytes(1 << 20);
-  EXPECT_EQ(Encoded(big), Expected(big));
-}
-
 TEST(Base64Encode, RefusesWhatItCannotTake) {
   const unsigned char one = 0;
   // Refused before a byte is read, so the lie about the length is harmless.

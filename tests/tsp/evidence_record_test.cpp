@@ -86,40 +86,6 @@ class EvidenceRecords : public ::testing::Test {
   static inline std::unique_ptr<T::TestTsaProcess> s_tsa;
 };
 
-TEST_F(EvidenceRecords, EveryRecordOfOneRequestProvesItsOwnDataOnly) {
-  struct Case {
-    const char* oid;
-    std::size_t count;
-    std::size_t grouped;
-  };
-  for (const Case c :
-       {Case{kSha256, 1, 0}, Case{kSha256, 2, 0}, Case{kSha256, 3, 0}, Case{kSha1, 5, 0},
-        Case{kSha256, 1, 2}, Case{kSha256, 4, 3}, Case{kSha256, 1000, 0}}) {
-    const std::size_t before = s_tsa->Requests().size();
-    const CEvidenceTree tree = Stamped(c.oid, c.count, c.grouped);
-    EXPECT_EQ(s_tsa->Requests().size(), before + 1) << c.count << " leaves: one request";
-    std::size_t checked = 0;
-    tree.ForEachRecord([&](std::size_t i, const unsigned char* der, std::size_t size) {
-      if (c.count > 20 && i % 97 != 0 && i + 1 != c.count) {
-        return;  // a sample of the large tree, its last leaf included
-      }
-      const CBlob record(der, static_cast<unsigned long>(size));
-      EXPECT_EQ(record, tree.Record(i));
-      const std::string own = c.grouped > 0 && i == 0 ? "member 1" : Data(i);
-      const CEvidenceReport good = Verify(record, own);
-      EXPECT_EQ(good.result(), 0) << c.count << " leaves, leaf " << i << "\n" << Parts(good);
-      const CEvidenceReport other = Verify(record, Data(c.count + i));
-      EXPECT_EQ(other.result(), P::CRYPT_E_HASH_VALUE) << c.count << " leaves, leaf " << i;
-      EXPECT_EQ(other.checks.at(0).part, "chain 1 stamp 1: path");
-      if (i + 1 < c.count) {  // nor its neighbour's, though the neighbour is in the same tree
-        EXPECT_EQ(Verify(record, Data(i + 1)).result(), P::CRYPT_E_HASH_VALUE) << "leaf " << i;
-      }
-      ++checked;
-    });
-    EXPECT_GT(checked, 0u);
-  }
-}
-
 TEST_F(EvidenceRecords, RenewedByTimeStampThenByHashTreeStillVerifies) {
   CEvidenceTree first = Stamped(kSha1, 3);
   const CBlob original = first.Record(1);

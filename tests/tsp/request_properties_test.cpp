@@ -55,28 +55,6 @@ class RequestTest : public ::testing::Test {
   ConfigEnvironment env;  // no policy files: every default
 };
 
-TEST_F(RequestTest, DefaultsWithoutPolicies) {
-  CRequest request;
-  EXPECT_FALSE(request.get_CertReq());
-  EXPECT_TRUE(request.get_UseNonce());
-  EXPECT_STREQ(request.get_TSAAddress(), L"");
-  EXPECT_EQ(request.get_TSAAddress<unsigned short>()[0], 0);
-  EXPECT_STREQ(request.get_PolicyID(), "");
-  EXPECT_EQ(request.get_TSAAuthType(), 0u);
-  EXPECT_EQ(request.get_ProxyAuthType(), 0u);
-  EXPECT_EQ(request.get_Flags(), 0u);
-  EXPECT_EQ(request.get_HTTPStatus(), 0u);
-  // SHA-256 also where the GOST module is loaded (the tests' machines have it).
-  EXPECT_EQ(request.get_DataHashAlg(), P::CALG_SHA_256);
-  EXPECT_STREQ(request.get_DataHashAlgOID(), "2.16.840.1.101.3.4.2.1");
-  EXPECT_EQ(request.get_ClientCertificate(), nullptr);
-  EXPECT_EQ(CodeOf([&] {
-              unsigned long n = 0;
-              request.Export(nullptr, &n);
-            }),
-            P::MakeHResult(0xC2100123));
-}
-
 TEST_F(RequestTest, WideTextInBothForms) {
   CRequest request;
   const unsigned short utf16[] = {'h', 't', 't', 'p', ':', '/', '/', 0x0442, 0x0441, 0};

@@ -88,33 +88,6 @@ class RequestSendTest : public ::testing::Test {
   static inline std::unique_ptr<T::TestTsaProcess> tsa;
 };
 
-TEST_F(RequestSendTest, GrantedStampAndRepeatedSendPostsTheSameBytes) {
-  CRequest request = For("/again/");
-  const CDateTime before = CDateTime::Now();
-  CStamp& stamp = request.Send(false);
-  EXPECT_EQ(request.get_HTTPStatus(), 200u);
-  EXPECT_EQ(stamp.get_Status(), 0u);
-  EXPECT_TRUE(stamp.get_HasNonce());
-  EXPECT_GE(stamp.get_Time().totalMicroseconds(), before.totalMicroseconds() - 1000);
-  unsigned long length = 0;
-  stamp.Export(nullptr, &length);
-  EXPECT_GT(request.get_Response().cbData(), length);  // the whole response, not the token
-
-  // The same object comes back, and the second exchange carries the very same request.
-  EXPECT_EQ(&request.Send(false), &stamp);
-  const auto posted = tsa->RequestsTo("/again/");
-  ASSERT_EQ(posted.size(), 2u);
-  EXPECT_EQ(posted[0].at("bodyhex"), posted[1].at("bodyhex"));
-  EXPECT_EQ(posted[0].at("bodyhex"), HexOfExport(request));
-  EXPECT_EQ(posted[0].at("content-type"), "application/timestamp-query");
-  EXPECT_EQ(posted[0].at("user-agent"), "Velmora horodex.dll");
-
-  // A changed property builds anew: another nonce.
-  request.put_CertReq(true);
-  request.Send(false);
-  EXPECT_NE(tsa->RequestsTo("/again/").at(2).at("bodyhex"), posted[0].at("bodyhex"));
-}
-
 TEST_F(RequestSendTest, EveryWrongAnswerFailsWithItsCodeAndTheRequestStaysUsable) {
   CRequest request = For("/");
   request.Send(false);
@@ -205,23 +178,6 @@ TEST_F(RequestSendTest, TimeWindowOfAStampWithoutNonce) {
   EXPECT_EQ(sendAt("/offset/-2/", false), kExpired);
 }
 
-TEST(StampTimeWindow, BothEdgesBelongToTheWindow) {
-  using Velmora::PKI::TSP::Client::StampTimeInWindow;
-  const CDateTime t0 = CDateTime::FromMicroseconds(1'700'000'000'000'000);
-  const auto at = [&](std::int64_t micros) {
-    return CDateTime::FromMicroseconds(t0.totalMicroseconds() + micros);
-  };
-  EXPECT_TRUE(StampTimeInWindow(at(-180'000'000), t0, 180000));
-  EXPECT_TRUE(StampTimeInWindow(at(180'000'000), t0, 180000));
-  EXPECT_FALSE(StampTimeInWindow(at(-180'000'001), t0, 180000));
-  EXPECT_FALSE(StampTimeInWindow(at(180'000'001), t0, 180000));
-  EXPECT_TRUE(StampTimeInWindow(t0, t0, 0));
-  EXPECT_FALSE(StampTimeInWindow(at(1), t0, 0));
-  const std::int64_t widest = std::int64_t{0xFFFFFFFF} * 1000;
-  EXPECT_TRUE(StampTimeInWindow(at(-widest), t0, 0xFFFFFFFF));
-  EXPECT_FALSE(StampTimeInWindow(at(widest + 1), t0, 0xFFFFFFFF));
-}
-
 TEST_F(RequestSendTest, ThroughAProxy) {
   if (!T::TinyproxyProcess::Available()) {
     GTEST_SKIP() << "tinyproxy is not installed (scripts/setup installs it)";
@@ -293,36 +249,3 @@ TEST_F(RequestSendTest, VerifiedStampAndAnUntrustedTsa) {
 }
 
 }  // namespace
-
-// HTTPS: the TSA's TLS certificate is under a root of its own, which the request names; the TSA
-// wants a client certificate; a CONNECT proxy on the way. The stamps are signed under the
-// suite's trusted CA, so Send(true) verifies them: the TLS root never makes a signer trusted.
-TEST_F(RequestSendTest, OverHttpsWithThePrivateRootOfTheRequest) {
-  T::TestTsaOptions options;
-  options.tls = options.requireClientCert = true;
-  options.extraArguments = {"--tsa-cert", tsa->File("tsa.pem").string(),
-                            "--tsa-key",  tsa->File("tsa.key").string(),
-                            "--ca",       tsa->File("ca.pem").string()};
-  const T::TestTsaProcess https(options);
-  CRequest request = For("/tls/");
-  request.put_TSAAddress(https.WideUrl("/tls/").c_str());
-  request.put_CertReq(true);
-  EXPECT_EQ(Failure(request, true), P::MakeHResult(0x80072F8F));  // no root for its TLS server
-  request.put_TLSRootFile(https.File("ca.pem").wstring().c_str());
-  EXPECT_EQ(Failure(request, true), P::MakeHResult(0x80072F0C));  // it wants a certificate
-  const T::CertContext client =
-      T::ContextOf(T::ReadFileBytes(https.File("client.der")), https.File("client.key").wstring());
-  request.put_ClientCertificate(client.get());
-  EXPECT_EQ(Failure(request, true), P::S_OK);
-  CRequest copy = request;  // the root and the certificate go with a copy
-  EXPECT_EQ(Failure(copy, true), P::S_OK);
-
-  if (T::TinyproxyProcess::Available()) {
-    const T::TinyproxyProcess proxy;
-    request.put_ProxyAddress(proxy.WideUrl().c_str());
-    EXPECT_EQ(Failure(request, true), P::S_OK);
-    EXPECT_NE(proxy.Log().find("CONNECT 127.0.0.1:" + std::to_string(https.port())),
-              std::string::npos);
-  }
-  EXPECT_EQ(https.RequestsTo("/tls/").size(), 3u);
-}

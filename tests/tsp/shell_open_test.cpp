@@ -11,7 +11,6 @@
 #include "horodex/ShellEntryPoints.h"
 #include "platform/errors/atl_exception.h"
 #include "platform/errors/winerror.h"
-#include "platform/text/convert.h"
 #include "platform/ui/winuser.h"
 #include "support/error_messages.h"
 #include "tests/common/scratch.h"
@@ -33,13 +32,6 @@ struct Box {
 struct Seen {
   std::vector<Box> boxes;
   int sheets = 0;
-  std::string boxTexts() const {
-    std::string all;
-    for (const Box& box : boxes) {
-      all += P::WideToUtf8(box.caption + L": " + box.text) + "\n";
-    }
-    return all;
-  }
 };
 
 // While it lives, answers every box and takes every sheet, keeping what it was shown.
@@ -151,25 +143,4 @@ TEST(ShellOpen, DisplayFunctionsPassFailuresOn) {
   EXPECT_THROW(CryptExtDisplayRequestTSP(nullptr, garbage.data(), 4), P::CAtlException);
   EXPECT_THROW(CryptExtDisplayStampTSP(nullptr, garbage.data(), 4), P::CAtlException);
   EXPECT_TRUE(seen.boxes.empty());
-}
-
-TEST(ShellOpen, RequestsAndStampsAreShown) {
-  T::TempDir dir;
-  const Bytes request = T::ReadFileBytes(T::OpenSslTsaDir() / "q-full.tsq");
-  const Bytes stamp = T::ReadFileBytes(T::OpenSslTsaDir() / "rsa-full.tsr");
-  const Seen openedRequest =
-      Open(CryptExtOpenTSPRequest, "\"" + Write(dir, "a b.tsq", request) + "\"");
-  EXPECT_TRUE(openedRequest.boxes.empty()) << openedRequest.boxTexts();
-  EXPECT_EQ(openedRequest.sheets, 1);
-  const Seen openedStamp = Open(CryptExtOpenTSPStamp, Write(dir, "s.tsr", stamp));
-  EXPECT_TRUE(openedStamp.boxes.empty()) << openedStamp.boxTexts();
-  EXPECT_EQ(openedStamp.sheets, 1);
-  // A request is no stamp.
-  ExpectErrorBox(Open(CryptExtOpenTSPStamp, (dir / "a b.tsq").string()), P::MakeHResult(0x8009310B),
-                 "request as stamp");
-
-  Recorder shown;
-  CryptExtDisplayRequestTSP(nullptr, request.data(), static_cast<P::DWORD>(request.size()));
-  CryptExtDisplayStampTSP(nullptr, stamp.data(), static_cast<P::DWORD>(stamp.size()));
-  EXPECT_EQ(shown.sheets, 2);
 }

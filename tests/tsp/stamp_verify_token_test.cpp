@@ -186,21 +186,6 @@ TEST(StampVerifyToken, ContentTypeMustBeTstInfoInBothPlaces) {
             static_cast<HRESULT>(0x80091004));  // CRYPT_E_INVALID_MSG_TYPE
 }
 
-TEST(StampVerifyToken, SignatureIsCheckedUnderTheNamedCertificate) {
-  const V v2 = SigningCertificateV2({Id("ec")});
-  TokenSpec flipped = SpecWith({v2});
-  flipped.flipSignatureByte = true;
-  EXPECT_EQ(VerifyToken(flipped), kBadSignature);
-  // Signed by the RSA TSA's key while the attribute names the ECDSA certificate.
-  TokenSpec otherKey = SpecWith({v2});
-  otherKey.signer = "rsa";
-  otherKey.certificates.push_back(FixtureCertificate("rsa"));
-  EXPECT_EQ(VerifyToken(otherKey), kBadSignature);
-  // A certificate given that the attribute does not name is ignored.
-  const ContextPtr stranger = ContextOf(FixtureCertificate("rsa"));
-  EXPECT_EQ(VerifyToken(SpecWith({v2}), nullptr, stranger.get()), 0);
-}
-
 // `encoded` with its outer length made indefinite, as BER allows and DER does not.
 V Indefinite(const V& encoded) {
   const std::size_t header = encoded[1] < 0x80 ? 2 : 2 + (encoded[1] & 0x7F);
@@ -277,45 +262,6 @@ TEST(StampVerifyToken, CriticalExtensionsAgainstTheAcceptedList) {
   // The signature is judged first.
   critical.flipSignatureByte = true;
   EXPECT_EQ(VerifyToken(critical), kBadSignature);
-}
-
-TEST(StampVerifyToken, CertificateOnlyInACallerStoreTheAddressBookOrCertificateValues) {
-  const V v2 = SigningCertificateV2({Id("ec")});
-  const CBlob token = ForgeToken(SpecWith({v2}, false));
-
-  {
-    Imported imported(token);
-    EXPECT_EQ(imported.stamp.get_TSACertificate(nullptr, 0), nullptr);
-    EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), kNotFound);
-
-    // A caller's store, after a null entry.
-    void* store = Platform::CertOpenStore(Platform::CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
-    const ContextPtr ec = ContextOf(FixtureCertificate("ec"));
-    ASSERT_TRUE(Platform::CertAddCertificateContextToStore(
-        store, ec.get(), Platform::CERT_STORE_ADD_ALWAYS, nullptr));
-    void* stores[] = {nullptr, store};
-    const Platform::CERT_CONTEXT* found = imported.stamp.get_TSACertificate(stores, 2);
-    Platform::CertCloseStore(store, 0);
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ(EncodedOf(found), FixtureCertificate("ec"));
-    // Verify looks no further than the token and the address book, but takes the found one.
-    EXPECT_EQ(imported.stamp.Verify(found, nullptr), 0);
-  }
-
-  // The user's "AddressBook" folder.
-  const std::filesystem::path book = UserData().path() / "velmora/certstores/AddressBook";
-  std::filesystem::create_directories(book);
-  std::filesystem::copy_file(OpenSslTsaDir() / "ec.pem", book / "tsa.pem");
-  {
-    Imported imported(token);
-    EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), 0);
-  }
-  std::filesystem::remove(book / "tsa.pem");
-
-  // Certificates in the unsigned certificate-values attribute.
-  TokenSpec values = SpecWith({v2}, false);
-  values.unsignedAttributes = {CertificateValuesAttribute({FixtureCertificate("ec")})};
-  EXPECT_EQ(VerifyToken(values), 0);
 }
 
 }  // namespace

@@ -51,46 +51,6 @@ CBlob Bytes(std::size_t count) {
   return CBlob(std::move(bytes));
 }
 
-TEST(FieldPage, RowsJoinLinesInTheListAndSelectionShowsTheFullTextInItsFace) {
-  Responder responder;
-  responder.onSheet = [](P::HWND sheet, CFieldPage& page) {
-    // One visible button, labelled "OK".
-    EXPECT_FALSE(P::GetDlgItem(sheet, P::IDOK)->visible);
-    EXPECT_TRUE(P::GetDlgItem(sheet, P::IDCANCEL)->visible);
-    EXPECT_EQ(P::GetDlgItem(sheet, P::IDCANCEL)->text, L"OK");
-    EXPECT_EQ(P::PropSheet_IndexToHwnd(sheet, 0)->text, L"Состав");
-    EXPECT_EQ(page.filterBox()->comboItems,
-              (std::vector<std::wstring>{L"<Все>", L"Только свойства", L"Только расширения",
-                                         L"Только критические расширения"}));
-    ASSERT_EQ(page.list()->columns.size(), 2u);
-    EXPECT_EQ(page.list()->columns[0].text, L"Поле");
-    EXPECT_EQ(page.list()->columns[1].text, L"Значение");
-
-    const std::vector<Row> rows = RowsOf(page);
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].name, L"Версия");
-    EXPECT_EQ(rows[0].value, L"first, second");
-    EXPECT_EQ(rows[0].icon, kIconProperty);
-    EXPECT_EQ(page.rowTexts()[0], L"first\nsecond");
-    EXPECT_EQ(rows[1].value, L"0A FF 00");
-    EXPECT_NE(rows[1].tag & kRowTagMono, 0);
-
-    P::UserSelectListItem(page.list(), 1);
-    EXPECT_EQ(page.details()->text, L"0A FF 00");
-    EXPECT_EQ(FaceOf(page), L"Courier");
-    P::UserSelectListItem(page.list(), 0);
-    EXPECT_EQ(page.details()->text, L"first\nsecond");
-    EXPECT_EQ(FaceOf(page), L"MS Shell Dlg");
-  };
-  Show([](TestPage& page) {
-    page.AddTextRow(IDS_VERSION, std::wstring(L"first\nsecond"), false);
-    const unsigned char bytes[] = {0x0A, 0xFF, 0x00};
-    page.AddHexRow(IDS_HASH_VALUE, CBlob(bytes, 3));
-  });
-  EXPECT_EQ(responder.sheetCaptions, std::vector<std::wstring>{L"Запрос на штамп времени"});
-  EXPECT_TRUE(responder.boxes.empty());
-}
-
 TEST(FieldPage, ARefillThatFailsHalfWayKeepsItsRowsAndShowsTheErrorBox) {
   Responder responder;
   responder.onSheet = [](P::HWND, CFieldPage& page) {
@@ -110,32 +70,6 @@ TEST(FieldPage, ARefillThatFailsHalfWayKeepsItsRowsAndShowsTheErrorBox) {
   EXPECT_EQ(responder.boxes[0].caption, L"Ошибка");
   EXPECT_EQ(responder.boxes[0].type, P::MB_OK | P::MB_ICONERROR);
   EXPECT_EQ(responder.boxes[1].text, Support::GetErrorMessage(P::E_INVALIDARG));
-}
-
-TEST(FieldPage, ExtensionRowsKeepTheirHexTextAndCriticalOnlySkipsTheOthers) {
-  const unsigned char value[] = {0x04, 0x01, 0x00};
-  ASN1::CExtensions nonCritical;
-  nonCritical.push_back(ASN1::CExtension("1.2.3.4", false, CBlob(value, 3)));
-  ASN1::CExtensions both = nonCritical;
-  both.push_back(ASN1::CExtension("2.5.29.19", true, CBlob(value, 3)));
-  Responder responder;
-  responder.onSheet = [](P::HWND, CFieldPage& page) {
-    const std::vector<Row> rows = RowsOf(page);
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].name, L"1.2.3.4");
-    EXPECT_EQ(rows[0].icon, kIconExtension);
-    EXPECT_EQ(rows[0].value, L"04 01 00");
-    EXPECT_NE(rows[0].tag & kRowTagMono, 0);
-    EXPECT_EQ(rows[1].icon, kIconCriticalExtension);
-    EXPECT_NE(rows[1].name, L"2.5.29.19");  // a registered OID shows its display name
-    EXPECT_EQ(rows[2].name, rows[1].name);
-  };
-  Show([&](TestPage& page) {
-    page.AddExtensionRows(&both, false);
-    page.AddExtensionRows(&nonCritical, true);
-    page.AddExtensionRows(&both, true);
-    page.AddExtensionRows(nullptr, false);
-  });
 }
 
 TEST(FieldPage, SaveWritesDerOrBase64UnderTheTrimmedNameAndSaysSo) {

@@ -33,12 +33,6 @@ void Show(const CStamp& stamp) {
   stamp.Display(nullptr, static_cast<const wchar_t*>(nullptr));
 }
 
-TEST(StampPage, AccuracyShowsItsNonZeroPartsOneALine) {
-  EXPECT_EQ(CStampPage::AccuracyText(1500250), L"Секунд: 1\nМиллисекунд: 500\nМикросекунд: 250");
-  EXPECT_EQ(CStampPage::AccuracyText(2000), L"Миллисекунд: 2");
-  EXPECT_EQ(CStampPage::AccuracyText(0), L"");
-}
-
 TEST(StampPage, ShowsEveryFieldOfAFullStampInOrder) {
   Responder responder;
   responder.onSheet = [](P::HWND, CFieldPage& page) {
@@ -86,52 +80,6 @@ TEST(StampPage, ShowsEveryFieldOfAFullStampInOrder) {
   };
   Show(Imported("rsa-full.tsr"));
   EXPECT_EQ(responder.sheetCaptions, std::vector<std::wstring>{L"Штамп времени"});
-}
-
-TEST(StampPage, ABareStampHasNoAccuracyOrTsaRows) {
-  Responder responder;
-  responder.onSheet = [](P::HWND, CFieldPage& page) {
-    EXPECT_EQ(IndexOf(page, L"Точность"), -1);
-    EXPECT_EQ(IndexOf(page, L"Служба штампов"), -1);
-    EXPECT_EQ(IndexOf(page, L"Поле \"Nonce\""), -1);
-    EXPECT_EQ(RowNamed(page, L"Флаг \"Ordering\"").value, L"Отсутствует");
-  };
-  Show(Imported("rsa-bare.tsr"));
-}
-
-TEST(StampPage, CertificateRowsOpenTheirCertificate) {
-  const CBlob tsaDer = OpenSslTsaFile("rsa.der");
-  X509Ptr tsa = ParseCertificate(tsaDer);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  X509_digest(tsa.get(), EVP_sha256(), digest, &length);
-  std::wstring fingerprint;
-  for (unsigned i = 0; i < length; ++i) {
-    wchar_t part[4];
-    std::swprintf(part, 4, i + 1 < length ? L"%02X:" : L"%02X", digest[i]);
-    fingerprint += part;
-  }
-  Responder responder;
-  responder.onSheet = [](P::HWND, CFieldPage& page) {
-    P::UserChooseComboItem(page.filterBox(), FilterCertificates);
-    const int row = IndexOf(page, L"Сертификат");
-    ASSERT_GE(row, 0);
-    P::UserSelectListItem(page.list(), row);
-    P::HWND button = P::GetDlgItem(page.window(), IDC_SHOW_CERTIFICATE);
-    EXPECT_TRUE(button->visible);
-    EXPECT_TRUE(button->enabled);
-    EXPECT_EQ(page.details()->text, RowsOf(page)[static_cast<std::size_t>(row)].value);
-    EXPECT_EQ(page.details()->text, L"TSA rsa");
-    P::UserClickButton(button);
-  };
-  Show(Imported("rsa-full.tsr"));
-  ASSERT_EQ(responder.certificateDialogs.size(), 1u);
-  EXPECT_EQ(responder.certificateDialogs[0].dwFlags, P::CRYPTUI_DISABLE_EDITPROPERTIES);
-  EXPECT_EQ(responder.certificateTitles[0], L"(none)");
-  const std::wstring& text = responder.certificateTexts[0];
-  EXPECT_NE(text.find(L"CN=TSA rsa"), std::wstring::npos) << text;
-  EXPECT_NE(text.find(L"CN=Test Root CA"), std::wstring::npos);
-  EXPECT_NE(text.find(fingerprint), std::wstring::npos);
 }
 
 TEST(StampPage, TheSignatureRowTellsTheVerdictAndOpensTheTsaCertificate) {

@@ -101,95 +101,6 @@ CStamp Stamp() {
   return stamp;
 }
 
-TEST(ViewerWidgets, TheRequestSheetFiltersSelectsAndSaves) {
-  TempDir dir;
-  Responder responder;
-  responder.showSheets = true;
-  responder.saveAnswers.push_back(P::SaveDialogAnswer{true, (dir / "w.tsq").wstring(), 2});
-  bool shown = false;
-  responder.onShown = [&](P::HWND widget) {
-    shown = true;
-    auto* dialog = reinterpret_cast<QDialog*>(widget);
-    EXPECT_EQ(dialog->windowTitle(), Text("Запрос на штамп времени", "Time-stamp request"));
-    int visibleButtons = 0;
-    for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
-      if (button->objectName().startsWith("sheetButton") && button->isVisible()) {
-        ++visibleButtons;
-        EXPECT_EQ(button->text(), "OK");
-      }
-    }
-    EXPECT_EQ(visibleButtons, 1);
-    QTabWidget* tabs = Child<QTabWidget>(dialog, "pages");
-    EXPECT_EQ(tabs->count(), 1);
-    EXPECT_EQ(tabs->tabText(0), Text("Состав", "Details"));
-    EXPECT_EQ(dialog->findChild<QLabel*>()->text(), Text("Показать:", "Show:"));
-    EXPECT_EQ(Child<QPushButton>(dialog, "control111")->text(),
-              Text("Копировать в файл...", "Copy to File..."));
-    EXPECT_EQ(Child<QComboBox>(dialog, "control112")->itemText(3),
-              Text("Только критические расширения", "Critical extensions only"));
-    EXPECT_FALSE(Child<QPushButton>(dialog, "control113")->isVisible());
-
-    QTreeWidget* tree = Child<QTreeWidget>(dialog, "control109");
-    EXPECT_EQ(tree->headerItem()->text(0), Text("Поле", "Field"));
-    EXPECT_EQ(tree->headerItem()->text(1), Text("Значение", "Value"));
-    ASSERT_EQ(tree->topLevelItemCount(), 6);
-    const char* const russianFields[] = {
-        "Версия",       "Политика", "Поле \"Nonce\"", "Флаг \"CertReq\"", "Алгоритм хэширования",
-        "Значение хэша"};
-    const char* const englishFields[] = {
-        "Version", "Policy", "Nonce", "Certificate requested", "Hash algorithm", "Hash value"};
-    for (int i = 0; i < 6; ++i) {
-      EXPECT_EQ(tree->topLevelItem(i)->text(0), Text(russianFields[i], englishFields[i]));
-    }
-    // The pane opens on the first field.
-    EXPECT_EQ(Child<QTextEdit>(dialog, "control110")->toPlainText(), "V1");
-    // It opens as wide as the screen lets it for the longest value (the hash), the value column
-    // reaches the list's edge, and an elided value is whole in its tooltip.
-    EXPECT_EQ(dialog->width(), dialog->screen()->availableGeometry().width());
-    const auto valuesFill = [tree] {
-      return tree->header()->sectionPosition(1) + tree->header()->sectionSize(1) ==
-             tree->viewport()->width();
-    };
-    EXPECT_TRUE(valuesFill());
-    const QTreeWidgetItem* hash =
-        tree->topLevelItem(RowNamed(tree, Text("Значение хэша", "Hash value")));
-    EXPECT_EQ(hash->toolTip(1), hash->text(1));
-    EXPECT_EQ(hash->toolTip(1).size(), 32 * 3 - 1);
-    // The sheet can be made larger; the list and the pane take the room.
-    const int listWidth = tree->width();
-    dialog->resize(dialog->width() + 200, dialog->height() + 100);
-    QApplication::processEvents();
-    EXPECT_EQ(tree->width(), listWidth + 200);
-    EXPECT_TRUE(valuesFill());
-    Choose(Child<QComboBox>(dialog, "control112"), 2);
-    EXPECT_EQ(tree->topLevelItemCount(), 0);  // OpenSSL's requests carry no extensions
-    Choose(Child<QComboBox>(dialog, "control112"), 0);
-    ASSERT_EQ(tree->topLevelItemCount(), 6);
-
-    QTextEdit* pane = Child<QTextEdit>(dialog, "control110");
-    EXPECT_TRUE(pane->isReadOnly());
-    ClickRow(tree, RowNamed(tree, Text("Значение хэша", "Hash value")));
-    EXPECT_EQ(pane->toPlainText().size(), 32 * 3 - 1);
-    EXPECT_EQ(pane->font().family(), "Courier");
-    ClickRow(tree, RowNamed(tree, Text("Версия", "Version")));
-    EXPECT_EQ(pane->toPlainText(), "V1");
-    EXPECT_NE(pane->font().family(), "Courier");
-
-    QTest::mouseClick(Child<QPushButton>(dialog, "control111"), Qt::LeftButton);
-    QTest::mouseClick(Child<QPushButton>(dialog, "sheetButton2"), Qt::LeftButton);
-  };
-  Request().Display(nullptr, static_cast<const wchar_t*>(nullptr));
-  EXPECT_TRUE(shown);
-  const std::string saved = ReadFileText(dir / "w.tsq");
-  EXPECT_EQ(saved.substr(0, 1), "M");  // BASE64 of a DER SEQUENCE
-  EXPECT_EQ(saved.find_first_not_of(
-                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=\r\n"),
-            std::string::npos);
-  ASSERT_EQ(responder.boxes.size(), 1u);
-  EXPECT_EQ(responder.boxes[0].text,
-            Russian() ? L"Файл успешно сохранен." : L"The file was saved.");
-}
-
 TEST(ViewerWidgets, TheCertificateButtonOpensTheCertificateDialog) {
   Responder responder;
   responder.showSheets = true;
@@ -228,15 +139,6 @@ TEST(ViewerWidgets, TheCertificateButtonOpensTheCertificateDialog) {
   };
   Stamp().Display(nullptr, static_cast<const wchar_t*>(nullptr));
   EXPECT_TRUE(certificateShown);
-}
-
-TEST(ViewerWidgets, GostAlgorithmsAreNamedInWordsInTheRunsLanguage) {
-  using Velmora::PKI::TSP::Client::Viewer::CFieldPage;
-  EXPECT_EQ(CFieldPage::OidDisplayName("1.2.643.2.2.9"),
-            Russian() ? L"ГОСТ Р 34.11-94" : L"GOST R 34.11-94");
-  EXPECT_EQ(CFieldPage::OidDisplayName("1.2.643.7.1.1.3.2"),
-            Russian() ? L"ГОСТ Р 34.11-2012/34.10-2012 256 бит"
-                      : L"GOST R 34.11-2012/34.10-2012 256 bit");
 }
 
 TEST(ViewerWidgets, ScreenshotsOfTheRequestAndStampPages) {
