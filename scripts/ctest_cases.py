@@ -58,7 +58,7 @@ def environment(props, extra=None):
     return env
 
 
-def run_cases(build, command, props, cases, timeout, extra_env=None, alone=True):
+def run_cases(build, command, props, cases, timeout, alone=True):
     """Runs CASES of one test (a list of gtest names, or [None] for the whole test) and returns the
     set of those that failed, hung or crashed. When the program dies before it reports, each case
     is run again alone, so that one crash does not blame its neighbours; without ALONE, all of
@@ -67,7 +67,7 @@ def run_cases(build, command, props, cases, timeout, extra_env=None, alone=True)
         run = command + ([f"--gtest_filter={':'.join(selected)}"] if selected != [None] else [])
         try:
             result = subprocess.run(run, cwd=props.get("WORKING_DIRECTORY", build),
-                                    env=environment(props, extra_env), stdout=subprocess.PIPE,
+                                    env=environment(props), stdout=subprocess.PIPE,
                                     stderr=subprocess.STDOUT, timeout=limit,
                                     start_new_session=True)
         except subprocess.TimeoutExpired:
@@ -86,9 +86,9 @@ def run_cases(build, command, props, cases, timeout, extra_env=None, alone=True)
         return failed
     if len(cases) == 1 or not alone:
         return set(cases)
-    alone = set()
+    blamed = set()
     for case in cases:
         result = attempt([case], max(30, timeout // 4))
         if result is None or result:
-            alone.add(case)
-    return alone
+            blamed.add(case)
+    return blamed
