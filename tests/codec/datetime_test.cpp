@@ -16,6 +16,7 @@
 #include "platform/errors/atl_exception.h"
 #include "platform/errors/winerror.h"
 #include "tests/common/der_build.h"
+#include "tests/common/saved_environment.h"
 
 using Velmora::CBlob;
 using Velmora::CDateTime;
@@ -44,26 +45,16 @@ const CDateTime kFirst(-62167219200, 0);      // 0000-01-01 00:00:00
 const CDateTime kLast(253402300799, 999999);  // 9999-12-31 23:59:59.999999
 
 // Sets TZ for one test and puts the old value back.
-class ScopedTz {
+class ScopedTz : Velmora::Testing::SavedEnvironment {
  public:
-  explicit ScopedTz(const char* tz) {
-    if (const char* old = std::getenv("TZ")) {
-      m_old = old;
-    }
+  explicit ScopedTz(const char* tz) : SavedEnvironment({"TZ"}) {
     setenv("TZ", tz, 1);
     tzset();
   }
   ~ScopedTz() {
-    if (m_old) {
-      setenv("TZ", m_old->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
+    restore();
     tzset();
   }
-
- private:
-  std::optional<std::string> m_old;
 };
 
 }  // namespace

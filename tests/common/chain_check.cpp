@@ -11,20 +11,10 @@ namespace Velmora::Testing {
 namespace P = Platform;
 
 InstalledRoot::InstalledRoot(const TestCert& root) {
-  for (const char* name : {"XDG_DATA_HOME", "VELMORA_ROOT", "SSL_CERT_FILE"}) {
-    const char* value = std::getenv(name);
-    m_saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-  }
   setenv("XDG_DATA_HOME", m_dir.path().c_str(), 1);
   setenv("VELMORA_ROOT", m_dir.path().c_str(), 1);
   setenv("SSL_CERT_FILE", (m_dir / "none").c_str(), 1);
   root.writePem(m_dir / "velmora" / "certstores" / "Root" / "root.pem");
-}
-
-InstalledRoot::~InstalledRoot() {
-  for (const auto& [name, value] : m_saved) {
-    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-  }
 }
 
 ChainVerdict JudgeChain(const TestCert& subject, const std::vector<const TestCert*>& extra,

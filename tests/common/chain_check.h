@@ -10,6 +10,7 @@
 
 #include "platform/capi/wincrypt.h"
 #include "platform/capi/wincrypt_revocation.h"
+#include "tests/common/saved_environment.h"
 #include "tests/common/scratch.h"
 #include "tests/common/test_ca.h"
 
@@ -37,9 +38,6 @@ ChainVerdict JudgeChain(const TestCert& subject, const std::vector<const TestCer
 class InstalledRoot {
  public:
   explicit InstalledRoot(const TestCert& root);
-  ~InstalledRoot();
-  InstalledRoot(const InstalledRoot&) = delete;
-  InstalledRoot& operator=(const InstalledRoot&) = delete;
 
   // The chain of `subject` with `extra` as the token's certificates, judged now.
   ChainVerdict judge(const TestCert& subject, const std::vector<const TestCert*>& extra) const {
@@ -51,8 +49,8 @@ class InstalledRoot {
                       const std::string& options = {}) const;
 
  private:
+  SavedEnvironment m_env{{"XDG_DATA_HOME", "VELMORA_ROOT", "SSL_CERT_FILE"}};
   TempDir m_dir;
-  std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };
 
 }  // namespace Velmora::Testing

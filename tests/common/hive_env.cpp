@@ -10,34 +10,16 @@
 
 namespace Velmora::Testing {
 
-namespace {
-constexpr const char* kVariables[] = {"VELMORA_ROOT", "XDG_CONFIG_HOME", "XDG_STATE_HOME"};
-}
-
 ConfigEnvironment::ConfigEnvironment()
     : m_root(m_dir.path() / "root"),
       m_config(m_dir.path() / "config"),
       m_state(m_dir.path() / "state") {
-  for (const char* name : kVariables) {
-    const char* value = std::getenv(name);
-    m_saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-  }
   std::filesystem::create_directories(m_root);
   std::filesystem::create_directories(m_config);
   std::filesystem::create_directories(m_state);
   setenv("VELMORA_ROOT", m_root.c_str(), 1);
   setenv("XDG_CONFIG_HOME", m_config.c_str(), 1);
   setenv("XDG_STATE_HOME", m_state.c_str(), 1);
-}
-
-ConfigEnvironment::~ConfigEnvironment() {
-  for (const auto& [name, value] : m_saved) {
-    if (value) {
-      setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
-  }
 }
 
 std::string ConfigEnvironment::PolicyHive(bool machine, const std::string& values) {

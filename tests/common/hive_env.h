@@ -4,10 +4,10 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/common/saved_environment.h"
 #include "tests/common/scratch.h"
 
 namespace Velmora::Testing {
@@ -16,9 +16,6 @@ namespace Velmora::Testing {
 class ConfigEnvironment {
  public:
   ConfigEnvironment();
-  ~ConfigEnvironment();
-  ConfigEnvironment(const ConfigEnvironment&) = delete;
-  ConfigEnvironment& operator=(const ConfigEnvironment&) = delete;
 
   const std::filesystem::path& root() const noexcept { return m_root; }      // VELMORA_ROOT
   const std::filesystem::path& config() const noexcept { return m_config; }  // XDG_CONFIG_HOME
@@ -46,11 +43,11 @@ class ConfigEnvironment {
                          const std::vector<unsigned char>& bytes);
 
  private:
+  SavedEnvironment m_env{{"VELMORA_ROOT", "XDG_CONFIG_HOME", "XDG_STATE_HOME"}};
   TempDir m_dir;
   std::filesystem::path m_root;
   std::filesystem::path m_config;
   std::filesystem::path m_state;
-  std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };
 
 // The bytes of `utf8` as the registry editor saves a file: UTF-16LE after its byte-order mark,

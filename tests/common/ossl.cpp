@@ -105,7 +105,16 @@ CBlob DigestOf(const std::string& oid, const CBlob& data) {
   }
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_Digest(data.pbData(), data.cbData(), out, &length, md.get(), nullptr) != 1) {
+  if ((EVP_MD_get_flags(md.get()) & EVP_MD_FLAG_XOF) != 0) {
+    // SHAKE256 as CMS uses it with Ed448: 512 bits of output.
+    length = 64;
+    std::unique_ptr<EVP_MD_CTX, OsslDeleter<EVP_MD_CTX_free>> ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), md.get(), nullptr) != 1 ||
+        EVP_DigestUpdate(ctx.get(), data.pbData(), data.cbData()) != 1 ||
+        EVP_DigestFinalXOF(ctx.get(), out, length) != 1) {
+      throw std::runtime_error("digest failed");
+    }
+  } else if (EVP_Digest(data.pbData(), data.cbData(), out, &length, md.get(), nullptr) != 1) {
     throw std::runtime_error("digest failed");
   }
   return CBlob(out, length);

@@ -166,19 +166,23 @@ CBlob ForgeToken(const TokenSpec& spec) {
     signedAttributes.push_back(ContentTypeAttribute(spec.eContentType.c_str()));
   }
   if (spec.messageDigestAttribute) {
-    const V digest = Bytes(DigestOf(kSha256, CBlob(spec.tstInfo)));
+    const V digest = Bytes(DigestOf(spec.digestOid, CBlob(spec.tstInfo)));
     signedAttributes.push_back(Attribute("1.2.840.113549.1.9.4", {Octets(digest)}));
   }
   signedAttributes.insert(signedAttributes.end(), spec.signedAttributes.begin(),
                           spec.signedAttributes.end());
   const V signedSet = SortedSet(signedAttributes);
 
-  const bool ec = EVP_PKEY_is_a(key, "EC") == 1;
-  const V signatureAlgorithm =
-      ec ? AlgorithmId("1.2.840.10045.4.3.2", false) : AlgorithmId("1.2.840.113549.1.1.11", true);
+  const bool ed25519 = EVP_PKEY_is_a(key, "ED25519") == 1;
+  const bool edDsa = ed25519 || EVP_PKEY_is_a(key, "ED448") == 1;
+  const V signatureAlgorithm = edDsa ? AlgorithmId(ed25519 ? "1.3.101.112" : "1.3.101.113", false)
+                               : EVP_PKEY_is_a(key, "EC") == 1
+                                   ? AlgorithmId("1.2.840.10045.4.3.2", false)
+                                   : AlgorithmId("1.2.840.113549.1.1.11", true);
   Owned<EVP_MD_CTX, EVP_MD_CTX_free> ctx(EVP_MD_CTX_new());
   std::size_t length = 0;
-  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
+  if (!ctx ||
+      EVP_DigestSignInit(ctx.get(), nullptr, edDsa ? nullptr : EVP_sha256(), nullptr, key) != 1 ||
       EVP_DigestSign(ctx.get(), nullptr, &length, signedSet.data(), signedSet.size()) != 1) {
     throw std::runtime_error("OpenSSL could not sign the attributes");
   }
@@ -211,8 +215,8 @@ CBlob ForgeToken(const TokenSpec& spec) {
   }
   V signedAttributesImplicit = signedSet;
   signedAttributesImplicit[0] = 0xA0;  // [0] IMPLICIT SET OF Attribute
-  V signerInfo = Join({Int(spec.signerByKeyId ? 3 : 1), signerId, AlgorithmId(kSha256, false),
-                       signedAttributesImplicit,
+  V signerInfo = Join({Int(spec.signerByKeyId ? 3 : 1), signerId,
+                       AlgorithmId(spec.digestOid, false), signedAttributesImplicit,
                        spec.signatureAlgorithm.value_or(signatureAlgorithm), Octets(signature)});
   if (!spec.unsignedAttributes.empty()) {
     signerInfo = Join({signerInfo, Tlv(Der::ContextTag(1, true), Concat(spec.unsignedAttributes))});
@@ -228,8 +232,8 @@ CBlob ForgeToken(const TokenSpec& spec) {
   }
   const V crls = spec.revocationInfo.empty() ? V() : Ctx(1, Concat(spec.revocationInfo));
   const V encapsulated = Seq({Oid(spec.eContentType.c_str()), Ctx(0, Octets(spec.tstInfo))});
-  const V signedData = Seq({Int(3), Set({AlgorithmId(kSha256, false)}), encapsulated, certificates,
-                            crls, Set({Tlv(Der::Tags::Sequence, signerInfo)})});
+  const V signedData = Seq({Int(3), Set({AlgorithmId(spec.digestOid, false)}), encapsulated,
+                            certificates, crls, Set({Tlv(Der::Tags::Sequence, signerInfo)})});
   return CBlob(Seq({Oid("1.2.840.113549.1.7.2"), Ctx(0, signedData)}));
 }
 

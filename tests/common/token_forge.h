@@ -55,6 +55,9 @@ V CertificateValuesAttribute(const std::vector<CBlob>& certificates);
 struct TokenSpec {
   V tstInfo;  // the TSTInfo DER (eContent)
   std::string eContentType = kIdTstInfo;
+  // The digest algorithm named and used for the messageDigest; the signature itself hashes with
+  // SHA-256, except under an EdDSA key, which signs the attributes whole.
+  const char* digestOid = kSha256;
   std::string signer = "ec";           // fixture whose key signs
   EVP_PKEY* signerKey = nullptr;       // or this key, with
   CBlob signerCertificate;             // this certificate (DER)

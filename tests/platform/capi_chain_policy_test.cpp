@@ -12,6 +12,7 @@
 #include "platform/errors/last_error.h"
 #include "platform/errors/winerror.h"
 #include "tests/common/chain_check.h"
+#include "tests/common/saved_environment.h"
 #include "tests/common/scratch.h"
 #include "tests/common/test_ca.h"
 
@@ -29,18 +30,8 @@ using ChainPtr =
 class ChainPolicy : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"XDG_DATA_HOME", "VELMORA_ROOT", "SSL_CERT_FILE", "SSL_CERT_DIR"}) {
-      const char* value = std::getenv(name);
-      m_saved.emplace_back(name,
-                           value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-    }
     setenv("XDG_DATA_HOME", (m_dir / "user").c_str(), 1);
     setenv("VELMORA_ROOT", (m_dir / "machine").c_str(), 1);
-  }
-  void TearDown() override {
-    for (const auto& [name, value] : m_saved) {
-      value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-    }
   }
 
   std::filesystem::path userStore(const std::string& name) const {
@@ -85,7 +76,7 @@ class ChainPolicy : public ::testing::Test {
   }
 
   TempDir m_dir;
-  std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+  SavedEnvironment m_env{{"XDG_DATA_HOME", "VELMORA_ROOT", "SSL_CERT_FILE", "SSL_CERT_DIR"}};
 };
 
 TEST_F(ChainPolicy, AcceptsAChainToAnInstalledRootAndLaysItOutSubjectFirst) {

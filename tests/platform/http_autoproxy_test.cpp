@@ -14,6 +14,7 @@
 #include "platform/text/convert.h"
 #include "tests/common/child_process.h"
 #include "tests/common/hive_env.h"
+#include "tests/common/saved_environment.h"
 
 namespace Velmora::Testing {
 namespace {
@@ -59,16 +60,9 @@ std::string UserConfig() {
 
 class AutoProxyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* name :
-         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-      unsetenv(name);
-    }
-  }
-  void TearDown() override {
-    unsetenv("XDG_CURRENT_DESKTOP");
-    unsetenv("GSETTINGS_BACKEND");
-  }
+  const SavedEnvironment m_saved{{"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                                  "ALL_PROXY", "XDG_CURRENT_DESKTOP", "GSETTINGS_BACKEND"},
+                                 true};
   std::string Script(const std::string& name, const std::string& text) {
     ConfigEnvironment::Write(env.scratch() / name, text);
     return "file://" + (env.scratch() / name).string();

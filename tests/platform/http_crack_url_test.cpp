@@ -7,6 +7,7 @@
 
 #include "platform/errors/last_error.h"
 #include "platform/http/winhttp.h"
+#include "tests/common/saved_environment.h"
 
 namespace Velmora::Platform {
 namespace {
@@ -99,14 +100,10 @@ TEST(WinHttpCrackUrl, RefusesWhatCannotBeSentWithTheRightNumber) {
 
 class ProxyEnvironment : public ::testing::Test {
  protected:
-  void SetUp() override { Clear(); }
-  void TearDown() override { Clear(); }
-  static void Clear() {
-    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                             "no_proxy", "NO_PROXY", "HTTP_PROXY"}) {
-      unsetenv(name);
-    }
-  }
+  const Velmora::Testing::SavedEnvironment m_env{
+      {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY",
+       "HTTP_PROXY"},
+      true};
   static bool Read(std::wstring* proxy, std::wstring* bypass) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) {

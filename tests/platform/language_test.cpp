@@ -7,38 +7,17 @@
 #include <string>
 
 #include "platform/text/language.h"
+#include "tests/common/saved_environment.h"
 
 namespace P = Velmora::Platform;
 
 namespace {
 
-// Sets or clears the locale variables for one test and puts the old values back.
-class LocaleEnvironment {
+// Clears the locale variables for one test and puts the old values back.
+class LocaleEnvironment : Velmora::Testing::SavedEnvironment {
  public:
-  LocaleEnvironment() {
-    for (int i = 0; i < 3; ++i) {
-      const char* value = std::getenv(kNames[i]);
-      m_saved[i] = value != nullptr ? std::optional<std::string>(value) : std::nullopt;
-      unsetenv(kNames[i]);
-    }
-  }
-  ~LocaleEnvironment() {
-    for (int i = 0; i < 3; ++i) {
-      if (m_saved[i]) {
-        setenv(kNames[i], m_saved[i]->c_str(), 1);
-      } else {
-        unsetenv(kNames[i]);
-      }
-    }
-  }
-  LocaleEnvironment(const LocaleEnvironment&) = delete;
-  LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
-
+  LocaleEnvironment() : SavedEnvironment({"LC_ALL", "LC_MESSAGES", "LANG"}, true) {}
   void Set(const char* name, const char* value) { setenv(name, value, 1); }
-
- private:
-  static constexpr const char* kNames[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-  std::optional<std::string> m_saved[3];
 };
 
 }  // namespace

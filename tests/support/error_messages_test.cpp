@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/error_messages.h"
+#include "tests/common/saved_environment.h"
 
 namespace P = Velmora::Platform;
 namespace S = Velmora::Support;
@@ -91,25 +92,11 @@ TEST(ErrorMessages, LookupFillsAndTerminatesTheBuffer) {
 }
 
 TEST(ErrorMessages, DefaultLanguageFollowsTheLocaleEnvironment) {
-  const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-  std::optional<std::string> saved[3];
-  for (int i = 0; i < 3; ++i) {
-    if (const char* v = std::getenv(names[i])) {
-      saved[i] = v;
-    }
-    unsetenv(names[i]);
-  }
+  const Velmora::Testing::SavedEnvironment saved({"LC_ALL", "LC_MESSAGES", "LANG"}, true);
   setenv("LANG", "ru_RU.UTF-8", 1);
   EXPECT_EQ(S::GetErrorMessage(H(0xC2100121)), L"Не задан адрес службы штампов времени");
   EXPECT_EQ(S::GetErrorMessageUtf16(H(0xC2100121)),
             P::WideToUtf16(L"Не задан адрес службы штампов времени"));
   setenv("LANG", "en_US.UTF-8", 1);
   EXPECT_EQ(S::GetErrorMessage(H(0xC2100121)), L"The URL of TSP service is not specified");
-  for (int i = 0; i < 3; ++i) {
-    if (saved[i]) {
-      setenv(names[i], saved[i]->c_str(), 1);
-    } else {
-      unsetenv(names[i]);
-    }
-  }
 }
