@@ -87,24 +87,6 @@ TEST(AsnkitEss, SigningCertificateFromOpenSslNamesItsCertificate) {
   }
 }
 
-TEST(AsnkitEss, SigningCertificateV2FromOpenSslWithDefaultAndExplicitHash) {
-  const X509Ptr cert = MakeCertificate({0x42}, "TSA Two");
-  for (const EVP_MD* md : {EVP_sha256(), EVP_sha384()}) {
-    ESS_SIGNING_CERT_V2* ss = OSSL_ESS_signing_cert_v2_new_init(md, cert.get(), nullptr, 1);
-    const V der = ToDer(ss, i2d_ESS_SIGNING_CERT_V2);
-    ESS_SIGNING_CERT_V2_free(ss);
-
-    CAttrSigningCertificateV2 attr(B(der));
-    const CESSCertIDv2& id = attr.get_certs().front();
-    const std::string expectedOid = md == EVP_sha256() ? kOidSha256 : "2.16.840.1.101.3.4.2.2";
-    EXPECT_EQ(std::string(id.get_hashAlgorithm().get_algorithm()), expectedOid);
-    EXPECT_EQ(id.get_certHash(), Digest(cert.get(), md));
-    ASSERT_NE(id.get_issuerSerial(), nullptr);
-    EXPECT_EQ(*id.get_issuerSerial(), IssuerSerialOf(cert.get()));
-    EXPECT_EQ(attr.encode(), B(der));
-  }
-}
-
 TEST(AsnkitEss, OpenSslAcceptsTheIdentifiersWeWrite) {
   const X509Ptr cert = MakeCertificate({0x00, 0x80}, "TSA Three");
   const CIssuerSerial issuerSerial = IssuerSerialOf(cert.get());

@@ -97,38 +97,6 @@ V StatusInfoDer(const V& status, const std::vector<std::string>& texts, const V&
 
 }  // namespace
 
-TEST(AsnkitStatus, StatusInfoReadsWhatOpenSslReadsAndBack) {
-  const V der = StatusInfoDer({0x02, 0x01, 0x02}, {"Requested policy ", "is not supported."},
-                              OpenSslBits(1u << 15));
-  CPKIStatusInfo info;
-  info.decode(B(der));
-  EXPECT_EQ(info.get_pkiStatus(), 2u);
-  ASSERT_NE(info.get_statusString(), nullptr);
-  EXPECT_EQ(info.get_statusString()->joined(), L"Requested policy is not supported.");
-  EXPECT_TRUE(info.get_failureInfo().get_bit(CPKIFailureInfo::kUnacceptedPolicy));
-  EXPECT_EQ(info.encode(), B(der));
-
-  const unsigned char* p = der.data();
-  TS_STATUS_INFO* ossl = d2i_TS_STATUS_INFO(nullptr, &p, static_cast<long>(der.size()));
-  ASSERT_NE(ossl, nullptr);
-  EXPECT_EQ(ASN1_INTEGER_get(TS_STATUS_INFO_get0_status(ossl)), 2);
-  EXPECT_EQ(sk_ASN1_UTF8STRING_num(TS_STATUS_INFO_get0_text(ossl)), 2);
-  EXPECT_EQ(ASN1_BIT_STRING_get_bit(TS_STATUS_INFO_get0_failure_info(ossl), 15), 1);
-  TS_STATUS_INFO_free(ossl);
-
-  // A granted status alone; a failInfo present without bits is kept present.
-  CPKIStatusInfo granted;
-  granted.decode(B({0x30, 0x03, 0x02, 0x01, 0x00}));
-  EXPECT_EQ(granted.get_statusString(), nullptr);
-  EXPECT_FALSE(granted.has_failureInfo());
-  EXPECT_EQ(granted.get_failureInfo().get_value(), 0u);
-  const V emptyBits = StatusInfoDer({0x02, 0x01, 0x00}, {}, {0x03, 0x01, 0x00});
-  CPKIStatusInfo withEmptyBits;
-  withEmptyBits.decode(B(emptyBits));
-  EXPECT_TRUE(withEmptyBits.has_failureInfo());
-  EXPECT_EQ(withEmptyBits.encode(), B(emptyBits));
-}
-
 TEST(AsnkitStatus, StatusValuesBeyondTheDefinedOnesAreLeftToTheCaller) {
   const std::vector<std::pair<V, unsigned long>> accepted = {
       {{0x02, 0x01, 0x06}, 6},

@@ -154,10 +154,3 @@ TEST(Blob, ResizeKeepsLeadingBytesAndAppendGathers) {
   EXPECT_EQ(CBlob().pbData(), nullptr);
   EXPECT_EQ(CodeOf([] { CBlob(nullptr, 1); }), P::E_INVALIDARG);
 }
-
-TEST(Blob, AssignFromItsOwnBytes) {
-  const unsigned char bytes[] = {1, 2, 3, 4};
-  CBlob blob(bytes, 4);
-  blob.assign(blob.pbData() + 1, 2);
-  EXPECT_EQ(blob.writeToHexString(0).str(), "0203");
-}

@@ -253,31 +253,6 @@ TEST_F(Revocation, EachSourceAndReasonIsJudgedAtGenTime) {
             static_cast<P::DWORD>(P::CERT_E_EXPIRED));
 }
 
-TEST_F(Revocation, OpenSslAgreesOnTheCrlsButForTheReasonRule) {
-  for (std::size_t i = 0; i < std::size(kCases); ++i) {
-    const Case& c = kCases[i];
-    if (c.source != Source::Crl && c.source != Source::StaleCrl && c.source != Source::ForgedCrl) {
-      continue;
-    }
-    SCOPED_TRACE(c.name);
-    const TempDir& dir = world().dir;
-    world().tsas[i].writePem(dir / "subject.pem");
-    WriteFileBytes(dir / "root.crl", *world().crls.body("/root.crl"));
-    const CommandResult result =
-        RunCommand("openssl verify -crl_check_all -attime " + std::to_string(kGenTime) +
-                   " -CAfile " + ShellQuote((dir / "root.pem").string()) + " -untrusted " +
-                   ShellQuote((dir / "intermediate.pem").string()) + " -CRLfile " +
-                   ShellQuote((dir / "root.crl").string()) + " -CRLfile " +
-                   ShellQuote((dir / ("case" + std::to_string(i) + ".crl")).string()) + " " +
-                   ShellQuote((dir / "subject.pem").string()));
-    EXPECT_EQ(result.exitCode == 0, c.opensslAccepts) << result.output;
-    // With revocation required we agree, except where RFC 3161's rule lets the stamp stand.
-    const bool weAccept = c.required == 0;
-    EXPECT_EQ(weAccept,
-              c.opensslAccepts || std::string(c.name).find("differs") != std::string::npos);
-  }
-}
-
 TEST_F(Revocation, ACorruptCacheFileIsIgnoredAndReplaced) {
   const std::size_t revoked = indexOf("revoked before genTime (OCSP)");
   world().judge(revoked);

@@ -154,14 +154,5 @@ TEST_F(HttpClientTest, ArgumentsAndHandleKindsAreChecked) {
   EXPECT_EQ(GetLastError(), 87u);
 }
 
-TEST_F(HttpClientTest, HandlesMayBeClosedInAnyOrder) {
-  Handle request = Open(L"tsp");
-  // The session and the connection go first; the request still works on its own.
-  connection.reset();
-  session.reset();
-  ASSERT_TRUE(Send(request.get()));
-  EXPECT_EQ(Status(request.get()), 200u);
-}
-
 }  // namespace
 }  // namespace Velmora::Platform

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include <unistd.h>
 
@@ -16,19 +15,6 @@
 #include "platform/text/messages.h"
 
 namespace P = Velmora::Platform;
-
-TEST(LastError, IsKeptPerThread) {
-  P::SetLastError(P::ERROR_ACCESS_DENIED);
-  P::DWORD seenByOther = 1;
-  std::thread other([&] {
-    seenByOther = P::GetLastError();
-    P::SetLastError(P::ERROR_WINHTTP_TIMEOUT);
-  });
-  other.join();
-  EXPECT_EQ(seenByOther, P::ERROR_SUCCESS);
-  EXPECT_EQ(P::GetLastError(), P::ERROR_ACCESS_DENIED);
-  P::SetLastError(0);
-}
 
 TEST(LastError, EveryMappedCodeHasATextInBothLanguages) {
   for (int e = 0; e < 200; ++e) {

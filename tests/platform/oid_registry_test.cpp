@@ -59,21 +59,6 @@ int DigestNid(const wchar_t* cngName) {
   return md == nullptr ? NID_undef : EVP_MD_get_type(md);
 }
 
-// Whether OpenSSL runs the digest: in its default context, or with Debian's GOST provider in the
-// library's context where it is installed (gostprov keeps its methods in globals that a second
-// load of it in the same process would overwrite, so the tests never load it again).
-bool DigestFetchable(const char* name) {
-  OSSL_LIB_CTX* const gost = Velmora::Platform::GostLibraryContext();
-  ERR_set_mark();
-  EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
-  if (md == nullptr && gost != nullptr) {
-    md = EVP_MD_fetch(gost, name, nullptr);
-  }
-  ERR_pop_to_mark();
-  EVP_MD_free(md);
-  return md != nullptr;
-}
-
 const CRYPT_OID_INFO* FindAlg(ALG_ID algid, DWORD group) {
   return P::CryptFindOIDInfo(P::CRYPT_OID_INFO_ALGID_KEY, &algid, group);
 }
@@ -118,49 +103,6 @@ TEST(OidRegistry, EnumerationFollowsGroupsInAFixedOrderAndStopsOnRequest) {
   P::SetLastError(0);
   EXPECT_EQ(P::CryptEnumOIDInfo(0, 0, nullptr, nullptr), P::FALSE);
   EXPECT_EQ(P::GetLastError(), P::ERROR_INVALID_PARAMETER);
-}
-
-TEST(OidRegistry, HashEntriesNameTheDigestOpenSslHasForTheirOid) {
-  // What each CryptoAPI hash identifier stands for.
-  const std::map<ALG_ID, int> digests = {
-      {P::CALG_MD2, NID_md2},
-      {P::CALG_MD4, NID_md4},
-      {P::CALG_MD5, NID_md5},
-      {P::CALG_SHA1, NID_sha1},
-      {P::CALG_SHA_256, NID_sha256},
-      {P::CALG_SHA_384, NID_sha384},
-      {P::CALG_SHA_512, NID_sha512},
-      {P::CALG_SHA_224, NID_sha224},
-      {P::CALG_SHA_512_224, NID_sha512_224},
-      {P::CALG_SHA_512_256, NID_sha512_256},
-      {P::CALG_SHA3_224, NID_sha3_224},
-      {P::CALG_SHA3_256, NID_sha3_256},
-      {P::CALG_SHA3_384, NID_sha3_384},
-      {P::CALG_SHA3_512, NID_sha3_512},
-      {P::CALG_GR3411, NID_id_GostR3411_94},
-      {P::CALG_GR3411_2012_256, NID_id_GostR3411_2012_256},
-      {P::CALG_GR3411_2012_512, NID_id_GostR3411_2012_512},
-  };
-  int namedByOpenSsl = 0;
-  for (const CRYPT_OID_INFO* info : Enumerate(P::CRYPT_HASH_ALG_OID_GROUP_ID)) {
-    SCOPED_TRACE(info->pszOID);
-    const int nid = OBJ_txt2nid(info->pszOID);
-    ASSERT_NE(nid, NID_undef);
-    if (IsAlgorithm(info->Algid)) {
-      ASSERT_EQ(digests.count(info->Algid), 1u);
-      EXPECT_EQ(nid, digests.at(info->Algid));
-    } else {
-      EXPECT_EQ(info->Algid, P::CALG_OID_INFO_CNG_ONLY);
-    }
-    // The CNG name is the OpenSSL name of the same digest, where OpenSSL has it at all.
-    ASSERT_NE(info->pwszCNGAlgid[0], L'\0');
-    const int cngNid = DigestNid(info->pwszCNGAlgid);
-    if (cngNid != NID_undef) {
-      EXPECT_EQ(cngNid, nid);
-      ++namedByOpenSsl;
-    }
-  }
-  EXPECT_GE(namedByOpenSsl, 13);  // MD5, SHA-1 twice, the SHA-2 and SHA-3 families
 }
 
 TEST(OidRegistry, SignatureEntriesAgreeWithOpenSslOnHashAndKey) {
@@ -256,24 +198,4 @@ TEST(OidRegistry, FindFailuresSetTheLastErrorAndSuccessKeepsIt) {
   EXPECT_EQ(P::GetLastError(), P::ERROR_INVALID_PARAMETER);
   EXPECT_EQ(P::CryptFindOIDInfo(7, "2.5.29.15", 0), nullptr);
   EXPECT_EQ(P::GetLastError(), P::ERROR_INVALID_PARAMETER);
-}
-
-TEST(OidRegistry, GostHashesCarryAlgIdsOnlyWhereOpenSslCanRunThem) {
-  const struct {
-    const char* oid;
-    const char* digest;
-    ALG_ID algid;
-  } gost[] = {{"1.2.643.2.2.9", "md_gost94", P::CALG_GR3411},
-              {"1.2.643.7.1.1.2.2", "md_gost12_256", P::CALG_GR3411_2012_256},
-              {"1.2.643.7.1.1.2.3", "md_gost12_512", P::CALG_GR3411_2012_512}};
-  for (const auto& g : gost) {
-    SCOPED_TRACE(g.oid);
-    const CRYPT_OID_INFO* info =
-        P::CryptFindOIDInfo(P::CRYPT_OID_INFO_OID_KEY, g.oid, P::CRYPT_HASH_ALG_OID_GROUP_ID);
-    ASSERT_NE(info, nullptr);
-    const bool available = DigestFetchable(g.digest);
-    EXPECT_EQ(info->Algid, available ? g.algid : P::CALG_OID_INFO_CNG_ONLY);
-    EXPECT_EQ(FindAlg(g.algid, 0) == info, available);
-  }
-  EXPECT_EQ(ERR_peek_error(), 0u);  // the probes left nothing on OpenSSL's error queue
 }

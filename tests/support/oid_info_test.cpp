@@ -1,7 +1,6 @@
 // FindOIDInfo over the real registry: what it skips, which duplicate wins, and the error it
 // leaves when nothing matches.
 #include <gtest/gtest.h>
-#include <openssl/objects.h>
 
 #include "platform/capi/wincrypt_oid.h"
 #include "platform/errors/last_error.h"
@@ -21,10 +20,6 @@ constexpr DWORD kName = P::CRYPT_OID_INFO_NAME_KEY;
 constexpr DWORD kAlg = P::CRYPT_OID_INFO_ALGID_KEY;
 constexpr DWORD kSign = P::CRYPT_OID_INFO_SIGN_KEY;
 constexpr DWORD kHashGroup = P::CRYPT_HASH_ALG_OID_GROUP_ID;
-
-const CRYPT_OID_INFO* ByAlg(ALG_ID algid, DWORD group) {
-  return FindOIDInfo(kAlg, &algid, group);
-}
 
 DWORD Code(P::HRESULT hr) {
   return static_cast<DWORD>(hr);
@@ -78,28 +73,4 @@ TEST(FindOIDInfo, KeysThatMatchNothing) {
   EXPECT_NE(FindOIDInfo(P::CRYPT_OID_INFO_CNG_ALGID_KEY, L"SHA256", kHashGroup), nullptr);
   EXPECT_EQ(FindOIDInfo(kOid | P::CRYPT_OID_PREFER_CNG_ALGID_FLAG, nullptr, 0), nullptr);
   EXPECT_EQ(P::GetLastError(), P::ERROR_INVALID_PARAMETER);
-}
-
-TEST(FindOIDInfo, HashAlgIdsAndOidsMapBothWaysAsOpenSslNamesThem) {
-  const struct {
-    ALG_ID algid;
-    int nid;
-    const wchar_t* name;
-  } hashes[] = {{P::CALG_MD2, NID_md2, L"md2"},           {P::CALG_MD4, NID_md4, L"md4"},
-                {P::CALG_MD5, NID_md5, L"md5"},           {P::CALG_SHA1, NID_sha1, L"sha1"},
-                {P::CALG_SHA_256, NID_sha256, L"sha256"}, {P::CALG_SHA_384, NID_sha384, L"sha384"},
-                {P::CALG_SHA_512, NID_sha512, L"sha512"}};
-  for (const auto& h : hashes) {
-    const CRYPT_OID_INFO* info = ByAlg(h.algid, kHashGroup);
-    ASSERT_NE(info, nullptr);
-    char text[64];
-    OBJ_obj2txt(text, sizeof text, OBJ_nid2obj(h.nid), 1);
-    EXPECT_STREQ(info->pszOID, text);
-    EXPECT_STREQ(info->pwszName, h.name);
-    // And back: the OID and the display name lead to the same ALG_ID.
-    const CRYPT_OID_INFO* byOid = FindOIDInfo(kOid, text, 0);
-    ASSERT_NE(byOid, nullptr);
-    EXPECT_EQ(byOid->Algid, h.algid);
-    EXPECT_EQ(FindOIDInfo(kName, h.name, kHashGroup), info);
-  }
 }

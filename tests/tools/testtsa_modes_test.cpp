@@ -1,5 +1,5 @@
-// horodex-testtsa itself: it binds to loopback only and stops with its input. (What its modes
-// send is judged by the tests that use them.)
+// horodex-testtsa itself: its usage, it binds to loopback only and stops with its input. (What its
+// modes send is judged by the tests that use them.)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -29,6 +29,12 @@ TEST(TestTsaProcessTest, BindsToLoopbackOnlyAndStopsWithItsInput) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_FALSE(child.Running());
+}
+
+TEST(TestTsaProcessTest, HelpPrintsItsUsage) {
+  const CommandResult help = RunCommand(ShellQuote(TestTsaProgram()) + " --help");
+  EXPECT_EQ(help.exitCode, 0) << help.output;
+  EXPECT_TRUE(Has(help, "usage: horodex-testtsa")) << help.output;
 }
 
 }  // namespace

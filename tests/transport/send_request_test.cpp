@@ -2,10 +2,8 @@
 // agent), what comes back (status, whole bodies, empty bodies), credentials from the URL, and
 // the counting of sends while challenges are answered, NTLM included (Negotiate: negotiate_test).
 #include <gtest/gtest.h>
-#include <openssl/ts.h>
 
 #include <cstdlib>
-#include <fstream>
 
 #include "tests/common/scratch.h"
 #include "tests/common/testtsa_process.h"
@@ -21,26 +19,6 @@ class SendRequestTest : public TestTsaSuite {
  protected:
   void SetUp() override { ClearProxyEnvironment(); }
 };
-
-TEST_F(SendRequestTest, PostsTheQueryAndReturnsAResponseOpenSslAccepts) {
-  CHttpSettings settings = FastSettings(tsa->WideUrl("/plain/tsp?x=1"));
-  const CBlob reply = Post(settings);
-  EXPECT_EQ(settings.httpStatus, 200u);
-  const unsigned char* cursor = reply.pbData();
-  TS_RESP* response = d2i_TS_RESP(nullptr, &cursor, static_cast<long>(reply.cbData()));
-  ASSERT_NE(response, nullptr);
-  EXPECT_EQ(ASN1_INTEGER_get(TS_STATUS_INFO_get0_status(TS_RESP_get_status_info(response))), 0);
-  TS_RESP_free(response);
-
-  // The object name keeps the query; the headers are the caller's and the user agent ours.
-  const auto requests = tsa->RequestsTo("/plain/tsp?x=1");
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].at("method"), "POST");
-  EXPECT_EQ(requests[0].at("content-type"), "application/timestamp-query");
-  EXPECT_EQ(requests[0].at("user-agent"), "Velmora horodex.dll");
-  EXPECT_EQ(requests[0].at("body"), "60");
-  EXPECT_EQ(requests[0].at("authorization"), "-");
-}
 
 TEST_F(SendRequestTest, RepliesAreReturnedWholeWhateverTheirSize) {
   // Bodies around and well beyond the 64 KiB read size, and the body echoed byte for byte.

@@ -1,10 +1,7 @@
 // libcurl (and libssl, opened with the first TLS context) is mapped only when something is sent:
-// horodex show, query and an offline verify run without either, and a process that has imported and
-// verified a stamp still stamps at a TSA, the library then opened on the spot.
+// horodex show, query and an offline verify run without either.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "horodex/TSPRequest.h"
@@ -21,13 +18,6 @@ using Velmora::PKI::TSP::Client::CRequest;
 using Velmora::PKI::TSP::Client::CStamp;
 
 namespace {
-
-bool CurlMapped() {
-  std::ifstream maps("/proc/self/maps");
-  std::stringstream text;
-  text << maps.rdbuf();
-  return text.str().find("libcurl") != std::string::npos;
-}
 
 std::string Fixture(const std::string& name) {
   return T::ShellQuote((T::OpenSslTsaDir() / name).string());
@@ -51,27 +41,6 @@ TEST(CurlOnFirstUse, CommandsThatSendNothingNeverLoadIt) {
     EXPECT_FALSE(Has(r, "libssl")) << command;
     EXPECT_TRUE(Has(r, "libhorodex")) << "LD_DEBUG had no effect";
   }
-}
-
-TEST(CurlOnFirstUse, AProcessThatHasVerifiedAStampLoadsItToSend) {
-  T::ConfigEnvironment env;
-  const CBlob der = T::OpenSslTsaFile("rsa-full.tsr");
-  CStamp stamp;
-  stamp.Import(der.pbData(), der.cbData(), nullptr);
-  const Velmora::Platform::CERT_CONTEXT* signer = stamp.get_TSACertificate(nullptr, 0);
-  ASSERT_NE(signer, nullptr);
-  EXPECT_EQ(stamp.Verify(signer, nullptr), 0);
-  stamp.VerifyCertificate(signer, nullptr, 0);  // the chain engine with revocation, trusted or not
-  EXPECT_FALSE(CurlMapped());
-
-  T::TestTsaProcess tsa;
-  CRequest request;
-  const std::string text = "sent after a verification";
-  request.AddData(reinterpret_cast<const unsigned char*>(text.data()),
-                  static_cast<unsigned long>(text.size()));
-  request.put_TSAAddress(tsa.WideUrl("/").c_str());
-  EXPECT_EQ(request.Send(false).get_Status(), 0u);
-  EXPECT_TRUE(CurlMapped());
 }
 
 }  // namespace

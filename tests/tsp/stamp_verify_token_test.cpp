@@ -87,17 +87,6 @@ CBlob EncodedOf(const Platform::CERT_CONTEXT* context) {
   return CBlob(context->pbCertEncoded, context->cbCertEncoded);
 }
 
-TEST(StampVerifyToken, OpenSslResponderTokenVerifiesAndCarriesItsCertificate) {
-  Imported imported(OpenSslTsaFile("rsa-full.tsr"));  // ESSCertIDv2 with SHA-256
-  EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), 0);
-  const Platform::CERT_CONTEXT* first = imported.stamp.get_TSACertificate(nullptr, 0);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(EncodedOf(first), FixtureCertificate("rsa"));
-  EXPECT_EQ(imported.stamp.get_TSACertificate(nullptr, 0), first);
-  EXPECT_EQ(imported.stamp.Verify(nullptr, nullptr), 0);
-  EXPECT_EQ(imported.stamp.get_TSACertificate(nullptr, 0), first);
-}
-
 TEST(StampVerifyToken, EachSigningCertificateFormAndTheAcceptedCombinations) {
   const V v1 = SigningCertificateV1({Id("ec")});
   const V v2 = SigningCertificateV2({Id("ec")});

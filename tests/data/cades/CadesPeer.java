@@ -1,18 +1,12 @@
-// The CMS-signature peer of the interoperability tests: Bouncy Castle signs, adds signature
+// The CMS-signature peer of the interoperability tests: Bouncy Castle signs and adds signature
 // time-stamps (unsigned attribute id-aa-signatureTimeStampToken over each SignerInfo's signature
-// octets) and verifies them. One command a run; prints "ok" or "refused: REASON" and exits 0 or 1.
+// octets). One command a run; prints "ok" or "refused: REASON" and exits 0 or 1.
 //   sign-stamp KEYPEM CERTPEM DATA TSAURL OUT [detached] [nostamp]
 //                          SHA-256 signature of DATA (RSA or EC key, PKCS#8 or traditional PEM)
 //                          signing contentType, messageDigest, signingTime, algorithm protection
 //                          and signing-certificate v2, the certificate included, the content
 //                          attached unless "detached"; then a token from TSAURL for every signer
 //                          unless "nostamp". OUT is DER
-//   verify SIG DATA|- CAPEM   every signer's signature (DATA is the detached content, "-" when it
-//                          is attached) and every signer's tokens: imprint over the signature
-//                          octets, token signature, TSA certificate under a CA of CAPEM (directly
-//                          or through a CA certificate of the token); the signer certificate valid
-//                          at each token's genTime and under a CA of CAPEM (directly or through a
-//                          CA certificate of the message). At least one token a signer
 import java.io.*;
 import java.math.BigInteger;
 import java.net.HttpURLConnection;
@@ -89,16 +83,6 @@ public class CadesPeer {
     throw new Exception("no private key in " + path);
   }
 
-  static byte[] signature(String path) throws Exception {
-    byte[] bytes = Files.readAllBytes(new File(path).toPath());
-    if (new String(bytes, 0, Math.min(bytes.length, 10), "ISO-8859-1").equals("-----BEGIN")) {
-      try (PEMParser pem = new PEMParser(new FileReader(path))) {
-        return pem.readPemObject().getContent();
-      }
-    }
-    return bytes;
-  }
-
   static TimeStampToken token(String url, byte[] signatureOctets) throws Exception {
     TimeStampRequestGenerator generator = new TimeStampRequestGenerator();
     generator.setCertReq(true);
@@ -135,117 +119,6 @@ public class CadesPeer {
   }
 
   @SuppressWarnings({"unchecked", "rawtypes"}) // SignerId is a raw Selector
-  static X509CertificateHolder find(Store<X509CertificateHolder> certs, Selector sid) {
-    Collection<X509CertificateHolder> found = certs.getMatches(sid);
-    return found.isEmpty() ? null : found.iterator().next();
-  }
-
-  static boolean signedBy(X509CertificateHolder cert, X509CertificateHolder issuer) {
-    try {
-      return cert.getIssuer().equals(issuer.getSubject())
-          && cert.isSignatureValid(new JcaContentVerifierProviderBuilder().build(issuer));
-    } catch (Exception e) {
-      return false;
-    }
-  }
-
-  // Issued by a CA of CAS, or by a CA certificate of POOL that one of CAS issued.
-  static boolean underCa(X509CertificateHolder cert, List<X509CertificateHolder> cas,
-      Collection<X509CertificateHolder> pool) {
-    for (X509CertificateHolder ca : cas) {
-      if (signedBy(cert, ca)) {
-        return true;
-      }
-    }
-    for (X509CertificateHolder mid : pool) {
-      BasicConstraints bc = BasicConstraints.fromExtensions(mid.getExtensions());
-      if (!mid.equals(cert) && bc != null && bc.isCA() && signedBy(cert, mid)) {
-        for (X509CertificateHolder ca : cas) {
-          if (signedBy(mid, ca)) {
-            return true;
-          }
-        }
-      }
-    }
-    return false;
-  }
-
-  static void verify(String sigPath, String dataPath, String caPath) throws Exception {
-    byte[] bytes = signature(sigPath);
-    CMSSignedData signed = dataPath.equals("-")
-        ? new CMSSignedData(bytes)
-        : new CMSSignedData(new CMSProcessableFile(new File(dataPath)), bytes);
-    if (dataPath.equals("-") && signed.getSignedContent() == null) {
-      throw new Exception("detached signature given without its data");
-    }
-    List<X509CertificateHolder> cas = certificates(caPath);
-    Collection<X509CertificateHolder> messageCerts = signed.getCertificates().getMatches(null);
-    int n = 0;
-    for (SignerInformation signer : signed.getSignerInfos().getSigners()) {
-      String who = "signer " + n++ + ": ";
-      X509CertificateHolder cert = find(signed.getCertificates(), signer.getSID());
-      if (cert == null) {
-        throw new Exception(who + "certificate not in the message");
-      }
-      // From the bare key: the certificate may have expired since the signature was stamped.
-      boolean good;
-      try {
-        good = signer.verify(new JcaSimpleSignerInfoVerifierBuilder().build(
-            new JcaPEMKeyConverter().getPublicKey(cert.getSubjectPublicKeyInfo())));
-      } catch (CMSException e) {
-        throw new Exception(who + "signature: " + e.getMessage());
-      }
-      if (!good) {
-        throw new Exception(who + "signature does not verify");
-      }
-      if (!underCa(cert, cas, messageCerts)) {
-        throw new Exception(who + "certificate not issued under the CA");
-      }
-      ASN1EncodableVector attributes = signer.getUnsignedAttributes() == null
-          ? new ASN1EncodableVector()
-          : signer.getUnsignedAttributes().getAll(STAMP);
-      int t = 0;
-      for (int i = 0; i < attributes.size(); ++i) {
-        for (ASN1Encodable value : Attribute.getInstance(attributes.get(i)).getAttrValues()) {
-          String which = who + "token " + t++ + ": ";
-          TimeStampToken token;
-          try {
-            token = new TimeStampToken(ContentInfo.getInstance(value));
-          } catch (Exception e) {
-            throw new Exception(which + "unreadable: " + e.getMessage());
-          }
-          TimeStampTokenInfo info = token.getTimeStampInfo();
-          if (!Arrays.equals(info.getMessageImprintDigest(),
-                  hash(info.getHashAlgorithm(), signer.getSignature()))) {
-            throw new Exception(which + "imprint is not the hash of the signature value");
-          }
-          Collection<X509CertificateHolder> tsaCerts = token.getCertificates().getMatches(null);
-          X509CertificateHolder tsa = find(token.getCertificates(), token.getSID());
-          if (tsa == null) {
-            throw new Exception(which + "TSA certificate not in the token");
-          }
-          try {
-            token.validate(new JcaSimpleSignerInfoVerifierBuilder().build(tsa));
-          } catch (TSPException e) {
-            throw new Exception(which + "token does not validate: " + e.getMessage());
-          }
-          if (!underCa(tsa, cas, tsaCerts)) {
-            throw new Exception(which + "TSA certificate not issued under the CA");
-          }
-          if (!cert.isValidOn(info.getGenTime())) {
-            throw new Exception(which + "signer certificate not valid at the token's time");
-          }
-        }
-      }
-      if (t == 0) {
-        throw new Exception(who + "no signature time-stamp");
-      }
-    }
-    if (n == 0) {
-      throw new Exception("no signer");
-    }
-  }
-
   static void run(String[] a) throws Exception {
     switch (a[0]) {
       case "sign-stamp": {
@@ -271,9 +144,6 @@ public class CadesPeer {
         Files.write(new File(a[5]).toPath(), signed.getEncoded("DER"));
         break;
       }
-      case "verify":
-        verify(a[1], a[2], a[3]);
-        break;
       default:
         throw new Exception("unknown command " + a[0]);
     }
