@@ -199,6 +199,10 @@ TEST(CmsSigner, SignerInfoFormsAndAttributeSets) {
   EXPECT_EQ(code(Seq({Int(1), sid, sha256, rsa, Octets(V{9}), Int(0)})), P::CRYPT_E_ASN1_ERROR);
   EXPECT_EQ(code(Seq({Int(1), sid, sha256, rsa, Octets(V{9}), unsignedAttrs, Int(0)})),
             P::CRYPT_E_ASN1_ERROR);
+  V setAttribute = unsignedAttrs;  // the attribute a SET rather than a SEQUENCE
+  setAttribute[2] = 0x31;
+  EXPECT_EQ(code(Seq({Int(1), sid, sha256, rsa, Octets(V{9}), setAttribute})),
+            P::CRYPT_E_ASN1_BADTAG);
 
   // An attribute built here is written in DER: its values sorted.
   Velmora::CBlobList values;

@@ -56,6 +56,8 @@ TEST(EvidenceRecordCodec, RefusesEachMalformedRecordWithItsCode) {
   trailing.push_back(0);
   V truncated = Good();
   truncated.pop_back();
+  V set = Good();
+  set[0] = 0x31;
   const std::vector<Case> cases = {
       {"trailing byte", trailing, P::CRYPT_E_ASN1_ERROR},
       {"truncated", truncated, P::CRYPT_E_ASN1_EOD},
@@ -83,6 +85,7 @@ TEST(EvidenceRecordCodec, RefusesEachMalformedRecordWithItsCode) {
       {"encryptionInfo without value",
        Record(Seq({Alg()}), Seq({chain}), Int(1), Ctx(1, Oid("1.2.3"))), P::CRYPT_E_ASN1_EOD},
       {"chain where the record belongs", chain, P::CRYPT_E_ASN1_BADTAG},
+      {"a SET where the record belongs", set, P::CRYPT_E_ASN1_BADTAG},
   };
   for (const Case& c : cases) {
     ERS::CEvidenceRecord record;

@@ -67,6 +67,7 @@ TEST(WinHttpCrackUrl, RefusesWhatCannotBeSentWithTheRightNumber) {
       {L"host:3128", 12006},
       {L"127.0.0.1:3128", 12006},
       {L"ftp://host/", 12006},
+      {L"htt://host/", 12006},  // a known scheme's first letters are not that scheme
       {L"socks5://host:1080", 12006},
       {L"http:/host/", 12006},
       {L"http://", 12005},
