@@ -91,9 +91,9 @@ TEST(InstallExample, BuildsAgainstTheInstalledPackageAndStamps) {
   const std::string environment = "XDG_DATA_HOME=" + T::ShellQuote(data.string()) + " ";
   for (const fs::path& program : {dir / "build/stamp_file", dir / "stamp_file_pc"}) {
     // No LD_LIBRARY_PATH: the runtime path that the CMake package and the .pc file give finds
-    // the library of this prefix.
-    const auto run = T::RunCommand(environment + T::ShellQuote(program.string()) + " " +
-                                   T::ShellQuote((dir / "document.txt").string()) + " " +
+    // the library of this prefix. A hang is bounded here, so that no example outlives the test.
+    const auto run = T::RunCommand(environment + "timeout 60 " + T::ShellQuote(program.string()) +
+                                   " " + T::ShellQuote((dir / "document.txt").string()) + " " +
                                    server.Url("/") + " 2>&1");
     EXPECT_EQ(run.exitCode, 0) << program << ": " << run.output;
     EXPECT_EQ(run.output.size(), 28u) << run.output;  // 2026-12-06T12:00:00.123000Z and LF
