@@ -5,16 +5,24 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace Velmora::Testing {
 
+// The variables that name a proxy, as libcurl and the platform's proxy discovery read them.
+inline constexpr const char* kProxyVariables[] = {"http_proxy", "https_proxy", "HTTPS_PROXY",
+                                                  "all_proxy",  "ALL_PROXY",   "no_proxy",
+                                                  "NO_PROXY",   "HTTP_PROXY"};
+
 class SavedEnvironment {
  public:
   // Saves the variables; with `clear`, unsets them too.
-  explicit SavedEnvironment(std::initializer_list<const char*> names, bool clear = false) {
+  explicit SavedEnvironment(std::initializer_list<const char*> names, bool clear = false)
+      : SavedEnvironment(std::span<const char* const>(names.begin(), names.size()), clear) {}
+  explicit SavedEnvironment(std::span<const char* const> names, bool clear = false) {
     for (const char* name : names) {
       const char* value = std::getenv(name);
       m_saved.emplace_back(name,

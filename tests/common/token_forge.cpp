@@ -69,6 +69,18 @@ V AlgorithmId(const char* oid, bool nullParameters) {
   return nullParameters ? Seq({Oid(oid), V{0x05, 0x00}}) : Seq({Oid(oid)});
 }
 
+// The signature algorithm of a key: EdDSA signs the attributes whole, the others over SHA-256.
+V SignatureAlgorithmOf(EVP_PKEY* key) {
+  if (EVP_PKEY_is_a(key, "ED25519") == 1) {
+    return AlgorithmId("1.3.101.112", false);
+  }
+  if (EVP_PKEY_is_a(key, "ED448") == 1) {
+    return AlgorithmId("1.3.101.113", false);
+  }
+  return EVP_PKEY_is_a(key, "EC") == 1 ? AlgorithmId("1.2.840.10045.4.3.2", false)
+                                       : AlgorithmId("1.2.840.113549.1.1.11", true);
+}
+
 template <typename T, typename I2d>
 V DerBytes(const T* object, I2d i2d) {
   return DerOf(object, i2d).bytes();
@@ -173,12 +185,7 @@ CBlob ForgeToken(const TokenSpec& spec) {
                           spec.signedAttributes.end());
   const V signedSet = SortedSet(signedAttributes);
 
-  const bool ed25519 = EVP_PKEY_is_a(key, "ED25519") == 1;
-  const bool edDsa = ed25519 || EVP_PKEY_is_a(key, "ED448") == 1;
-  const V signatureAlgorithm = edDsa ? AlgorithmId(ed25519 ? "1.3.101.112" : "1.3.101.113", false)
-                               : EVP_PKEY_is_a(key, "EC") == 1
-                                   ? AlgorithmId("1.2.840.10045.4.3.2", false)
-                                   : AlgorithmId("1.2.840.113549.1.1.11", true);
+  const bool edDsa = EVP_PKEY_is_a(key, "ED25519") == 1 || EVP_PKEY_is_a(key, "ED448") == 1;
   Owned<EVP_MD_CTX, EVP_MD_CTX_free> ctx(EVP_MD_CTX_new());
   std::size_t length = 0;
   if (!ctx ||
@@ -215,9 +222,10 @@ CBlob ForgeToken(const TokenSpec& spec) {
   }
   V signedAttributesImplicit = signedSet;
   signedAttributesImplicit[0] = 0xA0;  // [0] IMPLICIT SET OF Attribute
-  V signerInfo = Join({Int(spec.signerByKeyId ? 3 : 1), signerId,
-                       AlgorithmId(spec.digestOid, false), signedAttributesImplicit,
-                       spec.signatureAlgorithm.value_or(signatureAlgorithm), Octets(signature)});
+  V signerInfo =
+      Join({Int(spec.signerByKeyId ? 3 : 1), signerId, AlgorithmId(spec.digestOid, false),
+            signedAttributesImplicit, spec.signatureAlgorithm.value_or(SignatureAlgorithmOf(key)),
+            Octets(signature)});
   if (!spec.unsignedAttributes.empty()) {
     signerInfo = Join({signerInfo, Tlv(Der::ContextTag(1, true), Concat(spec.unsignedAttributes))});
   }

@@ -60,9 +60,8 @@ std::string UserConfig() {
 
 class AutoProxyTest : public ::testing::Test {
  protected:
-  const SavedEnvironment m_saved{{"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                                  "ALL_PROXY", "XDG_CURRENT_DESKTOP", "GSETTINGS_BACKEND"},
-                                 true};
+  const SavedEnvironment m_proxies{kProxyVariables, true};
+  const SavedEnvironment m_desktop{{"XDG_CURRENT_DESKTOP", "GSETTINGS_BACKEND"}, true};
   std::string Script(const std::string& name, const std::string& text) {
     ConfigEnvironment::Write(env.scratch() / name, text);
     return "file://" + (env.scratch() / name).string();

@@ -101,10 +101,7 @@ TEST(WinHttpCrackUrl, RefusesWhatCannotBeSentWithTheRightNumber) {
 
 class ProxyEnvironment : public ::testing::Test {
  protected:
-  const Velmora::Testing::SavedEnvironment m_env{
-      {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY",
-       "HTTP_PROXY"},
-      true};
+  const Velmora::Testing::SavedEnvironment m_env{Velmora::Testing::kProxyVariables, true};
   static bool Read(std::wstring* proxy, std::wstring* bypass) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) {

@@ -15,6 +15,7 @@
 #include "platform/capi/wincrypt.h"
 #include "platform/errors/atl_exception.h"
 #include "tests/common/der_build.h"
+#include "tests/common/saved_environment.h"
 #include "tests/common/test_ca.h"
 
 namespace Velmora::Testing {
@@ -65,8 +66,7 @@ constexpr Platform::HRESULT WinHttpHResult(unsigned code) {
 
 // Removes every proxy variable for the test and restores nothing: each test sets what it needs.
 inline void ClearProxyEnvironment() {
-  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                           "no_proxy", "NO_PROXY", "HTTP_PROXY"}) {
+  for (const char* name : kProxyVariables) {
     unsetenv(name);
   }
 }
