@@ -39,20 +39,32 @@ std::uint64_t FileTimeOf(const ASN1_TIME* time) noexcept;
 // How long a piece of data without nextUpdate is believed after its thisUpdate: one hour.
 inline constexpr std::uint64_t kNoNextUpdateLifetime = 3600ull * 10000000ull;
 
+// How far a responder's or a CA's clock may run ahead of ours: data whose thisUpdate is later than
+// our `now` by less than this is taken, as OpenSSL's OCSP client takes it by default. Without it an
+// answer fetched during a check, dated by a server in a second our clock had not reached when the
+// check began, would be refused as not yet valid.
+inline constexpr std::uint64_t kClockSkewAllowance = 5ull * 60 * 10000000ull;
+
 // The times revocation data is judged at (FILETIME values): `now`, which its thisUpdate must not
-// be after, and the time of checking, which its nextUpdate must not be before and at which a
-// delegated responder must be valid: now, or the stamp's time plus a grace period, as the
-// administrator chooses (REVOCATION_DATA_BLOBS::pCheckTime).
+// be after (but for the clock skew allowed), and the time of checking, which its nextUpdate must
+// not be before and at which a delegated responder must be valid: now, or the stamp's time plus a
+// grace period, as the administrator chooses (REVOCATION_DATA_BLOBS::pCheckTime).
 struct CheckTime {
   std::uint64_t now;
   std::uint64_t check;
 };
 
+// Whether data dated `thisUpdate` was issued after `at.now`, beyond the clock skew allowed: such
+// data never counts.
+inline bool IssuedAhead(std::uint64_t thisUpdate, const CheckTime& at) noexcept {
+  return thisUpdate > at.now + kClockSkewAllowance;
+}
+
 // Whether data issued at thisUpdate with nextUpdate (0: none) may be used at `at`.
 inline bool Fresh(std::uint64_t thisUpdate, std::uint64_t nextUpdate,
                   const CheckTime& at) noexcept {
   const std::uint64_t until = nextUpdate != 0 ? nextUpdate : thisUpdate + kNoNextUpdateLifetime;
-  return thisUpdate != 0 && thisUpdate <= at.now && at.check <= until;
+  return thisUpdate != 0 && !IssuedAhead(thisUpdate, at) && at.check <= until;
 }
 
 }  // namespace Velmora::Platform::Capi

@@ -167,7 +167,7 @@ class CrlJudge {
       }
       return;
     }
-    if (crl.thisUpdate() > m_at.now) {
+    if (IssuedAhead(crl.thisUpdate(), m_at)) {
       note(CERT_E_EXPIRED);  // issued in the future: never counts
       return;
     }
